@@ -1,0 +1,82 @@
+// The whole editor state (the command loop's session) and the entry points that run it.
+// Every handler takes Editor&; there is no other mutable state, so a test, a fuzzer or a
+// benchmark can run any number of editors in one process.
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include "core/document.h"
+#include "core/io.h"
+#include "core/keys.h"
+#include "edit/undo.h"
+
+/// Hooks that tests and fuzzers replace.
+struct Options {
+  /// Runs the launch command; empty means std::system.
+  std::function<void(const char* command)> run_shell;
+};
+
+/// The grid's dimensions before it is allocated; the settings file may change them.
+struct GridSize {
+  int lines = 32767;
+  int lsize = 256;
+};
+
+inline constexpr int kNameSize = 256;  // file names and the launch command: 255 characters
+
+struct Editor {
+  Io io;
+  Options options;
+  KeyTable keys{};
+  Document doc;
+
+  int cursor_line = 0;
+  int cursor_pos = 0;
+  int page_length = 8;
+  int show_numbers = 1;  // 1 shows line numbers; anything else hides them
+  int line_lock = 0;
+  int anchor = 0;
+
+  UndoState undo;
+
+  // Line-sized work buffers, allocated once the grid's width is known.
+  std::unique_ptr<char[]> clip;           // the clipboard ("memory")
+  std::unique_ptr<char[]> command_input;  // max(lsize, 3) bytes
+  std::unique_ptr<char[]> insert_input;
+  std::unique_ptr<char[]> jump_string;
+  char numeric[8] = {};
+
+  int copy_count = 0;
+  int cut_size = 0;
+  int paste_length = 0;
+  int insert_length = 0;
+
+  char current_name[kNameSize] = {};
+  char open_name[kNameSize] = {};
+  char launch_command[kNameSize] = {};
+
+  bool running = true;
+  int exit_status = 0;
+
+  /// Ends the program after this turn with the given status.
+  void Stop(int status) {
+    running = false;
+    exit_status = status;
+  }
+  int lines() const { return doc.lines(); }
+  int lsize() const { return doc.lsize(); }
+  int command_input_size() const { return lsize() < 3 ? 3 : lsize(); }
+};
+
+/// Runs the whole program (arguments as main receives them) on the given streams and returns
+/// the exit status.
+int RunEditor(int argc, const char* const* argv, Io io, Options options = {});
+
+/// Start-up: banner, keys, settings file, grid, first-argument load. Returns false when the
+/// program already ended (the status is then in ed.exit_status).
+bool StartEditor(Editor& ed, int argc, const char* const* argv);
+
+/// One turn of the loop: the view, one read, one command or text entry. Returns false when
+/// the program has ended.
+bool RunTurn(Editor& ed);

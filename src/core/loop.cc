@@ -1,0 +1,159 @@
+#include "core/loop.h"
+
+#include <cstring>
+
+#include "core/editor.h"
+#include "core/messages.h"
+#include "core/view.h"
+#include "doc/load.h"
+#include "edit/text_entry.h"
+#include "settings/rc.h"
+
+const char* const kUsage =
+    "Usage: morvax [FILE]\n"
+    "       morvax -- FILE\n"
+    "       morvax --help | --version\n"
+    "\n"
+    "Edit FILE, or a new document, line by line on standard input and output.\n"
+    "Before every read Morvax shows the lines up to the cursor line. A line that is\n"
+    "exactly a command key runs that command; any other line is written over the\n"
+    "document at the cursor, and the cursor moves to the next line. '!' before a key\n"
+    "writes the key as text. With the default keys 'h' shows every command and 'q'\n"
+    "quits. Keys and limits come from .morvax_rc in the working directory, which is\n"
+    "created with the defaults when it is missing.\n"
+    "\n"
+    "Exit status: 0, or 1 when a load is declined or fails.\n";
+
+namespace {
+
+constexpr GridSize kFallbackGrid;
+
+// Allocates the grid and the line-sized work buffers; a grid the settings made too large
+// falls back to the initial size. Returns false when even that cannot be had.
+bool AllocateBuffers(Editor& ed, GridSize size) {
+  if (!ed.doc.Allocate(size.lines, size.lsize)) {
+    Print(ed.io, msg::kGridTooLarge, size.lines, size.lsize - 1);
+    if (ed.anchor >= kFallbackGrid.lsize - 1) ed.anchor = 0;
+    if (!ed.doc.Allocate(kFallbackGrid.lines, kFallbackGrid.lsize)) {
+      Print(ed.io, msg::kNoMemory, kFallbackGrid.lines, kFallbackGrid.lsize - 1);
+      return false;
+    }
+  }
+  int lsize = ed.lsize();
+  // make_unique<char[]> value-initialises: every buffer starts as the empty string.
+  auto buffer = [](int size) { return std::make_unique<char[]>(static_cast<std::size_t>(size)); };
+  ed.clip = buffer(lsize);
+  ed.command_input = buffer(ed.command_input_size());
+  ed.insert_input = buffer(lsize);
+  ed.jump_string = buffer(lsize);
+  ed.undo.first = buffer(lsize);
+  ed.undo.second = buffer(lsize);
+  return true;
+}
+
+// The document named on the command line: "--" lets a name begin with a dash.
+const char* FileArgument(int argc, const char* const* argv) {
+  if (argc < 2) return nullptr;
+  if (std::strcmp(argv[1], "--") == 0) return argc > 2 ? argv[2] : nullptr;
+  return argv[1];
+}
+
+}  // namespace
+
+bool StartEditor(Editor& ed, int argc, const char* const* argv) {
+  if (argc >= 2 && std::strcmp(argv[1], "--help") == 0) {
+    Print(ed.io, "%s", kUsage);
+    ed.Stop(0);
+    return false;
+  }
+  Print(ed.io, msg::kBanner, MORVAX_VERSION);
+  if (argc >= 2 && std::strcmp(argv[1], "--version") == 0) {
+    ed.Stop(0);
+    return false;
+  }
+
+  ed.current_name[0] = ed.open_name[0] = ed.launch_command[0] = '\0';
+  MakeKeys(ed.keys);
+  SetDefaultValues(ed.keys);
+  ed.page_length = 8;
+  ed.anchor = 0;
+  ed.show_numbers = 1;
+
+  GridSize size;
+  ReadRC(ed, size);
+  Print(ed.io, msg::kHint, ed.keys.values[kHelp], ed.keys.values[kQuit]);
+  if (!AllocateBuffers(ed, size)) {
+    ed.Stop(1);
+    return false;
+  }
+
+  const char* name = FileArgument(argc, argv);
+  if (name != nullptr) {
+    if (std::strlen(name) >= kNameSize) {
+      Print(ed.io, "%s", msg::kNameTooLong);
+    } else {
+      std::strcpy(ed.open_name, name);
+      std::strcpy(ed.current_name, name);
+      Open(ed, 1);
+    }
+  }
+
+  ed.cursor_line = 0;
+  ed.cursor_pos = 0;
+  ed.line_lock = 0;
+  ed.undo.mode = 0;
+  return ed.running;
+}
+
+void Quit(Editor& ed) {
+  Line(ed.io, msg::kQuitConfirm);
+  char* answer = ed.command_input.get();
+  if (!ReadLine(ed.io, answer, ed.command_input_size())) {
+    Print(ed.io, "\n");
+    return ed.Stop(0);
+  }
+  if (std::strcmp(answer, "q\n") == 0) ed.Stop(0);
+}
+
+bool RunTurn(Editor& ed) {
+  if (!ed.running) return false;
+  Display(ed.cursor_line, ed.cursor_pos, ed.page_length - 1, ed.doc, ed.show_numbers,
+          ed.current_name, ed.io);
+
+  char* input = ed.command_input.get();
+  if (!ReadLine(ed.io, input, ed.command_input_size())) {
+    Print(ed.io, "\n");
+    ed.Stop(0);
+    return false;
+  }
+  if (std::strcmp(input, "\n") == 0 && ed.cursor_line < ed.lines() - 1) {
+    ++ed.cursor_line;
+    return true;
+  }
+  StripLineEnd(input);
+
+  int id = FindCommand(ed.keys, input);
+  if (id >= 0) {
+    kCommands[id].handler(ed);
+    return ed.running;
+  }
+  // "!" turns the next character into text; "!" alone is the empty text.
+  if (input[0] == '!') {
+    input[0] = input[1];
+    if (input[0] != '\0') input[1] = '\0';
+  }
+  TextEntry(ed, input);
+  return ed.running;
+}
+
+int RunEditor(int argc, const char* const* argv, Io io, Options options) {
+  Editor ed;
+  ed.io = io;
+  ed.options = std::move(options);
+  if (StartEditor(ed, argc, argv)) {
+    while (RunTurn(ed)) {
+    }
+  }
+  std::fflush(ed.io.out);
+  return ed.exit_status;
+}

@@ -1,0 +1,106 @@
+// Every text the editor prints, in one place, so that the wording stays the same wherever it
+// is used and tests can compare exact output. Texts that end in "\n" are printed as they
+// stand; the others are whole lines printed with Line() or as printf formats.
+#pragma once
+
+namespace msg {
+
+// Start-up and the command loop.
+inline constexpr const char* kBanner = "Morvax %s\n";
+inline constexpr const char* kHint = "\nEnter '%s' for help or '%s' to quit\n";
+inline constexpr const char* kQuitConfirm = "Enter 'q' again to quit or anything else to continue";
+inline constexpr const char* kGridTooLarge =
+    "Buffer of %i lines of %i characters is too large; using 32767 lines of 255 characters\n";
+
+// View.
+inline constexpr const char* kHeader = "\nEditing %i:%i %s\n\n";
+
+// Navigation.
+inline constexpr const char* kPageLengthPrompt = "Enter number of lines to display";
+inline constexpr const char* kJumpPrompt = "Enter jump string";
+inline constexpr const char* kNotFoundInLine = "String not found in line %i\n";
+inline constexpr const char* kNotFound = "String not found";
+inline constexpr const char* kLockOn = "Line Lock On";
+inline constexpr const char* kLockOff = "Line Lock Off";
+inline constexpr const char* kGoToLine = "Go to which line?";
+inline constexpr const char* kGoToPos = "Go to which position?";
+
+// Text entry and insertion.
+inline constexpr const char* kInvalidLine = "Invalid Line Number";
+inline constexpr const char* kAtEndOfLine = "At End Of Line";
+inline constexpr const char* kTextShortened = "Text was shortened to fit onto line\n";
+inline constexpr const char* kInsertPrompt = "Enter string to insert";
+inline constexpr const char* kInsertTooLongForPosition =
+    "Insert was truncated because it is too long for the position";
+inline constexpr const char* kInsertLineExceeded =
+    "Insert was truncated because the line would have exceeded %i\n";
+
+// Clipboard.
+inline constexpr const char* kCopyPrompt = "Copy how many characters?";
+inline constexpr const char* kCutPrompt = "Enter cut size";
+inline constexpr const char* kNothingToCopy = "There is nothing to copy";
+inline constexpr const char* kCopyShortened = "Copy size will be shortened to %i\n";
+inline constexpr const char* kMaxCutSize = "Maximum cut size is %i\n";
+inline constexpr const char* kNothingToCut = "There is nothing to cut at this position";
+inline constexpr const char* kCutShortened = "Cut size will be shortened to %i\n";
+inline constexpr const char* kNothingToPaste = "There is nothing to paste";
+inline constexpr const char* kPasteShortened = "Paste string was shortened to fit onto line";
+inline constexpr const char* kCopyNegative = "Copy size cannot be negative\n";
+inline constexpr const char* kCutNegative = "Cut size cannot be negative\n";
+
+// Line commands.
+inline constexpr const char* kMovePrompt = "Move line %i to where?\n";
+inline constexpr const char* kCopyLinePrompt = "Copy line %i to where?\n";
+inline constexpr const char* kMoveBadDestination = "Destination line is not valid";
+inline constexpr const char* kCopyBadDestination = "Desination line is not valid";  // sic
+
+// Loading.
+inline constexpr const char* kOpenPrompt1 =
+    "Enter a filename to open a new file and discard the buffer in memory";
+inline constexpr const char* kOpenPrompt2 = "Enter 's' to first save the current buffer in memory";
+inline constexpr const char* kOpenPrompt3 = "Enter 'x' to not open a file and return";
+inline constexpr const char* kOpenNext = "Next, enter a new filename to open";
+inline constexpr const char* kFileNotFound = "File %s not found!\n";
+inline constexpr const char* kOpened = "Opened %s\n";
+inline constexpr const char* kReadBytes = "Read %i bytes, ";
+inline constexpr const char* kCouldNotRead = "Could not read %s: %s\n";
+inline constexpr const char* kLineSplit = "WARNING!  Line %i is being split\n";
+inline constexpr const char* kLinesGenerated = "%i Lines Generated\n";
+inline constexpr const char* kPartialLoad = "\nWarning!! Only %.1f percent of the data was loaded!\n";
+inline constexpr const char* kPartialLoad2 =
+    "The unloaded data will be lost if you save to the same filename!";
+inline constexpr const char* kPartialLoad3 = "Do you wish to continue (Y,n)?";
+inline constexpr const char* kPartialLoad4 =
+    "If not, restart with more lines by editing the .morvax_rc file.";
+inline constexpr const char* kParseError = "Data Parsing Error";
+inline constexpr const char* kNameTooLong = "File name is longer than 255 characters\n";
+
+// Saving.
+inline constexpr const char* kSaveNamePrompt = "Enter a filename to save to";
+inline constexpr const char* kSaveAsPrompt = "Enter a filename to save to, or 'x' to return";
+inline constexpr const char* kFileExists = "The file already exists.";
+inline constexpr const char* kNewNameOrOverwrite = "Enter a new filename or 'o' to overwrite";
+inline constexpr const char* kFileExistsAgain = "File exists. Try again";
+inline constexpr const char* kSaved = "Saved to %s\n";
+inline constexpr const char* kCouldNotSave = "Could not save to %s: %s\n";
+inline constexpr const char* kNoNameGiven = "No file name given; nothing saved\n";
+
+// Settings file.
+inline constexpr const char* kMakingRc = "Making RC file: %s\n";
+inline constexpr const char* kReadingRc = "Reading RC file: %s\n";
+inline constexpr const char* kCannotMakeRc = "Cannot make RC file";
+inline constexpr const char* kCannotReadRc = "Cannot read RC file: %s\n";
+
+// Launch command.
+inline constexpr const char* kCommandInMemory = "Command in memory = %s\n";
+inline constexpr const char* kNoCommand = "There is no command in memory";
+inline constexpr const char* kCommandPrompt = "Enter new command or [enter] to keep current one";
+
+// Help menu.
+inline constexpr const char* kLimits = "\nLimits:  Line length = %i     Total Lines = %i\n";
+
+}  // namespace msg
+
+namespace msg {
+inline constexpr const char* kNoMemory = "Not enough memory for a buffer of %i lines of %i characters\n";
+}  // namespace msg

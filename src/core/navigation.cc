@@ -1,0 +1,117 @@
+#include "core/navigation.h"
+
+#include <cstring>
+
+#include "core/editor.h"
+#include "core/messages.h"
+
+void PositionBack(Editor& ed) {
+  if (ed.cursor_pos > 0) --ed.cursor_pos;
+}
+
+void PositionForw(Editor& ed) {
+  if (ed.cursor_pos < ed.lsize() - 1) ++ed.cursor_pos;
+}
+
+void PositionDown(Editor& ed) {
+  if (ed.cursor_line > 0) --ed.cursor_line;
+  ed.cursor_pos = 0;
+}
+
+void PositionUp(Editor& ed) {
+  if (ed.cursor_line < ed.lines() - 1) ++ed.cursor_line;
+  ed.cursor_pos = 0;
+}
+
+void PositionBeg(Editor& ed) { ed.cursor_pos = 0; }
+
+void PositionEnd(Editor& ed) {
+  int rest = LineLength(ed.doc.view(ed.cursor_line)) - ed.cursor_pos;
+  if (rest <= 0) return;
+  int end = ed.cursor_pos + rest;
+  ed.cursor_pos = end >= ed.lsize() ? ed.lsize() - 1 : end;
+}
+
+void PageBack(Editor& ed) {
+  long long line = static_cast<long long>(ed.cursor_line) - ed.page_length;
+  ed.cursor_line = line < 0 ? 0 : static_cast<int>(line);
+}
+
+void PageForw(Editor& ed) {
+  long long line = static_cast<long long>(ed.cursor_line) + ed.page_length;
+  ed.cursor_line = line > ed.lines() - 1 ? ed.lines() - 1 : static_cast<int>(line);
+}
+
+// A page length below 1 would leave the view without its current line and let the page
+// commands stand still or run backwards, so such an answer keeps the old length.
+void PageLength(Editor& ed) {
+  Line(ed.io, msg::kPageLengthPrompt);
+  int value = 0;
+  if (!ReadNumber(ed.io, ed.numeric, value)) return;
+  if (value >= 1) ed.page_length = value;
+}
+
+namespace {
+
+// Reads a fresh jump string; false at end of input.
+bool ReadJumpString(Editor& ed) {
+  Line(ed.io, msg::kJumpPrompt);
+  return ReadAnswer(ed.io, ed.jump_string.get(), ed.lsize());
+}
+
+// Column of the first occurrence of `needle` in line `line` at or after column `from`, or -1.
+int FindInLine(const Document& doc, int line, int from, const char* needle) {
+  if (needle[0] == '\0') return -1;
+  const char* text = doc.slot(line).data();
+  if (LineLength(doc.slot(line)) <= from) return -1;
+  const char* hit = std::strstr(text + from, needle);
+  return hit == nullptr ? -1 : static_cast<int>(hit - text);
+}
+
+}  // namespace
+
+void JumpLine(Editor& ed) {
+  if (!ReadJumpString(ed)) return;
+  int column = FindInLine(ed.doc, ed.cursor_line, ed.cursor_pos, ed.jump_string.get());
+  if (column < 0) return Print(ed.io, msg::kNotFoundInLine, ed.cursor_line + 1);
+  ed.cursor_pos = column;
+}
+
+void JumpDoc(Editor& ed) {
+  if (!ReadJumpString(ed)) return;
+  // Lines at or past the extent are empty and cannot match.
+  for (int line = ed.cursor_line; line < ed.doc.extent(); ++line) {
+    int column = FindInLine(ed.doc, line, 0, ed.jump_string.get());
+    if (column >= 0) {
+      ed.cursor_line = line;
+      ed.cursor_pos = column;
+      return;
+    }
+  }
+  Line(ed.io, msg::kNotFound);
+}
+
+void LockTog(Editor& ed) {
+  ed.line_lock = ed.line_lock == 0 ? 1 : 0;
+  Line(ed.io, ed.line_lock == 1 ? msg::kLockOn : msg::kLockOff);
+}
+
+void GoToLine(Editor& ed) {
+  Line(ed.io, msg::kGoToLine);
+  int value = 0;
+  if (!ReadNumber(ed.io, ed.numeric, value)) return;
+  if (value >= 1 && value <= ed.lines()) ed.cursor_line = value - 1;
+}
+
+void GoToPos(Editor& ed) {
+  Line(ed.io, msg::kGoToPos);
+  int value = 0;
+  if (!ReadNumber(ed.io, ed.numeric, value)) return;
+  if (value >= 1 && value <= ed.lsize()) ed.cursor_pos = value - 1;
+}
+
+void AnchorGo(Editor& ed) { ed.cursor_pos = ed.anchor; }
+
+void AnchorSet(Editor& ed) { ed.anchor = ed.cursor_pos; }
+
+void NumTog(Editor& ed) { ed.show_numbers = ed.show_numbers == 1 ? 0 : 1; }

@@ -1,0 +1,10 @@
+// The view printed before every read: header, a window of lines ending at the cursor line,
+// each shown from the cursor column, and the prompt. Reads the document, changes nothing.
+#pragma once
+
+#include "core/document.h"
+#include "core/io.h"
+
+/// `before` is the number of lines shown above the cursor line (page length - 1, at least 0).
+void Display(int cursor_line, int cursor_pos, int before, const Document& doc, int show_numbers,
+             const char* file_name, Io& io);

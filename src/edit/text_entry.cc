@@ -1,0 +1,70 @@
+#include "edit/text_entry.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "core/editor.h"
+#include "core/messages.h"
+
+void Replace(int line, int position, const char* text, Document& doc, Io& io) {
+  if (line < 0 || line >= doc.lines()) return Line(io, msg::kInvalidLine);
+  if (position >= doc.lsize() - 1) return Line(io, msg::kAtEndOfLine);
+  std::span<char> slot = doc.slot(line);
+  PadToCursor(slot, position);
+  int len = static_cast<int>(std::strlen(text));
+  int room = doc.lsize() - 1 - position;
+  if (len > room) {
+    Print(io, "%s", msg::kTextShortened);
+    len = room;
+  }
+  std::memcpy(slot.data() + position, text, len);
+}
+
+int CheckInsert(int line, int position, int& count, const char* text, const Document& doc,
+                Io& io) {
+  int len = static_cast<int>(std::strlen(text));
+  int n = LineLength(doc.slot(line));
+  int max = doc.lsize() - 1;
+  int allowed = len;
+  if (position + len > max) {
+    Line(io, msg::kInsertTooLongForPosition);
+    allowed = max - position;
+  }
+  if (n + len > max) {
+    Print(io, msg::kInsertLineExceeded, doc.lsize());
+    allowed = std::min(allowed, max - n);
+  }
+  count = allowed;
+  return allowed > 0 ? 1 : 0;
+}
+
+// Insert at column p of "abcdef" with p = 2 and "XY":
+//   ab|cdef  ->  tail "cdef" saved, "XY" written at 2, tail written at 4  ->  abXYcdef
+// A line shorter than p is first padded with spaces, so the tail is then empty.
+void Insert(int line, int position, int count, const char* text, Document& doc) {
+  std::span<char> slot = doc.slot(line);
+  PadToCursor(slot, position);
+  int tail = LineLength(slot) - position;
+  if (tail < 0) tail = 0;
+  // memmove keeps the tail intact while it slides right over itself.
+  std::memmove(slot.data() + position + count, slot.data() + position, tail);
+  std::memcpy(slot.data() + position, text, count);
+}
+
+void TextEntry(Editor& ed, const char* text) {
+  StoreUndo(ed.cursor_line, ed.undo.undo_line, ed.undo.first.get(), ed.doc);
+  Replace(ed.cursor_line, ed.cursor_pos, text, ed.doc, ed.io);
+  ed.undo.mode = 1;
+  if (ed.cursor_line < ed.lines() - 1 && ed.line_lock == 0) ++ed.cursor_line;
+}
+
+void NewInsert(Editor& ed) {
+  Line(ed.io, msg::kInsertPrompt);
+  char* answer = ed.insert_input.get();
+  if (!ReadAnswer(ed.io, answer, ed.lsize())) return;
+  int count = 0;
+  if (!CheckInsert(ed.cursor_line, ed.cursor_pos, count, answer, ed.doc, ed.io)) return;
+  ed.insert_length = count;
+  RecordLineUndo(ed);
+  Insert(ed.cursor_line, ed.cursor_pos, count, answer, ed.doc);
+}

@@ -1,0 +1,5 @@
+#include "settings/help.h"
+
+#include "core/editor.h"
+
+void Help(Editor&) {}

@@ -1,0 +1,104 @@
+#include "session.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+TempDir::TempDir() {
+  char pattern[] = "/tmp/morvax-test-XXXXXX";
+  char* made = mkdtemp(pattern);
+  if (made == nullptr) std::abort();
+  path_ = made;
+  previous_ = std::filesystem::current_path().string();
+  std::filesystem::current_path(path_);
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  std::filesystem::current_path(previous_, ignored);
+  // Restore write permission on anything a test locked, then remove it all.
+  for (auto& entry : std::filesystem::recursive_directory_iterator(path_, ignored)) {
+    std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ignored);
+  }
+  std::filesystem::remove_all(path_, ignored);
+}
+
+void WriteFile(const std::string& name, const std::string& bytes) {
+  std::ofstream f(name, std::ios::binary | std::ios::trunc);
+  f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string ReadFile(const std::string& name) {
+  std::ifstream f(name, std::ios::binary);
+  std::ostringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+bool FileExists(const std::string& name) {
+  std::error_code ignored;
+  return std::filesystem::exists(std::filesystem::symlink_status(name, ignored));
+}
+
+std::string Transcript::Line(int i) const {
+  std::span<const char> slot = ed->doc.slot(i);
+  return std::string(slot.data(), LineLength(slot));
+}
+
+std::string Transcript::AfterHint() const {
+  std::size_t at = out.find(" to quit\n");
+  return at == std::string::npos ? out : out.substr(at + 9);
+}
+
+std::vector<std::string> Transcript::Lines() const {
+  std::vector<std::string> lines;
+  int last = DocLength(ed->doc);
+  for (int i = 0; i <= last; ++i) lines.push_back(Line(i));
+  if (lines.size() == 1 && lines[0].empty()) lines.clear();
+  return lines;
+}
+
+Transcript RunSession(const std::string& input, const std::vector<std::string>& args,
+                      Options options) {
+  std::FILE* in = std::tmpfile();
+  std::fwrite(input.data(), 1, input.size(), in);
+  std::rewind(in);
+  char* buffer = nullptr;
+  std::size_t size = 0;
+  std::FILE* out = open_memstream(&buffer, &size);
+
+  std::vector<const char*> argv = {"morvax"};
+  for (const std::string& a : args) argv.push_back(a.c_str());
+
+  Transcript t;
+  t.ed = std::make_unique<Editor>();
+  t.ed->io = Io{in, out};
+  t.ed->options = std::move(options);
+  if (StartEditor(*t.ed, static_cast<int>(argv.size()), argv.data())) {
+    while (RunTurn(*t.ed)) {
+    }
+  }
+  t.status = t.ed->exit_status;
+  std::fclose(out);
+  t.out.assign(buffer, size);
+  std::free(buffer);
+  std::fclose(in);
+  t.ed->io = Io{};
+  return t;
+}
+
+Transcript RunWithSettings(const std::string& settings, const std::string& input,
+                           const std::vector<std::string>& args, Options options) {
+  WriteFile(".morvax_rc", settings);
+  return RunSession(input, args, std::move(options));
+}
+
+std::string Header(int line, int pos, const std::string& name) {
+  return "\nEditing " + std::to_string(line) + ":" + std::to_string(pos) + " " + name + "\n\n";
+}

@@ -1,0 +1,51 @@
+// Runs whole editor sessions in-process for tests: input script in, output and final state out,
+// inside a fresh temporary folder that is the working directory for the test's duration.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/editor.h"
+
+/// Creates a fresh folder, makes it the working directory, and removes it afterwards.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+  std::string previous_;
+};
+
+void WriteFile(const std::string& name, const std::string& bytes);
+std::string ReadFile(const std::string& name);
+bool FileExists(const std::string& name);
+
+struct Transcript {
+  std::string out;               // everything printed
+  int status = -1;               // exit status
+  std::unique_ptr<Editor> ed;    // the state at the end
+
+  /// Text of line i (0-based).
+  std::string Line(int i) const;
+  /// What was printed after the start-up hint.
+  std::string AfterHint() const;
+  /// The lines of the document up to its last non-empty line.
+  std::vector<std::string> Lines() const;
+};
+
+/// Runs the editor with `input` on standard input; `args` follow the program name.
+Transcript RunSession(const std::string& input, const std::vector<std::string>& args = {},
+                      Options options = {});
+
+/// Writes `settings` as ".morvax_rc" (so no default file is made), then runs the session.
+Transcript RunWithSettings(const std::string& settings, const std::string& input,
+                           const std::vector<std::string>& args = {}, Options options = {});
+
+/// The view printed for an unnumbered window, for building expected output.
+std::string Header(int line, int pos, const std::string& name = "");
