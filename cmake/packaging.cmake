@@ -1,1 +1,44 @@
 # Installation and packaging rules.
+#
+#   cmake --install BUILD [--prefix DIR]   puts bin/morvax and share/man/man1/morvax.1 under DIR
+#   cpack -G DEB (in BUILD)                builds morvax_<version>_<arch>.deb holding the same two files
+#
+# GNUInstallDirs gives the usual bin/ and share/man/ layout, and lets a packager move them
+# (-DCMAKE_INSTALL_BINDIR=..., -DCMAKE_INSTALL_MANDIR=...).
+include(GNUInstallDirs)
+
+install(TARGETS morvax RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/docs/morvax.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+set(MORVAX_MAINTAINER "Morvax maintainers <maintainers@users.noreply.c-seed-12ed7139.example>"
+    CACHE STRING "Maintainer named in the Debian package")
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME morvax)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR "Morvax maintainers")
+set(CPACK_PACKAGE_CONTACT ${MORVAX_MAINTAINER})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "line-by-line text editor for the console")
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+    "Morvax edits one plain-text document at a time through standard input and output,\n"
+    "with no full-screen terminal control. Before every read it prints the lines up to\n"
+    "the cursor line; a typed line that is a command key runs the command, any other\n"
+    "line is written over the document at the cursor. Keys and limits come from a\n"
+    "settings file in the working directory.")
+# Stripped binary in the package; the build tree keeps its debugging information.
+set(CPACK_STRIP_FILES ON)
+
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${MORVAX_MAINTAINER})
+set(CPACK_DEBIAN_PACKAGE_SECTION editors)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+# The run-time dependencies (libc, libstdc++) are worked out from the binary when the tool
+# for it is there (package dpkg-dev); otherwise they are named by hand.
+find_program(MORVAX_DPKG_SHLIBDEPS dpkg-shlibdeps)
+if(MORVAX_DPKG_SHLIBDEPS)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+else()
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1")
+endif()
+
+include(CPack)

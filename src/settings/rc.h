@@ -1,14 +1,42 @@
-// The settings file ".morvax_rc": read once at start-up, written with every default when it
-// is missing. Never written back.
+// The settings file ".morvax_rc": read once at start-up, written with every default when
+// nothing exists at that name. Never written back. The reading of the text is kept apart from
+// the file itself (ApplySettings), so that tests and fuzzers can drive it with any bytes.
 #pragma once
+
+#include <string>
+#include <string_view>
 
 #include "core/editor.h"
 
 inline constexpr const char* kRcName = ".morvax_rc";
 
-/// Reads the settings file into the keys, the grid size and the starting values; creates it
-/// when nothing exists at that name. Returns 1 when a file was read.
+/// The loop's starting values that the settings file may set.
+struct StartValues {
+  int anchor = 0;        // 0-based column
+  int page_length = 8;
+  int show_numbers = 1;  // 1 shows line numbers
+  char launch_command[kNameSize] = {};
+};
+
+/// Applies the text of a settings file, line by line in file order:
+/// - a line that holds any command name anywhere is a key line; every command named there
+///   takes the value after the first "=" as its key when that value is exactly one byte;
+/// - any other line is tested for max_lines, max_char, anchor_position, lines_per_page,
+///   show_numbers and launch_command, in that order, and only the first name found counts.
+/// Nothing is trimmed (a carriage return before the line feed is part of the value); a line
+/// without "=" and a value that is refused change nothing. Afterwards an anchor that no longer
+/// lies below size.lsize - 1 goes back to column 0.
+void ApplySettings(std::string_view text, KeyTable& keys, GridSize& size, StartValues& start);
+
+/// The complete default file: every command name with its key, the grid's size, then fixed
+/// starting values.
+std::string FormatSettings(const KeyTable& keys, const GridSize& size);
+
+/// Reads the settings file into the keys, the grid size and the starting values. When nothing
+/// exists at that name it creates the file with the defaults; a file that exists but cannot be
+/// read is reported and left alone. Returns 1 when a file was read, 0 otherwise.
 int ReadRC(Editor& ed, GridSize& size);
 
-/// Writes a complete settings file from the keys and the grid size.
+/// Writes a complete settings file under `name` from the keys and the grid size. Creates the
+/// file only when nothing exists at that name; reports "Cannot make RC file" otherwise.
 void MakeRC(const KeyTable& keys, const GridSize& size, const char* name, Io& io);

@@ -1,0 +1,345 @@
+// Whole sessions through the command loop: start-up, dispatch, the view, navigation, text
+// entry, insertion, undo, quitting and the end of input.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "core/messages.h"
+#include "session.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+const std::string kEmptyNumberedView =
+    "\nEditing 1:1 \n\n[1] \n 2\n 3\n 4\n 5\n 6\n 7\n 8\n  > ";
+
+TEST(Startup, PrintsBannerHintAndFirstViewThenEndsOnInputEnd) {
+  TempDir dir;
+  Transcript t = RunWithSettings("", "");
+  EXPECT_EQ(t.status, 0);
+  EXPECT_EQ(t.out.rfind("Morvax 1.0.0\n", 0), 0u) << t.out;
+  EXPECT_NE(t.out.find("\nEnter 'h' for help or 'q' to quit\n"), std::string::npos);
+  EXPECT_EQ(t.AfterHint(), kEmptyNumberedView + "\n");
+}
+
+TEST(Startup, QuitNeedsTheLetterQAsConfirmation) {
+  struct Case {
+    const char* name;
+    std::string input;
+    int views;  // views printed in all
+    bool quit;
+  };
+  const Case cases[] = {
+      {"q then q", "q\nq\n", 1, true},
+      {"upper-case Q continues", "q\nQ\n", 2, false},
+      {"empty answer continues", "q\n\n", 2, false},
+      {"other letter is not run", "q\nz\n", 2, false},
+      {"q with a space continues", "q\nq \n", 2, false},
+      {"input end at the confirmation ends", "q\n", 1, true},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    Transcript t = RunWithSettings("", c.input);
+    EXPECT_EQ(t.status, 0) << c.name;
+    int views = 0;
+    for (std::size_t at = 0; (at = t.out.find("\nEditing ", at)) != std::string::npos; ++at) {
+      ++views;
+    }
+    EXPECT_EQ(views, c.views) << c.name;
+    EXPECT_NE(t.out.find("Enter 'q' again to quit or anything else to continue\n"),
+              std::string::npos)
+        << c.name;
+    if (c.quit) {
+      EXPECT_FALSE(t.ed->running) << c.name;
+    }
+    EXPECT_TRUE(t.Lines().empty()) << c.name << ": the answer must not be entered as text";
+  }
+}
+
+TEST(Startup, ConfirmedQuitPrintsNothingAfterTheQuestion) {
+  TempDir dir;
+  Transcript t = RunWithSettings("", "q\nq\n");
+  std::string tail = "  > Enter 'q' again to quit or anything else to continue\n";
+  ASSERT_GE(t.out.size(), tail.size());
+  EXPECT_EQ(t.out.substr(t.out.size() - tail.size()), tail);
+}
+
+TEST(Startup, VersionAndHelpArgumentsExitAtOnceWithoutASettingsFile) {
+  TempDir dir;
+  Transcript v = RunSession("", {"--version"});
+  EXPECT_EQ(v.out, "Morvax 1.0.0\n");
+  EXPECT_EQ(v.status, 0);
+  Transcript h = RunSession("", {"--help"});
+  EXPECT_EQ(h.out.rfind("Usage: morvax [FILE]\n", 0), 0u);
+  EXPECT_EQ(h.status, 0);
+  EXPECT_FALSE(FileExists(".morvax_rc"));
+}
+
+// Input script -> document and cursor.
+struct EditCase {
+  const char* name;
+  std::string input;
+  Lines lines;
+  int line;  // cursor, 1-based as shown
+  int pos;
+  std::string message = "";  // must appear in the output
+};
+
+void RunEditCases(const std::vector<EditCase>& cases, const std::string& settings = "") {
+  for (const EditCase& c : cases) {
+    TempDir dir;
+    Transcript t = RunWithSettings(settings, c.input);
+    EXPECT_EQ(t.Lines(), c.lines) << c.name;
+    EXPECT_EQ(t.ed->cursor_line + 1, c.line) << c.name;
+    EXPECT_EQ(t.ed->cursor_pos + 1, c.pos) << c.name;
+    if (!c.message.empty()) {
+      EXPECT_NE(t.out.find(c.message), std::string::npos) << c.name;
+    }
+    EXPECT_TRUE(t.ed->doc.CheckInvariant()) << c.name;
+    EXPECT_EQ(t.status, 0) << c.name;
+  }
+}
+
+TEST(Dispatch, KeysAreWholeInputLinesAndBangEscapes) {
+  RunEditCases({
+      {"text drops to the next line", "hello\nworld\n", {"hello", "world"}, 3, 1},
+      {"key twice is text", "bb\n", {"bb"}, 2, 1},
+      {"key after a space is text", " b\n", {" b"}, 2, 1},
+      {"key before a space is text", "b \n", {"b "}, 2, 1},
+      {"key with carriage return is text", "b\r\n", {"b\r"}, 2, 1},
+      {"bang writes the key", "!q\n", {"q"}, 2, 1},
+      {"bang keeps only one character", "!abc\n", {"a"}, 2, 1},
+      {"bang alone is empty text", "!\ny\n", {"", "y"}, 3, 1},
+      {"plain enter keeps the column", "G\n8\n\nab\n", {"", "       ab"}, 3, 8},
+      {"enter moves down", "\n\ny\n", {"", "", "y"}, 4, 1},
+  });
+}
+
+TEST(Dispatch, EnterOnTheLastSlotIsEmptyText) {
+  RunEditCases({{"enter on last slot pads to the cursor", "G\n4\n\n\n\n\n", {"", "", "   "}, 3, 4}},
+               "max_lines=3\n");
+}
+
+TEST(Dispatch, SameKeyRunsTheCommandFirstInDispatchOrder) {
+  // new_insert rebound to j: jump_line comes first and asks for a jump string.
+  TempDir dir;
+  Transcript t = RunWithSettings("new_insert=j\n", "j\nxyz\n");
+  EXPECT_NE(t.out.find("Enter jump string\n"), std::string::npos);
+  EXPECT_EQ(t.out.find("Enter string to insert"), std::string::npos);
+}
+
+TEST(Dispatch, UndoBoundToBangRunsOnBang) {
+  RunEditCases({{"undo on bang", "abc\n!\n", {}, 1, 1}}, "undo=!\n");
+  RunEditCases({{"other command on bang is text", "abc\n!\n", {"abc"}, 3, 1}}, "help=!\n");
+}
+
+TEST(Dispatch, QuitRebound) {
+  TempDir dir;
+  Transcript t = RunWithSettings("quit=Q\n", "q\nQ\nq\n");
+  EXPECT_EQ(t.Line(0), "q");
+  EXPECT_FALSE(t.ed->running);
+}
+
+TEST(Input, OverlongLinesArriveInPieces) {
+  // With lines of at most 4 characters a read takes 4 bytes; the rest is the next input.
+  RunEditCases({
+      {"rest of a long line is the next input", "abcdefg\n", {"abcd", "efg"}, 3, 1},
+      {"exact length: the line end is a plain enter", "abcd\ny\n", {"abcd", "", "y"}, 4, 1},
+      {"numeric answer of 8 digits", "g\n0000002y\n", {"", "y"}, 3, 1},
+      {"numeric answer of 7 characters leaves its line end", "g\n0000003\ny\n", {"", "", "", "y"},
+       5, 1},
+  },
+               "max_char=4\n");
+}
+
+TEST(Input, EndOfInputAtAPromptAbandonsTheCommandAndEnds) {
+  const char* prompts[] = {"p\n", "j\n", "J\n", "g\n", "G\n", "i\n"};
+  for (const char* input : prompts) {
+    TempDir dir;
+    Transcript t = RunWithSettings("", std::string("abc\n") + input);
+    EXPECT_EQ(t.status, 0) << input;
+    EXPECT_EQ(t.Lines(), Lines{"abc"}) << input;
+    EXPECT_EQ(t.ed->page_length, 8) << input;
+    // The abandoned command is followed by one more view and the final line end.
+    std::string end = "\n[2] \n 3\n 4\n 5\n 6\n 7\n 8\n  > \n";
+    ASSERT_GE(t.out.size(), end.size());
+    EXPECT_EQ(t.out.substr(t.out.size() - end.size()), end) << input;
+  }
+}
+
+TEST(View, WindowPrefixesAndPrompt) {
+  struct Case {
+    const char* name;
+    std::string settings;
+    std::string input;  // the view printed last is checked
+    std::string view;
+  };
+  const std::vector<Case> cases = {
+      {"empty numbered", "", "", kEmptyNumberedView},
+      {"unnumbered at line 3",
+       "show_numbers=off\n",
+       "one\ntwo\n",
+       "\nEditing 3:1 \n\n  one\n  two\n>\n\n\n\n\n\n> "},
+      {"numbered, window ends at the cursor",
+       "lines_per_page=3\n",
+       "a\nb\nc\nd\ne\n",
+       "\nEditing 6:1 \n\n 4  d\n 5  e\n[6] \n  > "},
+      {"lines shown from the cursor column",
+       "lines_per_page=2\nshow_numbers=off\n",
+       "abcdefgh\nabc\nabcdefgh\ng\n3\nG\n5\n",
+       "\nEditing 3:5 \n\n\n> efgh\n> "},
+      {"text not reaching the column",
+       "lines_per_page=2\nshow_numbers=off\n",
+       "abcd\nabcdefghijk\ng\n1\nG\n5\n",
+       "\nEditing 1:5 \n\n>\n  efghijk\n> "},
+      {"prompt under a two-digit prefix",
+       "lines_per_page=1\n",
+       "g\n12\nxy\n,\n",
+       "\nEditing 12:1 \n\n[12] xy\n   > "},
+      {"page length 1 shows only the cursor line", "lines_per_page=1\n", "a\n,\n",
+       "\nEditing 1:1 \n\n[1] a\n  > "},
+      {"last slot ends the window",
+       "max_lines=3\n",
+       "g\n3\n",
+       "\nEditing 3:1 \n\n 1\n 2\n[3] \n  > "},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    Transcript t = RunWithSettings(c.settings, c.input);
+    std::size_t last = t.out.rfind("\nEditing ");
+    ASSERT_NE(last, std::string::npos) << c.name;
+    std::string view = t.out.substr(last);
+    view.pop_back();  // the final line end printed at the end of input
+    EXPECT_EQ(view, c.view) << c.name;
+  }
+}
+
+TEST(View, CurrentLinePrefixHoldsTheLargestLineNumber) {
+  TempDir dir;
+  Transcript t = RunWithSettings("max_lines=2000000000\nmax_char=1\nlines_per_page=1\n",
+                                 "g\n2000000\n");
+  // 2,000,000,000 lines of 2 bytes are too many for one grid: it falls back.
+  EXPECT_NE(t.out.find("too large"), std::string::npos);
+  Transcript u = RunWithSettings("max_lines=10000000\nmax_char=1\nlines_per_page=1\n",
+                                 "g\n9999999\n>\n");
+  std::size_t last = u.out.rfind("\nEditing ");
+  EXPECT_EQ(u.out.substr(last), "\nEditing 10000000:1 \n\n[10000000] \n         > \n");
+}
+
+TEST(Navigation, MovesStopAtTheEdges) {
+  RunEditCases(
+      {
+          {"back at column 1", "b\n", {}, 1, 1},
+          {"forward then back", "n\nn\nn\nb\n", {}, 1, 3},
+          {"forward stops at the last column", "G\n11\nn\n", {}, 1, 11},
+          {"previous line on line 1 resets the column", "G\n3\n,\n", {}, 1, 1},
+          {"next line resets the column", "G\n3\n.\n", {}, 2, 1},
+          {"next line on the last slot", "g\n4\nG\n2\n.\n", {}, 4, 1},
+          {"beginning", "G\n4\nl\n", {}, 1, 1},
+          {"end of a line", "abcdefghi\n,\nG\n4\ne\n", {"abcdefghi"}, 1, 10},
+          {"end beyond the text stays", "abc\n,\nG\n6\ne\n", {"abc"}, 1, 6},
+          {"page forward stops at the last slot", "g\n2\n>\n", {}, 4, 1},
+          {"page back stops at line 1", "g\n3\n<\n", {}, 1, 1},
+          {"go to line 0 is ignored", "g\n2\ng\n0\n", {}, 2, 1},
+          {"go to line beyond is ignored", "g\n5\n", {}, 1, 1},
+          {"go to line with a word is ignored", "g\n2\ng\nabc\n", {}, 2, 1},
+          {"go to position lsize is the last column", "G\n11\n", {}, 1, 11},
+          {"go to position beyond is ignored", "G\n12\n", {}, 1, 1},
+          {"go to negative position is ignored", "G\n-3\n", {}, 1, 1},
+          {"anchor set then go on another line", "G\n7\nA\n.\na\n", {}, 2, 7},
+      },
+      "max_lines=4\nmax_char=10\n");
+}
+
+TEST(Navigation, PageLengthKeepsItsValueOnAnswersBelowOne) {
+  for (const char* answer : {"0", "-4", "abc", ""}) {
+    TempDir dir;
+    Transcript t = RunWithSettings("", std::string("p\n") + answer + "\n>\n");
+    EXPECT_EQ(t.ed->page_length, 8) << answer;
+    EXPECT_EQ(t.ed->cursor_line, 8) << answer;
+  }
+  TempDir dir;
+  Transcript t = RunWithSettings("", "p\n3\n>\n");
+  EXPECT_EQ(t.ed->page_length, 3);
+  EXPECT_EQ(t.ed->cursor_line, 3);
+}
+
+TEST(Navigation, JumpsAndTheirMessages) {
+  RunEditCases({
+      {"jump in line", "one two two\n,\nj\ntwo\n", {"one two two"}, 1, 5},
+      {"jump in line at the cursor stays", "one two\n,\nG\n5\nj\ntwo\nj\ntwo\n", {"one two"}, 1, 5},
+      {"jump in line before the cursor fails", "one two\n,\nG\n6\nj\ntwo\n", {"one two"}, 1, 6,
+       "String not found in line 1\n"},
+      {"empty jump string fails", "abc\n,\nj\n\n", {"abc"}, 1, 1,
+       "String not found in line 1\n"},
+      {"jump in document", "ab\ncd\nxyz cd\ng\n2\nG\n2\nJ\nyz\n", {"ab", "cd", "xyz cd"}, 3, 2},
+      {"jump in document finds before the cursor on the current line",
+       "abc\n,\nG\n3\nJ\nab\n", {"abc"}, 1, 1},
+      {"jump in document does not search earlier lines", "abc\n\nJ\nab\n", {"abc"}, 3, 1,
+       "String not found\n"},
+  });
+}
+
+TEST(Navigation, TogglesPrintTheirState) {
+  TempDir dir;
+  Transcript t = RunWithSettings("", "L\nL\n#\n");
+  EXPECT_NE(t.out.find("Line Lock On\n"), std::string::npos);
+  EXPECT_NE(t.out.find("Line Lock Off\n"), std::string::npos);
+  EXPECT_EQ(t.ed->show_numbers, 0);
+  EXPECT_EQ(t.ed->line_lock, 0);
+}
+
+TEST(TextEntry, OverwritesPadsAndShortens) {
+  RunEditCases(
+      {
+          {"overwrite the middle", "abcdefgh\n,\nG\n3\nXY\n", {"abXYefgh"}, 2, 3},
+          {"pad up to the cursor", "abc\n,\nG\n11\nX\n", {"abc       X"}, 2, 11},
+          {"line lock keeps the line", "L\nab\ncd\n", {"cd"}, 1, 1},
+          {"at the last column", "G\n16\nxy\n", {}, 2, 16, "At End Of Line\n"},
+          {"shortened to fit", "G\n14\nxyz\n", {"             xy"}, 2, 14,
+           "Text was shortened to fit onto line\n"},
+          {"typing on the last slot stays", "g\n3\na\nb\n", {"", "", "b"}, 3, 1},
+      },
+      "max_lines=3\nmax_char=15\n");
+}
+
+TEST(TextEntry, NewInsertChecksAndInserts) {
+  RunEditCases(
+      {
+          {"insert in the middle", "abcdef\n,\nG\n3\ni\nXY\n", {"abXYcdef"}, 1, 3},
+          {"insert beyond the end pads", "abc\n,\nG\n9\ni\nXY\n", {"abc     XY"}, 1, 9},
+          {"empty answer inserts nothing", "abc\n,\ni\n\n", {"abc"}, 1, 1},
+          {"line limit", "abcdefghijklm\n,\ni\nXYZ\n", {"XYabcdefghijklm"}, 1, 1,
+           "Insert was truncated because the line would have exceeded 16\n"},
+          {"position limit", "ab\n,\nG\n13\ni\nXYZW\n", {"ab          XYZ"}, 1, 13,
+           "Insert was truncated because it is too long for the position\n"},
+          {"last column inserts nothing", "ab\n,\nG\n16\ni\nX\n", {"ab"}, 1, 16,
+           "Insert was truncated because it is too long for the position\n"},
+      },
+      "max_lines=3\nmax_char=15\n");
+}
+
+TEST(TextEntry, CheckInsertPrintsBothMessagesInOrder) {
+  TempDir dir;
+  Transcript t = RunWithSettings("max_char=10\n", "abcdefgh\n,\nG\n9\ni\nXYZ\n");
+  std::string both =
+      "Insert was truncated because it is too long for the position\n"
+      "Insert was truncated because the line would have exceeded 11\n";
+  EXPECT_NE(t.out.find(both), std::string::npos);
+  EXPECT_EQ(t.Line(0), "abcdefghXY");
+}
+
+TEST(Undo, RestoresTheLineAndTheCursorOnce) {
+  RunEditCases({
+      {"undo at start does nothing", "z\n", {}, 1, 1},
+      {"undo text entry", "abc\n,\nXY\nz\n", {"abc"}, 1, 1},
+      {"second undo does nothing", "abc\n,\nXY\nz\nz\n", {"abc"}, 1, 1},
+      {"undo after moving returns to the line", "abc\ng\n5\nG\n4\nz\n", {}, 1, 4},
+      {"undo new_insert", "abc\n,\ni\nXY\nz\n", {"abc"}, 1, 1},
+      {"refused insert keeps the record", "abc\nxyz\n,\nG\n4\ni\n\nz\n", {"abc"}, 2, 4},
+  });
+}
+
+}  // namespace
