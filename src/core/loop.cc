@@ -28,8 +28,8 @@ namespace {
 
 constexpr GridSize kFallbackGrid;
 
-// Allocates the grid and the line-sized work buffers; a grid the settings made too large
-// falls back to the initial size. Returns false when even that cannot be had.
+}  // namespace
+
 bool AllocateBuffers(Editor& ed, GridSize size) {
   if (!ed.doc.Allocate(size.lines, size.lsize)) {
     Print(ed.io, msg::kGridTooLarge, size.lines, size.lsize - 1);
@@ -50,6 +50,8 @@ bool AllocateBuffers(Editor& ed, GridSize size) {
   ed.undo.second = buffer(lsize);
   return true;
 }
+
+namespace {
 
 // The document named on the command line: "--" lets a name begin with a dash.
 const char* FileArgument(int argc, const char* const* argv) {

@@ -1,8 +1,259 @@
 #include "doc/save.h"
 
-#include "core/editor.h"
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
-bool Save(Editor&) { return true; }
-int DefineSaveName(Editor&) { return 0; }
-void SavePrompt(Editor&) {}
-void SaveOverwrite(Editor&) {}
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "core/editor.h"
+#include "core/messages.h"
+
+std::size_t ImageSize(const Document& doc) {
+  std::size_t size = 0;
+  int last = DocLength(doc);
+  for (int i = 0; i <= last; ++i) size += static_cast<std::size_t>(LineLength(doc.slot(i))) + 1;
+  return size;
+}
+
+void FormatLines(const Document& doc, std::span<char> image) {
+  std::size_t at = 0;
+  int last = DocLength(doc);
+  for (int i = 0; i <= last; ++i) {
+    std::span<const char> slot = doc.slot(i);
+    std::size_t length = static_cast<std::size_t>(LineLength(slot));
+    std::memcpy(image.data() + at, slot.data(), length);
+    at += length;
+    image[at++] = '\n';
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// The file write
+//
+// The safe way replaces the target in one step: the new content goes to a temporary file in
+// the target's folder, is flushed to disk, and the temporary file is renamed over the target,
+// so that at every moment the target holds either its old or its new content. A rename
+// cannot be used where it would change something besides the content, and the file is then
+// written in place:
+//   - the target has several hard links (the other names would keep the old content);
+//   - the target is no regular file (a device, a FIFO);
+//   - the folder cannot be written (no temporary file can be made there);
+//   - the target belongs to another owner or group that the new file cannot be given.
+// A symbolic link is followed and the file it points to is replaced, so the link survives.
+// ---------------------------------------------------------------------------------------------
+
+namespace {
+
+// Longest chain of symbolic links followed, as the kernel allows.
+constexpr int kMaxLinks = 40;
+
+// Follows symbolic links from `path` to the entry that a write reaches, leaving its name in
+// `target` (PATH_MAX bytes). The entry need not exist. Returns 0 or an errno.
+int ResolveLinks(const char* path, char* target) {
+  if (std::strlen(path) >= PATH_MAX) return ENAMETOOLONG;
+  std::strcpy(target, path);
+  for (int hops = 0; hops < kMaxLinks; ++hops) {
+    struct stat st;
+    if (lstat(target, &st) != 0 || !S_ISLNK(st.st_mode)) return 0;
+    char link[PATH_MAX];
+    ssize_t n = readlink(target, link, sizeof link);
+    if (n < 0) return errno;
+    if (n >= PATH_MAX) return ENAMETOOLONG;
+    link[n] = '\0';
+    // A relative link is read from the folder that holds it.
+    std::size_t folder = 0;
+    if (link[0] != '/') {
+      const char* slash = std::strrchr(target, '/');
+      if (slash != nullptr) folder = static_cast<std::size_t>(slash - target) + 1;
+    }
+    if (folder + static_cast<std::size_t>(n) >= PATH_MAX) return ENAMETOOLONG;
+    std::memcpy(target + folder, link, static_cast<std::size_t>(n) + 1);
+  }
+  return ELOOP;
+}
+
+// Length of the folder part of `path`, its last slash included (0 for a bare name).
+std::size_t FolderLength(const char* path) {
+  const char* slash = std::strrchr(path, '/');
+  return slash == nullptr ? 0 : static_cast<std::size_t>(slash - path) + 1;
+}
+
+// Writes every byte, carrying on after short writes. Returns 0 or an errno.
+int WriteAll(int fd, std::span<const char> bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno;
+    if (n == 0) return EIO;
+    done += static_cast<std::size_t>(n);
+  }
+  return 0;
+}
+
+int CloseChecked(int fd, int err) {
+  if (close(fd) != 0 && err == 0) err = errno;
+  return err;
+}
+
+int WriteInPlace(const char* path, std::span<const char> bytes) {
+  // Non-blocking open: a FIFO nobody reads fails at once instead of stopping the editor.
+  int fd = open(path, O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
+  if (fd < 0) return errno;
+  int err = 0;
+  int flags = fcntl(fd, F_GETFL);
+  if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) err = errno;
+  struct stat st;
+  if (err == 0 && fstat(fd, &st) != 0) err = errno;
+  bool regular = err == 0 && S_ISREG(st.st_mode);
+  off_t size = static_cast<off_t>(bytes.size());
+  // Reserving the space first lets a full disk fail before any old byte is overwritten.
+  if (regular && fallocate(fd, 0, 0, size) != 0 && errno != EOPNOTSUPP && errno != ENOSYS &&
+      errno != EINVAL) {
+    err = errno;
+  }
+  if (err == 0) err = WriteAll(fd, bytes);
+  if (err == 0 && regular && ftruncate(fd, size) != 0) err = errno;
+  if (err == 0 && regular && fsync(fd) != 0) err = errno;
+  return CloseChecked(fd, err);
+}
+
+// Gives the new file the target's owner and permission bits (or, for a new name, those a
+// created file gets). Returns false when the owner cannot be kept.
+bool MatchTarget(int fd, const struct stat* target) {
+  if (target == nullptr) {
+    mode_t mask = umask(0);
+    umask(mask);
+    return fchmod(fd, 0666 & ~mask) == 0;
+  }
+  struct stat st;
+  if (fstat(fd, &st) != 0) return false;
+  if ((st.st_uid != target->st_uid || st.st_gid != target->st_gid) &&
+      fchown(fd, target->st_uid, target->st_gid) != 0) {
+    return false;
+  }
+  // After the owner: a change of owner clears the set-id bits.
+  return fchmod(fd, target->st_mode & 07777) == 0;
+}
+
+void SyncFolder(const char* path, std::size_t folder_length) {
+  char folder[PATH_MAX] = ".";
+  if (folder_length > 0) {
+    std::memcpy(folder, path, folder_length);
+    folder[folder_length] = '\0';
+  }
+  int fd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  fsync(fd);
+  close(fd);
+}
+
+}  // namespace
+
+int WriteFileSafely(const char* path, std::span<const char> bytes) {
+  char target[PATH_MAX];
+  if (int err = ResolveLinks(path, target); err != 0) return err;
+
+  struct stat st;
+  bool exists = stat(target, &st) == 0;
+  if (exists) {
+    if (!S_ISREG(st.st_mode) || st.st_nlink > 1) return WriteInPlace(target, bytes);
+    // The rename must not replace a file that the user may not write.
+    if (faccessat(AT_FDCWD, target, W_OK, AT_EACCESS) != 0) return errno;
+  }
+
+  static constexpr char kTempName[] = ".morvax-save-XXXXXX";
+  std::size_t folder = FolderLength(target);
+  if (folder + sizeof kTempName > PATH_MAX) return WriteInPlace(target, bytes);
+  char temp[PATH_MAX];
+  std::memcpy(temp, target, folder);
+  std::memcpy(temp + folder, kTempName, sizeof kTempName);
+  int fd = mkostemp(temp, O_CLOEXEC);
+  if (fd < 0) return WriteInPlace(target, bytes);
+  if (!MatchTarget(fd, exists ? &st : nullptr)) {
+    close(fd);
+    unlink(temp);
+    return WriteInPlace(target, bytes);
+  }
+
+  int err = WriteAll(fd, bytes);
+  if (err == 0 && fsync(fd) != 0) err = errno;
+  err = CloseChecked(fd, err);
+  if (err == 0 && rename(temp, target) != 0) err = errno;
+  if (err != 0) {
+    unlink(temp);
+    return err;
+  }
+  SyncFolder(target, folder);
+  return 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The save commands
+// ---------------------------------------------------------------------------------------------
+
+bool Save(Editor& ed) {
+  while (ed.current_name[0] == '\0') {
+    Line(ed.io, msg::kSaveNamePrompt);
+    if (!ReadAnswer(ed.io, ed.current_name, kNameSize)) {
+      Print(ed.io, "%s", msg::kNoNameGiven);
+      return false;
+    }
+  }
+  std::size_t size = ImageSize(ed.doc);
+  std::unique_ptr<char, decltype(&std::free)> image(static_cast<char*>(std::malloc(size)),
+                                                    &std::free);
+  int err = ENOMEM;
+  if (image != nullptr) {
+    FormatLines(ed.doc, {image.get(), size});
+    err = WriteFileSafely(ed.current_name, {image.get(), size});
+  }
+  if (err != 0) {
+    Print(ed.io, msg::kCouldNotSave, ed.current_name, std::strerror(err));
+  } else {
+    Print(ed.io, msg::kSaved, ed.current_name);
+  }
+  return true;
+}
+
+namespace {
+
+// Any entry at the name counts, readable or not, so that nothing is overwritten unasked.
+bool Exists(const char* name) {
+  struct stat st;
+  return lstat(name, &st) == 0;
+}
+
+}  // namespace
+
+int DefineSaveName(Editor& ed) {
+  char answer[kNameSize];
+  Line(ed.io, msg::kSaveAsPrompt);
+  if (!ReadAnswer(ed.io, answer, kNameSize) || std::strcmp(answer, "x") == 0) return 0;
+  std::strcpy(ed.current_name, answer);
+  if (!Exists(ed.current_name)) return 1;
+
+  Line(ed.io, msg::kFileExists);
+  Line(ed.io, msg::kNewNameOrOverwrite);
+  if (!ReadAnswer(ed.io, answer, kNameSize)) return 0;
+  if (std::strcmp(answer, "o") == 0) return 1;
+  // From here on every answer is a name, "x" and "o" included.
+  std::strcpy(ed.current_name, answer);
+  while (Exists(ed.current_name)) {
+    Line(ed.io, msg::kFileExistsAgain);
+    if (!ReadAnswer(ed.io, answer, kNameSize)) return 0;
+    std::strcpy(ed.current_name, answer);
+  }
+  return 1;
+}
+
+void SavePrompt(Editor& ed) {
+  if (DefineSaveName(ed) == 1) Save(ed);
+}
+
+void SaveOverwrite(Editor& ed) { Save(ed); }

@@ -1,7 +1,48 @@
 #include "settings/launch.h"
 
-#include "core/editor.h"
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
-int SetCommand(Editor&) { return 0; }
-void CommandExec(Editor&) {}
-void CommandEdit(Editor&) {}
+#include "core/editor.h"
+#include "core/messages.h"
+#include "doc/save.h"
+
+int SetCommand(Editor& ed) {
+  if (ed.launch_command[0] != '\0') {
+    Print(ed.io, msg::kCommandInMemory, ed.launch_command);
+  } else {
+    Line(ed.io, msg::kNoCommand);
+  }
+  Line(ed.io, msg::kCommandPrompt);
+
+  char typed[kNameSize];
+  if (!ReadLine(ed.io, typed, kNameSize)) return 0;
+  // A plain Enter is one byte and a single character with its line end two: a new command
+  // has at least two characters, so the stored one can never become empty.
+  if (std::strlen(typed) < 3) return 0;
+  std::strncpy(ed.launch_command, typed, kNameSize);
+  StripLineEnd(ed.launch_command);
+  return 1;
+}
+
+void CommandExec(Editor& ed) {
+  if (ed.launch_command[0] == '\0') {
+    SetCommand(ed);
+    if (ed.launch_command[0] == '\0') return;
+  }
+  // The input ended at the name prompt: nothing was saved, so nothing is run.
+  if (!Save(ed)) return;
+
+  // Whatever the editor printed must reach the terminal or pipe before the command's output.
+  std::fflush(ed.io.out);
+  if (ed.options.run_shell) {
+    ed.options.run_shell(ed.launch_command);
+  } else {
+    // The command's own status is its business; the editor goes on either way.
+    int status = std::system(ed.launch_command);
+    static_cast<void>(status);
+  }
+}
+
+void CommandEdit(Editor& ed) { SetCommand(ed); }

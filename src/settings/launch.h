@@ -1,11 +1,18 @@
 // The stored shell command: shown and replaced by `command_edit`, run after a save by
-// `command_exec`.
+// `command_exec`. The command lives in Editor::launch_command for the whole run and is never
+// written back to the settings file.
 #pragma once
 
 struct Editor;
 
-/// Shows the stored command and reads a replacement; 0 when the current one is kept.
+/// Shows the stored command and reads a replacement. A read of fewer than three bytes (line end
+/// included), or the end of input, keeps the current command and returns 0; otherwise the
+/// text read, cut at its line end, becomes the command and the result is 1.
 int SetCommand(Editor& ed);
 
+/// `command_exec`: asks for a command when none is held, saves the document, then runs the
+/// command through the shell, which shares the editor's terminal, and waits for it.
 void CommandExec(Editor& ed);
+
+/// `command_edit`: SetCommand, whatever it decides.
 void CommandEdit(Editor& ed);

@@ -1,4 +1,211 @@
 #include "settings/rc.h"
 
-int ReadRC(Editor&, GridSize&) { return 0; }
-void MakeRC(const KeyTable&, const GridSize&, const char*, Io&) {}
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+
+#include "core/messages.h"
+
+namespace {
+
+// The six setting names, in the order a line is tested for them: a line that holds several
+// acts only on the first of this list.
+enum class Setting { kMaxLines, kMaxChar, kAnchor, kPageLength, kShowNumbers, kLaunchCommand };
+
+struct SettingName {
+  const char* name;
+  Setting setting;
+};
+
+constexpr SettingName kSettings[] = {
+    {"max_lines", Setting::kMaxLines},
+    {"max_char", Setting::kMaxChar},
+    {"anchor_position", Setting::kAnchor},
+    {"lines_per_page", Setting::kPageLength},
+    {"show_numbers", Setting::kShowNumbers},
+    {"launch_command", Setting::kLaunchCommand},
+};
+
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// Reads a decimal integer as strtol does in base 10: leading white space, an optional sign,
+// then digits up to the first other character; text without digits gives 0. Returns false
+// when the number lies outside the int range, so that it is refused like any unusable value
+// instead of being clamped or wrapped.
+bool ReadSettingNumber(std::string_view text, int& value) {
+  std::size_t i = 0;
+  while (i < text.size() && IsBlank(text[i])) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  long long number = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    number = number * 10 + (text[i] - '0');
+    if (number > static_cast<long long>(INT_MAX) + 1) return false;  // stays far from overflow
+  }
+  if (negative) number = -number;
+  if (number < INT_MIN || number > INT_MAX) return false;
+  value = static_cast<int>(number);
+  return true;
+}
+
+void ApplySetting(Setting setting, std::string_view value, GridSize& size, StartValues& start) {
+  int v = 0;
+  switch (setting) {
+    case Setting::kMaxLines:
+      if (ReadSettingNumber(value, v) && v > 0) size.lines = v;
+      return;
+    case Setting::kMaxChar:
+      // The width holds the terminator too, so the largest int has no width.
+      if (ReadSettingNumber(value, v) && v > 0 && v < INT_MAX) size.lsize = v + 1;
+      return;
+    case Setting::kAnchor:
+      // Tested against the width in force when this line is read.
+      if (ReadSettingNumber(value, v) && v > 0 && v < size.lsize) start.anchor = v - 1;
+      return;
+    case Setting::kPageLength:
+      // Tested against the line count in force when this line is read.
+      if (ReadSettingNumber(value, v) && v > 0 && v < size.lines) start.page_length = v;
+      return;
+    case Setting::kShowNumbers:
+      start.show_numbers = value == "on" ? 1 : 0;
+      return;
+    case Setting::kLaunchCommand:
+      if (value.empty()) return;
+      std::fill(std::begin(start.launch_command), std::end(start.launch_command), '\0');
+      value.copy(start.launch_command, kNameSize - 1);
+      return;
+  }
+}
+
+void ApplyLine(std::string_view line, KeyTable& keys, GridSize& size, StartValues& start) {
+  // The text of a line ends at a NUL byte, as it would in a C string; so a key can never
+  // become the empty string.
+  line = line.substr(0, line.find('\0'));
+  std::size_t equals = line.find('=');
+  std::string_view value;
+  if (equals != std::string_view::npos) value = line.substr(equals + 1);
+
+  bool key_line = false;
+  for (int id = 0; id < kCommandCount; ++id) {
+    if (line.find(keys.names[id]) == std::string_view::npos) continue;
+    key_line = true;
+    if (equals != std::string_view::npos && value.size() == 1) {
+      keys.values[id][0] = value[0];
+      keys.values[id][1] = '\0';
+    }
+  }
+  // A line without "=" has no value to give; a key line is never read as a setting.
+  if (key_line || equals == std::string_view::npos) return;
+
+  for (const SettingName& s : kSettings) {
+    if (line.find(s.name) == std::string_view::npos) continue;
+    ApplySetting(s.setting, value, size, start);
+    return;
+  }
+}
+
+// Reads a whole stream, whatever its length. False on a read error, which is also how a
+// directory opened for reading shows itself.
+bool ReadWhole(std::FILE* file, std::string& text) {
+  char chunk[4096];
+  std::size_t n;
+  while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) text.append(chunk, n);
+  return std::ferror(file) == 0;
+}
+
+// True when nothing at all, not even a dangling symbolic link, exists at `name`.
+bool NothingAt(const char* name) {
+  struct stat info;
+  return lstat(name, &info) != 0 && errno == ENOENT;
+}
+
+}  // namespace
+
+void ApplySettings(std::string_view text, KeyTable& keys, GridSize& size, StartValues& start) {
+  // Runs of line feeds count as one separator: empty lines never reach the tests.
+  while (!text.empty()) {
+    std::size_t end = text.find('\n');
+    std::string_view line = text.substr(0, end);
+    if (!line.empty()) ApplyLine(line, keys, size, start);
+    if (end == std::string_view::npos) break;
+    text.remove_prefix(end + 1);
+  }
+  // A later max_char line may have narrowed the lines under an accepted anchor.
+  if (start.anchor >= size.lsize - 1) start.anchor = 0;
+}
+
+std::string FormatSettings(const KeyTable& keys, const GridSize& size) {
+  std::string text;
+  for (int id = 0; id < kCommandCount; ++id) {
+    text += keys.names[id];
+    text += '=';
+    text += keys.values[id];
+    text += '\n';
+  }
+  text += "max_lines=" + std::to_string(size.lines) + "\n";
+  text += "max_char=" + std::to_string(size.lsize - 1) + "\n";
+  // Constant text, not the current starting values.
+  text += "\nanchor_position=0\nlines_per_page=8\nshow_numbers=on\nlaunch_command=\n";
+  return text;
+}
+
+void MakeRC(const KeyTable& keys, const GridSize& size, const char* name, Io& io) {
+  std::string text = FormatSettings(keys, size);
+  // "x" creates the file only when nothing exists at that name, so a file that is there but
+  // could not be read is never truncated.
+  std::FILE* file = std::fopen(name, "wbx");
+  if (file == nullptr) {
+    Line(io, msg::kCannotMakeRc);
+    return;
+  }
+  bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+  written = std::fclose(file) == 0 && written;
+  if (!written) {
+    // A cut-off file would be read as it stands at every later start; without it the next
+    // start simply tries again.
+    std::remove(name);
+    Line(io, msg::kCannotMakeRc);
+  }
+}
+
+int ReadRC(Editor& ed, GridSize& size) {
+  std::FILE* file = std::fopen(kRcName, "rb");
+  if (file == nullptr) {
+    if (NothingAt(kRcName)) {
+      Print(ed.io, msg::kMakingRc, kRcName);
+      MakeRC(ed.keys, size, kRcName, ed.io);
+    } else {
+      Print(ed.io, msg::kCannotReadRc, kRcName);
+    }
+    return 0;
+  }
+  std::string text;
+  bool read = ReadWhole(file, text);
+  std::fclose(file);
+  if (!read) {
+    Print(ed.io, msg::kCannotReadRc, kRcName);
+    return 0;
+  }
+  Print(ed.io, msg::kReadingRc, kRcName);
+
+  StartValues start;
+  start.anchor = ed.anchor;
+  start.page_length = ed.page_length;
+  start.show_numbers = ed.show_numbers;
+  std::memcpy(start.launch_command, ed.launch_command, kNameSize);
+  ApplySettings(text, ed.keys, size, start);
+  ed.anchor = start.anchor;
+  ed.page_length = start.page_length;
+  ed.show_numbers = start.show_numbers;
+  std::memcpy(ed.launch_command, start.launch_command, kNameSize);
+  return 1;
+}
