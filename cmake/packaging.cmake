@@ -32,13 +32,8 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${MORVAX_MAINTAINER})
 set(CPACK_DEBIAN_PACKAGE_SECTION editors)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-# The run-time dependencies (libc, libstdc++) are worked out from the binary when the tool
-# for it is there (package dpkg-dev); otherwise they are named by hand.
-find_program(MORVAX_DPKG_SHLIBDEPS dpkg-shlibdeps)
-if(MORVAX_DPKG_SHLIBDEPS)
-  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-else()
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1")
-endif()
+# The run-time dependencies (libc, libstdc++) are read from the binary by dpkg-shlibdeps
+# (package dpkg-dev) when cpack runs; without that tool the package names none.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 
 include(CPack)

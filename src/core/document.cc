@@ -8,7 +8,7 @@
 
 Document::~Document() {
   std::free(base_);
-  std::free(shift_);
+  std::free(table_);
 }
 
 bool Document::Allocate(int lines, int lsize) {
@@ -17,16 +17,18 @@ bool Document::Allocate(int lines, int lsize) {
   // calloc hands out pages that are mapped on first touch, so a large grid holding a small
   // document stays small.
   char* base = static_cast<char*>(std::calloc(static_cast<std::size_t>(lines), lsize));
-  int* shift = static_cast<int*>(std::calloc(static_cast<std::size_t>(lines), sizeof(int)));
-  if (base == nullptr || shift == nullptr) {
+  // Only the part of the table that the document reaches is ever written.
+  int* table = static_cast<int*>(std::malloc(static_cast<std::size_t>(lines) * sizeof(int)));
+  if (base == nullptr || table == nullptr) {
     std::free(base);
-    std::free(shift);
+    std::free(table);
     return false;
   }
   std::free(base_);
-  std::free(shift_);
+  std::free(table_);
   base_ = base;
-  shift_ = shift;
+  table_ = table;
+  table_size_ = 0;
   lines_ = lines;
   lsize_ = lsize;
   extent_ = 0;
@@ -49,22 +51,40 @@ void Document::ZeroLine(int physical) {
 }
 
 void Document::Clear() {
-  // Every slot is empty afterwards, so the table can go back to naming each line's own slot.
-  for (int i = 0; i < extent_; ++i) {
-    ZeroLine(Physical(i));
-    shift_[i] = 0;
-  }
+  for (int i = 0; i < extent_; ++i) ZeroLine(Physical(i));
+  // Every slot is empty now, so every line may go back to its own slot.
+  table_size_ = 0;
   extent_ = 0;
 }
 
+void Document::GrowTable(int size) {
+  for (; table_size_ < size; ++table_size_) table_[table_size_] = table_size_;
+}
+
+// Moves the table entries first..last one place: down (towards the end) or up. The entry that
+// falls off one end comes back in at the other.
+void Document::Rotate(int first, int last, bool down) {
+  GrowTable(last + 1);
+  int* at = table_ + first;
+  std::size_t count = static_cast<std::size_t>(last - first);
+  if (down) {
+    int recycled = at[count];
+    std::memmove(at + 1, at, count * sizeof(int));
+    at[0] = recycled;
+  } else {
+    int recycled = at[0];
+    std::memmove(at, at + 1, count * sizeof(int));
+    at[count] = recycled;
+  }
+}
+
 bool Document::CheckInvariant() const {
-  if (extent_ < 0 || extent_ > lines_) return false;
+  if (extent_ < 0 || extent_ > lines_ || table_size_ < 0 || table_size_ > lines_) return false;
   std::vector<bool> seen(lines_, false);
   for (int i = 0; i < lines_; ++i) {
     int p = Physical(i);
     if (p < 0 || p >= lines_ || seen[p]) return false;
     seen[p] = true;
-    if (i >= extent_ && p != i) return false;
     const char* bytes = Bytes(p);
     int len = static_cast<int>(strnlen(bytes, lsize_));
     if (len >= lsize_) return false;
@@ -89,22 +109,17 @@ int DocLength(const Document& doc) {
 void Wedge(int line, Document& doc) {
   if (line >= doc.extent_) return;  // everything from here down is empty already
   int last = std::min(doc.extent_, doc.lines_ - 1);
-  int recycled = doc.Physical(last);
-  if (last == doc.lines_ - 1) doc.ZeroLine(recycled);
-  for (int i = last; i > line; --i) doc.SetPhysical(i, doc.Physical(i - 1));
-  doc.SetPhysical(line, recycled);
+  if (last == doc.lines_ - 1) doc.ZeroLine(doc.Physical(last));
+  doc.Rotate(line, last, true);
   doc.extent_ = last + 1;
 }
 
 void Delete(int line, Document& doc) {
   if (line >= doc.extent_) return;
-  // The freed slot goes to the end of the extent, which therefore stays where it is: entries
-  // past the extent must keep naming their own slot.
-  int freed = doc.Physical(line);
-  doc.ZeroLine(freed);
-  int last = doc.extent_ - 1;
-  for (int i = line; i < last; ++i) doc.SetPhysical(i, doc.Physical(i + 1));
-  doc.SetPhysical(last, freed);
+  // The emptied slot moves to the end of the extent, which then shrinks by one.
+  doc.ZeroLine(doc.Physical(line));
+  doc.Rotate(line, doc.extent_ - 1, false);
+  --doc.extent_;
 }
 
 void CopySlot(std::span<const char> from, std::span<char> to) {

@@ -46,16 +46,18 @@ class Document {
   friend void Delete(int line, Document& doc);
 
  private:
-  // Line i lives in physical slot i + shift_[i]. Rotating entries of this table moves whole
-  // lines without moving their bytes. The table comes from calloc, so entries nobody has
-  // touched are 0: they name their own slot and cost no memory.
-  int Physical(int i) const { return i + shift_[i]; }
-  void SetPhysical(int i, int slot) { shift_[i] = slot - i; }
+  // Line i lives in physical slot table_[i] for i < table_size_ and in slot i beyond: the
+  // table grows with the document, so a large grid holding a small document stays small.
+  // Rotating table entries moves whole lines without moving their bytes.
+  int Physical(int i) const { return i < table_size_ ? table_[i] : i; }
+  void GrowTable(int size);
+  void Rotate(int first, int last, bool down);
   char* Bytes(int physical) const { return base_ + static_cast<std::ptrdiff_t>(physical) * lsize_; }
   void ZeroLine(int physical);
 
   char* base_ = nullptr;
-  int* shift_ = nullptr;
+  int* table_ = nullptr;   // room for `lines` entries, used up to table_size_
+  int table_size_ = 0;
   int lines_ = 0;
   int lsize_ = 0;
   int extent_ = 0;

@@ -1,0 +1,368 @@
+// The settings file: the default file, how every kind of line is read, what happens when the
+// file cannot be read or made, and how its values reach the running editor.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <string>
+
+#include "core/messages.h"
+#include "session.h"
+#include "settings/rc.h"
+
+namespace {
+
+// The file a first start leaves behind, written out by hand.
+const std::string kDefaultFile =
+    "position_back=b\n"
+    "position_forw=n\n"
+    "position_down=,\n"
+    "position_up=.\n"
+    "position_beg=l\n"
+    "position_end=e\n"
+    "page_back=<\n"
+    "page_forw=>\n"
+    "page_length=p\n"
+    "jump_line=j\n"
+    "jump_doc=J\n"
+    "lock_tog=L\n"
+    "go_to_line=g\n"
+    "go_to_pos=G\n"
+    "anchor_go=a\n"
+    "anchor_set=A\n"
+    "line_clear=d\n"
+    "line_move=m\n"
+    "line_insert=w\n"
+    "line_delete=D\n"
+    "line_copy=C\n"
+    "clip_copy=c\n"
+    "clip_cut=x\n"
+    "clip_paste=v\n"
+    "clip_insert=V\n"
+    "new_insert=i\n"
+    "trim_end=t\n"
+    "trim_wrap=T\n"
+    "undo=z\n"
+    "save_prompt=s\n"
+    "save_overwrite=S\n"
+    "open=O\n"
+    "help=h\n"
+    "num_tog=#\n"
+    "command_exec==\n"
+    "command_edit=+\n"
+    "quit=q\n"
+    "max_lines=32767\n"
+    "max_char=255\n"
+    "\n"
+    "anchor_position=0\n"
+    "lines_per_page=8\n"
+    "show_numbers=on\n"
+    "launch_command=\n";
+
+const char kDefaultKeys[] = "bn,.le<>pjJLgGaAdmwDCcxvViftTzsSOh#=+q";
+
+// What start-up prints up to and including the help/quit hint.
+std::string Start(const std::string& settings_message, char help = 'h', char quit = 'q') {
+  return std::string("Morvax ") + MORVAX_VERSION + "\n" + settings_message + "\nEnter '" + help +
+         "' for help or '" + quit + "' to quit\n";
+}
+
+const std::string kReading = "Reading RC file: .morvax_rc\n";
+const std::string kCannotRead = "Cannot read RC file: .morvax_rc\n";
+
+// Runs fn with an Io whose output is collected; returns the output.
+template <typename Fn>
+std::string Collect(Fn fn) {
+  char* buffer = nullptr;
+  std::size_t size = 0;
+  Io io{nullptr, open_memstream(&buffer, &size)};
+  fn(io);
+  std::fclose(io.out);
+  std::string out(buffer, size);
+  std::free(buffer);
+  return out;
+}
+
+TEST(SettingsFile, FirstStartWritesTheDefaultFileAndTheNextStartReadsIt) {
+  ASSERT_EQ(std::string(kDefaultKeys).size(), 37u);
+  ASSERT_EQ(kDefaultFile.size(), 561u);
+  TempDir dir;
+  Transcript first = RunSession("");
+  EXPECT_EQ(first.out.rfind(Start("Making RC file: .morvax_rc\n"), 0), 0u) << first.out;
+  EXPECT_EQ(ReadFile(".morvax_rc"), kDefaultFile);
+
+  Transcript second = RunSession("");
+  EXPECT_EQ(second.out.rfind(Start(kReading), 0), 0u) << second.out;
+  EXPECT_EQ(ReadFile(".morvax_rc"), kDefaultFile) << "a readable file is never rewritten";
+  for (int id = 0; id < kCommandCount; ++id) {
+    EXPECT_EQ(second.ed->keys.values[id], std::string(1, kDefaultKeys[id])) << id;
+  }
+  EXPECT_EQ(second.ed->lines(), 32767);
+  EXPECT_EQ(second.ed->lsize(), 256);
+}
+
+TEST(SettingsFile, WrittenFileCarriesTheCurrentKeysAndSizeButFixedStartingValues) {
+  KeyTable keys;
+  MakeKeys(keys);
+  SetDefaultValues(keys);
+  keys.values[kHelp][0] = '?';
+  std::string expected = kDefaultFile;
+  expected.replace(expected.find("help=h"), 6, "help=?");
+  expected.replace(expected.find("max_lines=32767\nmax_char=255"), 28, "max_lines=100\nmax_char=80");
+  EXPECT_EQ(FormatSettings(keys, GridSize{100, 81}), expected);
+
+  TempDir dir;
+  std::string out = Collect([&](Io& io) { MakeRC(keys, GridSize{100, 81}, "made", io); });
+  EXPECT_EQ(out, "");
+  EXPECT_EQ(ReadFile("made"), expected);
+}
+
+TEST(SettingsFile, MakeNeverTruncatesSomethingThatExists) {
+  TempDir dir;
+  WriteFile("mine", "help=x\n");
+  KeyTable keys;
+  MakeKeys(keys);
+  SetDefaultValues(keys);
+  std::string out = Collect([&](Io& io) { MakeRC(keys, GridSize{}, "mine", io); });
+  EXPECT_EQ(out, "Cannot make RC file\n");
+  EXPECT_EQ(ReadFile("mine"), "help=x\n");
+}
+
+TEST(SettingsFile, UnreadableFileIsReportedAndKeptAndDefaultsHold) {
+  if (geteuid() == 0) GTEST_SKIP() << "root reads files without read permission";
+  TempDir dir;
+  WriteFile(".morvax_rc", "help=x\n");
+  ASSERT_EQ(chmod(".morvax_rc", 0200), 0);
+  Transcript t = RunSession("");
+  chmod(".morvax_rc", 0600);
+  EXPECT_EQ(t.out.rfind(Start(kCannotRead), 0), 0u) << t.out;
+  EXPECT_EQ(t.ed->keys.values[kHelp], std::string("h"));
+  EXPECT_EQ(ReadFile(".morvax_rc"), "help=x\n");
+}
+
+TEST(SettingsFile, DirectoryAtTheNameIsReportedAndLeftAlone) {
+  TempDir dir;
+  ASSERT_EQ(mkdir(".morvax_rc", 0700), 0);
+  Transcript t = RunSession("");
+  EXPECT_EQ(t.out.rfind(Start(kCannotRead), 0), 0u) << t.out;
+  struct stat info;
+  ASSERT_EQ(stat(".morvax_rc", &info), 0);
+  EXPECT_TRUE(S_ISDIR(info.st_mode));
+  EXPECT_EQ(t.ed->lines(), 32767);
+}
+
+TEST(SettingsFile, DanglingLinkAtTheNameIsNotFollowedToCreateAFile) {
+  TempDir dir;
+  ASSERT_EQ(symlink("elsewhere", ".morvax_rc"), 0);
+  Transcript t = RunSession("");
+  EXPECT_EQ(t.out.rfind(Start(kCannotRead), 0), 0u) << t.out;
+  EXPECT_FALSE(FileExists("elsewhere"));
+}
+
+TEST(SettingsFile, FileThatCannotBeMadeIsReportedAndStartUpGoesOn) {
+  // A working folder that has been removed accepts no new file, whoever runs the test.
+  TempDir dir;
+  ASSERT_EQ(mkdir("gone", 0700), 0);
+  ASSERT_EQ(chdir("gone"), 0);
+  ASSERT_EQ(rmdir((dir.path() + "/gone").c_str()), 0);
+  Transcript t = RunSession("");
+  ASSERT_EQ(chdir(dir.path().c_str()), 0);
+  EXPECT_EQ(t.out.rfind(Start("Making RC file: .morvax_rc\nCannot make RC file\n"), 0), 0u)
+      << t.out;
+  EXPECT_EQ(t.status, 0);
+}
+
+// One row per kind of settings line: the file, then the state the editor starts with.
+struct RcCase {
+  const char* name;
+  std::string settings;
+  std::map<CommandId, char> keys;  // cells that differ from the default keys
+  int lines = 32767;
+  int lsize = 256;
+  int anchor = 0;
+  int page = 8;
+  int numbers = 1;
+  std::string command;
+  std::string message;  // printed after the hint, when the grid is allocated
+};
+
+std::string Filler(std::size_t bytes) {
+  std::string text;
+  while (text.size() + 40 <= bytes) text += std::string(39, 'z') + "\n";
+  return text;
+}
+
+std::string TooLarge(long long lines, long long chars) {
+  return "Buffer of " + std::to_string(lines) + " lines of " + std::to_string(chars) +
+         " characters is too large; using 32767 lines of 255 characters\n";
+}
+
+TEST(SettingsFile, EveryKindOfLineIsReadAsTheFileFormatSays) {
+  const std::string long_command(300, 'a');
+  const std::string straddling = Filler(1000) + "launch_command=make all\n" + Filler(500) + "quit=Q\n";
+  const RcCase cases[] = {
+      {.name = "empty file", .settings = ""},
+      {.name = "default file", .settings = kDefaultFile},
+      {.name = "plain key line", .settings = "help=x\n", .keys = {{kHelp, 'x'}}},
+      {.name = "no comments: #help=x binds help", .settings = "#help=x\n", .keys = {{kHelp, 'x'}}},
+      {.name = "a line naming two commands binds both",
+       .settings = "help quit=x\n",
+       .keys = {{kHelp, 'x'}, {kQuit, 'x'}}},
+      {.name = "blanks around = make a two-byte value", .settings = "help = h\nquit= Q\nundo =Q\n"},
+      {.name = "value after the first =", .settings = "command_exec==\nundo==\n",
+       .keys = {{kUndo, '='}}},
+      {.name = "value holding = is three bytes", .settings = "help=a=b\n"},
+      {.name = "names are case-sensitive", .settings = "HELP=x\nMax_lines=5\n"},
+      {.name = "two commands on one key", .settings = "undo=b\n", .keys = {{kUndo, 'b'}}},
+      {.name = "UTF-8 character of two bytes is refused", .settings = "help=\xc3\xa9\n"},
+      {.name = "carriage return alone is a one-byte key", .settings = "help=\r\n",
+       .keys = {{kHelp, '\r'}}},
+      {.name = "empty key value, and a key line is never a setting",
+       .settings = "help=\nopen max_lines=100\n"},
+      {.name = "launch_command=make help is a key line", .settings = "launch_command=make help\n"},
+      {.name = "launch command", .settings = "launch_command=make all\n", .command = "make all"},
+      {.name = "launch command keeps its blanks", .settings = "launch_command=  ls  \n",
+       .command = "  ls  "},
+      {.name = "empty launch command keeps the earlier one",
+       .settings = "launch_command=ls -l\nlaunch_command=\n", .command = "ls -l"},
+      {.name = "launch command of 300 characters is cut to 255",
+       .settings = "launch_command=" + long_command + "\n", .command = std::string(255, 'a')},
+      {.name = "CRLF file: no keys, numbers read, flag off, command keeps its CR",
+       .settings = "help=x\r\nmax_lines=100\r\nmax_char=80\r\nanchor_position=5\r\n"
+                   "lines_per_page=20\r\nshow_numbers=on\r\nlaunch_command=make\r\n",
+       .lines = 100, .lsize = 81, .anchor = 4, .page = 20, .numbers = 0, .command = "make\r"},
+      {.name = "show_numbers = on turns numbers off", .settings = "show_numbers = on\n",
+       .numbers = 0},
+      {.name = "show_numbers: last line holds", .settings = "show_numbers=off\nshow_numbers=on\n"},
+      {.name = "show_numbers other text", .settings = "show_numbers=On\n", .numbers = 0},
+      {.name = "max_lines = 100 skips the blanks", .settings = "max_lines = 100\n", .lines = 100},
+      {.name = "number stops at the first other character", .settings = "max_lines=100abc\n",
+       .lines = 100},
+      {.name = "leading tab and plus sign", .settings = "max_lines=\t+7\n", .lines = 7},
+      {.name = "zero, negative and wordy numbers are refused",
+       .settings = "max_lines=0\nmax_lines=-5\nmax_lines=abc\nmax_char=0\nmax_char=-1\n"},
+      {.name = "last accepted line holds", .settings = "max_lines=10\nmax_lines=20\nmax_lines=0\n",
+       .lines = 20},
+      {.name = "numbers outside the int range are refused",
+       .settings = "max_lines=2147483648\nmax_char=99999999999999999999\n"
+                   "lines_per_page=-2147483649\nanchor_position=4294967297\n"},
+      {.name = "max_char at the int limit has no room for the terminator",
+       .settings = "max_char=2147483647\n"},
+      {.name = "largest int lines: grid too large", .settings = "max_lines=2147483647\n",
+       .message = TooLarge(2147483647, 255)},
+      {.name = "largest width: grid too large", .settings = "max_char=2147483646\n",
+       .message = TooLarge(32767, 2147483646)},
+      {.name = "product beyond the int range: grid too large",
+       .settings = "max_lines=100000\nmax_char=100000\n", .message = TooLarge(100000, 100000)},
+      {.name = "anchor beyond the fallback width goes to column 0",
+       .settings = "max_char=100000\nmax_lines=100000\nanchor_position=1000\n",
+       .message = TooLarge(100000, 100000)},
+      {.name = "anchor inside the fallback width stays",
+       .settings = "max_char=100000\nmax_lines=100000\nanchor_position=200\n", .anchor = 199,
+       .message = TooLarge(100000, 100000)},
+      {.name = "max_char=80", .settings = "max_char=80\n", .lsize = 81},
+      {.name = "max_char=1", .settings = "max_char=1\n", .lsize = 2},
+      {.name = "lines_per_page above 32767 before max_lines is refused",
+       .settings = "lines_per_page=40000\nmax_lines=50000\n", .lines = 50000},
+      {.name = "lines_per_page above 32767 after max_lines is accepted",
+       .settings = "max_lines=50000\nlines_per_page=40000\n", .lines = 50000, .page = 40000},
+      {.name = "lines_per_page is not tested again by a later max_lines",
+       .settings = "lines_per_page=20\nmax_lines=10\n", .lines = 10, .page = 20},
+      {.name = "lines_per_page must lie below lines", .settings = "lines_per_page=32767\n"},
+      {.name = "lines_per_page just below lines", .settings = "lines_per_page=32766\n",
+       .page = 32766},
+      {.name = "lines_per_page zero and negative", .settings = "lines_per_page=0\nlines_per_page=-3\n"},
+      {.name = "anchor_position=0", .settings = "anchor_position=0\n"},
+      {.name = "anchor_position=1", .settings = "anchor_position=1\n"},
+      {.name = "anchor_position=2", .settings = "anchor_position=2\n", .anchor = 1},
+      {.name = "anchor_position=255", .settings = "anchor_position=255\n", .anchor = 254},
+      {.name = "anchor_position=256 is refused", .settings = "anchor_position=256\n"},
+      {.name = "anchor then a narrower max_char: back to column 0",
+       .settings = "anchor_position=100\nmax_char=50\n", .lsize = 51},
+      {.name = "anchor still inside a narrower max_char",
+       .settings = "anchor_position=40\nmax_char=50\n", .lsize = 51, .anchor = 39},
+      {.name = "anchor tested against the width in force",
+       .settings = "max_char=50\nanchor_position=51\n", .lsize = 51},
+      {.name = "anchor at the last column of a narrower width",
+       .settings = "max_char=50\nanchor_position=50\n", .lsize = 51, .anchor = 49},
+      {.name = "names without = are skipped",
+       .settings = "help x\nshow_numbers\nmax_lines 100\nlaunch_command\nquit=Q\n",
+       .keys = {{kQuit, 'Q'}}},
+      {.name = "first setting name in the fixed order wins",
+       .settings = "lines_per_page=12 max_lines=3\n", .lines = 12},
+      {.name = "empty lines and no final line end",
+       .settings = "\n\n\nhelp=x\n\n\nquit=Q", .keys = {{kHelp, 'x'}, {kQuit, 'Q'}}},
+      {.name = "file longer than 1023 bytes is read whole",
+       .settings = straddling, .keys = {{kQuit, 'Q'}}, .command = "make all"},
+      {.name = "a NUL byte ends its line's text",
+       .settings = std::string("help=x\0yz\nquit=\0\nundo=Q\n", 23),
+       .keys = {{kHelp, 'x'}, {kUndo, 'Q'}}},
+  };
+  ASSERT_GT(straddling.find("launch_command"), 900u);
+  ASSERT_GT(straddling.size(), 1500u);
+
+  TempDir dir;
+  for (const RcCase& c : cases) {
+    Transcript t = RunWithSettings(c.settings, "");
+    char help = c.keys.count(kHelp) ? c.keys.at(kHelp) : 'h';
+    char quit = c.keys.count(kQuit) ? c.keys.at(kQuit) : 'q';
+    std::string start = Start(kReading, help, quit) + c.message + "\nEditing ";
+    EXPECT_EQ(t.out.substr(0, start.size()), start) << c.name;
+    for (int id = 0; id < kCommandCount; ++id) {
+      auto rebound = c.keys.find(static_cast<CommandId>(id));
+      char key = rebound == c.keys.end() ? kDefaultKeys[id] : rebound->second;
+      EXPECT_EQ(t.ed->keys.values[id][0], key) << c.name << ": " << kCommands[id].name;
+      EXPECT_EQ(t.ed->keys.values[id][1], '\0') << c.name;
+    }
+    EXPECT_EQ(t.ed->lines(), c.lines) << c.name;
+    EXPECT_EQ(t.ed->lsize(), c.lsize) << c.name;
+    EXPECT_EQ(t.ed->anchor, c.anchor) << c.name;
+    EXPECT_EQ(t.ed->page_length, c.page) << c.name;
+    EXPECT_EQ(t.ed->show_numbers, c.numbers) << c.name;
+    EXPECT_EQ(t.ed->launch_command, c.command) << c.name;
+    EXPECT_EQ(t.status, 0) << c.name;
+  }
+}
+
+TEST(SettingsFile, ReadingAloneKeepsTheSizeTheSettingsAsked) {
+  // The fallback belongs to the allocation: the reader hands over what the file said.
+  KeyTable keys;
+  MakeKeys(keys);
+  SetDefaultValues(keys);
+  GridSize size;
+  StartValues start;
+  ApplySettings("max_lines=2147483647\nmax_char=2147483646\nanchor_position=1000\n", keys, size,
+                start);
+  EXPECT_EQ(size.lines, INT_MAX);
+  EXPECT_EQ(size.lsize, INT_MAX);
+  EXPECT_EQ(start.anchor, 999);
+}
+
+TEST(SettingsFile, ValuesTakeEffectInTheSession) {
+  TempDir dir;
+  // Unnumbered view of two lines.
+  Transcript view = RunWithSettings("show_numbers=off\nlines_per_page=2\n", "");
+  EXPECT_EQ(view.AfterHint(), Header(1, 1) + ">\n\n> \n");
+
+  // The anchor is a starting column.
+  Transcript anchor =
+      RunWithSettings("anchor_position=5\nshow_numbers=off\nlines_per_page=1\n", "a\n");
+  EXPECT_EQ(anchor.AfterHint(), Header(1, 1) + ">\n> " + Header(1, 5) + ">\n> \n");
+
+  // A rebound quit key runs; the old one is text.
+  Transcript quit = RunWithSettings("quit=Q\n", "q\nQ\nq\n");
+  EXPECT_EQ(quit.Lines(), (std::vector<std::string>{"q"}));
+  EXPECT_FALSE(quit.ed->running);
+  EXPECT_EQ(quit.out.find("Enter 'q' again to quit"), quit.out.rfind("Enter 'q' again to quit"));
+
+  // The help menu reports the grid's size.
+  Transcript limits = RunWithSettings("max_char=1\nmax_lines=3\n", "h\nx\n");
+  EXPECT_NE(limits.out.find("\nLimits:  Line length = 1     Total Lines = 3\n"), std::string::npos)
+      << limits.out;
+}
+
+}  // namespace
