@@ -20,11 +20,12 @@ set(CPACK_PACKAGE_VENDOR "Morvax maintainers")
 set(CPACK_PACKAGE_CONTACT ${MORVAX_MAINTAINER})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "line-by-line text editor for the console")
 string(CONCAT CPACK_PACKAGE_DESCRIPTION
-    "Morvax edits one plain-text document at a time through standard input and output,\n"
-    "with no full-screen terminal control. Before every read it prints the lines up to\n"
-    "the cursor line; a typed line that is a command key runs the command, any other\n"
-    "line is written over the document at the cursor. Keys and limits come from a\n"
-    "settings file in the working directory.")
+    "Morvax edits one plain-text document at a time through standard input\n"
+    "and output, with no full-screen terminal control. Before every read it\n"
+    "prints the lines up to the cursor line; a typed line that is a command\n"
+    "key runs the command, any other line is written over the document at\n"
+    "the cursor. Keys and limits come from a settings file in the working\n"
+    "directory.")
 # Stripped binary in the package; the build tree keeps its debugging information.
 set(CPACK_STRIP_FILES ON)
 
@@ -35,5 +36,22 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 # The run-time dependencies (libc, libstdc++) are read from the binary by dpkg-shlibdeps
 # (package dpkg-dev) when cpack runs; without that tool the package names none.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+
+# Debian wants manual pages compressed with gzip -9n. The installed tree keeps the plain
+# page; only the package's copy is compressed, after cpack has staged the files.
+set(MORVAX_GZIP_MAN_SCRIPT ${CMAKE_BINARY_DIR}/morvax-gzip-man-pages.cmake)
+file(WRITE ${MORVAX_GZIP_MAN_SCRIPT} [=[
+find_program(MORVAX_GZIP gzip)
+if(MORVAX_GZIP)
+  file(GLOB_RECURSE pages "${CPACK_TEMPORARY_INSTALL_DIRECTORY}/*/share/man/man[1-9]/*.[1-9]")
+  foreach(page IN LISTS pages)
+    execute_process(COMMAND ${MORVAX_GZIP} -9nf ${page} RESULT_VARIABLE failed)
+    if(failed)
+      message(FATAL_ERROR "gzip failed on ${page}")
+    endif()
+  endforeach()
+endif()
+]=])
+set(CPACK_PRE_BUILD_SCRIPTS ${MORVAX_GZIP_MAN_SCRIPT})
 
 include(CPack)

@@ -1,0 +1,150 @@
+#!/usr/bin/env python3
+"""Whole-process scenarios: Morvax against ed and a durable copy.
+
+Usage: bench/compare.py [--runs N] [--morvax PATH]
+
+Each scenario runs N times (default 5) in a scratch folder; the table shows the median wall
+time and the median peak resident memory of each side, and their ratios. Input files are
+generated deterministically; nothing is fetched. Not part of the test run.
+"""
+import argparse
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+
+
+def make_lines(count, shortest, longest, seed):
+    lines = []
+    state = seed
+    for i in range(count):
+        state = (state * 1103515245 + 12345) % (1 << 31)
+        length = shortest + state % (longest - shortest + 1)
+        lines.append((chr(ord('a') + i % 26) * length))
+    return lines
+
+
+def write(path, text):
+    with open(path, "w") as f:
+        f.write(text)
+
+
+def run(argv, stdin_text, cwd):
+    """Runs one process; returns (seconds, peak resident KiB)."""
+    start = time.perf_counter()
+    proc = subprocess.Popen(argv, stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL, cwd=cwd)
+    if stdin_text is not None:
+        proc.stdin.write(stdin_text.encode())
+    proc.stdin.close()
+    _, status, usage = os.wait4(proc.pid, 0)
+    elapsed = time.perf_counter() - start
+    proc.returncode = os.waitstatus_to_exitcode(status)
+    return elapsed, usage.ru_maxrss
+
+
+def measure(runs, prepare, argv, stdin_text, workdir):
+    times, peaks = [], []
+    for _ in range(runs):
+        prepare()
+        t, m = run(argv, stdin_text, workdir)
+        times.append(t)
+        peaks.append(m)
+    return statistics.median(times), statistics.median(peaks)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--morvax", default=os.path.join(ROOT, "build", "morvax"))
+    args = parser.parse_args()
+    morvax = os.path.abspath(args.morvax)
+    if not os.path.exists(morvax):
+        sys.exit(f"no binary at {morvax}: build first (see README)")
+    ed = shutil.which("ed")
+    if ed is None:
+        sys.exit("ed is missing: apt-get install ed")
+
+    work = tempfile.mkdtemp(prefix="morvax-compare-")
+    rows = []
+
+    def row(name, ours, theirs, other):
+        rows.append((name, ours, theirs, other))
+
+    big = make_lines(32767, 100, 255, 1)
+    big_text = "\n".join(big) + "\n"
+    typed = make_lines(32767, 100, 254, 2)  # a 255-character line would arrive in two reads
+    doc1000 = "\n".join(make_lines(1000, 20, 80, 3)) + "\n"
+    doc100 = "\n".join(make_lines(100, 20, 80, 4)) + "\n"
+
+    def fresh(name, text):
+        return lambda: write(os.path.join(work, name), text)
+
+    # Morvax writes its default settings file on the first start; every run after uses it.
+    run([morvax], "q\nq\n", work)
+
+    # 1. load and save a 32767-line file
+    ours = measure(args.runs, fresh("big.txt", big_text), [morvax, "big.txt"], "S\nq\nq\n", work)
+    eds = measure(args.runs, fresh("big.txt", big_text), [ed, "-s", "big.txt"], "w\nq\n", work)
+    dd = measure(args.runs, fresh("big.txt", big_text),
+                 ["dd", "if=big.txt", "of=copy.txt", "bs=8M", "conv=fsync"], None, work)
+    row("1. load + save 32767 lines", ours, eds, ("dd conv=fsync", dd))
+
+    # 2. 5,000 line_insert at line 1 of a 1,000-line document, then save
+    ours = measure(args.runs, fresh("d.txt", doc1000), [morvax, "d.txt"],
+                   "w\n" * 5000 + "S\nq\nq\n", work)
+    eds = measure(args.runs, fresh("d.txt", doc1000), [ed, "-s", "d.txt"],
+                  "0a\n\n.\n" * 5000 + "w\nq\n", work)
+    row("2. 5,000 inserts at line 1 + save", ours, eds, None)
+
+    # 3. type 32767 lines, save under a new name
+    def clean_typed():
+        for name in ("typed.txt",):
+            if os.path.exists(os.path.join(work, name)):
+                os.remove(os.path.join(work, name))
+    ours = measure(args.runs, clean_typed, [morvax],
+                   "\n".join(typed) + "\ns\ntyped.txt\nq\nq\n", work)
+    eds = measure(args.runs, clean_typed, [ed, "-s"],
+                  "a\n" + "\n".join(typed) + "\n.\nw typed.txt\nq\n", work)
+    row("3. type 32767 lines + save as", ours, eds, None)
+
+    # 4. small document, default grid against a 1,000,000 x 1,000 grid
+    session = "w\n" * 1000 + "D\n" * 1000 + "J\nzzz-not-there\n" + "S\nq\nq\n"
+    ours = measure(args.runs, fresh("s.txt", doc100), [morvax, "s.txt"], session, work)
+    bigdir = os.path.join(work, "biggrid")
+    os.makedirs(bigdir, exist_ok=True)
+    with open(os.path.join(ROOT, "bench", "big-grid.rc")) as f:
+        write(os.path.join(bigdir, ".morvax_rc"), f.read())
+    theirs = measure(args.runs, lambda: write(os.path.join(bigdir, "s.txt"), doc100),
+                     [morvax, "s.txt"], session, bigdir)
+    row("4. small document: big grid vs default", theirs, ours, None)
+
+    # 5. start and quit at once
+    ours = measure(args.runs, lambda: None, [morvax], "q\nq\n", work)
+    eds = measure(args.runs, lambda: None, [ed, "-s"], "q\n", work)
+    row("5. start and quit", ours, eds, None)
+
+    shutil.rmtree(work)
+
+    print("| scenario | Morvax time | other time | time ratio | Morvax peak | other peak | "
+          "peak ratio |")
+    print("|---|---|---|---|---|---|---|")
+    for name, ours, theirs, other in rows:
+        label = "ed" if not name.startswith("4.") else "default grid"
+        print(f"| {name} (vs {label}) | {ours[0]*1000:.1f} ms | {theirs[0]*1000:.1f} ms | "
+              f"{ours[0]/theirs[0]:.2f} | {ours[1]/1024:.1f} MiB | {theirs[1]/1024:.1f} MiB | "
+              f"{ours[1]/theirs[1]:.2f} |")
+        if other:
+            oname, o = other
+            print(f"| {name} (vs {oname}) | {ours[0]*1000:.1f} ms | {o[0]*1000:.1f} ms | "
+                  f"{ours[0]/o[0]:.2f} | {ours[1]/1024:.1f} MiB | {o[1]/1024:.1f} MiB | "
+                  f"{ours[1]/o[1]:.2f} |")
+
+
+if __name__ == "__main__":
+    main()

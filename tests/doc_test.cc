@@ -1,0 +1,482 @@
+// Loading and saving documents through whole sessions: the load messages, the splitting of
+// files into lines, the partial-load question, the `open` and `save_prompt` dialogues, the
+// written bytes, and the command-line argument.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "core/messages.h"
+#include "doc/load.h"
+#include "doc/save.h"
+#include "session.h"
+
+namespace {
+
+using namespace std::string_literals;
+using Lines = std::vector<std::string>;
+using Files = std::map<std::string, std::string>;
+
+const std::string kOpenDialogue =
+    "Enter a filename to open a new file and discard the buffer in memory\n"
+    "Enter 's' to first save the current buffer in memory\n"
+    "Enter 'x' to not open a file and return\n";
+
+const std::string kPartialQuestion =
+    "The unloaded data will be lost if you save to the same filename!\n"
+    "Do you wish to continue (Y,n)?\n"
+    "If not, restart with more lines by editing the .morvax_rc file.\n";
+
+// What was printed between the views: chunk 0 is everything after the start-up hint up to
+// the first view, chunk k what followed the k-th view's prompt. The documents in these tests
+// never hold "> ", so the first "> " after a header is the prompt.
+std::vector<std::string> Chunks(const Transcript& t) {
+  std::string s = t.AfterHint();
+  std::vector<std::string> chunks;
+  std::size_t from = 0;
+  for (;;) {
+    std::size_t view = s.find("\nEditing ", from);
+    chunks.push_back(s.substr(from, view == std::string::npos ? std::string::npos : view - from));
+    if (view == std::string::npos) break;
+    std::size_t prompt = s.find("> ", view);
+    if (prompt == std::string::npos) break;
+    from = prompt + 2;
+  }
+  return chunks;
+}
+
+std::string Chunk(const Transcript& t, std::size_t k) {
+  std::vector<std::string> chunks = Chunks(t);
+  return k < chunks.size() ? chunks[k] : "<no chunk " + std::to_string(k) + ">";
+}
+
+std::string Grid(int lines, int max_char = 255) {
+  return "max_lines=" + std::to_string(lines) + "\nmax_char=" + std::to_string(max_char) + "\n";
+}
+
+void WriteFiles(const Files& files) {
+  for (const auto& [name, bytes] : files) WriteFile(name, bytes);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Loading at start-up: messages byte for byte, and the lines that land in the slots.
+// ---------------------------------------------------------------------------------------------
+
+struct LoadCase {
+  const char* name;
+  std::string settings;
+  std::string bytes;     // content of the file "f"
+  std::string input;     // after start-up
+  std::string messages;  // printed before the first view
+  Lines lines;
+  int status = 0;
+};
+
+TEST(Load, FilesSplitIntoSlotsWithExactMessages) {
+  const std::string l300(300, 'k');
+  const std::string five = "l1\nl2\nl3\nl4\nl5\n";
+  const std::string partial5 =
+      "Opened f\nRead 15 bytes, 3 Lines Generated\n"
+      "\nWarning!! Only 64.3 percent of the data was loaded!\n" + kPartialQuestion;
+  const std::vector<LoadCase> cases = {
+      {"three lines", "", "a\nb\nc\n", "",
+       "Opened f\nRead 6 bytes, 3 Lines Generated\n", {"a", "b", "c"}},
+      {"empty line kept between", "", "a\n\nb\n", "",
+       "Opened f\nRead 5 bytes, 3 Lines Generated\n", {"a", "", "b"}},
+      {"zero bytes", "", "", "", "Opened f\nRead 0 bytes, 0 Lines Generated\n", {}},
+      {"a single newline", "", "\n", "", "Opened f\nRead 1 bytes, 0 Lines Generated\n", {}},
+      {"300-character line is split", "", l300 + "\n", "",
+       "Opened f\nRead 301 bytes, WARNING!  Line 1 is being split\n2 Lines Generated\n",
+       {std::string(255, 'k'), std::string(45, 'k')}},
+      {"255-character line is not split", "", std::string(255, 'k') + "\nz\n", "",
+       "Opened f\nRead 258 bytes, 2 Lines Generated\n", {std::string(255, 'k'), "z"}},
+      {"NUL ends the text quietly", "", "ab\0cd\nef\n"s, "",
+       "Opened f\nRead 9 bytes, 1 Lines Generated\n", {"ab"}},
+      {"carriage returns stay", "", "a\r\nb\r\n", "",
+       "Opened f\nRead 6 bytes, 2 Lines Generated\n", {"a\r", "b\r"}},
+      // Settled: a last byte that is no newline is kept, not dropped.
+      {"last byte without newline is kept", "", "a\nbc", "",
+       "Opened f\nRead 4 bytes, 2 Lines Generated\n", {"a", "bc"}},
+      {"single character without newline", "", "z", "",
+       "Opened f\nRead 1 bytes, 1 Lines Generated\n", {"z"}},
+      {"unended line still splits", Grid(100, 3), "abcdefg", "",
+       "Opened f\nRead 7 bytes, WARNING!  Line 1 is being split\n"
+       "WARNING!  Line 2 is being split\n3 Lines Generated\n",
+       {"abc", "def", "g"}},
+      {"warnings count earlier pieces", Grid(100, 3), "abcdefgh\nxyzw\n", "",
+       "Opened f\nRead 14 bytes, WARNING!  Line 1 is being split\n"
+       "WARNING!  Line 2 is being split\nWARNING!  Line 4 is being split\n5 Lines Generated\n",
+       {"abc", "def", "gh", "xyz", "w"}},
+      {"one-character slots", Grid(100, 1), "ab\nc\n", "",
+       "Opened f\nRead 5 bytes, WARNING!  Line 1 is being split\n3 Lines Generated\n",
+       {"a", "b", "c"}},
+      {"five lines into three, Y", Grid(3), five, "Y\n", partial5, {"l1", "l2", "l3"}},
+      {"five lines into three, n", Grid(3), five, "n\n", partial5, {}, 1},
+      {"five lines into three, y", Grid(3), five, "y\n", partial5, {}, 1},
+      {"five lines into three, empty", Grid(3), five, "\n", partial5, {}, 1},
+      {"five lines into three, Yes", Grid(3), five, "Yes\n", partial5, {}, 1},
+      {"five lines into three, input ends", Grid(3), five, "", partial5, {}, 1},
+      {"exactly three lines", Grid(3), "l1\nl2\nl3\n", "",
+       "Opened f\nRead 9 bytes, 3 Lines Generated\n", {"l1", "l2", "l3"}},
+      {"three lines and an empty one", Grid(3), "l1\nl2\nl3\n\n", "",
+       "Opened f\nRead 10 bytes, 3 Lines Generated\n", {"l1", "l2", "l3"}},
+      {"fourth line of one character", Grid(3), "l1\nl2\nl3\nx\n", "Y\n",
+       "Opened f\nRead 12 bytes, 3 Lines Generated\n"
+       "\nWarning!! Only 90.0 percent of the data was loaded!\n" + kPartialQuestion,
+       {"l1", "l2", "l3"}},
+      {"unended fourth line", Grid(3), "l1\nl2\nl3\nxy", "Y\n",
+       "Opened f\nRead 11 bytes, 3 Lines Generated\n"
+       "\nWarning!! Only 81.8 percent of the data was loaded!\n" + kPartialQuestion,
+       {"l1", "l2", "l3"}},
+      // A split last line: the byte that would begin the next line is the first one lost.
+      {"grid fills on a split", Grid(2, 3), "abcdefg", "Y\n",
+       "Opened f\nRead 7 bytes, WARNING!  Line 1 is being split\n"
+       "WARNING!  Line 2 is being split\n2 Lines Generated\n"
+       "\nWarning!! Only 85.7 percent of the data was loaded!\n" + kPartialQuestion,
+       {"abc", "def"}},
+      {"grid fills exactly on an unended line", Grid(2, 3), "abcdef", "",
+       "Opened f\nRead 6 bytes, WARNING!  Line 1 is being split\n2 Lines Generated\n",
+       {"abc", "def"}},
+  };
+  for (const LoadCase& c : cases) {
+    TempDir dir;
+    WriteFile("f", c.bytes);
+    Transcript t = RunWithSettings(c.settings, c.input, {"f"});
+    EXPECT_EQ(Chunk(t, 0), c.messages) << c.name;
+    EXPECT_EQ(t.status, c.status) << c.name;
+    if (c.status == 0) {
+      EXPECT_EQ(t.Lines(), c.lines) << c.name;
+      EXPECT_TRUE(t.ed->doc.CheckInvariant()) << c.name;
+      EXPECT_STREQ(t.ed->current_name, "f") << c.name;
+    } else {
+      // The program ends at the question: no view follows.
+      EXPECT_EQ(t.AfterHint(), c.messages) << c.name;
+    }
+  }
+}
+
+TEST(Load, MissingFileGivesAnEmptyDocumentUnderItsName) {
+  TempDir dir;
+  Transcript t = RunWithSettings("", "new text\nS\n", {"new.txt"});
+  EXPECT_EQ(Chunk(t, 0), "File new.txt not found!\n");
+  EXPECT_STREQ(t.ed->current_name, "new.txt");
+  EXPECT_EQ(Chunk(t, 2), "Saved to new.txt\n");
+  EXPECT_EQ(ReadFile("new.txt"), "new text\n");
+}
+
+TEST(Load, OpenReplacesEveryOldByteAndKeepsTheRestOfTheSession) {
+  TempDir dir;
+  WriteFile("ten", "a long first line\nsecond\n3\n4\n5\n6\n7\n8\n9\nthe tenth line\n");
+  WriteFile("two", "xy\nz\n");
+  // Cursor to line 5, column 3, then open the short file over the long one.
+  Transcript t = RunWithSettings("", "g\n5\nG\n3\nO\ntwo\n", {"ten"});
+  EXPECT_EQ(t.Lines(), (Lines{"xy", "z"}));
+  EXPECT_TRUE(t.ed->doc.CheckInvariant());
+  EXPECT_EQ(t.ed->cursor_line, 4);
+  EXPECT_EQ(t.ed->cursor_pos, 2);
+  EXPECT_EQ(Chunk(t, 3), kOpenDialogue + "Opened two\nRead 5 bytes, 2 Lines Generated\n");
+  EXPECT_STREQ(t.ed->current_name, "two");
+}
+
+// ---------------------------------------------------------------------------------------------
+// The `open` dialogue.
+// ---------------------------------------------------------------------------------------------
+
+struct OpenCase {
+  const char* name;
+  Files files;
+  std::vector<std::string> args;
+  std::string input;
+  std::vector<std::string> chunks;  // from chunk 1 on: what follows each command
+  Lines lines;
+  std::string current_name;
+  Files written = {};  // files expected afterwards with their content
+};
+
+TEST(Open, DialogueAnswers) {
+  const Files g = {{"g", "from g\n"}};
+  const std::vector<OpenCase> cases = {
+      {"a name loads it", g, {}, "O\ng\n",
+       {kOpenDialogue + "Opened g\nRead 7 bytes, 1 Lines Generated\n", "\n"}, {"from g"}, "g"},
+      // Settled: "x" keeps the current file name (a save_prompt chose "chosen").
+      {"x keeps document and current name", g, {"g"}, "s\nchosen\nO\nx\n",
+       {"Enter a filename to save to, or 'x' to return\nSaved to chosen\n", kOpenDialogue, "\n"},
+       {"from g"}, "chosen", {{"chosen", "from g\n"}}},
+      {"input end at the first prompt changes nothing", g, {"g"}, "O\n",
+       {kOpenDialogue + "\n"}, {"from g"}, "g"},
+      {"empty answer is an empty name", {}, {}, "O\n\n",
+       {kOpenDialogue + "File  not found!\n", "\n"}, {}, ""},
+      {"upper-case X is a name", {}, {}, "O\nX\n",
+       {kOpenDialogue + "File X not found!\n", "\n"}, {}, "X"},
+      {"a missing name still becomes the current name", g, {"g"}, "O\nnothing\n",
+       {kOpenDialogue + "File nothing not found!\n", "\n"}, {"from g"}, "nothing"},
+      {"s with a name saves then opens", g, {"g"}, "changed\nO\ns\nh\n",
+       {"", kOpenDialogue + "Saved to g\nNext, enter a new filename to open\nFile h not found!\n",
+        "\n"},
+       {"changed"}, "h", {{"g", "changed\n"}}},
+      {"s without a name asks for one", g, {}, "typed\nO\ns\nsaved\ng\n",
+       {"", kOpenDialogue + "Enter a filename to save to\nSaved to saved\n"
+            "Next, enter a new filename to open\nOpened g\nRead 7 bytes, 1 Lines Generated\n",
+        "\n"},
+       {"from g"}, "g", {{"saved", "typed\n"}}},
+      {"x and s are names at the second prompt", {{"x", "ex\n"}}, {"g"}, "O\ns\nx\n",
+       {kOpenDialogue + "File g not found!\n" == "" ? "" : kOpenDialogue +
+            "Saved to g\nNext, enter a new filename to open\nOpened x\n"
+            "Read 3 bytes, 1 Lines Generated\n",
+        "\n"},
+       {"ex"}, "x", {{"g", "\n"}}},
+      // Settled: input end at the save's name prompt abandons the whole open.
+      {"input end at the save name prompt", g, {}, "text\nO\ns\n",
+       {"", kOpenDialogue + "Enter a filename to save to\nNo file name given; nothing saved\n"
+            "\n"},
+       {"text"}, ""},
+      {"input end at the second open prompt", g, {"mine"}, "O\ns\n",
+       {kOpenDialogue + "Saved to mine\nNext, enter a new filename to open\n\n"}, {}, "mine",
+       {{"mine", "\n"}}},
+  };
+  for (const OpenCase& c : cases) {
+    TempDir dir;
+    WriteFiles(c.files);
+    Transcript t = RunWithSettings("", c.input, c.args);
+    std::vector<std::string> chunks = Chunks(t);
+    ASSERT_EQ(chunks.size(), c.chunks.size() + 1) << c.name << ":\n" << t.AfterHint();
+    for (std::size_t k = 0; k < c.chunks.size(); ++k) {
+      EXPECT_EQ(chunks[k + 1], c.chunks[k]) << c.name << ", after command " << k + 1;
+    }
+    EXPECT_EQ(t.Lines(), c.lines) << c.name;
+    EXPECT_EQ(t.ed->current_name, c.current_name) << c.name;
+    for (const auto& [file, bytes] : c.written) EXPECT_EQ(ReadFile(file), bytes) << c.name;
+    EXPECT_EQ(t.status, 0) << c.name;
+  }
+}
+
+TEST(Open, DirectoryIsReportedAndTheDocumentKept) {
+  TempDir dir;
+  ASSERT_EQ(mkdir("d", 0755), 0);
+  WriteFile("f", "kept\n");
+  Transcript t = RunWithSettings("", "O\nd\n", {"f"});
+  EXPECT_EQ(Chunk(t, 1), kOpenDialogue + "Could not read d: Is a directory\n");
+  EXPECT_EQ(t.Lines(), (Lines{"kept"}));
+  EXPECT_STREQ(t.ed->current_name, "d");
+
+  Transcript start = RunWithSettings("", "", {"d"});
+  EXPECT_EQ(Chunk(start, 0), "Could not read d: Is a directory\n");
+  EXPECT_STREQ(start.ed->current_name, "d");
+}
+
+TEST(Open, DeclinedPartialLoadEndsTheProgramFromTheLoop) {
+  TempDir dir;
+  WriteFile("big", "1\n2\n3\n4\n");
+  Transcript t = RunWithSettings(Grid(3), "kept\nO\nbig\nn\nnever typed\n");
+  EXPECT_EQ(t.status, 1);
+  EXPECT_FALSE(t.ed->running);
+  EXPECT_EQ(Chunks(t).size(), 3u) << "no view after the declined load";
+  EXPECT_EQ(t.Lines(), (Lines{"kept"})) << "declining leaves the document alone";
+}
+
+// ---------------------------------------------------------------------------------------------
+// Saving: the written bytes.
+// ---------------------------------------------------------------------------------------------
+
+struct ImageCase {
+  const char* name;
+  int lines;
+  int lsize;
+  std::map<int, std::string> slots;
+  std::string bytes;
+};
+
+TEST(Save, ImageHoldsEveryLineUpToTheLastWithText) {
+  const std::vector<ImageCase> cases = {
+      {"only a", 100, 256, {{0, "a"}}, "a\n"},
+      {"x and y with gaps", 100, 256, {{0, "x"}, {3, "y"}}, "x\n\n\ny\n"},
+      {"text in slot 9 only", 100, 256, {{9, "t"}}, "\n\n\n\n\n\n\n\n\nt\n"},
+      {"empty document", 100, 256, {}, "\n"},
+      {"full-width line with trailing spaces", 4, 8, {{1, "ab    "}, {2, "1234567"}},
+       "\nab    \n1234567\n"},
+      {"text in the last slot", 3, 4, {{2, "end"}}, "\n\nend\n"},
+      {"bytes written as they stand", 5, 16, {{0, "\r\t\x7f\xff"}}, "\r\t\x7f\xff\n"},
+  };
+  for (const ImageCase& c : cases) {
+    Document doc;
+    ASSERT_TRUE(doc.Allocate(c.lines, c.lsize));
+    for (const auto& [line, text] : c.slots) std::copy(text.begin(), text.end(), doc.slot(line).begin());
+    ASSERT_EQ(ImageSize(doc), c.bytes.size()) << c.name;
+    std::string image(ImageSize(doc), '?');
+    FormatLines(doc, image);
+    EXPECT_EQ(image, c.bytes) << c.name;
+  }
+}
+
+TEST(Save, TypedDocumentsSaveByteExactly) {
+  struct Case {
+    const char* name;
+    std::string input;
+    std::string bytes;
+  };
+  const std::vector<Case> cases = {
+      {"a", "a\nS\n", "a\n"},
+      {"x, two empty lines, y", "x\n\n\ny\nS\n", "x\n\n\ny\n"},
+      {"empty document", "S\n", "\n"},
+      {"padded line keeps its spaces", "G\n4\nab\nS\n", "   ab\n"},
+      {"cursor far below the text", "x\ng\n50\nS\n", "x\n"},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    Transcript t = RunWithSettings("", c.input, {"out"});
+    EXPECT_EQ(ReadFile("out"), c.bytes) << c.name;
+    EXPECT_NE(t.out.find("Saved to out\n"), std::string::npos) << c.name;
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Saving: the name dialogues.
+// ---------------------------------------------------------------------------------------------
+
+struct SaveCase {
+  const char* name;
+  Files files;                      // present before the session
+  std::vector<std::string> args;
+  std::string input;                // the document is "doc" on line 1 unless the input says
+  std::string messages;             // printed by the save command
+  std::string current_name;
+  Files after;                      // files and their content afterwards
+  std::vector<std::string> absent = {};  // names that must not exist afterwards
+};
+
+TEST(Save, NameDialogues) {
+  const std::string ask = "Enter a filename to save to, or 'x' to return\n";
+  const std::string exists = "The file already exists.\nEnter a new filename or 'o' to overwrite\n";
+  const Files e1 = {{"e1", "one\n"}};
+  const Files e12 = {{"e1", "one\n"}, {"e2", "two\n"}};
+  const std::vector<SaveCase> cases = {
+      {"S asks until a name is given", {}, {}, "doc\nS\n\n\nname\n",
+       "Enter a filename to save to\nEnter a filename to save to\nEnter a filename to save to\n"
+       "Saved to name\n",
+       "name", {{"name", "doc\n"}}},
+      {"S at input end saves nothing", {}, {}, "doc\nS\n",
+       "Enter a filename to save to\nNo file name given; nothing saved\n\n", "", {}},
+      {"S overwrites without asking", e1, {"e1"}, "doc\nS\n", "Saved to e1\n", "e1",
+       {{"e1", "doc\n"}}},
+      {"s with a new name", {}, {"first"}, "doc\ns\nnew\n", ask + "Saved to new\n", "new",
+       {{"new", "doc\n"}}, {"first"}},
+      {"s with an existing name then o", e1, {}, "doc\ns\ne1\no\n",
+       ask + exists + "Saved to e1\n", "e1", {{"e1", "doc\n"}}},
+      {"s then x cancels", e1, {"e1"}, "doc\ns\nx\n", ask, "e1", {{"e1", "one\n"}}, {"x"}},
+      {"s existing then a new name", e1, {}, "doc\ns\ne1\nnew\n",
+       ask + exists + "Saved to new\n", "new", {{"e1", "one\n"}, {"new", "doc\n"}}},
+      {"s existing twice, then x is a name", e12, {}, "doc\ns\ne1\ne2\nx\n",
+       ask + exists + "File exists. Try again\nSaved to x\n", "x",
+       {{"e1", "one\n"}, {"e2", "two\n"}, {"x", "doc\n"}}},
+      {"o is a name in the retry loop", {{"e1", "one\n"}, {"e2", "two\n"}, {"o", "oh\n"}}, {},
+       "doc\ns\ne1\ne2\no\nfresh\n",
+       ask + exists + "File exists. Try again\nFile exists. Try again\nSaved to fresh\n",
+       "fresh", {{"o", "oh\n"}, {"fresh", "doc\n"}}},
+      {"s empty then Save asks and does not test", e1, {}, "doc\ns\n\ne1\n",
+       ask + "Enter a filename to save to\nSaved to e1\n", "e1", {{"e1", "doc\n"}}},
+      {"input end at the overwrite question", e1, {"g"}, "doc\ns\ne1\n", ask + exists + "\n",
+       "e1", {{"e1", "one\n"}}, {"g"}},
+      {"input end in the retry loop keeps the last name", e12, {}, "doc\ns\ne1\ne2\n",
+       ask + exists + "File exists. Try again\n\n", "e2", {{"e1", "one\n"}, {"e2", "two\n"}}},
+      {"input end at the first prompt", {}, {"g"}, "doc\ns\n", ask + "\n", "g", {}, {"g"}},
+  };
+  for (const SaveCase& c : cases) {
+    TempDir dir;
+    WriteFiles(c.files);
+    Transcript t = RunWithSettings("", c.input, c.args);
+    EXPECT_EQ(Chunk(t, 2), c.messages) << c.name;
+    EXPECT_EQ(t.ed->current_name, c.current_name) << c.name;
+    for (const auto& [file, bytes] : c.after) EXPECT_EQ(ReadFile(file), bytes) << c.name;
+    for (const std::string& file : c.absent) EXPECT_FALSE(FileExists(file)) << c.name << file;
+    EXPECT_EQ(t.Lines(), (Lines{"doc"})) << c.name;
+    EXPECT_EQ(t.status, 0) << c.name;
+  }
+}
+
+// Settled: any entry at the name counts as existing, whether or not it can be read.
+TEST(Save, ExistenceIsTestedByTheEntryNotByReading) {
+  struct Case {
+    const char* name;
+    void (*make)();
+  };
+  const Case cases[] = {
+      {"directory", [] { mkdir("there", 0755); }},
+      {"dangling symbolic link", [] { symlink("nowhere", "there"); }},
+      {"unreadable file", [] {
+         WriteFile("there", "secret\n");
+         chmod("there", 0);
+       }},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    c.make();
+    Transcript t = RunWithSettings("", "doc\ns\nthere\nother\n");
+    EXPECT_NE(Chunk(t, 2).find("The file already exists.\n"), std::string::npos) << c.name;
+    EXPECT_EQ(ReadFile("other"), "doc\n") << c.name;
+  }
+}
+
+// Settled: a name typed at the save prompt stays even when the write fails.
+TEST(Save, TypedNameStaysWhenTheWriteFails) {
+  TempDir dir;
+  Transcript t = RunWithSettings("", "doc\nS\nmissing/f\n");
+  EXPECT_EQ(Chunk(t, 2),
+            "Enter a filename to save to\nCould not save to missing/f: No such file or directory\n");
+  EXPECT_STREQ(t.ed->current_name, "missing/f");
+  EXPECT_EQ(t.Lines(), (Lines{"doc"}));
+}
+
+// ---------------------------------------------------------------------------------------------
+// The command-line argument.
+// ---------------------------------------------------------------------------------------------
+
+TEST(Arguments, NamesDashesAndLength) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    std::string messages;  // before the first view
+    std::string current_name;
+    Lines lines;
+  };
+  const std::string n255(255, 'n');
+  const std::string n256(256, 'n');
+  const std::vector<Case> cases = {
+      {"double dash opens a dashed name", {"--", "-dash"},
+       "Opened -dash\nRead 5 bytes, 1 Lines Generated\n", "-dash", {"dash"}},
+      {"double dash alone opens nothing", {"--"}, "", "", {}},
+      {"a dashed name is a name", {"-dash"}, "Opened -dash\nRead 5 bytes, 1 Lines Generated\n",
+       "-dash", {"dash"}},
+      {"further arguments are ignored", {"-dash", "--help"},
+       "Opened -dash\nRead 5 bytes, 1 Lines Generated\n", "-dash", {"dash"}},
+      {"--help after a double dash is a name", {"--", "--help"}, "File --help not found!\n",
+       "--help", {}},
+      {"255 characters fit", {n255}, "File " + n255 + " not found!\n", n255, {}},
+      {"256 characters are refused", {n256}, "File name is longer than 255 characters\n", "", {}},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    WriteFile("-dash", "dash\n");
+    Transcript t = RunWithSettings("", "", c.args);
+    EXPECT_EQ(Chunk(t, 0), c.messages) << c.name;
+    EXPECT_EQ(t.ed->current_name, c.current_name) << c.name;
+    EXPECT_EQ(t.ed->open_name, c.current_name) << c.name;
+    EXPECT_EQ(t.Lines(), c.lines) << c.name;
+    EXPECT_EQ(t.status, 0) << c.name;
+  }
+}
+
+TEST(Arguments, HelpAndVersionIgnoreWhatFollows) {
+  TempDir dir;
+  Transcript v = RunSession("", {"--version", "file"});
+  EXPECT_EQ(v.out, "Morvax 1.0.0\n");
+  Transcript h = RunSession("", {"--help", "file"});
+  EXPECT_EQ(h.out.find("Morvax 1.0.0"), std::string::npos);
+  EXPECT_EQ(h.out.rfind("Usage: morvax [FILE]\n", 0), 0u);
+  EXPECT_EQ(v.status + h.status, 0);
+  EXPECT_FALSE(FileExists(".morvax_rc"));
+  EXPECT_FALSE(FileExists("file"));
+}
+
+}  // namespace
