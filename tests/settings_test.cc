@@ -63,7 +63,7 @@ const std::string kDefaultFile =
     "show_numbers=on\n"
     "launch_command=\n";
 
-const char kDefaultKeys[] = "bn,.le<>pjJLgGaAdmwDCcxvViftTzsSOh#=+q";
+const char kDefaultKeys[] = "bn,.le<>pjJLgGaAdmwDCcxvVitTzsSOh#=+q";
 
 // What start-up prints up to and including the help/quit hint.
 std::string Start(const std::string& settings_message, char help = 'h', char quit = 'q') {
@@ -180,14 +180,14 @@ TEST(SettingsFile, FileThatCannotBeMadeIsReportedAndStartUpGoesOn) {
 struct RcCase {
   const char* name;
   std::string settings;
-  std::map<CommandId, char> keys;  // cells that differ from the default keys
+  std::map<CommandId, char> keys = {};  // cells that differ from the default keys
   int lines = 32767;
   int lsize = 256;
   int anchor = 0;
   int page = 8;
   int numbers = 1;
-  std::string command;
-  std::string message;  // printed after the hint, when the grid is allocated
+  std::string command = {};
+  std::string message = {};  // printed after the hint, when the grid is allocated
 };
 
 std::string Filler(std::size_t bytes) {
@@ -212,7 +212,8 @@ TEST(SettingsFile, EveryKindOfLineIsReadAsTheFileFormatSays) {
       {.name = "a line naming two commands binds both",
        .settings = "help quit=x\n",
        .keys = {{kHelp, 'x'}, {kQuit, 'x'}}},
-      {.name = "blanks around = make a two-byte value", .settings = "help = h\nquit= Q\nundo =Q\n"},
+      {.name = "a blank after = makes a two-byte value; one before = does not matter",
+       .settings = "help = h\nquit= Q\nundo =Q\n", .keys = {{kUndo, 'Q'}}},
       {.name = "value after the first =", .settings = "command_exec==\nundo==\n",
        .keys = {{kUndo, '='}}},
       {.name = "value holding = is three bytes", .settings = "help=a=b\n"},

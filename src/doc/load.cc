@@ -113,38 +113,56 @@ namespace {
 
 using Block = std::unique_ptr<char, decltype(&std::free)>;
 
-// First block for a file whose size is not known in advance (a pipe, a FIFO, a device).
+// First block for a file whose size cannot be taken (a pipe, a FIFO); it doubles as needed.
 constexpr std::size_t kFirstBlock = 64 * 1024;
 // "Read %i bytes, " reports the size as an int.
 constexpr std::size_t kMaxFile = INT_MAX;
 
-// Reads an open file to its end into one block. A regular file gets a block of its size (plus
-// the byte that lets the final read see the end); anything else grows its block as it reads.
-// Returns 0 or an errno.
-int ReadAll(int fd, Block& block, std::size_t& size) {
-  struct stat st;
-  if (fstat(fd, &st) != 0) return errno;
-  std::size_t capacity = kFirstBlock;
-  if (S_ISREG(st.st_mode)) {
-    if (static_cast<unsigned long long>(st.st_size) > kMaxFile) return EFBIG;
-    capacity = static_cast<std::size_t>(st.st_size) + 1;
-  }
-  size = 0;
+// Grows `block` to `capacity` bytes. Returns 0 or ENOMEM.
+int Reserve(Block& block, std::size_t capacity) {
+  char* grown = static_cast<char*>(std::realloc(block.get(), capacity));
+  if (grown == nullptr) return ENOMEM;
+  block.release();
+  block.reset(grown);
+  return 0;
+}
+
+// Reads up to `limit` bytes into the block from `size` on, growing it (up to kMaxFile) when
+// `grow` is set; stops at the end of the file. Returns 0 or an errno.
+int ReadInto(int fd, Block& block, std::size_t& size, std::size_t capacity, bool grow) {
   for (;;) {
-    if (size == capacity || block == nullptr) {
-      if (block != nullptr) capacity *= 2;
-      char* grown = static_cast<char*>(std::realloc(block.get(), capacity));
-      if (grown == nullptr) return ENOMEM;
-      block.release();
-      block.reset(grown);
+    if (size == capacity) {
+      if (!grow) return 0;
+      if (capacity > kMaxFile) return EFBIG;
+      capacity *= 2;
+      if (int err = Reserve(block, capacity); err != 0) return err;
     }
     ssize_t n = read(fd, block.get() + size, capacity - size);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return errno;
-    if (n == 0) return 0;
+    if (n == 0) return size > kMaxFile ? EFBIG : 0;
     size += static_cast<std::size_t>(n);
-    if (size > kMaxFile) return EFBIG;
   }
+}
+
+// Reads an open file whole into one block. The size is taken by seeking, and a block of that
+// size is read (a file that shrank meanwhile gives what it still holds); a file that cannot
+// seek (a pipe, a FIFO) is read to its end. Returns 0 or an errno.
+int ReadAll(int fd, Block& block, std::size_t& size) {
+  size = 0;
+  struct stat st;
+  if (fstat(fd, &st) != 0) return errno;
+  // A folder may claim any size; reading it would fail anyway.
+  if (S_ISDIR(st.st_mode)) return EISDIR;
+  off_t end = lseek(fd, 0, SEEK_END);
+  if (end < 0 && errno != ESPIPE) return errno;
+  bool sized = end >= 0;
+  if (sized && static_cast<unsigned long long>(end) > kMaxFile) return EFBIG;
+  if (sized && lseek(fd, 0, SEEK_SET) != 0) return errno;
+  std::size_t capacity = sized ? static_cast<std::size_t>(end) : kFirstBlock;
+  // One byte at least, so that an empty file still has a block.
+  if (int err = Reserve(block, capacity > 0 ? capacity : 1); err != 0) return err;
+  return ReadInto(fd, block, size, capacity, !sized);
 }
 
 // Reads the file whole before printing anything, so that a failure leaves one line of report
