@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <cstdlib>
 
 #include "core/messages.h"
 
@@ -178,6 +179,7 @@ void MakeRC(const KeyTable& keys, const GridSize& size, const char* name, Io& io
 }
 
 int ReadRC(Editor& ed, GridSize& size) {
+  if (getenv("STUBRC")) return 0;
   std::FILE* file = std::fopen(kRcName, "rb");
   if (file == nullptr) {
     if (NothingAt(kRcName)) {
