@@ -1,0 +1,31 @@
+#!/bin/sh
+# The grid's memory refused: run the built editor under `ulimit -v`.
+# Usage: memory_test.sh PATH-TO-MORVAX SANITIZED(0|1)
+if [ "$2" = 1 ]; then
+  echo "SKIP: sanitizer builds reserve more address space than any small ulimit allows"
+  exit 77
+fi
+morvax="$1"
+dir="$(mktemp -d)"
+trap 'rm -rf "$dir"' EXIT
+cd "$dir" || exit 1
+printf 'max_lines=1000000\nmax_char=1000\n' > .morvax_rc
+fail=0
+
+# A grid larger than the memory allowed falls back to the initial size and works.
+out="$( (ulimit -v 300000; printf 'abc\nS\nsaved.txt\nq\nq\n' | "$morvax") )"
+status=$?
+expected="Buffer of 1000000 lines of 1000 characters is too large; using 32767 lines of 255 characters"
+echo "$out" | grep -qxF "$expected" || { echo "FAIL: no fallback message"; fail=1; }
+[ "$status" = 0 ] || { echo "FAIL: status $status with the fallback grid"; fail=1; }
+[ "$(cat saved.txt 2>/dev/null)" = abc ] || { echo "FAIL: the fallback grid did not edit and save"; fail=1; }
+
+# Not even the initial grid can be had: a message and status 1, never a crash.
+out="$( (ulimit -v 10000; printf 'q\nq\n' | "$morvax") 2>&1)"
+status=$?
+echo "$out" | grep -qxF "Not enough memory for a buffer of 32767 lines of 255 characters" ||
+  { echo "FAIL: no message when memory is refused: $out"; fail=1; }
+[ "$status" = 1 ] || { echo "FAIL: status $status when memory is refused"; fail=1; }
+
+[ "$fail" = 0 ] && echo PASS
+exit "$fail"
