@@ -22,8 +22,8 @@ const char* const kUsage =
     "quits. Keys and limits come from .morvax_rc in the working directory, which is\n"
     "created with the defaults when it is missing.\n"
     "\n"
-    "Exit status: 0; 1 when a load is declined or fails, or when there is no\n"
-    "memory for the grid.\n";
+    "Exit status: 0; 1 when a partial load is declined, a file cannot be parsed,\n"
+    "or there is no memory for the grid.\n";
 
 namespace {
 

@@ -62,10 +62,10 @@ LineCount WalkLines(std::string_view text, int lines, int lsize, Emit emit) {
 }  // namespace
 
 LineCount MarkLines(std::string_view text, int lines, int lsize, Io& io) {
-  LineCount count = WalkLines(text, lines, lsize,
-                              [&io](int index, std::size_t, std::size_t, bool split) {
-                                if (split) Print(io, msg::kLineSplit, index + 1);
-                              });
+  LineCount count =
+      WalkLines(text, lines, lsize, [&io](int index, std::size_t, std::size_t, bool split) {
+        if (split) Print(io, msg::kLineSplit, index + 1);
+      });
   Print(io, msg::kLinesGenerated, count.lines);
   return count;
 }

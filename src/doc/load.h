@@ -12,9 +12,9 @@ struct Io;
 
 /// How a text divides into line slots.
 struct LineCount {
-  int lines = 0;            // lines found: never more than the grid has slots
-  std::size_t loaded = 0;   // bytes of the text that those lines cover
-  bool partial = false;     // some of the text belongs to no line (the grid is full)
+  int lines = 0;           // lines found: never more than the grid has slots
+  std::size_t loaded = 0;  // bytes of the text that those lines cover
+  bool partial = false;    // some of the text belongs to no line (the grid is full)
 };
 
 /// The text of a file's bytes: the final newline dropped (a last byte that is no newline is

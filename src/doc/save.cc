@@ -256,4 +256,6 @@ void SavePrompt(Editor& ed) {
   if (DefineSaveName(ed) == 1) Save(ed);
 }
 
-void SaveOverwrite(Editor& ed) { Save(ed); }
+void SaveOverwrite(Editor& ed) {
+  Save(ed);
+}

@@ -1,0 +1,438 @@
+// Documents against the file system: what a failed save leaves behind, links, permissions,
+// devices and FIFOs, and the round trip of random documents through save and load.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/io.h"
+#include "doc/load.h"
+#include "doc/save.h"
+#include "session.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+bool IsRoot() {
+  return geteuid() == 0;
+}
+
+#define SKIP_AS_ROOT()                                                    \
+  if (IsRoot())                                                           \
+  GTEST_SKIP() << "running as root: permissions refuse nothing, so this " \
+                  "refusal cannot be provoked"
+
+// Names in the folder other than the settings file: a save must leave no temporary files.
+std::vector<std::string> Entries(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    std::string name = entry.path().filename().string();
+    if (name != ".morvax_rc") names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+mode_t Mode(const std::string& name) {
+  struct stat st;
+  return stat(name.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+// Saves the document "doc" through the `save_overwrite` name prompt.
+Transcript SaveDocAs(const std::string& name) {
+  return RunWithSettings("", "doc\nS\n" + name + "\n");
+}
+
+// The line that reports how the save went.
+std::string SaveReport(const Transcript& t) {
+  const std::string& out = t.out;
+  for (const char* start : {"\nSaved to ", "\nCould not save to "}) {
+    std::size_t at = out.find(start);
+    if (at != std::string::npos) return out.substr(at + 1, out.find('\n', at + 1) - at);
+  }
+  return "<no report>";
+}
+
+// ---------------------------------------------------------------------------------------------
+// Saves that cannot be completed: reported, the document kept, the old file untouched.
+// ---------------------------------------------------------------------------------------------
+
+struct FailureCase {
+  const char* name;
+  std::function<void()> setup;
+  std::string target;
+  std::string report;        // the line printed instead of "Saved to"
+  std::string folder = ".";  // checked for leftovers
+  std::vector<std::string> entries = {};
+  std::string old_file = "";  // a file whose old content must survive
+  std::string old_content = "";
+};
+
+void RunFailureCases(const std::vector<FailureCase>& cases) {
+  for (const FailureCase& c : cases) {
+    TempDir dir;
+    c.setup();
+    Transcript t = SaveDocAs(c.target);
+    EXPECT_EQ(SaveReport(t), c.report) << c.name;
+    EXPECT_EQ(t.Lines(), (Lines{"doc"})) << c.name;
+    EXPECT_EQ(t.ed->current_name, c.target) << c.name;
+    EXPECT_EQ(t.status, 0) << c.name;
+    EXPECT_EQ(Entries(c.folder), c.entries) << c.name << ": leftovers";
+    if (!c.old_file.empty()) {
+      EXPECT_EQ(ReadFile(c.old_file), c.old_content) << c.name;
+    }
+  }
+}
+
+TEST(SaveFailure, ReportedWithTheDocumentAndTheOldFileKept) {
+  RunFailureCases({
+      {"missing folder",
+       [] {},
+       "nodir/f",
+       "Could not save to nodir/f: No such file or directory\n",
+       ".",
+       {}},
+      {"path below a regular file",
+       [] { WriteFile("reg", "regular\n"); },
+       "reg/f",
+       "Could not save to reg/f: Not a directory\n",
+       ".",
+       {"reg"},
+       "reg",
+       "regular\n"},
+      {"a full disk",
+       [] {},
+       "/dev/full",
+       "Could not save to /dev/full: No space left on device\n",
+       ".",
+       {}},
+      {"a folder",
+       [] { mkdir("d", 0755); },
+       "d",
+       "Could not save to d: Is a directory\n",
+       ".",
+       {"d"}},
+  });
+  struct stat st;
+  ASSERT_EQ(stat("/dev/full", &st), 0);
+  EXPECT_TRUE(S_ISCHR(st.st_mode)) << "a device is written in place, never replaced";
+}
+
+TEST(SaveFailure, RefusedByPermission) {
+  SKIP_AS_ROOT();
+  RunFailureCases({
+      {"read-only folder",
+       [] { mkdir("ro", 0555); },
+       "ro/f",
+       "Could not save to ro/f: Permission denied\n",
+       "ro",
+       {}},
+      {"read-only file",
+       [] {
+         WriteFile("locked", "old content\n");
+         chmod("locked", 0444);
+       },
+       "locked",
+       "Could not save to locked: Permission denied\n",
+       ".",
+       {"locked"},
+       "locked",
+       "old content\n"},
+      {"read-only file behind a symbolic link",
+       [] {
+         WriteFile("locked", "old content\n");
+         chmod("locked", 0444);
+         ASSERT_EQ(symlink("locked", "link"), 0);
+       },
+       "link",
+       "Could not save to link: Permission denied\n",
+       ".",
+       {"link", "locked"},
+       "locked",
+       "old content\n"},
+  });
+}
+
+// A write that fails part way (here: beyond the file size limit) must not cost the old
+// content, whether the file is replaced by a rename or, having two names, written in place.
+TEST(SaveFailure, FailedWriteLeavesTheOldContentWhole) {
+  for (bool hard_link : {false, true}) {
+    TempDir dir;
+    std::string text;
+    for (int i = 0; i < 20; ++i) text += std::string(99, 'w') + "\n";
+    WriteFile("src", text);
+    WriteFile("old", "old content\n");
+    if (hard_link) {
+      ASSERT_EQ(link("old", "other"), 0);
+    }
+
+    struct rlimit saved;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    struct rlimit low = saved;
+    low.rlim_cur = 1000;
+    auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &low), 0);
+    Transcript t = RunWithSettings("", "s\nold\no\n", {"src"});
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, old_handler);
+
+    EXPECT_EQ(SaveReport(t), "Could not save to old: File too large\n") << hard_link;
+    EXPECT_EQ(ReadFile("old"), "old content\n") << hard_link;
+    std::vector<std::string> entries = {"old", "src"};
+    if (hard_link) entries = {"old", "other", "src"};
+    EXPECT_EQ(Entries("."), entries) << hard_link;
+  }
+}
+
+TEST(SaveFailure, FifoWithoutAReaderFailsInsteadOfBlocking) {
+  TempDir dir;
+  ASSERT_EQ(mkfifo("pipe", 0644), 0);
+  Transcript t = SaveDocAs("pipe");
+  EXPECT_EQ(SaveReport(t), "Could not save to pipe: No such device or address\n");
+  struct stat st;
+  ASSERT_EQ(lstat("pipe", &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Saves that succeed keep what the target was: its mode, owner, links.
+// ---------------------------------------------------------------------------------------------
+
+TEST(SaveTarget, ModeIsKeptAndNewFilesFollowTheUmask) {
+  TempDir dir;
+  WriteFile("script", "old\n");
+  chmod("script", 0751);
+  SaveDocAs("script");
+  EXPECT_EQ(ReadFile("script"), "doc\n");
+  EXPECT_EQ(Mode("script"), 0751u);
+
+  mode_t old_mask = umask(027);
+  SaveDocAs("fresh");
+  umask(old_mask);
+  EXPECT_EQ(Mode("fresh"), 0640u);
+  EXPECT_EQ(Entries("."), (std::vector<std::string>{"fresh", "script"}));
+}
+
+TEST(SaveTarget, SymbolicLinksAreFollowedAndKept) {
+  TempDir dir;
+  ASSERT_EQ(mkdir("sub", 0755), 0);
+  WriteFile("sub/real", "old\n");
+  ASSERT_EQ(symlink("real", "sub/rel"), 0);   // relative to its own folder
+  ASSERT_EQ(symlink("sub/rel", "chain"), 0);  // a link to a link
+  ASSERT_EQ(symlink("sub/new", "dangling"), 0);
+
+  Transcript t = SaveDocAs("chain");
+  EXPECT_EQ(SaveReport(t), "Saved to chain\n");
+  EXPECT_EQ(ReadFile("sub/real"), "doc\n");
+  EXPECT_TRUE(std::filesystem::is_symlink("chain"));
+  EXPECT_TRUE(std::filesystem::is_symlink("sub/rel"));
+
+  SaveDocAs("dangling");
+  EXPECT_TRUE(std::filesystem::is_symlink("dangling"));
+  EXPECT_EQ(ReadFile("sub/new"), "doc\n");
+  EXPECT_EQ(Entries("sub"), (std::vector<std::string>{"new", "real", "rel"}));
+}
+
+TEST(SaveTarget, HardLinkedFileIsWrittenInPlace) {
+  TempDir dir;
+  WriteFile("a", "old content that is longer\n");
+  ASSERT_EQ(link("a", "b"), 0);
+  struct stat before;
+  ASSERT_EQ(stat("a", &before), 0);
+  SaveDocAs("a");
+  struct stat after;
+  ASSERT_EQ(stat("a", &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(ReadFile("b"), "doc\n") << "both names see the new content, nothing of the old";
+}
+
+TEST(SaveTarget, RenamedFileKeepsItsOwner) {
+  if (!IsRoot()) GTEST_SKIP() << "only root can give a test file another owner";
+  TempDir dir;
+  WriteFile("theirs", "old\n");
+  ASSERT_EQ(chown("theirs", 4321, 4321), 0);
+  SaveDocAs("theirs");
+  struct stat st;
+  ASSERT_EQ(stat("theirs", &st), 0);
+  EXPECT_EQ(st.st_uid, 4321u);
+  EXPECT_EQ(st.st_gid, 4321u);
+  EXPECT_EQ(ReadFile("theirs"), "doc\n");
+}
+
+TEST(SaveTarget, ReadOnlyFolderWritesAnExistingFileInPlace) {
+  SKIP_AS_ROOT();
+  TempDir dir;
+  ASSERT_EQ(mkdir("ro", 0755), 0);
+  WriteFile("ro/f", "old\n");
+  chmod("ro", 0555);
+  Transcript t = SaveDocAs("ro/f");
+  EXPECT_EQ(SaveReport(t), "Saved to ro/f\n");
+  EXPECT_EQ(ReadFile("ro/f"), "doc\n");
+}
+
+TEST(SaveTarget, DevicesAndFifosAreWrittenInPlace) {
+  TempDir dir;
+  Transcript null = SaveDocAs("/dev/null");
+  EXPECT_EQ(SaveReport(null), "Saved to /dev/null\n");
+  struct stat st;
+  ASSERT_EQ(stat("/dev/null", &st), 0);
+  EXPECT_TRUE(S_ISCHR(st.st_mode));
+
+  // A reader that is already there receives the bytes.
+  ASSERT_EQ(mkfifo("pipe", 0644), 0);
+  int reader = open("pipe", O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  Transcript t = SaveDocAs("pipe");
+  EXPECT_EQ(SaveReport(t), "Saved to pipe\n");
+  char got[16] = {};
+  EXPECT_EQ(read(reader, got, sizeof got), 4);
+  EXPECT_STREQ(got, "doc\n");
+  close(reader);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Loading from things that are no plain files.
+// ---------------------------------------------------------------------------------------------
+
+TEST(LoadSource, FifoIsReadToItsEnd) {
+  TempDir dir;
+  ASSERT_EQ(mkfifo("pipe", 0644), 0);
+  // Both opens wait for each other, so the writer runs exactly while the editor reads.
+  std::thread writer([] {
+    int fd = open("pipe", O_WRONLY);
+    if (fd < 0) return;
+    std::string bytes = "p\nq\n" + std::string(100000, 'r') + "\n";
+    for (std::size_t done = 0; done < bytes.size();) {
+      ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+      if (n <= 0) break;
+      done += static_cast<std::size_t>(n);
+    }
+    close(fd);
+  });
+  Transcript t = RunWithSettings("max_lines=1000\n", "", {"pipe"});
+  writer.join();
+  std::string out = t.AfterHint();
+  EXPECT_EQ(out.rfind("Opened pipe\nRead 100005 bytes, WARNING!  Line 3 is being split\n", 0), 0u)
+      << out.substr(0, 200);
+  EXPECT_NE(out.find("\n395 Lines Generated\n"), std::string::npos);
+  EXPECT_EQ(t.Line(0), "p");
+  EXPECT_EQ(t.Line(394), std::string(100000 % 255, 'r'));
+}
+
+TEST(LoadSource, UnreadableFileIsNotFound) {
+  SKIP_AS_ROOT();
+  TempDir dir;
+  WriteFile("secret", "hidden\n");
+  chmod("secret", 0);
+  Transcript t = RunWithSettings("", "", {"secret"});
+  EXPECT_EQ(t.AfterHint().rfind("File secret not found!\n", 0), 0u);
+  EXPECT_TRUE(t.Lines().empty());
+}
+
+TEST(LoadSource, DevicesOfNoSizeLoadEmpty) {
+  TempDir dir;
+  Transcript t = RunWithSettings("", "", {"/dev/zero"});
+  EXPECT_EQ(t.AfterHint().rfind("Opened /dev/zero\nRead 0 bytes, 0 Lines Generated\n", 0), 0u);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Round trip: whatever the grid holds, saving and loading gives back every slot.
+// ---------------------------------------------------------------------------------------------
+
+// A random document: random lengths up to lsize - 1, any byte but newline and NUL, and runs of
+// empty slots anywhere.
+void FillRandomly(Document& doc, std::mt19937& rng) {
+  std::uniform_int_distribution<int> byte(1, 255);
+  std::uniform_int_distribution<int> length(1, doc.lsize() - 1);
+  std::bernoulli_distribution empty(0.3);
+  std::bernoulli_distribution stop(0.1);
+  int last = std::uniform_int_distribution<int>(0, doc.lines() - 1)(rng);
+  for (int i = 0; i <= last && !stop(rng); ++i) {
+    if (empty(rng)) continue;
+    std::span<char> slot = doc.slot(i);
+    int n = length(rng);
+    for (int c = 0; c < n; ++c) {
+      int b = byte(rng);
+      slot[c] = static_cast<char>(b == '\n' ? 'N' : b);
+    }
+  }
+}
+
+std::string Image(const Document& doc) {
+  std::string image(ImageSize(doc), '\0');
+  FormatLines(doc, image);
+  return image;
+}
+
+TEST(RoundTrip, SaveThenLoadGivesBackEverySlot) {
+  for (unsigned seed = 1; seed <= 2000; ++seed) {
+    std::mt19937 rng(seed);
+    int lines = std::uniform_int_distribution<int>(1, 60)(rng);
+    int lsize = std::uniform_int_distribution<int>(2, 24)(rng);
+    Document doc;
+    ASSERT_TRUE(doc.Allocate(lines, lsize));
+    FillRandomly(doc, rng);
+    std::string image = Image(doc);
+
+    Document back;
+    ASSERT_TRUE(back.Allocate(lines, lsize));
+    char* printed = nullptr;
+    std::size_t printed_size = 0;
+    Io io{nullptr, open_memstream(&printed, &printed_size)};
+    LineCount count = MarkLines(TextOf(image), lines, lsize, io);
+    std::fclose(io.out);
+    std::string messages(printed, printed_size);
+    std::free(printed);
+    EXPECT_FALSE(count.partial) << "seed " << seed;
+    EXPECT_EQ(messages.find("WARNING"), std::string::npos) << "seed " << seed;
+    ASSERT_TRUE(ParseLines(TextOf(image), back)) << "seed " << seed;
+
+    for (int i = 0; i < lines; ++i) {
+      std::span<const char> a = doc.slot(i);
+      std::span<const char> b = back.slot(i);
+      ASSERT_TRUE(std::equal(a.begin(), a.end(), b.begin())) << "seed " << seed << " slot " << i;
+    }
+    EXPECT_TRUE(back.CheckInvariant()) << "seed " << seed;
+    EXPECT_EQ(Image(back), image) << "seed " << seed;
+  }
+}
+
+// The same through real files and whole sessions: load, save again, byte-identical file.
+TEST(RoundTrip, FilesSurviveLoadAndSaveUnchanged) {
+  for (unsigned seed = 1; seed <= 40; ++seed) {
+    TempDir dir;
+    std::mt19937 rng(seed);
+    int lines = std::uniform_int_distribution<int>(1, 40)(rng);
+    int lsize = std::uniform_int_distribution<int>(2, 40)(rng);
+    Document doc;
+    ASSERT_TRUE(doc.Allocate(lines, lsize));
+    FillRandomly(doc, rng);
+    std::string image = Image(doc);
+    ASSERT_EQ(WriteFileSafely("f", image), 0);
+    ASSERT_EQ(ReadFile("f"), image);
+
+    std::string grid =
+        "max_lines=" + std::to_string(lines) + "\nmax_char=" + std::to_string(lsize - 1) + "\n";
+    Transcript t = RunWithSettings(grid, "S\n", {"f"});
+    for (int i = 0; i < lines; ++i) {
+      std::span<const char> a = doc.slot(i);
+      std::span<const char> b = t.ed->doc.slot(i);
+      ASSERT_TRUE(std::equal(a.begin(), a.end(), b.begin())) << "seed " << seed << " slot " << i;
+    }
+    EXPECT_EQ(ReadFile("f"), image) << "seed " << seed;
+  }
+}
+
+}  // namespace
