@@ -184,7 +184,7 @@ TEST(View, WindowPrefixesAndPrompt) {
        "\nEditing 3:1 \n\n  one\n  two\n>\n\n\n\n\n\n> "},
       {"numbered, window ends at the cursor",
        "lines_per_page=3\n",
-       "a\nb\nc\nd\ne\n",
+       "!a\n!b\n!c\n!d\n!e\n",
        "\nEditing 6:1 \n\n 4  d\n 5  e\n[6] \n  > "},
       {"lines shown from the cursor column",
        "lines_per_page=2\nshow_numbers=off\n",
@@ -198,7 +198,7 @@ TEST(View, WindowPrefixesAndPrompt) {
        "lines_per_page=1\n",
        "g\n12\nxy\n,\n",
        "\nEditing 12:1 \n\n[12] xy\n   > "},
-      {"page length 1 shows only the cursor line", "lines_per_page=1\n", "a\n,\n",
+      {"page length 1 shows only the cursor line", "lines_per_page=1\n", "!a\n,\n",
        "\nEditing 1:1 \n\n[1] a\n  > "},
       {"last slot ends the window",
        "max_lines=3\n",
@@ -300,7 +300,7 @@ TEST(TextEntry, OverwritesPadsAndShortens) {
           {"at the last column", "G\n16\nxy\n", {}, 2, 16, "At End Of Line\n"},
           {"shortened to fit", "G\n14\nxyz\n", {"             xy"}, 2, 14,
            "Text was shortened to fit onto line\n"},
-          {"typing on the last slot stays", "g\n3\na\nb\n", {"", "", "b"}, 3, 1},
+          {"typing on the last slot stays", "g\n3\n!a\n!b\n", {"", "", "b"}, 3, 1},
       },
       "max_lines=3\nmax_char=15\n");
 }

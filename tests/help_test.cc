@@ -111,7 +111,9 @@ std::string Limits(int length, int lines) {
 
 const std::string kPlainView = "show_numbers=off\nlines_per_page=1\n";
 
-std::string View(int line, int pos) { return Header(line, pos) + ">\n> "; }
+std::string View(int line, int pos) {
+  return Header(line, pos) + ">\n> ";
+}
 
 TEST(HelpMenu, EverySectionWithTheDefaultKeys) {
   ASSERT_EQ(kDefaultKeys.size(), 37u);
@@ -132,8 +134,8 @@ TEST(HelpMenu, EverySectionShowsReboundKeysAndTheSettingsLimits) {
   }
   TempDir dir;
   Transcript t = RunWithSettings(settings, std::string(1, keys[kHelp]) + "\nn\ne\nf\nm\nx\n");
-  EXPECT_EQ(t.AfterHint(), View(1, 1) + Limits(80, 1000) + kMenu + Fill(kNavigation, keys) +
-                               kMenu + Fill(kEditing, keys) + kMenu + Fill(kFile, keys) + kMenu +
+  EXPECT_EQ(t.AfterHint(), View(1, 1) + Limits(80, 1000) + kMenu + Fill(kNavigation, keys) + kMenu +
+                               Fill(kEditing, keys) + kMenu + Fill(kFile, keys) + kMenu +
                                Fill(kMore, keys) + kMenu + View(1, 1) + "\n");
   EXPECT_NE(t.out.find("\nEnter '6' for help or '%' to quit\n"), std::string::npos);
 }
@@ -151,8 +153,7 @@ TEST(HelpMenu, AnswersAreJudgedByTheirFirstCharacterFifteenAtATime) {
   const AnswerCase cases[] = {
       {"exit shows Editing", "exit\nx\n", "MEM", View(1, 1) + "\n"},
       {"nx shows Navigation, then the menu", "nx\nx\n", "MNM", View(1, 1) + "\n"},
-      {"upper-case letters bring the menu back", "N\nE\nF\nM\nX\nx\n", "MMMMMM",
-       View(1, 1) + "\n"},
+      {"upper-case letters bring the menu back", "N\nE\nF\nM\nX\nx\n", "MMMMMM", View(1, 1) + "\n"},
       {"plain Enter brings the menu back", "\nx\n", "MM", View(1, 1) + "\n"},
       {"x with more text leaves", "xyz\n", "M", View(1, 1) + "\n"},
       {"a line of 15 leaves its line end as a plain Enter", fifteen + "\nx\n", "MMM",

@@ -1,5 +1,7 @@
 // The stored shell command: the prompt that shows and replaces it, and `command_exec`, which
 // saves and then runs it through the shell.
+#include "settings/launch.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -7,7 +9,6 @@
 #include <vector>
 
 #include "session.h"
-#include "settings/launch.h"
 
 namespace {
 
@@ -92,12 +93,12 @@ TEST(LaunchCommand, ExecSavesEveryTimeThenRunsTheCommand) {
     // The save has happened by the time the shell runs.
     runs.push_back(std::string(command) + ":" + ReadFile("doc.txt"));
   };
-  Transcript t = RunWithSettings(kPlainView + "launch_command=make run\n", "hi\n=\ndoc.txt\n=\n",
-                                 {}, options);
+  Transcript t =
+      RunWithSettings(kPlainView + "launch_command=make run\n", "hi\n=\ndoc.txt\n=\n", {}, options);
   EXPECT_EQ(runs, (std::vector<std::string>{"make run:hi\n", "make run:hi\n"}));
   EXPECT_EQ(t.AfterHint(), View(1, 1) + View(2, 1) + "Enter a filename to save to\n" +
-                               "Saved to doc.txt\n" + View(2, 1, "doc.txt") +
-                               "Saved to doc.txt\n" + View(2, 1, "doc.txt") + "\n");
+                               "Saved to doc.txt\n" + View(2, 1, "doc.txt") + "Saved to doc.txt\n" +
+                               View(2, 1, "doc.txt") + "\n");
 }
 
 TEST(LaunchCommand, ExecRunsNothingWhenTheInputEndsAtTheNamePrompt) {

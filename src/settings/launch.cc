@@ -45,4 +45,6 @@ void CommandExec(Editor& ed) {
   }
 }
 
-void CommandEdit(Editor& ed) { SetCommand(ed); }
+void CommandEdit(Editor& ed) {
+  SetCommand(ed);
+}

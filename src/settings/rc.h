@@ -12,7 +12,7 @@ inline constexpr const char* kRcName = ".morvax_rc";
 
 /// The loop's starting values that the settings file may set.
 struct StartValues {
-  int anchor = 0;        // 0-based column
+  int anchor = 0;  // 0-based column
   int page_length = 8;
   int show_numbers = 1;  // 1 shows line numbers
   char launch_command[kNameSize] = {};
@@ -25,7 +25,8 @@ struct StartValues {
 ///   show_numbers and launch_command, in that order, and only the first name found counts.
 /// Nothing is trimmed (a carriage return before the line feed is part of the value); a line
 /// without "=" and a value that is refused change nothing. Afterwards an anchor that no longer
-/// lies below size.lsize - 1 goes back to column 0.
+/// lies below size.lsize - 1 goes back to column 0. keys.names must hold the command names
+/// (MakeKeys).
 void ApplySettings(std::string_view text, KeyTable& keys, GridSize& size, StartValues& start);
 
 /// The complete default file: every command name with its key, the grid's size, then fixed
