@@ -158,7 +158,7 @@ TEST(Load, FilesSplitIntoSlotsWithExactMessages) {
       {"five lines into three, y", Grid(3), five, "y\n", partial5, {}, 1},
       {"five lines into three, empty", Grid(3), five, "\n", partial5, {}, 1},
       {"five lines into three, Yes", Grid(3), five, "Yes\n", partial5, {}, 1},
-      {"five lines into three, input ends", Grid(3), five, "", partial5, {}, 1},
+      {"five lines into three, input ends", Grid(3), five, "", partial5 + "\n", {}, 1},
       {"exactly three lines",
        Grid(3),
        "l1\nl2\nl3\n",

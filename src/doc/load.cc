@@ -76,7 +76,11 @@ bool DataWarning(Io& io, float percent) {
   Line(io, msg::kPartialLoad3);
   Line(io, msg::kPartialLoad4);
   char answer[16];
-  if (!ReadLine(io, answer, sizeof answer)) return false;
+  if (!ReadLine(io, answer, sizeof answer)) {
+    // The input ended: end the output's last line, as every other end of input does.
+    Print(io, "\n");
+    return false;
+  }
   return std::strcmp(answer, "Y\n") == 0;
 }
 
