@@ -156,6 +156,14 @@ TEST(SettingsFile, DirectoryAtTheNameIsReportedAndLeftAlone) {
   EXPECT_EQ(t.ed->lines(), 32767);
 }
 
+TEST(SettingsFile, FifoAtTheNameIsReportedWithoutWaitingForAWriter) {
+  TempDir dir;
+  ASSERT_EQ(mkfifo(".morvax_rc", 0600), 0);
+  Transcript t = RunSession("");
+  EXPECT_EQ(t.out.rfind(Start(kCannotRead), 0), 0u) << t.out;
+  EXPECT_EQ(t.status, 0);
+}
+
 TEST(SettingsFile, DanglingLinkAtTheNameIsNotFollowedToCreateAFile) {
   TempDir dir;
   ASSERT_EQ(symlink("elsewhere", ".morvax_rc"), 0);

@@ -175,6 +175,12 @@ void MakeRC(const KeyTable& keys, const GridSize& size, const char* name, Io& io
 }
 
 int ReadRC(Editor& ed, GridSize& size) {
+  // Opening a FIFO would wait for a writer that may never come.
+  struct stat info;
+  if (stat(kRcName, &info) == 0 && S_ISFIFO(info.st_mode)) {
+    Print(ed.io, msg::kCannotReadRc, kRcName);
+    return 0;
+  }
   std::FILE* file = std::fopen(kRcName, "rb");
   if (file == nullptr) {
     if (NothingAt(kRcName)) {
