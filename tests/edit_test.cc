@@ -26,14 +26,7 @@ class Bench {
   Bench(int lines, int lsize, const Lines& text = {}) {
     MakeKeys(ed.keys);
     SetDefaultValues(ed.keys);
-    if (!ed.doc.Allocate(lines, lsize)) std::abort();
-    auto buffer = [](int size) { return std::make_unique<char[]>(static_cast<std::size_t>(size)); };
-    ed.clip = buffer(lsize);
-    ed.command_input = buffer(ed.command_input_size());
-    ed.insert_input = buffer(lsize);
-    ed.jump_string = buffer(lsize);
-    ed.undo.first = buffer(lsize);
-    ed.undo.second = buffer(lsize);
+    if (!AllocateBuffers(ed, GridSize{lines, lsize})) std::abort();
     for (int i = 0; i < static_cast<int>(text.size()); ++i) Put(i, text[i]);
   }
 
@@ -156,6 +149,8 @@ const std::string k10 = "0123456789";
 TEST(ClipboardTranscript, CopyAndCutChecksAndWorkers) {
   const std::string copy = "Copy how many characters?\n";
   const std::string cut = "Enter cut size\n";
+  // One case per row reads better than one field per line.
+  // clang-format off
   RunCases({
       {"copy 5 at column 2", 3, 16, {"abcdefgh"}, 0, 2, "old", "c\n5\n", copy,
        {"abcdefgh"}, "cdefg", 0, 2, 0},
@@ -200,10 +195,13 @@ TEST(ClipboardTranscript, CopyAndCutChecksAndWorkers) {
       {"cut on the last column of width 2", 2, 2, {"a"}, 0, 1, "k", "x\n2\n",
        cut + "Maximum cut size is 1\n", {"a"}, "k", 0, 1, 0},
   });
+  // clang-format on
 }
 
 TEST(ClipboardTranscript, PasteAndInsertChecksAndWorkers) {
   const std::string paste_short = "Paste string was shortened to fit onto line\n";
+  // One case per row reads better than one field per line.
+  // clang-format off
   RunCases({
       {"paste of an empty clipboard", 3, 16, {"abc"}, 0, 1, "", "v\n",
        "There is nothing to paste\n", {"abc"}, "", 0, 1, 0},
@@ -237,6 +235,7 @@ TEST(ClipboardTranscript, PasteAndInsertChecksAndWorkers) {
       {"insert into a full line", 3, 4, {"abc"}, 0, 0, "X", "V\n",
        "Insert was truncated because the line would have exceeded 4\n", {"abc"}, "X", 0, 0, 0},
   });
+  // clang-format on
 }
 
 TEST(ClipboardTranscript, CutLeavesNothingBehindTheShortenedLine) {
@@ -257,6 +256,8 @@ TEST(LineCommandTranscript, EveryCommand) {
     for (auto [i, text] : changes) v[i] = text;
     return v;
   };
+  // One case per row reads better than one field per line.
+  // clang-format off
   RunCases({
       {"line_clear", 3, 16, {"abc", "x"}, 0, 1, "", "d\n", "", {"", "x"}, "", 0, 1, 1},
       {"line_clear of an empty line still records", 3, 16, {"", "x"}, 0, 0, "", "d\n", "",
@@ -319,6 +320,7 @@ TEST(LineCommandTranscript, EveryCommand) {
       {"line_delete of a long line before a short one", 3, 8, {"abcdefg", "xy"}, 0, 0, "",
        "D\n", "", {"xy"}, "", 0, 0, 3},
   });
+  // clang-format on
 }
 
 TEST(LineCommandTranscript, DeletedLongLineLeavesNothingPastTheShortOne) {
@@ -338,10 +340,11 @@ TEST(UndoModes, EachModeRestoresOnceThenDoesNothing) {
     int line, pos;
     std::string clip;
     std::string input;
-    int mode;          // recorded by the input
-    int line_after;    // cursor line after undo
+    int mode;        // recorded by the input
+    int line_after;  // cursor line after undo
   };
   const Lines five = {"A", "B", "C", "D", "E"};
+  // clang-format off
   const UndoCase cases[] = {
       {"text entry", 5, 8, five, 1, 0, "", "xy\n", 1, 1},
       {"new_insert", 5, 8, five, 1, 1, "", "i\nXY\n", 1, 1},
@@ -360,6 +363,7 @@ TEST(UndoModes, EachModeRestoresOnceThenDoesNothing) {
       {"trim_wrap", 5, 8, {"abcdef", "xyz"}, 0, 2, "", "T\n", 6, 0},
       {"trim_wrap dropping text", 5, 4, {"abc", "xy"}, 0, 1, "", "T\n", 6, 0},
   };
+  // clang-format on
   for (const UndoCase& c : cases) {
     SCOPED_TRACE(c.name);
     Bench b(c.lines, c.lsize, c.doc);
@@ -407,12 +411,14 @@ TEST(UndoModes, WedgeAndDeleteAtTheLastSlot) {
     Lines after_undo;
   };
   const Lines full = {"A", "B", "C", "D"};
+  // clang-format off
   const ShiftCase cases[] = {
       {"line_insert on the last slot", 3, "w\n", {"A", "B", "C", ""}, {"A", "B", "C", ""}},
       {"line_insert above a full last slot", 1, "w\n", {"A", "", "B", "C"}, {"A", "B", "C", ""}},
       {"line_delete on the last slot", 3, "D\n", {"A", "B", "C", ""}, full},
       {"line_delete above a full last slot", 1, "D\n", {"A", "C", "D", ""}, full},
   };
+  // clang-format on
   for (const ShiftCase& c : cases) {
     SCOPED_TRACE(c.name);
     Bench b(4, 4, full);
@@ -434,6 +440,7 @@ TEST(UndoModes, CommandsThatDoNotRecordKeepThePreviousRecord) {
     std::string clip;
     std::string input;
   };
+  // clang-format off
   const KeepCase cases[] = {
       {"nothing to copy", 0, 7, "", "c\n1\n"},
       {"successful copy", 0, 0, "", "c\n2\n"},
@@ -449,6 +456,7 @@ TEST(UndoModes, CommandsThatDoNotRecordKeepThePreviousRecord) {
       {"trim_wrap on the last slot", 2, 0, "", "T\n"},
       {"navigation", 0, 0, "", "n\n"},
   };
+  // clang-format on
   for (const KeepCase& c : cases) {
     SCOPED_TRACE(c.name);
     Bench b(3, 16, {"abc", "def", "ghi"});
@@ -473,12 +481,29 @@ TEST(ClipboardSession, EighthDigitOfACutSizeIsTheNextTurn) {
   Transcript t = RunSession("abcdef\n,\nx\n12345678\nz\nz\n");
   const std::string rest = " 2\n 3\n 4\n 5\n 6\n 7\n 8\n  > ";
   const std::string view = "\nEditing 1:1 \n\n[1] abcdef\n" + rest;
-  EXPECT_EQ(t.AfterHint(), "\nEditing 1:1 \n\n[1] \n" + rest +                      //
+  EXPECT_EQ(t.AfterHint(), "\nEditing 1:1 \n\n[1] \n" + rest +
                                "\nEditing 2:1 \n\n 1  abcdef\n[2] \n 3\n 4\n 5\n 6\n 7\n 8\n  > " +
                                view + "Enter cut size\nMaximum cut size is 256\n" + view +
                                "\nEditing 2:1 \n\n 1  8bcdef\n[2] \n 3\n 4\n 5\n 6\n 7\n 8\n  > " +
                                view + view + "\n");
   EXPECT_EQ(t.Lines(), Lines{"abcdef"});
+}
+
+// A tiny grid from the settings file: "xyz" fills its line (its line end arrives as the next
+// input, on the last slot empty text), the tail that does not fit on it is dropped by
+// trim_wrap and comes back with undo, and line_insert with its undo loses nothing while the
+// last slot is empty.
+TEST(ClipboardSession, TinyGridFromTheSettingsFile) {
+  TempDir dir;
+  Transcript t = RunWithSettings("max_lines=3\nmax_char=3\n", "ab\nxyz\n,\n,\nn\nT\nz\nz\nw\nz\n");
+  EXPECT_EQ(t.status, 0);
+  std::string out = t.AfterHint();
+  const std::string truncated = "Insert was truncated because the line would have exceeded 4\n";
+  ASSERT_NE(out.find(truncated), std::string::npos) << out;
+  EXPECT_EQ(out.find(truncated), out.rfind(truncated));
+  EXPECT_EQ(t.Lines(), (Lines{"ab", "xyz"}));
+  EXPECT_EQ(t.ed->cursor_line, 0);
+  EXPECT_TRUE(t.ed->doc.CheckInvariant());
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -101,37 +101,40 @@ void Paste(int line, int position, int count, const char* text, Document& doc) {
   std::memcpy(slot.data() + position, text, count);
 }
 
+// Each handler keeps its count in the session field named for it.
+
 void ClipCopy(Editor& ed) {
-  int count = 0;
+  int& count = ed.copy_count;
   if (!ReadCount(ed, msg::kCopyPrompt, msg::kCopyNegative, count)) return;
-  if (!CheckCopy(ed.cursor_line, ed.cursor_pos, count, ed.doc, ed.io)) return;
-  ed.copy_count = count;
-  FillClip(ed, count);
+  if (CheckCopy(ed.cursor_line, ed.cursor_pos, count, ed.doc, ed.io)) {
+    FillClip(ed, count);
+  }
 }
 
 void ClipCut(Editor& ed) {
-  int count = 0;
+  int& count = ed.cut_size;
   if (!ReadCount(ed, msg::kCutPrompt, msg::kCutNegative, count)) return;
-  if (!CheckCut(ed.cursor_line, ed.cursor_pos, count, ed.doc, ed.io)) return;
-  ed.cut_size = count;
-  RecordLineUndo(ed);
-  FillClip(ed, count);
-  Cut(ed.cursor_line, ed.cursor_pos, count, ed.doc);
+  if (CheckCut(ed.cursor_line, ed.cursor_pos, count, ed.doc, ed.io)) {
+    RecordLineUndo(ed);
+    FillClip(ed, count);
+    Cut(ed.cursor_line, ed.cursor_pos, count, ed.doc);
+  }
 }
 
 void ClipPaste(Editor& ed) {
-  int count = 0;
-  if (!CheckPaste(ed.cursor_pos, count, ed.clip.get(), ed.lsize(), ed.io)) return;
-  ed.paste_length = count;
-  RecordLineUndo(ed);
-  Paste(ed.cursor_line, ed.cursor_pos, count, ed.clip.get(), ed.doc);
+  int& count = ed.paste_length;
+  if (CheckPaste(ed.cursor_pos, count, ed.clip.get(), ed.lsize(), ed.io)) {
+    RecordLineUndo(ed);
+    Paste(ed.cursor_line, ed.cursor_pos, count, ed.clip.get(), ed.doc);
+  }
 }
 
+// The empty clipboard is refused here: the insertion check would refuse it silently.
 void ClipInsert(Editor& ed) {
   if (ed.clip[0] == '\0') return Line(ed.io, msg::kNothingToPaste);
-  int count = 0;
-  if (!CheckInsert(ed.cursor_line, ed.cursor_pos, count, ed.clip.get(), ed.doc, ed.io)) return;
-  ed.insert_length = count;
-  RecordLineUndo(ed);
-  Insert(ed.cursor_line, ed.cursor_pos, count, ed.clip.get(), ed.doc);
+  int& count = ed.insert_length;
+  if (CheckInsert(ed.cursor_line, ed.cursor_pos, count, ed.clip.get(), ed.doc, ed.io)) {
+    RecordLineUndo(ed);
+    Insert(ed.cursor_line, ed.cursor_pos, count, ed.clip.get(), ed.doc);
+  }
 }

@@ -5,7 +5,9 @@
 #include "edit/text_entry.h"
 #include "edit/undo.h"
 
-void Clear(int line, Document& doc) { ZeroFrom(doc.slot(line), 0); }
+void Clear(int line, Document& doc) {
+  ZeroFrom(doc.slot(line), 0);
+}
 
 void Trim(int line, int position, Document& doc) {
   if (position >= doc.lsize()) return;
@@ -78,11 +80,8 @@ void TrimWrap(Editor& ed) {
   std::span<const char> slot = ed.doc.view(c);
   int len = LineLength(slot);
   const char* tail = slot.data() + (p < len ? p : len);
-  int count = 0;
-  if (CheckInsert(c + 1, 0, count, tail, ed.doc, ed.io)) {
-    ed.insert_length = count;
-    Insert(c + 1, 0, count, tail, ed.doc);
-  }
+  int& count = ed.insert_length;
+  if (CheckInsert(c + 1, 0, count, tail, ed.doc, ed.io)) Insert(c + 1, 0, count, tail, ed.doc);
   Trim(c, p, ed.doc);
   ed.cursor_line = c + 1;
   ed.cursor_pos = 0;

@@ -48,6 +48,7 @@ void Undo(Editor& ed) {
       break;
     case 4:
     case 6:
+      RecallUndo(u.source_line, u.first.get(), ed.doc);
       RecallUndo(u.destination_line, u.second.get(), ed.doc);
       ed.cursor_line = u.source_line;
       break;
