@@ -16,6 +16,7 @@ import sys
 import tempfile
 import time
 
+TIME = "/usr/bin/time"
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
 
@@ -35,17 +36,20 @@ def write(path, text):
 
 
 def run(argv, stdin_text, cwd):
-    """Runs one process; returns (seconds, peak resident KiB)."""
+    """Runs one process; returns (seconds, peak resident KiB).
+
+    The peak comes from GNU time: a child forked from python would carry python's own
+    resident size into its peak."""
+    report = os.path.join(cwd, ".peak")
     start = time.perf_counter()
-    proc = subprocess.Popen(argv, stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
-                            stderr=subprocess.DEVNULL, cwd=cwd)
-    if stdin_text is not None:
-        proc.stdin.write(stdin_text.encode())
-    proc.stdin.close()
-    _, status, usage = os.wait4(proc.pid, 0)
+    proc = subprocess.run([TIME, "-f", "%M", "-o", report] + argv, input=(stdin_text or "").encode(),
+                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, cwd=cwd)
     elapsed = time.perf_counter() - start
-    proc.returncode = os.waitstatus_to_exitcode(status)
-    return elapsed, usage.ru_maxrss
+    with open(report) as f:
+        peak = int(f.read().split()[-1])
+    os.remove(report)
+    del proc
+    return elapsed, peak
 
 
 def measure(runs, prepare, argv, stdin_text, workdir):
@@ -66,6 +70,8 @@ def main():
     morvax = os.path.abspath(args.morvax)
     if not os.path.exists(morvax):
         sys.exit(f"no binary at {morvax}: build first (see README)")
+    if not os.path.exists(TIME):
+        sys.exit("GNU time is missing: apt-get install time")
     ed = shutil.which("ed")
     if ed is None:
         sys.exit("ed is missing: apt-get install ed")
