@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "check.h"
 #include "core/editor.h"
 #include "doc/load.h"
 
@@ -34,13 +35,6 @@ std::vector<std::string> Reference(std::string_view bytes, int max) {
     start = end + 1;
   }
   return lines;
-}
-
-void Check(bool ok, const char* what) {
-  if (!ok) {
-    std::fprintf(stderr, "load differs from the reference: %s\n", what);
-    std::abort();
-  }
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "check.h"
 #include "core/editor.h"
 #include "settings/rc.h"
 
@@ -46,13 +47,6 @@ std::string_view Take(std::string_view& rest) {
   std::string_view part = rest.substr(0, at);
   rest = at == std::string_view::npos ? std::string_view() : rest.substr(at + 4);
   return part;
-}
-
-void Check(bool ok, const char* what) {
-  if (!ok) {
-    std::fprintf(stderr, "invariant broken: %s\n", what);
-    std::abort();
-  }
 }
 
 void CheckEditor(const Editor& ed) {

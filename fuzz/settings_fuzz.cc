@@ -5,19 +5,9 @@
 #include <cstring>
 #include <string_view>
 
+#include "check.h"
 #include "core/editor.h"
 #include "settings/rc.h"
-
-namespace {
-
-void Check(bool ok, const char* what) {
-  if (!ok) {
-    std::fprintf(stderr, "settings out of range: %s\n", what);
-    std::abort();
-  }
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t size) {
   std::string_view text(reinterpret_cast<const char*>(data), size);
