@@ -1,7 +1,10 @@
 #include "core/document.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -141,4 +144,13 @@ int LineLength(std::span<const char> slot) {
 void PadToCursor(std::span<char> slot, int position) {
   int len = LineLength(slot);
   if (len < position) std::memset(slot.data() + len, ' ', position - len);
+}
+
+void ExpectFullUse(void* block, std::size_t size) {
+  constexpr std::size_t kHuge = 2u << 20;
+  if (size < 2 * kHuge) return;
+  auto start = reinterpret_cast<std::uintptr_t>(block);
+  std::uintptr_t first = (start + kHuge - 1) & ~(kHuge - 1);
+  std::uintptr_t last = (start + size) & ~(kHuge - 1);
+  if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
 }

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <memory>
 
+#include "core/document.h"
 #include "core/editor.h"
 #include "core/messages.h"
 #include "doc/save.h"
@@ -126,6 +127,7 @@ constexpr std::size_t kMaxFile = INT_MAX;
 int Reserve(Block& block, std::size_t capacity) {
   char* grown = static_cast<char*>(std::realloc(block.get(), capacity));
   if (grown == nullptr) return ENOMEM;
+  ExpectFullUse(grown, capacity);
   block.release();
   block.reset(grown);
   return 0;

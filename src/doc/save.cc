@@ -210,6 +210,7 @@ bool Save(Editor& ed) {
                                                     &std::free);
   int err = ENOMEM;
   if (image != nullptr) {
+    ExpectFullUse(image.get(), size);
     FormatLines(ed.doc, {image.get(), size});
     err = WriteFileSafely(ed.current_name, {image.get(), size});
   }
