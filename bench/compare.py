@@ -66,7 +66,9 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--morvax", default=os.path.join(ROOT, "build", "morvax"))
+    parser.add_argument("--only", default="1,2,3,4,5", help="scenarios to run, e.g. 1,2")
     args = parser.parse_args()
+    only = set(args.only.split(","))
     morvax = os.path.abspath(args.morvax)
     if not os.path.exists(morvax):
         sys.exit(f"no binary at {morvax}: build first (see README)")
@@ -95,45 +97,50 @@ def main():
     run([morvax], "q\nq\n", work)
 
     # 1. load and save a 32767-line file
-    ours = measure(args.runs, fresh("big.txt", big_text), [morvax, "big.txt"], "S\nq\nq\n", work)
-    eds = measure(args.runs, fresh("big.txt", big_text), [ed, "-s", "big.txt"], "w\nq\n", work)
-    dd = measure(args.runs, fresh("big.txt", big_text),
-                 ["dd", "if=big.txt", "of=copy.txt", "bs=8M", "conv=fsync"], None, work)
-    row("1. load + save 32767 lines", ours, eds, ("dd conv=fsync", dd))
+    if "1" in only:
+        ours = measure(args.runs, fresh("big.txt", big_text), [morvax, "big.txt"], "S\nq\nq\n", work)
+        eds = measure(args.runs, fresh("big.txt", big_text), [ed, "-s", "big.txt"], "w\nq\n", work)
+        dd = measure(args.runs, fresh("big.txt", big_text),
+                     ["dd", "if=big.txt", "of=copy.txt", "bs=8M", "conv=fsync"], None, work)
+        row("1. load + save 32767 lines", ours, eds, ("dd conv=fsync", dd))
 
     # 2. 5,000 line_insert at line 1 of a 1,000-line document, then save
-    ours = measure(args.runs, fresh("d.txt", doc1000), [morvax, "d.txt"],
-                   "w\n" * 5000 + "S\nq\nq\n", work)
-    eds = measure(args.runs, fresh("d.txt", doc1000), [ed, "-s", "d.txt"],
-                  "0a\n\n.\n" * 5000 + "w\nq\n", work)
-    row("2. 5,000 inserts at line 1 + save", ours, eds, None)
+    if "2" in only:
+        ours = measure(args.runs, fresh("d.txt", doc1000), [morvax, "d.txt"],
+                       "w\n" * 5000 + "S\nq\nq\n", work)
+        eds = measure(args.runs, fresh("d.txt", doc1000), [ed, "-s", "d.txt"],
+                      "0a\n\n.\n" * 5000 + "w\nq\n", work)
+        row("2. 5,000 inserts at line 1 + save", ours, eds, None)
 
     # 3. type 32767 lines, save under a new name
-    def clean_typed():
-        for name in ("typed.txt",):
-            if os.path.exists(os.path.join(work, name)):
-                os.remove(os.path.join(work, name))
-    ours = measure(args.runs, clean_typed, [morvax],
-                   "\n".join(typed) + "\ns\ntyped.txt\nq\nq\n", work)
-    eds = measure(args.runs, clean_typed, [ed, "-s"],
-                  "a\n" + "\n".join(typed) + "\n.\nw typed.txt\nq\n", work)
-    row("3. type 32767 lines + save as", ours, eds, None)
+    if "3" in only:
+        def clean_typed():
+            for name in ("typed.txt",):
+                if os.path.exists(os.path.join(work, name)):
+                    os.remove(os.path.join(work, name))
+        ours = measure(args.runs, clean_typed, [morvax],
+                       "\n".join(typed) + "\ns\ntyped.txt\nq\nq\n", work)
+        eds = measure(args.runs, clean_typed, [ed, "-s"],
+                      "a\n" + "\n".join(typed) + "\n.\nw typed.txt\nq\n", work)
+        row("3. type 32767 lines + save as", ours, eds, None)
 
     # 4. small document, default grid against a 1,000,000 x 1,000 grid
-    session = "w\n" * 1000 + "D\n" * 1000 + "J\nzzz-not-there\n" + "S\nq\nq\n"
-    ours = measure(args.runs, fresh("s.txt", doc100), [morvax, "s.txt"], session, work)
-    bigdir = os.path.join(work, "biggrid")
-    os.makedirs(bigdir, exist_ok=True)
-    with open(os.path.join(ROOT, "bench", "big-grid.rc")) as f:
-        write(os.path.join(bigdir, ".morvax_rc"), f.read())
-    theirs = measure(args.runs, lambda: write(os.path.join(bigdir, "s.txt"), doc100),
-                     [morvax, "s.txt"], session, bigdir)
-    row("4. small document: big grid vs default", theirs, ours, None)
+    if "4" in only:
+        session = "w\n" * 1000 + "D\n" * 1000 + "J\nzzz-not-there\n" + "S\nq\nq\n"
+        ours = measure(args.runs, fresh("s.txt", doc100), [morvax, "s.txt"], session, work)
+        bigdir = os.path.join(work, "biggrid")
+        os.makedirs(bigdir, exist_ok=True)
+        with open(os.path.join(ROOT, "bench", "big-grid.rc")) as f:
+            write(os.path.join(bigdir, ".morvax_rc"), f.read())
+        theirs = measure(args.runs, lambda: write(os.path.join(bigdir, "s.txt"), doc100),
+                         [morvax, "s.txt"], session, bigdir)
+        row("4. small document: big grid vs default", theirs, ours, None)
 
     # 5. start and quit at once
-    ours = measure(args.runs, lambda: None, [morvax], "q\nq\n", work)
-    eds = measure(args.runs, lambda: None, [ed, "-s"], "q\n", work)
-    row("5. start and quit", ours, eds, None)
+    if "5" in only:
+        ours = measure(args.runs, lambda: None, [morvax], "q\nq\n", work)
+        eds = measure(args.runs, lambda: None, [ed, "-s"], "q\n", work)
+        row("5. start and quit", ours, eds, None)
 
     shutil.rmtree(work)
 

@@ -15,7 +15,9 @@
 
 namespace {
 
+// The default grid holding `count` lines of `length` characters.
 void Fill(Document& doc, int count, int length) {
+  if (!doc.allocated()) doc.Allocate(32767, 256);
   for (int i = 0; i < count; ++i) {
     std::span<char> slot = doc.slot(i);
     std::memset(slot.data(), 'a' + i % 26, length);
@@ -24,7 +26,6 @@ void Fill(Document& doc, int count, int length) {
 
 void BM_WedgeDeleteShortDocument(benchmark::State& state) {
   Document doc;
-  doc.Allocate(32767, 256);
   Fill(doc, 100, 80);
   for (auto _ : state) {
     Wedge(0, doc);
@@ -35,7 +36,6 @@ BENCHMARK(BM_WedgeDeleteShortDocument);
 
 void BM_WedgeFullDocument(benchmark::State& state) {
   Document doc;
-  doc.Allocate(32767, 256);
   Fill(doc, 32767, 80);
   for (auto _ : state) Wedge(0, doc);
 }
@@ -43,7 +43,6 @@ BENCHMARK(BM_WedgeFullDocument);
 
 void BM_DeleteFullDocument(benchmark::State& state) {
   Document doc;
-  doc.Allocate(32767, 256);
   Fill(doc, 32767, 80);
   for (auto _ : state) {
     Delete(0, doc);
@@ -54,7 +53,6 @@ BENCHMARK(BM_DeleteFullDocument);
 
 void BM_ViewOfEightLongLines(benchmark::State& state) {
   Document doc;
-  doc.Allocate(32767, 256);
   Fill(doc, 8, 255);
   Io io{nullptr, std::fopen("/dev/null", "w")};
   for (auto _ : state) Display(7, 0, 7, doc, 1, "notes.txt", io);
