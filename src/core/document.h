@@ -10,6 +10,10 @@
 #include <cstddef>
 #include <span>
 
+/// Tells the system that a large block is about to be written whole, so that it is mapped in
+/// huge pages where it can be: filling it then costs far fewer page faults. Harmless anywhere.
+void ExpectFullUse(void* block, std::size_t size);
+
 class Document {
  public:
   Document() = default;
@@ -37,6 +41,12 @@ class Document {
 
   /// Empties every line (costs in proportion to the extent, not the grid).
   void Clear();
+
+  /// Lines 0 to count - 1 are about to be filled after Clear(): their slots are written whole,
+  /// so they may be mapped in huge pages.
+  void ExpectFill(int count) {
+    ExpectFullUse(base_, static_cast<std::size_t>(count) * static_cast<std::size_t>(lsize_));
+  }
 
   /// Checks the zero-tail rule on every slot and that the index table is a permutation of the
   /// lines it has touched. For tests and fuzzers; returns false on the first breach.
@@ -87,10 +97,6 @@ void ZeroFrom(std::span<char> slot, int from);
 
 /// Length of the line held in a slot (bytes before the first NUL, at most the slot's size).
 int LineLength(std::span<const char> slot);
-
-/// Tells the system that a large block is about to be written whole, so that it is mapped in
-/// huge pages where it can be: filling it then costs far fewer page faults. Harmless anywhere.
-void ExpectFullUse(void* block, std::size_t size);
 
 /// Pad to cursor: a line shorter than `position` is filled with spaces up to column
 /// position - 1. Requires position < slot.size().

@@ -108,6 +108,7 @@ void LoadBytes(Editor& ed, std::string_view bytes) {
                                        static_cast<double>(text.size()));
     if (!DataWarning(ed.io, percent)) return ed.Stop(1);
   }
+  ed.doc.ExpectFill(count.lines);
   if (!ParseLines(text, ed.doc)) {
     Line(ed.io, msg::kParseError);
     ed.Stop(1);
