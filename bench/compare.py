@@ -52,14 +52,18 @@ def run(argv, stdin_text, cwd):
     return elapsed, peak
 
 
-def measure(runs, prepare, argv, stdin_text, workdir):
-    times, peaks = [], []
+def measure(runs, *sides):
+    """Each side is (prepare, argv, stdin text, folder). The sides take turns, run by run, so
+    that a slow moment of the machine (a flush to disk, say) falls on all of them alike.
+    Returns a (median seconds, median peak KiB) pair per side."""
+    samples = [([], []) for _ in sides]
     for _ in range(runs):
-        prepare()
-        t, m = run(argv, stdin_text, workdir)
-        times.append(t)
-        peaks.append(m)
-    return statistics.median(times), statistics.median(peaks)
+        for (prepare, argv, stdin_text, workdir), (times, peaks) in zip(sides, samples):
+            prepare()
+            t, m = run(argv, stdin_text, workdir)
+            times.append(t)
+            peaks.append(m)
+    return [(statistics.median(t), statistics.median(m)) for t, m in samples]
 
 
 def main():
@@ -96,50 +100,56 @@ def main():
     # Morvax writes its default settings file on the first start; every run after uses it.
     run([morvax], "q\nq\n", work)
 
+    none = lambda: None
+
     # 1. load and save a 32767-line file
     if "1" in only:
-        ours = measure(args.runs, fresh("big.txt", big_text), [morvax, "big.txt"], "S\nq\nq\n", work)
-        eds = measure(args.runs, fresh("big.txt", big_text), [ed, "-s", "big.txt"], "w\nq\n", work)
-        dd = measure(args.runs, fresh("big.txt", big_text),
-                     ["dd", "if=big.txt", "of=copy.txt", "bs=8M", "conv=fsync"], None, work)
+        big_file = fresh("big.txt", big_text)
+        ours, eds, dd = measure(
+            args.runs,
+            (big_file, [morvax, "big.txt"], "S\nq\nq\n", work),
+            (big_file, [ed, "-s", "big.txt"], "w\nq\n", work),
+            (big_file, ["dd", "if=big.txt", "of=copy.txt", "bs=8M", "conv=fsync"], None, work))
         row("1. load + save 32767 lines", ours, eds, ("dd conv=fsync", dd))
 
     # 2. 5,000 line_insert at line 1 of a 1,000-line document, then save
     if "2" in only:
-        ours = measure(args.runs, fresh("d.txt", doc1000), [morvax, "d.txt"],
-                       "w\n" * 5000 + "S\nq\nq\n", work)
-        eds = measure(args.runs, fresh("d.txt", doc1000), [ed, "-s", "d.txt"],
-                      "0a\n\n.\n" * 5000 + "w\nq\n", work)
+        small_file = fresh("d.txt", doc1000)
+        ours, eds = measure(
+            args.runs,
+            (small_file, [morvax, "d.txt"], "w\n" * 5000 + "S\nq\nq\n", work),
+            (small_file, [ed, "-s", "d.txt"], "0a\n\n.\n" * 5000 + "w\nq\n", work))
         row("2. 5,000 inserts at line 1 + save", ours, eds, None)
 
     # 3. type 32767 lines, save under a new name
     if "3" in only:
         def clean_typed():
-            for name in ("typed.txt",):
-                if os.path.exists(os.path.join(work, name)):
-                    os.remove(os.path.join(work, name))
-        ours = measure(args.runs, clean_typed, [morvax],
-                       "\n".join(typed) + "\ns\ntyped.txt\nq\nq\n", work)
-        eds = measure(args.runs, clean_typed, [ed, "-s"],
-                      "a\n" + "\n".join(typed) + "\n.\nw typed.txt\nq\n", work)
+            if os.path.exists(os.path.join(work, "typed.txt")):
+                os.remove(os.path.join(work, "typed.txt"))
+        ours, eds = measure(
+            args.runs,
+            (clean_typed, [morvax], "\n".join(typed) + "\ns\ntyped.txt\nq\nq\n", work),
+            (clean_typed, [ed, "-s"], "a\n" + "\n".join(typed) + "\n.\nw typed.txt\nq\n", work))
         row("3. type 32767 lines + save as", ours, eds, None)
 
     # 4. small document, default grid against a 1,000,000 x 1,000 grid
     if "4" in only:
         session = "w\n" * 1000 + "D\n" * 1000 + "J\nzzz-not-there\n" + "S\nq\nq\n"
-        ours = measure(args.runs, fresh("s.txt", doc100), [morvax, "s.txt"], session, work)
         bigdir = os.path.join(work, "biggrid")
         os.makedirs(bigdir, exist_ok=True)
         with open(os.path.join(ROOT, "bench", "big-grid.rc")) as f:
             write(os.path.join(bigdir, ".morvax_rc"), f.read())
-        theirs = measure(args.runs, lambda: write(os.path.join(bigdir, "s.txt"), doc100),
-                         [morvax, "s.txt"], session, bigdir)
-        row("4. small document: big grid vs default", theirs, ours, None)
+        default, big = measure(
+            args.runs,
+            (fresh("s.txt", doc100), [morvax, "s.txt"], session, work),
+            (lambda: write(os.path.join(bigdir, "s.txt"), doc100), [morvax, "s.txt"], session,
+             bigdir))
+        row("4. small document: big grid vs default", big, default, None)
 
     # 5. start and quit at once
     if "5" in only:
-        ours = measure(args.runs, lambda: None, [morvax], "q\nq\n", work)
-        eds = measure(args.runs, lambda: None, [ed, "-s"], "q\n", work)
+        ours, eds = measure(args.runs, (none, [morvax], "q\nq\n", work),
+                            (none, [ed, "-s"], "q\n", work))
         row("5. start and quit", ours, eds, None)
 
     shutil.rmtree(work)
