@@ -17,7 +17,7 @@ for target in session load settings; do
   mkdir -p "$work"
   echo "== fuzz_$target for ${seconds}s"
   # The session target works in its own temporary folder: every path given must be absolute.
-  "$build/fuzz/fuzz_$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+  "$build/fuzz/fuzz_$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=1024 \
     -print_final_stats=1 "$work" "$root/fuzz/corpus/$target" 2>&1 |
     grep -E '^(#[0-9]+ +(INITED|DONE)|Done|stat::number_of_executed_units|==[0-9]+==|SUMMARY|property broken)' || true
   test "${PIPESTATUS[0]}" -eq 0

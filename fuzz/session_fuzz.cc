@@ -86,8 +86,8 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
   Write(kRcName, settings);
   Write("doc.txt", document);
 
-  std::FILE* in = keys.empty() ? std::fopen("/dev/null", "rb")
-                               : fmemopen(keys.data(), keys.size(), "rb");
+  std::FILE* in =
+      keys.empty() ? std::fopen("/dev/null", "rb") : fmemopen(keys.data(), keys.size(), "rb");
   std::FILE* out = std::fopen("/dev/null", "wb");
   Editor ed;
   ed.io = Io{in, out};

@@ -12,8 +12,7 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-const std::string kEmptyNumberedView =
-    "\nEditing 1:1 \n\n[1] \n 2\n 3\n 4\n 5\n 6\n 7\n 8\n  > ";
+const std::string kEmptyNumberedView = "\nEditing 1:1 \n\n[1] \n 2\n 3\n 4\n 5\n 6\n 7\n 8\n  > ";
 
 TEST(Startup, PrintsBannerHintAndFirstViewThenEndsOnInputEnd) {
   TempDir dir;
@@ -144,14 +143,18 @@ TEST(Dispatch, QuitRebound) {
 
 TEST(Input, OverlongLinesArriveInPieces) {
   // With lines of at most 4 characters a read takes 4 bytes; the rest is the next input.
-  RunEditCases({
-      {"rest of a long line is the next input", "abcdefg\n", {"abcd", "efg"}, 3, 1},
-      {"exact length: the line end is a plain enter", "abcd\ny\n", {"abcd", "", "y"}, 4, 1},
-      {"numeric answer of 8 digits", "g\n0000002y\n", {"", "y"}, 3, 1},
-      {"numeric answer of 7 characters leaves its line end", "g\n0000003\ny\n", {"", "", "", "y"},
-       5, 1},
-  },
-               "max_char=4\n");
+  RunEditCases(
+      {
+          {"rest of a long line is the next input", "abcdefg\n", {"abcd", "efg"}, 3, 1},
+          {"exact length: the line end is a plain enter", "abcd\ny\n", {"abcd", "", "y"}, 4, 1},
+          {"numeric answer of 8 digits", "g\n0000002y\n", {"", "y"}, 3, 1},
+          {"numeric answer of 7 characters leaves its line end",
+           "g\n0000003\ny\n",
+           {"", "", "", "y"},
+           5,
+           1},
+      },
+      "max_char=4\n");
 }
 
 TEST(Input, EndOfInputAtAPromptAbandonsTheCommandAndEnds) {
@@ -178,31 +181,19 @@ TEST(View, WindowPrefixesAndPrompt) {
   };
   const std::vector<Case> cases = {
       {"empty numbered", "", "", kEmptyNumberedView},
-      {"unnumbered at line 3",
-       "show_numbers=off\n",
-       "one\ntwo\n",
+      {"unnumbered at line 3", "show_numbers=off\n", "one\ntwo\n",
        "\nEditing 3:1 \n\n  one\n  two\n>\n\n\n\n\n\n> "},
-      {"numbered, window ends at the cursor",
-       "lines_per_page=3\n",
-       "!a\n!b\n!c\n!d\n!e\n",
+      {"numbered, window ends at the cursor", "lines_per_page=3\n", "!a\n!b\n!c\n!d\n!e\n",
        "\nEditing 6:1 \n\n 4  d\n 5  e\n[6] \n  > "},
-      {"lines shown from the cursor column",
-       "lines_per_page=2\nshow_numbers=off\n",
-       "abcdefgh\nabc\nabcdefgh\ng\n3\nG\n5\n",
-       "\nEditing 3:5 \n\n\n> efgh\n> "},
-      {"text not reaching the column",
-       "lines_per_page=2\nshow_numbers=off\n",
-       "abcd\nabcdefghijk\ng\n1\nG\n5\n",
-       "\nEditing 1:5 \n\n>\n  efghijk\n> "},
-      {"prompt under a two-digit prefix",
-       "lines_per_page=1\n",
-       "g\n12\nxy\n,\n",
+      {"lines shown from the cursor column", "lines_per_page=2\nshow_numbers=off\n",
+       "abcdefgh\nabc\nabcdefgh\ng\n3\nG\n5\n", "\nEditing 3:5 \n\n\n> efgh\n> "},
+      {"text not reaching the column", "lines_per_page=2\nshow_numbers=off\n",
+       "abcd\nabcdefghijk\ng\n1\nG\n5\n", "\nEditing 1:5 \n\n>\n  efghijk\n> "},
+      {"prompt under a two-digit prefix", "lines_per_page=1\n", "g\n12\nxy\n,\n",
        "\nEditing 12:1 \n\n[12] xy\n   > "},
       {"page length 1 shows only the cursor line", "lines_per_page=1\n", "!a\n,\n",
        "\nEditing 1:1 \n\n[1] a\n  > "},
-      {"last slot ends the window",
-       "max_lines=3\n",
-       "g\n3\n",
+      {"last slot ends the window", "max_lines=3\n", "g\n3\n",
        "\nEditing 3:1 \n\n 1\n 2\n[3] \n  > "},
   };
   for (const Case& c : cases) {
@@ -218,12 +209,12 @@ TEST(View, WindowPrefixesAndPrompt) {
 
 TEST(View, CurrentLinePrefixHoldsTheLargestLineNumber) {
   TempDir dir;
-  Transcript t = RunWithSettings("max_lines=2000000000\nmax_char=1\nlines_per_page=1\n",
-                                 "g\n2000000\n");
+  Transcript t =
+      RunWithSettings("max_lines=2000000000\nmax_char=1\nlines_per_page=1\n", "g\n2000000\n");
   // 2,000,000,000 lines of 2 bytes are too many for one grid: it falls back.
   EXPECT_NE(t.out.find("too large"), std::string::npos);
-  Transcript u = RunWithSettings("max_lines=10000000\nmax_char=1\nlines_per_page=1\n",
-                                 "g\n9999999\n>\n");
+  Transcript u =
+      RunWithSettings("max_lines=10000000\nmax_char=1\nlines_per_page=1\n", "g\n9999999\n>\n");
   std::size_t last = u.out.rfind("\nEditing ");
   EXPECT_EQ(u.out.substr(last), "\nEditing 10000000:1 \n\n[10000000] \n         > \n");
 }
@@ -270,14 +261,24 @@ TEST(Navigation, JumpsAndTheirMessages) {
   RunEditCases({
       {"jump in line", "one two two\n,\nj\ntwo\n", {"one two two"}, 1, 5},
       {"jump in line at the cursor stays", "one two\n,\nG\n5\nj\ntwo\nj\ntwo\n", {"one two"}, 1, 5},
-      {"jump in line before the cursor fails", "one two\n,\nG\n6\nj\ntwo\n", {"one two"}, 1, 6,
+      {"jump in line before the cursor fails",
+       "one two\n,\nG\n6\nj\ntwo\n",
+       {"one two"},
+       1,
+       6,
        "String not found in line 1\n"},
-      {"empty jump string fails", "abc\n,\nj\n\n", {"abc"}, 1, 1,
-       "String not found in line 1\n"},
+      {"empty jump string fails", "abc\n,\nj\n\n", {"abc"}, 1, 1, "String not found in line 1\n"},
       {"jump in document", "ab\ncd\nxyz cd\ng\n2\nG\n2\nJ\nyz\n", {"ab", "cd", "xyz cd"}, 3, 2},
       {"jump in document finds before the cursor on the current line",
-       "abc\n,\nG\n3\nJ\nab\n", {"abc"}, 1, 1},
-      {"jump in document does not search earlier lines", "abc\n\nJ\nab\n", {"abc"}, 3, 1,
+       "abc\n,\nG\n3\nJ\nab\n",
+       {"abc"},
+       1,
+       1},
+      {"jump in document does not search earlier lines",
+       "abc\n\nJ\nab\n",
+       {"abc"},
+       3,
+       1,
        "String not found\n"},
   });
 }
@@ -298,7 +299,11 @@ TEST(TextEntry, OverwritesPadsAndShortens) {
           {"pad up to the cursor", "abc\n,\nG\n11\nX\n", {"abc       X"}, 2, 11},
           {"line lock keeps the line", "L\nab\ncd\n", {"cd"}, 1, 1},
           {"at the last column", "G\n16\nxy\n", {}, 2, 16, "At End Of Line\n"},
-          {"shortened to fit", "G\n14\nxyz\n", {"             xy"}, 2, 14,
+          {"shortened to fit",
+           "G\n14\nxyz\n",
+           {"             xy"},
+           2,
+           14,
            "Text was shortened to fit onto line\n"},
           {"typing on the last slot stays", "g\n3\n!a\n!b\n", {"", "", "b"}, 3, 1},
       },
@@ -311,11 +316,23 @@ TEST(TextEntry, NewInsertChecksAndInserts) {
           {"insert in the middle", "abcdef\n,\nG\n3\ni\nXY\n", {"abXYcdef"}, 1, 3},
           {"insert beyond the end pads", "abc\n,\nG\n9\ni\nXY\n", {"abc     XY"}, 1, 9},
           {"empty answer inserts nothing", "abc\n,\ni\n\n", {"abc"}, 1, 1},
-          {"line limit", "abcdefghijklm\n,\ni\nXYZ\n", {"XYabcdefghijklm"}, 1, 1,
+          {"line limit",
+           "abcdefghijklm\n,\ni\nXYZ\n",
+           {"XYabcdefghijklm"},
+           1,
+           1,
            "Insert was truncated because the line would have exceeded 16\n"},
-          {"position limit", "ab\n,\nG\n13\ni\nXYZW\n", {"ab          XYZ"}, 1, 13,
+          {"position limit",
+           "ab\n,\nG\n13\ni\nXYZW\n",
+           {"ab          XYZ"},
+           1,
+           13,
            "Insert was truncated because it is too long for the position\n"},
-          {"last column inserts nothing", "ab\n,\nG\n16\ni\nX\n", {"ab"}, 1, 16,
+          {"last column inserts nothing",
+           "ab\n,\nG\n16\ni\nX\n",
+           {"ab"},
+           1,
+           16,
            "Insert was truncated because it is too long for the position\n"},
       },
       "max_lines=3\nmax_char=15\n");

@@ -1,10 +1,10 @@
+#include "core/document.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
 #include <string>
 #include <vector>
-
-#include "core/document.h"
 
 namespace {
 

@@ -21,8 +21,8 @@ struct CutCase {
   bool with_file = true;    // started with doc.txt as the first argument
   std::string settings = "";
   int status = 0;
-  bool view_after = true;   // the abandoned command is followed by one more view
-  bool saves = false;       // a save completed before the cut
+  bool view_after = true;  // the abandoned command is followed by one more view
+  bool saves = false;      // a save completed before the cut
 };
 
 std::map<std::string, std::string> Snapshot() {
@@ -58,24 +58,26 @@ std::vector<CutCase> Cases() {
        true},
       {"open save without a name", "O\ns\n",
        "Enter a filename to save to\nNo file name given; nothing saved\n", false},
-      {"open partial load", "O\nbig.txt\n", "If not, restart with more lines by editing the "
-       ".morvax_rc file.\n", true, "max_lines=4\n", 1, false},
-      {"start-up partial load", "", "If not, restart with more lines by editing the "
-       ".morvax_rc file.\n", true, "max_lines=2\n", 1, false},
+      {"open partial load", "O\nbig.txt\n",
+       "If not, restart with more lines by editing the "
+       ".morvax_rc file.\n",
+       true, "max_lines=4\n", 1, false},
+      {"start-up partial load", "",
+       "If not, restart with more lines by editing the "
+       ".morvax_rc file.\n",
+       true, "max_lines=2\n", 1, false},
       {"help menu", "h\n", "'x'  Exit Help\n"},
       {"help after a section", "h\nf\n", "'x'  Exit Help\n"},
-      {"command_exec without command", "=\n",
-       "Enter new command or [enter] to keep current one\n"},
+      {"command_exec without command", "=\n", "Enter new command or [enter] to keep current one\n"},
       {"command_exec save without a name", "=\n",
        "Enter a filename to save to\nNo file name given; nothing saved\n", false,
        "launch_command=touch ran.txt\n"},
       {"command_edit", "+\n", "Enter new command or [enter] to keep current one\n"},
-      {"quit", "q\n", "Enter 'q' again to quit or anything else to continue\n", true, "", 0,
-       false},
+      {"quit", "q\n", "Enter 'q' again to quit or anything else to continue\n", true, "", 0, false},
   };
   // Commands without a prompt: the input ends at the next read of the loop.
-  for (const char* key : {"b", "n", ",", ".", "l", "e", "<", ">", "L", "a", "A", "#", "d", "w",
-                          "D", "t", "T", "z", "v", "V"}) {
+  for (const char* key : {"b", "n", ",", ".", "l", "e", "<", ">", "L", "a",
+                          "A", "#", "d", "w", "D", "t", "T", "z", "v", "V"}) {
     cases.push_back({key, std::string(key) + "\n", ""});
   }
   cases.push_back({"S", "S\n", "Saved to doc.txt\n", true, "", 0, true, true});

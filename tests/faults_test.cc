@@ -18,8 +18,7 @@ TEST(Faults, DocumentDeletedBetweenStartAndSaveIsWrittenAgain) {
 TEST(Faults, DocumentMadeUnreadableBetweenStartAndSaveKeepsItsMode) {
   TempDir dir;
   WriteFile("doc.txt", "one\n");
-  Transcript t =
-      RunWithSettings("launch_command=chmod 200 doc.txt\n", "=\nS\n", {"doc.txt"});
+  Transcript t = RunWithSettings("launch_command=chmod 200 doc.txt\n", "=\nS\n", {"doc.txt"});
   struct stat info;
   ASSERT_EQ(stat("doc.txt", &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0200u);

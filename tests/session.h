@@ -27,9 +27,9 @@ std::string ReadFile(const std::string& name);
 bool FileExists(const std::string& name);
 
 struct Transcript {
-  std::string out;               // everything printed
-  int status = -1;               // exit status
-  std::unique_ptr<Editor> ed;    // the state at the end
+  std::string out;             // everything printed
+  int status = -1;             // exit status
+  std::unique_ptr<Editor> ed;  // the state at the end
 
   /// Text of line i (0-based).
   std::string Line(int i) const;

@@ -1,5 +1,7 @@
 // The insertion check and the two writers on a bare grid: column 0, the middle, past the end,
 // the last column, and lines that would outgrow their slot.
+#include "edit/text_entry.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -7,7 +9,6 @@
 #include <string>
 
 #include "core/document.h"
-#include "edit/text_entry.h"
 
 namespace {
 

@@ -66,7 +66,7 @@ class Document {
   void ZeroLine(int physical);
 
   char* base_ = nullptr;
-  int* table_ = nullptr;   // room for `lines` entries, used up to table_size_
+  int* table_ = nullptr;  // room for `lines` entries, used up to table_size_
   int table_size_ = 0;
   int lines_ = 0;
   int lsize_ = 0;

@@ -54,13 +54,12 @@ const std::array<Command, kCommandCount> kCommands = {{
 }};
 
 const std::array<CommandId, kCommandCount> kDispatchOrder = {
-    kPositionDown, kPositionUp,  kPositionForw, kPositionBack, kPageForw,      kPageBack,
-    kPositionBeg,  kLockTog,     kNumTog,       kJumpLine,     kJumpDoc,       kGoToLine,
-    kGoToPos,      kPositionEnd, kClipCopy,     kClipInsert,   kClipPaste,     kLineClear,
-    kNewInsert,    kClipCut,     kTrimEnd,      kTrimWrap,     kSavePrompt,    kSaveOverwrite,
-    kOpen,         kLineMove,    kLineCopy,     kAnchorSet,    kAnchorGo,      kLineInsert,
-    kLineDelete,   kHelp,        kPageLength,   kUndo,         kCommandExec,   kCommandEdit,
-    kQuit,
+    kPositionDown, kPositionUp, kPositionForw,  kPositionBack, kPageForw,   kPageBack, kPositionBeg,
+    kLockTog,      kNumTog,     kJumpLine,      kJumpDoc,      kGoToLine,   kGoToPos,  kPositionEnd,
+    kClipCopy,     kClipInsert, kClipPaste,     kLineClear,    kNewInsert,  kClipCut,  kTrimEnd,
+    kTrimWrap,     kSavePrompt, kSaveOverwrite, kOpen,         kLineMove,   kLineCopy, kAnchorSet,
+    kAnchorGo,     kLineInsert, kLineDelete,    kHelp,         kPageLength, kUndo,     kCommandExec,
+    kCommandEdit,  kQuit,
 };
 
 void MakeKeys(KeyTable& keys) {

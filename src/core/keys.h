@@ -52,9 +52,9 @@ inline constexpr int kCommandCount = 37;
 using Handler = void (*)(Editor&);
 
 struct Command {
-  const char* name;      // settings-file name, e.g. "position_back"
-  char default_key;      // key before the settings file is read
-  Handler handler;       // runs the command on the whole editor state
+  const char* name;  // settings-file name, e.g. "position_back"
+  char default_key;  // key before the settings file is read
+  Handler handler;   // runs the command on the whole editor state
 };
 
 /// Indexed by CommandId.

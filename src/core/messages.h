@@ -66,7 +66,8 @@ inline constexpr const char* kReadBytes = "Read %i bytes, ";
 inline constexpr const char* kCouldNotRead = "Could not read %s: %s\n";
 inline constexpr const char* kLineSplit = "WARNING!  Line %i is being split\n";
 inline constexpr const char* kLinesGenerated = "%i Lines Generated\n";
-inline constexpr const char* kPartialLoad = "\nWarning!! Only %.1f percent of the data was loaded!\n";
+inline constexpr const char* kPartialLoad =
+    "\nWarning!! Only %.1f percent of the data was loaded!\n";
 inline constexpr const char* kPartialLoad2 =
     "The unloaded data will be lost if you save to the same filename!";
 inline constexpr const char* kPartialLoad3 = "Do you wish to continue (Y,n)?";
@@ -102,5 +103,6 @@ inline constexpr const char* kLimits = "\nLimits:  Line length = %i     Total Li
 }  // namespace msg
 
 namespace msg {
-inline constexpr const char* kNoMemory = "Not enough memory for a buffer of %i lines of %i characters\n";
+inline constexpr const char* kNoMemory =
+    "Not enough memory for a buffer of %i lines of %i characters\n";
 }  // namespace msg

@@ -23,7 +23,9 @@ void PositionUp(Editor& ed) {
   ed.cursor_pos = 0;
 }
 
-void PositionBeg(Editor& ed) { ed.cursor_pos = 0; }
+void PositionBeg(Editor& ed) {
+  ed.cursor_pos = 0;
+}
 
 void PositionEnd(Editor& ed) {
   int rest = LineLength(ed.doc.view(ed.cursor_line)) - ed.cursor_pos;
@@ -110,8 +112,14 @@ void GoToPos(Editor& ed) {
   if (value >= 1 && value <= ed.lsize()) ed.cursor_pos = value - 1;
 }
 
-void AnchorGo(Editor& ed) { ed.cursor_pos = ed.anchor; }
+void AnchorGo(Editor& ed) {
+  ed.cursor_pos = ed.anchor;
+}
 
-void AnchorSet(Editor& ed) { ed.anchor = ed.cursor_pos; }
+void AnchorSet(Editor& ed) {
+  ed.anchor = ed.cursor_pos;
+}
 
-void NumTog(Editor& ed) { ed.show_numbers = ed.show_numbers == 1 ? 0 : 1; }
+void NumTog(Editor& ed) {
+  ed.show_numbers = ed.show_numbers == 1 ? 0 : 1;
+}

@@ -20,8 +20,7 @@ void Replace(int line, int position, const char* text, Document& doc, Io& io) {
   std::memcpy(slot.data() + position, text, len);
 }
 
-int CheckInsert(int line, int position, int& count, const char* text, const Document& doc,
-                Io& io) {
+int CheckInsert(int line, int position, int& count, const char* text, const Document& doc, Io& io) {
   int len = static_cast<int>(std::strlen(text));
   int n = LineLength(doc.slot(line));
   int max = doc.lsize() - 1;

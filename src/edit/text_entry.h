@@ -15,8 +15,7 @@ void Replace(int line, int position, const char* text, Document& doc, Io& io);
 
 /// How many characters of `text` may be inserted into `line` at `position` (stored in
 /// `count`); prints the reason for any shortening. Returns 1 to insert, 0 when nothing fits.
-int CheckInsert(int line, int position, int& count, const char* text, const Document& doc,
-                Io& io);
+int CheckInsert(int line, int position, int& count, const char* text, const Document& doc, Io& io);
 
 /// Inserts the first `count` characters of `text` at `position`, moving the rest of the line
 /// right. `count` must come from CheckInsert.
