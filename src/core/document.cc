@@ -141,6 +141,11 @@ int LineLength(std::span<const char> slot) {
   return static_cast<int>(strnlen(slot.data(), slot.size()));
 }
 
+int LengthFrom(std::span<const char> slot, int column) {
+  int rest = LineLength(slot) - column;
+  return rest > 0 ? rest : 0;
+}
+
 void PadToCursor(std::span<char> slot, int position) {
   int len = LineLength(slot);
   if (len < position) std::memset(slot.data() + len, ' ', position - len);

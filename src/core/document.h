@@ -98,6 +98,10 @@ void ZeroFrom(std::span<char> slot, int from);
 /// Length of the line held in a slot (bytes before the first NUL, at most the slot's size).
 int LineLength(std::span<const char> slot);
 
+/// Characters of a slot's line from `column` to its end; 0 when the column is at or beyond
+/// the end of the line.
+int LengthFrom(std::span<const char> slot, int column);
+
 /// Pad to cursor: a line shorter than `position` is filled with spaces up to column
 /// position - 1. Requires position < slot.size().
 void PadToCursor(std::span<char> slot, int position);

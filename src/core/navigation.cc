@@ -28,8 +28,8 @@ void PositionBeg(Editor& ed) {
 }
 
 void PositionEnd(Editor& ed) {
-  int rest = LineLength(ed.doc.view(ed.cursor_line)) - ed.cursor_pos;
-  if (rest <= 0) return;
+  int rest = LengthFrom(ed.doc.view(ed.cursor_line), ed.cursor_pos);
+  if (rest == 0) return;
   int end = ed.cursor_pos + rest;
   ed.cursor_pos = end >= ed.lsize() ? ed.lsize() - 1 : end;
 }
@@ -65,7 +65,7 @@ bool ReadJumpString(Editor& ed) {
 int FindInLine(const Document& doc, int line, int from, const char* needle) {
   if (needle[0] == '\0') return -1;
   const char* text = doc.slot(line).data();
-  if (LineLength(doc.slot(line)) <= from) return -1;
+  if (LengthFrom(doc.slot(line), from) == 0) return -1;
   const char* hit = std::strstr(text + from, needle);
   return hit == nullptr ? -1 : static_cast<int>(hit - text);
 }

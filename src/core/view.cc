@@ -10,7 +10,7 @@ namespace {
 // The text of a line from column p, or null when the line does not reach column p.
 const char* TextFrom(const Document& doc, int line, int p) {
   std::span<const char> slot = doc.slot(line);
-  if (LineLength(slot) <= p) return nullptr;
+  if (LengthFrom(slot, p) == 0) return nullptr;
   return slot.data() + p;
 }
 

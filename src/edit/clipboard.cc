@@ -9,12 +9,6 @@
 
 namespace {
 
-// Characters of the line from `position` to its end; 0 at or beyond the end.
-int Remaining(const Document& doc, int line, int position) {
-  int rest = LineLength(doc.slot(line)) - position;
-  return rest > 0 ? rest : 0;
-}
-
 // Replaces the clipboard with `count` characters of the cursor line from the cursor.
 // The checks keep count within the line's text, so the copy stays inside both buffers.
 void FillClip(Editor& ed, int count) {
@@ -38,7 +32,7 @@ bool ReadCount(Editor& ed, const char* prompt, const char* negative, int& count)
 }  // namespace
 
 int CheckCopy(int line, int position, int& count, const Document& doc, Io& io) {
-  int rem = Remaining(doc, line, position);
+  int rem = LengthFrom(doc.slot(line), position);
   if (rem == 0) {
     Line(io, msg::kNothingToCopy);
     return 0;
@@ -57,7 +51,7 @@ int CheckCut(int line, int position, int& count, const Document& doc, Io& io) {
     Print(io, msg::kMaxCutSize, room);
     return 0;
   }
-  int rem = Remaining(doc, line, position);
+  int rem = LengthFrom(doc.slot(line), position);
   if (rem == 0) {
     Line(io, msg::kNothingToCut);
     return 0;

@@ -78,8 +78,7 @@ void TrimWrap(Editor& ed) {
   RecordPairUndo(ed, c + 1, 6);
   // The tail is read in place: Insert writes only to line c + 1, a different slot.
   std::span<const char> slot = ed.doc.view(c);
-  int len = LineLength(slot);
-  const char* tail = slot.data() + (p < len ? p : len);
+  const char* tail = LengthFrom(slot, p) > 0 ? slot.data() + p : "";
   int& count = ed.insert_length;
   if (CheckInsert(c + 1, 0, count, tail, ed.doc, ed.io)) Insert(c + 1, 0, count, tail, ed.doc);
   Trim(c, p, ed.doc);

@@ -43,8 +43,7 @@ int CheckInsert(int line, int position, int& count, const char* text, const Docu
 void Insert(int line, int position, int count, const char* text, Document& doc) {
   std::span<char> slot = doc.slot(line);
   PadToCursor(slot, position);
-  int tail = LineLength(slot) - position;
-  if (tail < 0) tail = 0;
+  int tail = LengthFrom(slot, position);
   // memmove keeps the tail intact while it slides right over itself.
   std::memmove(slot.data() + position + count, slot.data() + position, tail);
   std::memcpy(slot.data() + position, text, count);
