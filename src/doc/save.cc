@@ -52,6 +52,12 @@ namespace {
 // Longest chain of symbolic links followed, as the kernel allows.
 constexpr int kMaxLinks = 40;
 
+// Length of the folder part of `path`, its last slash included (0 for a bare name).
+std::size_t FolderLength(const char* path) {
+  const char* slash = std::strrchr(path, '/');
+  return slash == nullptr ? 0 : static_cast<std::size_t>(slash - path) + 1;
+}
+
 // Follows symbolic links from `path` to the entry that a write reaches, leaving its name in
 // `target` (PATH_MAX bytes). The entry need not exist. Returns 0 or an errno.
 int ResolveLinks(const char* path, char* target) {
@@ -66,21 +72,11 @@ int ResolveLinks(const char* path, char* target) {
     if (n >= PATH_MAX) return ENAMETOOLONG;
     link[n] = '\0';
     // A relative link is read from the folder that holds it.
-    std::size_t folder = 0;
-    if (link[0] != '/') {
-      const char* slash = std::strrchr(target, '/');
-      if (slash != nullptr) folder = static_cast<std::size_t>(slash - target) + 1;
-    }
+    std::size_t folder = link[0] == '/' ? 0 : FolderLength(target);
     if (folder + static_cast<std::size_t>(n) >= PATH_MAX) return ENAMETOOLONG;
     std::memcpy(target + folder, link, static_cast<std::size_t>(n) + 1);
   }
   return ELOOP;
-}
-
-// Length of the folder part of `path`, its last slash included (0 for a bare name).
-std::size_t FolderLength(const char* path) {
-  const char* slash = std::strrchr(path, '/');
-  return slash == nullptr ? 0 : static_cast<std::size_t>(slash - path) + 1;
 }
 
 // Writes every byte, carrying on after short writes. Returns 0 or an errno.
