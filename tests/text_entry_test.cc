@@ -28,6 +28,13 @@ std::string Text(const Document& doc, int line) {
   return std::string(doc.slot(line).data(), LineLength(doc.slot(line)));
 }
 
+// A grid of two slots of 11 bytes (lines of at most 10 characters) holding `line` first.
+bool StartWith(Document& doc, const std::string& line) {
+  if (!doc.Allocate(2, 11)) return false;
+  std::copy(line.begin(), line.end(), doc.slot(0).begin());
+  return true;
+}
+
 TEST(Insert, CheckedInsertionKeepsEveryLineInsideItsSlot) {
   struct Case {
     const char* line;
@@ -52,9 +59,7 @@ TEST(Insert, CheckedInsertionKeepsEveryLineInsideItsSlot) {
   };
   for (const Case& c : cases) {
     Document doc;
-    ASSERT_TRUE(doc.Allocate(2, 11));
-    std::string line = c.line;
-    std::copy(line.begin(), line.end(), doc.slot(0).begin());
+    ASSERT_TRUE(StartWith(doc, c.line));
     Captured out;
     int count = -1;
     int go = CheckInsert(0, c.position, count, c.text, doc, out.io);
@@ -84,9 +89,7 @@ TEST(Replace, OverwritesOnlyInsideTheSlot) {
   };
   for (const Case& c : cases) {
     Document doc;
-    ASSERT_TRUE(doc.Allocate(2, 11));
-    std::string line = c.line;
-    std::copy(line.begin(), line.end(), doc.slot(0).begin());
+    ASSERT_TRUE(StartWith(doc, c.line));
     Captured out;
     Replace(0, c.position, c.text, doc, out.io);
     EXPECT_EQ(out.Take(), c.message) << c.line;
