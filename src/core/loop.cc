@@ -29,6 +29,13 @@ namespace {
 
 constexpr GridSize kFallbackGrid;
 
+// The document named on the command line: "--" lets a name begin with a dash.
+const char* FileArgument(int argc, const char* const* argv) {
+  if (argc < 2) return nullptr;
+  if (std::strcmp(argv[1], "--") == 0) return argc > 2 ? argv[2] : nullptr;
+  return argv[1];
+}
+
 }  // namespace
 
 bool AllocateBuffers(Editor& ed, GridSize size) {
@@ -51,17 +58,6 @@ bool AllocateBuffers(Editor& ed, GridSize size) {
   ed.undo.second = buffer(lsize);
   return true;
 }
-
-namespace {
-
-// The document named on the command line: "--" lets a name begin with a dash.
-const char* FileArgument(int argc, const char* const* argv) {
-  if (argc < 2) return nullptr;
-  if (std::strcmp(argv[1], "--") == 0) return argc > 2 ? argv[2] : nullptr;
-  return argv[1];
-}
-
-}  // namespace
 
 bool StartEditor(Editor& ed, int argc, const char* const* argv) {
   if (argc >= 2 && std::strcmp(argv[1], "--help") == 0) {
