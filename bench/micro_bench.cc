@@ -9,8 +9,8 @@
 #include <fstream>
 #include <string>
 
-#include "core/editor.h"
-#include "core/navigation.h"
+#include "app/editor.h"
+#include "app/navigation.h"
 #include "core/view.h"
 
 namespace {

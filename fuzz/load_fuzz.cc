@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "check.h"
-#include "core/editor.h"
+#include "app/editor.h"
 #include "doc/load.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include <string_view>
 
 #include "check.h"
-#include "core/editor.h"
+#include "app/editor.h"
 #include "settings/rc.h"
 
 namespace {

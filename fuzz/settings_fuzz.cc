@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "check.h"
-#include "core/editor.h"
+#include "app/editor.h"
 #include "settings/rc.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t size) {

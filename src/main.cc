@@ -1,7 +1,7 @@
 // The program entry: the editor runs on standard input and output.
 #include <cstdio>
 
-#include "core/editor.h"
+#include "app/editor.h"
 
 int main(int argc, char** argv) {
   // Output is flushed before every read, so full buffering costs a terminal user nothing.

@@ -651,7 +651,6 @@ TEST(Arguments, NamesDashesAndLength) {
     Transcript t = RunWithSettings("", "", c.args);
     EXPECT_EQ(Chunk(t, 0), c.messages) << c.name;
     EXPECT_EQ(t.ed->current_name, c.current_name) << c.name;
-    EXPECT_EQ(t.ed->open_name, c.current_name) << c.name;
     EXPECT_EQ(t.Lines(), c.lines) << c.name;
     EXPECT_EQ(t.status, 0) << c.name;
   }

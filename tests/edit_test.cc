@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "core/editor.h"
+#include "app/editor.h"
 #include "core/view.h"
 #include "session.h"
 
@@ -138,7 +138,7 @@ void RunCases(const std::vector<Case>& cases) {
     EXPECT_EQ(b.Clip(), c.clip_after);
     EXPECT_EQ(b.ed.cursor_line, c.line_after);
     EXPECT_EQ(b.ed.cursor_pos, c.pos_after);
-    EXPECT_EQ(b.ed.undo.mode, c.undo_mode);
+    EXPECT_EQ(static_cast<int>(b.ed.undo.mode), c.undo_mode);
     EXPECT_TRUE(b.ed.doc.CheckInvariant());
   }
 }
@@ -371,7 +371,7 @@ TEST(UndoModes, EachModeRestoresOnceThenDoesNothing) {
     b.SetClip(c.clip);
     Lines before = b.All();
     b.Run(c.input);
-    ASSERT_EQ(b.ed.undo.mode, c.mode);
+    ASSERT_EQ(static_cast<int>(b.ed.undo.mode), c.mode);
     int pos = b.ed.cursor_pos;
     std::string clip = b.Clip();
     b.At(c.lines - 1, pos);  // undo must bring the cursor back to the edited line
@@ -380,7 +380,7 @@ TEST(UndoModes, EachModeRestoresOnceThenDoesNothing) {
     EXPECT_EQ(b.ed.cursor_line, c.line_after);
     EXPECT_EQ(b.ed.cursor_pos, pos);
     EXPECT_EQ(b.Clip(), clip);
-    EXPECT_EQ(b.ed.undo.mode, 0);
+    EXPECT_EQ(static_cast<int>(b.ed.undo.mode), 0);
     EXPECT_EQ(b.Run("z\n"), "");
     EXPECT_EQ(b.All(), before);
     EXPECT_EQ(b.ed.cursor_line, c.line_after);
@@ -464,10 +464,10 @@ TEST(UndoModes, CommandsThatDoNotRecordKeepThePreviousRecord) {
     Lines before = b.All();
     b.At(1, 1);
     b.Run("typed\n");
-    ASSERT_EQ(b.ed.undo.mode, 1);
+    ASSERT_EQ(static_cast<int>(b.ed.undo.mode), 1);
     b.At(c.line, c.pos);
     b.Run(c.input);
-    EXPECT_EQ(b.ed.undo.mode, 1);
+    EXPECT_EQ(static_cast<int>(b.ed.undo.mode), 1);
     b.Run("z\n");
     EXPECT_EQ(b.All(), before);
     EXPECT_EQ(b.ed.cursor_line, 1);
@@ -608,12 +608,12 @@ TEST(EditProperty, EachCommandThenUndoGivesTheDocumentBack) {
                    std::to_string(lines) + "x" + std::to_string(lsize) + " command [" + command +
                    "]");
 
-      ASSERT_EQ(b.ed.undo.mode, 0);
+      ASSERT_EQ(static_cast<int>(b.ed.undo.mode), 0);
       b.Run(command);
       ASSERT_TRUE(b.ed.doc.CheckInvariant());
       ASSERT_LT(strnlen(b.ed.clip.get(), lsize), static_cast<std::size_t>(lsize));
       State s1 = Snapshot(b);
-      bool recorded = b.ed.undo.mode != 0;
+      bool recorded = static_cast<int>(b.ed.undo.mode) != 0;
       if (!recorded) {
         ASSERT_EQ(s1.lines, s0.lines) << "changed without an undo record";
       }

@@ -1,6 +1,6 @@
 // The stored shell command: the prompt that shows and replaces it, and `command_exec`, which
 // saves and then runs it through the shell.
-#include "settings/launch.h"
+#include "app/launch.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "core/editor.h"
+#include "app/commands.h"
+#include "app/editor.h"
 
 /// Creates a fresh folder, makes it the working directory, and removes it afterwards.
 class TempDir {

@@ -10,7 +10,9 @@ inline constexpr const char* kBanner = "Morvax %s\n";
 inline constexpr const char* kHint = "\nEnter '%s' for help or '%s' to quit\n";
 inline constexpr const char* kQuitConfirm = "Enter 'q' again to quit or anything else to continue";
 inline constexpr const char* kGridTooLarge =
-    "Buffer of %i lines of %i characters is too large; using 32767 lines of 255 characters\n";
+    "Buffer of %i lines of %i characters is too large; using %i lines of %i characters\n";
+inline constexpr const char* kNoMemory =
+    "Not enough memory for a buffer of %i lines of %i characters\n";
 
 // View.
 inline constexpr const char* kHeader = "\nEditing %i:%i %s\n\n";
@@ -73,7 +75,6 @@ inline constexpr const char* kPartialLoad2 =
 inline constexpr const char* kPartialLoad3 = "Do you wish to continue (Y,n)?";
 inline constexpr const char* kPartialLoad4 =
     "If not, restart with more lines by editing the .morvax_rc file.";
-inline constexpr const char* kParseError = "Data Parsing Error";
 inline constexpr const char* kNameTooLong = "File name is longer than 255 characters\n";
 
 // Saving.
@@ -100,9 +101,4 @@ inline constexpr const char* kCommandPrompt = "Enter new command or [enter] to k
 // Help menu.
 inline constexpr const char* kLimits = "\nLimits:  Line length = %i     Total Lines = %i\n";
 
-}  // namespace msg
-
-namespace msg {
-inline constexpr const char* kNoMemory =
-    "Not enough memory for a buffer of %i lines of %i characters\n";
 }  // namespace msg

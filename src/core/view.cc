@@ -22,7 +22,6 @@ void Display(int cursor_line, int cursor_pos, int before, const Document& doc, i
 
   int first = cursor_line - before;
   if (first < 0) first = 0;
-  if (first > doc.lines() - 1) first = doc.lines() - 1;
   long long last = static_cast<long long>(first) + before;
   if (last > doc.lines() - 1) last = doc.lines() - 1;
 

@@ -11,9 +11,7 @@
 #include <memory>
 
 #include "core/document.h"
-#include "core/editor.h"
 #include "core/messages.h"
-#include "doc/save.h"
 
 std::string_view TextOf(std::string_view bytes) {
   if (!bytes.empty() && bytes.back() == '\n') bytes.remove_suffix(1);
@@ -85,39 +83,17 @@ bool DataWarning(Io& io, float percent) {
   return std::strcmp(answer, "Y\n") == 0;
 }
 
-bool ParseLines(std::string_view text, Document& doc) {
+void ParseLines(std::string_view text, Document& doc) {
   doc.Clear();
-  bool fits = true;
+  // The splitting rule keeps every line within lsize - 1 characters, and the cleared slot is
+  // all zeros, so the copied text is already terminated.
   WalkLines(text, doc.lines(), doc.lsize(),
             [&](int index, std::size_t start, std::size_t length, bool) {
-              if (length > static_cast<std::size_t>(doc.lsize()) - 1) {
-                fits = false;
-                return;
-              }
-              // The cleared slot is all zeros, so the copied text is already terminated.
               if (length > 0) std::memcpy(doc.slot(index).data(), text.data() + start, length);
             });
-  return fits;
-}
-
-void LoadBytes(Editor& ed, std::string_view bytes) {
-  std::string_view text = TextOf(bytes);
-  LineCount count = MarkLines(text, ed.lines(), ed.lsize(), ed.io);
-  if (count.partial) {
-    float percent = static_cast<float>(static_cast<double>(count.loaded) * 100.0 /
-                                       static_cast<double>(text.size()));
-    if (!DataWarning(ed.io, percent)) return ed.Stop(1);
-  }
-  ed.doc.ExpectFill(count.lines);
-  if (!ParseLines(text, ed.doc)) {
-    Line(ed.io, msg::kParseError);
-    ed.Stop(1);
-  }
 }
 
 namespace {
-
-using Block = std::unique_ptr<char, decltype(&std::free)>;
 
 // First block for a file whose size cannot be taken (a pipe, a FIFO); it doubles as needed.
 constexpr std::size_t kFirstBlock = 64 * 1024;
@@ -152,6 +128,8 @@ int ReadInto(int fd, Block& block, std::size_t& size, std::size_t capacity, bool
   }
 }
 
+}  // namespace
+
 // Reads an open file whole into one block. The size is taken by seeking, and a block of that
 // size is read (a file that shrank meanwhile gives what it still holds); a file that cannot
 // seek (a pipe, a FIFO) is read to its end. Returns 0 or an errno.
@@ -172,54 +150,7 @@ int ReadAll(int fd, Block& block, std::size_t& size) {
   return ReadInto(fd, block, size, capacity, !sized);
 }
 
-// Reads the file whole before printing anything, so that a failure leaves one line of report
-// and the document as it was.
-void LoadFile(Editor& ed, const char* name) {
-  int fd = open(name, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    Print(ed.io, msg::kFileNotFound, name);
-    return;
-  }
-  Block block(nullptr, &std::free);
-  std::size_t size = 0;
-  int err = ReadAll(fd, block, size);
-  close(fd);
-  if (err != 0) {
-    Print(ed.io, msg::kCouldNotRead, name, std::strerror(err));
-    return;
-  }
-  Print(ed.io, msg::kOpened, name);
-  Print(ed.io, msg::kReadBytes, static_cast<int>(size));
-  LoadBytes(ed, {block.get(), size});
-}
-
-// The questions before an `open`. Returns false when there is nothing to open.
-bool OpenDialogue(Editor& ed) {
-  Line(ed.io, msg::kOpenPrompt1);
-  Line(ed.io, msg::kOpenPrompt2);
-  Line(ed.io, msg::kOpenPrompt3);
-  char answer[kNameSize];
-  if (!ReadAnswer(ed.io, answer, kNameSize) || std::strcmp(answer, "x") == 0) return false;
-  if (std::strcmp(answer, "s") == 0) {
-    if (!Save(ed)) return false;
-    // At this prompt "x" and "s" are names like any other.
-    Line(ed.io, msg::kOpenNext);
-    if (!ReadAnswer(ed.io, answer, kNameSize)) return false;
-  }
-  std::strcpy(ed.open_name, answer);
-  return true;
-}
-
-}  // namespace
-
-bool Open(Editor& ed, int at_startup) {
-  if (at_startup == 0 && !OpenDialogue(ed)) return false;
-  LoadFile(ed, ed.open_name);
-  return true;
-}
-
-// Leaving the dialogue keeps the current file name: copying the unchanged open name over it
-// would point the next save at another file.
-void OpenCommand(Editor& ed) {
-  if (Open(ed, 0) && ed.running) std::strcpy(ed.current_name, ed.open_name);
+int OpenToRead(const char* name, Fd& fd) {
+  fd = Fd(open(name, O_RDONLY | O_CLOEXEC));
+  return fd.valid() ? 0 : errno;
 }

@@ -1,14 +1,16 @@
-// Reading a file into the grid: the `open` dialogue, the file read, and the splitting of the
-// text into line slots with its warnings. The splitting works on plain bytes and knows no
-// files; writing documents back is doc/save.h.
+// Reading a file into the grid: the file read, and the splitting of the text into line slots
+// with its warnings. The splitting works on plain bytes and knows no files; writing documents
+// back is doc/save.h.
 #pragma once
 
 #include <cstddef>
+#include <cstdlib>
+#include <memory>
 #include <string_view>
 
-class Document;
-struct Editor;
-struct Io;
+#include "core/document.h"
+#include "core/fd.h"
+#include "core/io.h"
 
 /// How a text divides into line slots.
 struct LineCount {
@@ -31,21 +33,15 @@ LineCount MarkLines(std::string_view text, int lines, int lsize, Io& io);
 bool DataWarning(Io& io, float percent);
 
 /// Empties the document and places the lines of `text` in its slots, as MarkLines splits it,
-/// dropping whatever does not fit in the grid. Returns false if a line would not fit its slot
-/// (the splitting rule prevents it; checked all the same).
-bool ParseLines(std::string_view text, Document& doc);
+/// dropping whatever does not fit in the grid.
+void ParseLines(std::string_view text, Document& doc);
 
-/// Replaces the document with a file's bytes: the split warnings, the line count, the
-/// partial-load question and the placement. Ends the program (status 1) when a partial load
-/// is declined (the document is then left as it was) or a line does not fit its slot.
-void LoadBytes(Editor& ed, std::string_view bytes);
+/// A file's bytes, read whole into one block.
+using Block = std::unique_ptr<char, decltype(&std::free)>;
 
-/// Loads the file named by the open name; with `at_startup` 0 it first runs the `open`
-/// dialogue. Returns false when the dialogue was left without a name to open (the answer "x",
-/// the end of input, or a save before the open that got no name); the open name is then
-/// unchanged. May end the program (see LoadBytes).
-bool Open(Editor& ed, int at_startup);
+/// Opens a file for reading. Returns 0 or the errno of the failure.
+int OpenToRead(const char* name, Fd& fd);
 
-/// The `open` command: the dialogue, the load, and the copy of the open name into the
-/// current file name unless the dialogue was left.
-void OpenCommand(Editor& ed);
+/// Reads an open file whole into `block` (which it allocates): the size is taken by seeking,
+/// and a file that cannot seek (a pipe, a FIFO) is read to its end. Returns 0 or an errno.
+int ReadAll(int fd, Block& block, std::size_t& size);

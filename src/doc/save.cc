@@ -10,8 +10,7 @@
 #include <cstring>
 #include <memory>
 
-#include "core/editor.h"
-#include "core/messages.h"
+#include "core/fd.h"
 
 std::size_t ImageSize(const Document& doc) {
   std::size_t size = 0;
@@ -92,31 +91,47 @@ int WriteAll(int fd, std::span<const char> bytes) {
   return 0;
 }
 
-int CloseChecked(int fd, int err) {
-  if (close(fd) != 0 && err == 0) err = errno;
-  return err;
+// Runs one step through the seam: its errno when the seam fails it, else the call's.
+template <typename Call>
+int Step(const FileSystem& fs, FsStep step, const char* path, Call call) {
+  if (int err = fs.Check(step, path); err != 0) return err;
+  return call();
 }
 
-int WriteInPlace(const char* path, std::span<const char> bytes) {
+int Errno(int result) {
+  return result == 0 ? 0 : errno;
+}
+
+int WriteInPlace(const char* path, std::span<const char> bytes, const FileSystem& fs) {
+  Fd fd;
   // Non-blocking open: a FIFO nobody reads fails at once instead of stopping the editor.
-  int fd = open(path, O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
-  if (fd < 0) return errno;
-  int err = 0;
-  int flags = fcntl(fd, F_GETFL);
-  if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) err = errno;
+  int err = Step(fs, FsStep::kOpenTarget, path, [&] {
+    fd = Fd(open(path, O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666));
+    return fd.valid() ? 0 : errno;
+  });
+  if (err != 0) return err;
+  int flags = fcntl(fd.get(), F_GETFL);
+  if (flags < 0 || fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) err = errno;
   struct stat st;
-  if (err == 0 && fstat(fd, &st) != 0) err = errno;
+  if (err == 0 && fstat(fd.get(), &st) != 0) err = errno;
   bool regular = err == 0 && S_ISREG(st.st_mode);
   off_t size = static_cast<off_t>(bytes.size());
   // Reserving the space first lets a full disk fail before any old byte is overwritten.
-  if (regular && fallocate(fd, 0, 0, size) != 0 && errno != EOPNOTSUPP && errno != ENOSYS &&
-      errno != EINVAL) {
-    err = errno;
+  if (err == 0 && regular) {
+    err = Step(fs, FsStep::kAllocate, path, [&] {
+      if (fallocate(fd.get(), 0, 0, size) == 0) return 0;
+      return errno == EOPNOTSUPP || errno == ENOSYS || errno == EINVAL ? 0 : errno;
+    });
   }
-  if (err == 0) err = WriteAll(fd, bytes);
-  if (err == 0 && regular && ftruncate(fd, size) != 0) err = errno;
-  if (err == 0 && regular && fsync(fd) != 0) err = errno;
-  return CloseChecked(fd, err);
+  if (err == 0) err = Step(fs, FsStep::kWrite, path, [&] { return WriteAll(fd.get(), bytes); });
+  if (err == 0 && regular) {
+    err = Step(fs, FsStep::kTruncate, path, [&] { return Errno(ftruncate(fd.get(), size)); });
+  }
+  if (err == 0 && regular) {
+    err = Step(fs, FsStep::kSync, path, [&] { return Errno(fsync(fd.get())); });
+  }
+  int closed = Step(fs, FsStep::kClose, path, [&] { return fd.Close(); });
+  return err != 0 ? err : closed;
 }
 
 // Gives the new file the target's owner and permission bits (or, for a new name, those a
@@ -137,122 +152,62 @@ bool MatchTarget(int fd, const struct stat* target) {
   return fchmod(fd, target->st_mode & 07777) == 0;
 }
 
-void SyncFolder(const char* path, std::size_t folder_length) {
+int SyncFolder(const char* path, std::size_t folder_length) {
   char folder[PATH_MAX] = ".";
   if (folder_length > 0) {
     std::memcpy(folder, path, folder_length);
     folder[folder_length] = '\0';
   }
-  int fd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  fsync(fd);
-  close(fd);
+  Fd fd(open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!fd.valid()) return errno;
+  return Errno(fsync(fd.get()));
 }
 
 }  // namespace
 
-int WriteFileSafely(const char* path, std::span<const char> bytes) {
+int WriteFileSafely(const char* path, std::span<const char> bytes, const FileSystem& fs) {
   char target[PATH_MAX];
   if (int err = ResolveLinks(path, target); err != 0) return err;
 
   struct stat st;
   bool exists = stat(target, &st) == 0;
   if (exists) {
-    if (!S_ISREG(st.st_mode) || st.st_nlink > 1) return WriteInPlace(target, bytes);
+    if (!S_ISREG(st.st_mode) || st.st_nlink > 1) return WriteInPlace(target, bytes, fs);
     // The rename must not replace a file that the user may not write.
     if (faccessat(AT_FDCWD, target, W_OK, AT_EACCESS) != 0) return errno;
   }
 
   static constexpr char kTempName[] = ".morvax-save-XXXXXX";
   std::size_t folder = FolderLength(target);
-  if (folder + sizeof kTempName > PATH_MAX) return WriteInPlace(target, bytes);
+  if (folder + sizeof kTempName > PATH_MAX) return WriteInPlace(target, bytes, fs);
   char temp[PATH_MAX];
   std::memcpy(temp, target, folder);
   std::memcpy(temp + folder, kTempName, sizeof kTempName);
-  int fd = mkostemp(temp, O_CLOEXEC);
-  if (fd < 0) return WriteInPlace(target, bytes);
-  if (!MatchTarget(fd, exists ? &st : nullptr)) {
-    close(fd);
-    unlink(temp);
-    return WriteInPlace(target, bytes);
+  Fd fd;
+  int err = Step(fs, FsStep::kCreateTemp, temp, [&] {
+    fd = Fd(mkostemp(temp, O_CLOEXEC));
+    return fd.valid() ? 0 : errno;
+  });
+  if (err != 0) return WriteInPlace(target, bytes, fs);
+  err = Step(fs, FsStep::kMatchOwner, temp,
+             [&] { return MatchTarget(fd.get(), exists ? &st : nullptr) ? 0 : EPERM; });
+  if (err != 0) {
+    fd.Close();
+    Step(fs, FsStep::kRemoveTemp, temp, [&] { return Errno(unlink(temp)); });
+    return WriteInPlace(target, bytes, fs);
   }
 
-  int err = WriteAll(fd, bytes);
-  if (err == 0 && fsync(fd) != 0) err = errno;
-  err = CloseChecked(fd, err);
-  if (err == 0 && rename(temp, target) != 0) err = errno;
+  err = Step(fs, FsStep::kWrite, temp, [&] { return WriteAll(fd.get(), bytes); });
+  if (err == 0) err = Step(fs, FsStep::kSync, temp, [&] { return Errno(fsync(fd.get())); });
+  int closed = Step(fs, FsStep::kClose, temp, [&] { return fd.Close(); });
+  if (err == 0) err = closed;
+  if (err == 0)
+    err = Step(fs, FsStep::kRename, target, [&] { return Errno(rename(temp, target)); });
   if (err != 0) {
-    unlink(temp);
+    Step(fs, FsStep::kRemoveTemp, temp, [&] { return Errno(unlink(temp)); });
     return err;
   }
-  SyncFolder(target, folder);
+  // The new content is in place; a folder that cannot be flushed does not undo the save.
+  Step(fs, FsStep::kSyncFolder, target, [&] { return SyncFolder(target, folder); });
   return 0;
-}
-
-// ---------------------------------------------------------------------------------------------
-// The save commands
-// ---------------------------------------------------------------------------------------------
-
-bool Save(Editor& ed) {
-  while (ed.current_name[0] == '\0') {
-    Line(ed.io, msg::kSaveNamePrompt);
-    if (!ReadAnswer(ed.io, ed.current_name, kNameSize)) {
-      Print(ed.io, "%s", msg::kNoNameGiven);
-      return false;
-    }
-  }
-  std::size_t size = ImageSize(ed.doc);
-  std::unique_ptr<char, decltype(&std::free)> image(static_cast<char*>(std::malloc(size)),
-                                                    &std::free);
-  int err = ENOMEM;
-  if (image != nullptr) {
-    ExpectFullUse(image.get(), size);
-    FormatLines(ed.doc, {image.get(), size});
-    err = WriteFileSafely(ed.current_name, {image.get(), size});
-  }
-  if (err != 0) {
-    Print(ed.io, msg::kCouldNotSave, ed.current_name, std::strerror(err));
-  } else {
-    Print(ed.io, msg::kSaved, ed.current_name);
-  }
-  return true;
-}
-
-namespace {
-
-// Any entry at the name counts, readable or not, so that nothing is overwritten unasked.
-bool Exists(const char* name) {
-  struct stat st;
-  return lstat(name, &st) == 0;
-}
-
-}  // namespace
-
-int DefineSaveName(Editor& ed) {
-  char answer[kNameSize];
-  Line(ed.io, msg::kSaveAsPrompt);
-  if (!ReadAnswer(ed.io, answer, kNameSize) || std::strcmp(answer, "x") == 0) return 0;
-  std::strcpy(ed.current_name, answer);
-  if (!Exists(ed.current_name)) return 1;
-
-  Line(ed.io, msg::kFileExists);
-  Line(ed.io, msg::kNewNameOrOverwrite);
-  if (!ReadAnswer(ed.io, answer, kNameSize)) return 0;
-  if (std::strcmp(answer, "o") == 0) return 1;
-  // From here on every answer is a name, "x" and "o" included.
-  std::strcpy(ed.current_name, answer);
-  while (Exists(ed.current_name)) {
-    Line(ed.io, msg::kFileExistsAgain);
-    if (!ReadAnswer(ed.io, answer, kNameSize)) return 0;
-    std::strcpy(ed.current_name, answer);
-  }
-  return 1;
-}
-
-void SavePrompt(Editor& ed) {
-  if (DefineSaveName(ed) == 1) Save(ed);
-}
-
-void SaveOverwrite(Editor& ed) {
-  Save(ed);
 }

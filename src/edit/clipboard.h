@@ -1,13 +1,10 @@
 // The one-line clipboard ("memory"): copy, cut, paste over and insert at the cursor.
 // Each operation that may refuse or shorten is a check (prints the one reason, returns 1 to go
 // ahead or 0 to refuse, may lower the count) and a worker that changes the line without asking.
-// The clipboard itself is the editor's `clip` buffer; only the copy and cut commands fill it.
 #pragma once
 
 #include "core/document.h"
 #include "core/io.h"
-
-struct Editor;
 
 /// Lowers `count` to the text left from `position`; refuses when there is none.
 int CheckCopy(int line, int position, int& count, const Document& doc, Io& io);
@@ -22,8 +19,3 @@ int CheckPaste(int position, int& count, const char* text, int lsize, Io& io);
 /// Pads the line to `position`, then overwrites from there with the first `count` characters of
 /// `text`. `count` must come from CheckPaste.
 void Paste(int line, int position, int count, const char* text, Document& doc);
-
-void ClipCopy(Editor& ed);
-void ClipCut(Editor& ed);
-void ClipPaste(Editor& ed);
-void ClipInsert(Editor& ed);

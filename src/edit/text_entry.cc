@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "core/editor.h"
 #include "core/messages.h"
 
 void Replace(int line, int position, const char* text, Document& doc, Io& io) {
@@ -47,22 +46,4 @@ void Insert(int line, int position, int count, const char* text, Document& doc) 
   // memmove keeps the tail intact while it slides right over itself.
   std::memmove(slot.data() + position + count, slot.data() + position, tail);
   std::memcpy(slot.data() + position, text, count);
-}
-
-void TextEntry(Editor& ed, const char* text) {
-  StoreUndo(ed.cursor_line, ed.undo.undo_line, ed.undo.first.get(), ed.doc);
-  Replace(ed.cursor_line, ed.cursor_pos, text, ed.doc, ed.io);
-  ed.undo.mode = 1;
-  if (ed.cursor_line < ed.lines() - 1 && ed.line_lock == 0) ++ed.cursor_line;
-}
-
-void NewInsert(Editor& ed) {
-  Line(ed.io, msg::kInsertPrompt);
-  char* answer = ed.insert_input.get();
-  if (!ReadAnswer(ed.io, answer, ed.lsize())) return;
-  int count = 0;
-  if (!CheckInsert(ed.cursor_line, ed.cursor_pos, count, answer, ed.doc, ed.io)) return;
-  ed.insert_length = count;
-  RecordLineUndo(ed);
-  Insert(ed.cursor_line, ed.cursor_pos, count, answer, ed.doc);
 }

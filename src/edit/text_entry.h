@@ -6,8 +6,6 @@
 #include "core/document.h"
 #include "core/io.h"
 
-struct Editor;
-
 /// Overwrites `line` from `position` with `text`, padding a shorter line with spaces first.
 /// Refuses ("Invalid Line Number", "At End Of Line") or drops what does not fit ("Text was
 /// shortened to fit onto line"); never writes outside the slot.
@@ -20,9 +18,3 @@ int CheckInsert(int line, int position, int& count, const char* text, const Docu
 /// Inserts the first `count` characters of `text` at `position`, moving the rest of the line
 /// right. `count` must come from CheckInsert.
 void Insert(int line, int position, int count, const char* text, Document& doc);
-
-/// The loop's action for an input that is no command.
-void TextEntry(Editor& ed, const char* text);
-
-/// The `new_insert` command.
-void NewInsert(Editor& ed);

@@ -1,33 +1,42 @@
-// The one-level undo record: what the last edit destroyed, and the `undo` command that puts
-// it back. Editing handlers record here at one visible point; nothing else touches it.
+// The one-level undo record: what the last edit destroyed, and how to put it back. Editing
+// commands record through the functions below, before they change the document; nothing else
+// writes the record.
 #pragma once
 
 #include <memory>
 
 #include "core/document.h"
 
-struct Editor;
-
-struct UndoState {
-  int mode = 0;              // 0 none, 1 line restore, 2 wedge, 3 delete, 4 move, 5 copy, 6 wrap
-  int undo_line = 0;         // line that mode 1 restores
-  int wedge_line = 0;        // line that line_insert opened (mode 2)
-  int deleted_line = 0;      // line that line_delete removed (mode 3)
-  int source_line = 0;       // first line of a two-line record (modes 4 to 6)
-  int destination_line = 0;  // second line of a two-line record
-  std::unique_ptr<char[]> first;   // lsize bytes: modes 1, 3, 4, 6 write it back
-  std::unique_ptr<char[]> second;  // lsize bytes: modes 4, 5, 6 write it back
+enum class UndoMode {
+  kNone,    // nothing to undo
+  kLine,    // one line's old text: restore it
+  kWedge,   // an empty line opened: delete it again
+  kDelete,  // a line removed: wedge it back in with its text
+  kMove,    // a line moved: restore source and destination
+  kCopy,    // a line copied: restore the destination
+  kWrap,    // a line's tail sent to the next line: restore both
 };
 
-/// Sets `index` to `line` and copies that line into `copy`.
-void StoreUndo(int line, int& index, char* copy, const Document& doc);
-/// Copies `copy` over `line`.
-void RecallUndo(int line, const char* copy, Document& doc);
-/// Copies `first` into copy1 and `second` into copy2; does nothing when `second` is no line.
-void StoreDoubleUndo(int first, int second, char* copy1, char* copy2, const Document& doc);
+struct UndoState {
+  UndoMode mode = UndoMode::kNone;
+  int line = 0;   // the line restored, opened or removed; the source of a two-line record
+  int other = 0;  // the destination of a two-line record
+  std::unique_ptr<char[]> first;   // lsize bytes: the text of `line`
+  std::unique_ptr<char[]> second;  // lsize bytes: the text of `other`
+};
 
-/// Records mode 1 for the cursor line: call before the line changes.
-void RecordLineUndo(Editor& ed);
+/// `line` is about to change: keep its text.
+void RecordLine(UndoState& undo, int line, const Document& doc);
+/// An empty line is about to be opened at `line`.
+void RecordWedge(UndoState& undo, int line);
+/// `line` is about to be removed: keep its text.
+void RecordDelete(UndoState& undo, int line, const Document& doc);
+/// `source` and `destination` are about to change together (kMove, kCopy or kWrap). A
+/// destination outside the grid keeps the old copies, as nothing there can change.
+void RecordPair(UndoState& undo, UndoMode mode, int source, int destination, const Document& doc);
+/// Nothing is left to undo.
+void ForgetUndo(UndoState& undo);
 
-/// The `undo` command.
-void Undo(Editor& ed);
+/// Puts back what the record holds and empties it. Returns the line the cursor goes to, or -1
+/// when there was nothing to undo.
+int ApplyUndo(UndoState& undo, Document& doc);

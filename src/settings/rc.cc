@@ -92,7 +92,7 @@ void ApplyLine(std::string_view line, KeyTable& keys, GridSize& size, StartValue
   if (equals != std::string_view::npos) value = line.substr(equals + 1);
 
   bool key_line = false;
-  for (int id = 0; id < kCommandCount; ++id) {
+  for (int id = 0; id < kKeyCount; ++id) {
     if (line.find(keys.names[id]) == std::string_view::npos) continue;
     key_line = true;
     if (equals != std::string_view::npos && value.size() == 1) {
@@ -142,7 +142,7 @@ void ApplySettings(std::string_view text, KeyTable& keys, GridSize& size, StartV
 
 std::string FormatSettings(const KeyTable& keys, const GridSize& size) {
   std::string text;
-  for (int id = 0; id < kCommandCount; ++id) {
+  for (int id = 0; id < kKeyCount; ++id) {
     text += keys.names[id];
     text += '=';
     text += keys.values[id];
@@ -151,7 +151,8 @@ std::string FormatSettings(const KeyTable& keys, const GridSize& size) {
   text += "max_lines=" + std::to_string(size.lines) + "\n";
   text += "max_char=" + std::to_string(size.lsize - 1) + "\n";
   // Constant text, not the current starting values.
-  text += "\nanchor_position=0\nlines_per_page=8\nshow_numbers=on\nlaunch_command=\n";
+  text += "\nanchor_position=0\nlines_per_page=" + std::to_string(kDefaultPageLength) +
+          "\nshow_numbers=on\nlaunch_command=\n";
   return text;
 }
 
@@ -174,20 +175,20 @@ void MakeRC(const KeyTable& keys, const GridSize& size, const char* name, Io& io
   }
 }
 
-int ReadRC(Editor& ed, GridSize& size) {
+int ReadRC(Io& io, KeyTable& keys, GridSize& size, StartValues& start) {
   // Opening a FIFO would wait for a writer that may never come.
   struct stat info;
   if (stat(kRcName, &info) == 0 && S_ISFIFO(info.st_mode)) {
-    Print(ed.io, msg::kCannotReadRc, kRcName);
+    Print(io, msg::kCannotReadRc, kRcName);
     return 0;
   }
   std::FILE* file = std::fopen(kRcName, "rb");
   if (file == nullptr) {
     if (NothingAt(kRcName)) {
-      Print(ed.io, msg::kMakingRc, kRcName);
-      MakeRC(ed.keys, size, kRcName, ed.io);
+      Print(io, msg::kMakingRc, kRcName);
+      MakeRC(keys, size, kRcName, io);
     } else {
-      Print(ed.io, msg::kCannotReadRc, kRcName);
+      Print(io, msg::kCannotReadRc, kRcName);
     }
     return 0;
   }
@@ -195,20 +196,10 @@ int ReadRC(Editor& ed, GridSize& size) {
   bool read = ReadWhole(file, text);
   std::fclose(file);
   if (!read) {
-    Print(ed.io, msg::kCannotReadRc, kRcName);
+    Print(io, msg::kCannotReadRc, kRcName);
     return 0;
   }
-  Print(ed.io, msg::kReadingRc, kRcName);
-
-  StartValues start;
-  start.anchor = ed.anchor;
-  start.page_length = ed.page_length;
-  start.show_numbers = ed.show_numbers;
-  std::memcpy(start.launch_command, ed.launch_command, kNameSize);
-  ApplySettings(text, ed.keys, size, start);
-  ed.anchor = start.anchor;
-  ed.page_length = start.page_length;
-  ed.show_numbers = start.show_numbers;
-  std::memcpy(ed.launch_command, start.launch_command, kNameSize);
+  Print(io, msg::kReadingRc, kRcName);
+  ApplySettings(text, keys, size, start);
   return 1;
 }

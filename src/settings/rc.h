@@ -6,14 +6,24 @@
 #include <string>
 #include <string_view>
 
-#include "core/editor.h"
+#include "core/defaults.h"
+#include "core/io.h"
 
 inline constexpr const char* kRcName = ".morvax_rc";
+
+/// Number of rebindable keys: one a command (the command table checks that it matches).
+inline constexpr int kKeyCount = 37;
+
+/// The command names (as the settings file spells them) and the keys in force, by command.
+struct KeyTable {
+  char names[kKeyCount][16];
+  char values[kKeyCount][2];
+};
 
 /// The loop's starting values that the settings file may set.
 struct StartValues {
   int anchor = 0;  // 0-based column
-  int page_length = 8;
+  int page_length = kDefaultPageLength;
   int show_numbers = 1;  // 1 shows line numbers
   char launch_command[kNameSize] = {};
 };
@@ -36,7 +46,7 @@ std::string FormatSettings(const KeyTable& keys, const GridSize& size);
 /// Reads the settings file into the keys, the grid size and the starting values. When nothing
 /// exists at that name it creates the file with the defaults; a file that exists but cannot be
 /// read is reported and left alone. Returns 1 when a file was read, 0 otherwise.
-int ReadRC(Editor& ed, GridSize& size);
+int ReadRC(Io& io, KeyTable& keys, GridSize& size, StartValues& start);
 
 /// Writes a complete settings file under `name` from the keys and the grid size. Creates the
 /// file only when nothing exists at that name; reports "Cannot make RC file" otherwise.

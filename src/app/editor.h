@@ -6,24 +6,20 @@
 #include <functional>
 #include <memory>
 
+#include "core/defaults.h"
 #include "core/document.h"
+#include "core/file_system.h"
 #include "core/io.h"
-#include "core/keys.h"
 #include "edit/undo.h"
+#include "settings/rc.h"
 
 /// Hooks that tests and fuzzers replace.
 struct Options {
   /// Runs the launch command; empty means std::system.
   std::function<void(const char* command)> run_shell;
+  /// Every file-system step of a save passes here.
+  FileSystem fs;
 };
-
-/// The grid's dimensions before it is allocated; the settings file may change them.
-struct GridSize {
-  int lines = 32767;
-  int lsize = 256;
-};
-
-inline constexpr int kNameSize = 256;  // file names and the launch command: 255 characters
 
 struct Editor {
   Io io;
@@ -33,7 +29,7 @@ struct Editor {
 
   int cursor_line = 0;
   int cursor_pos = 0;
-  int page_length = 8;
+  int page_length = kDefaultPageLength;
   int show_numbers = 1;  // 1 shows line numbers; anything else hides them
   int line_lock = 0;
   int anchor = 0;
@@ -45,15 +41,8 @@ struct Editor {
   std::unique_ptr<char[]> command_input;  // max(lsize, 3) bytes
   std::unique_ptr<char[]> insert_input;
   std::unique_ptr<char[]> jump_string;
-  char numeric[8] = {};
-
-  int copy_count = 0;
-  int cut_size = 0;
-  int paste_length = 0;
-  int insert_length = 0;
 
   char current_name[kNameSize] = {};
-  char open_name[kNameSize] = {};
   char launch_command[kNameSize] = {};
 
   bool running = true;

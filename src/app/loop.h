@@ -1,4 +1,4 @@
-// The command loop's own commands; the loop itself is declared in core/editor.h.
+// The command loop's own commands; the loop itself is declared in app/editor.h.
 #pragma once
 
 struct Editor;

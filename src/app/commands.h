@@ -1,9 +1,12 @@
-// The 37 commands: their fixed names (used by the settings file), their keys (one character
-// each, rebindable by the settings file), the handler that runs each one, and the order in
-// which an input line is compared with the keys. Handlers live with their subsystems.
+// The 37 commands, one row each: the fixed name the settings file uses, the default key, the
+// handler that runs it and its line in the help menu. The order in which an input line is
+// compared with the keys, and the help menu's layout, are checked against the rows at compile
+// time. Handlers live with their subsystems under app/.
 #pragma once
 
 #include <array>
+
+#include "settings/rc.h"
 
 struct Editor;
 
@@ -45,16 +48,20 @@ enum CommandId : int {
   kCommandExec,
   kCommandEdit,
   kQuit,
+  kCommandCount
 };
 
-inline constexpr int kCommandCount = 37;
+static_assert(kCommandCount == kKeyCount, "the settings file has one key for each command");
 
 using Handler = void (*)(Editor&);
 
 struct Command {
+  CommandId id;
   const char* name;  // settings-file name, e.g. "position_back"
   char default_key;  // key before the settings file is read
   Handler handler;   // runs the command on the whole editor state
+  const char* help;  // its line in the help menu, after the key
+  bool fixed_key;    // the help line names the default key, whatever the key in force
 };
 
 /// Indexed by CommandId.
@@ -62,12 +69,6 @@ extern const std::array<Command, kCommandCount> kCommands;
 
 /// First equal key wins.
 extern const std::array<CommandId, kCommandCount> kDispatchOrder;
-
-/// KeyNames and KeyValues: the command names and the keys in force, by CommandId.
-struct KeyTable {
-  char names[kCommandCount][16];
-  char values[kCommandCount][2];
-};
 
 void MakeKeys(KeyTable& keys);
 void SetDefaultValues(KeyTable& keys);

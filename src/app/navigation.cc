@@ -1,8 +1,8 @@
-#include "core/navigation.h"
+#include "app/navigation.h"
 
 #include <cstring>
 
-#include "core/editor.h"
+#include "app/editor.h"
 #include "core/messages.h"
 
 void PositionBack(Editor& ed) {
@@ -49,7 +49,8 @@ void PageForw(Editor& ed) {
 void PageLength(Editor& ed) {
   Line(ed.io, msg::kPageLengthPrompt);
   int value = 0;
-  if (!ReadNumber(ed.io, ed.numeric, value)) return;
+  char answer[8];
+  if (!ReadNumber(ed.io, answer, value)) return;
   if (value >= 1) ed.page_length = value;
 }
 
@@ -101,14 +102,16 @@ void LockTog(Editor& ed) {
 void GoToLine(Editor& ed) {
   Line(ed.io, msg::kGoToLine);
   int value = 0;
-  if (!ReadNumber(ed.io, ed.numeric, value)) return;
+  char answer[8];
+  if (!ReadNumber(ed.io, answer, value)) return;
   if (value >= 1 && value <= ed.lines()) ed.cursor_line = value - 1;
 }
 
 void GoToPos(Editor& ed) {
   Line(ed.io, msg::kGoToPos);
   int value = 0;
-  if (!ReadNumber(ed.io, ed.numeric, value)) return;
+  char answer[8];
+  if (!ReadNumber(ed.io, answer, value)) return;
   if (value >= 1 && value <= ed.lsize()) ed.cursor_pos = value - 1;
 }
 

@@ -1,12 +1,13 @@
-#include "core/loop.h"
+#include "app/loop.h"
 
 #include <cstring>
 
-#include "core/editor.h"
+#include "app/commands.h"
+#include "app/edit_commands.h"
+#include "app/editor.h"
+#include "app/file_commands.h"
 #include "core/messages.h"
 #include "core/view.h"
-#include "doc/load.h"
-#include "edit/text_entry.h"
 #include "settings/rc.h"
 
 const char* const kUsage =
@@ -27,8 +28,6 @@ const char* const kUsage =
 
 namespace {
 
-constexpr GridSize kFallbackGrid;
-
 // The document named on the command line: "--" lets a name begin with a dash.
 const char* FileArgument(int argc, const char* const* argv) {
   if (argc < 2) return nullptr;
@@ -40,10 +39,11 @@ const char* FileArgument(int argc, const char* const* argv) {
 
 bool AllocateBuffers(Editor& ed, GridSize size) {
   if (!ed.doc.Allocate(size.lines, size.lsize)) {
-    Print(ed.io, msg::kGridTooLarge, size.lines, size.lsize - 1);
-    if (ed.anchor >= kFallbackGrid.lsize - 1) ed.anchor = 0;
-    if (!ed.doc.Allocate(kFallbackGrid.lines, kFallbackGrid.lsize)) {
-      Print(ed.io, msg::kNoMemory, kFallbackGrid.lines, kFallbackGrid.lsize - 1);
+    Print(ed.io, msg::kGridTooLarge, size.lines, size.lsize - 1, kDefaultGrid.lines,
+          kDefaultGrid.lsize - 1);
+    if (ed.anchor >= kDefaultGrid.lsize - 1) ed.anchor = 0;
+    if (!ed.doc.Allocate(kDefaultGrid.lines, kDefaultGrid.lsize)) {
+      Print(ed.io, msg::kNoMemory, kDefaultGrid.lines, kDefaultGrid.lsize - 1);
       return false;
     }
   }
@@ -71,15 +71,17 @@ bool StartEditor(Editor& ed, int argc, const char* const* argv) {
     return false;
   }
 
-  ed.current_name[0] = ed.open_name[0] = ed.launch_command[0] = '\0';
+  ed.current_name[0] = ed.launch_command[0] = '\0';
   MakeKeys(ed.keys);
   SetDefaultValues(ed.keys);
-  ed.page_length = 8;
-  ed.anchor = 0;
-  ed.show_numbers = 1;
 
   GridSize size;
-  ReadRC(ed, size);
+  StartValues start;
+  ReadRC(ed.io, ed.keys, size, start);
+  ed.anchor = start.anchor;
+  ed.page_length = start.page_length;
+  ed.show_numbers = start.show_numbers;
+  std::memcpy(ed.launch_command, start.launch_command, kNameSize);
   Print(ed.io, msg::kHint, ed.keys.values[kHelp], ed.keys.values[kQuit]);
   if (!AllocateBuffers(ed, size)) {
     ed.Stop(1);
@@ -91,16 +93,15 @@ bool StartEditor(Editor& ed, int argc, const char* const* argv) {
     if (std::strlen(name) >= kNameSize) {
       Print(ed.io, "%s", msg::kNameTooLong);
     } else {
-      std::strcpy(ed.open_name, name);
       std::strcpy(ed.current_name, name);
-      Open(ed, 1);
+      LoadFile(ed, name);
     }
   }
 
   ed.cursor_line = 0;
   ed.cursor_pos = 0;
   ed.line_lock = 0;
-  ed.undo.mode = 0;
+  ForgetUndo(ed.undo);
   return ed.running;
 }
 

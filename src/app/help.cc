@@ -1,8 +1,9 @@
-#include "settings/help.h"
+#include "app/help.h"
 
 #include <span>
 
-#include "core/editor.h"
+#include "app/commands.h"
+#include "app/editor.h"
 #include "core/messages.h"
 
 namespace {
@@ -13,62 +14,60 @@ constexpr int kFixed = -2;  // text printed as it stands
 
 struct HelpEntry {
   int id;            // CommandId, kBlank or kFixed
-  const char* text;  // what the command does, or the fixed text with its line end
+  const char* text;  // the fixed text with its line end; a command's line is in its row
 };
 
-// Commands are printed as "    'KEY' TEXT". The order follows the sections, not the
-// CommandIds: `num_tog` comes before `help`, and `open` has only a fixed line that names its
-// default key.
+// Commands are printed as "    'KEY' TEXT" from their rows. The order follows the sections,
+// not the CommandIds: `num_tog` comes before `help`.
 constexpr HelpEntry kNavigation[] = {
     {kFixed, "\nNavigation:\n----------\n"},
     {kBlank, nullptr},
-    {kPositionBack, "to move back a space"},
-    {kPositionForw, "to move forward a space"},
+    {kPositionBack, nullptr},
+    {kPositionForw, nullptr},
     {kBlank, nullptr},
-    // position_down goes towards line 1, which the help calls up.
-    {kPositionDown, "to move up a line"},
-    {kPositionUp, "to move down a line"},
+    {kPositionDown, nullptr},
+    {kPositionUp, nullptr},
     {kBlank, nullptr},
-    {kPositionBeg, "to move to the beginning of a line"},
-    {kPositionEnd, "to move to the end of a line"},
+    {kPositionBeg, nullptr},
+    {kPositionEnd, nullptr},
     {kBlank, nullptr},
-    {kPageBack, "to move back a page"},
-    {kPageForw, "to move forward a page"},
-    {kPageLength, "to set page length"},
+    {kPageBack, nullptr},
+    {kPageForw, nullptr},
+    {kPageLength, nullptr},
     {kBlank, nullptr},
-    {kJumpLine, "to jump to a string in the line"},
-    {kJumpDoc, "to jump to a string on current or later lines"},
+    {kJumpLine, nullptr},
+    {kJumpDoc, nullptr},
     {kBlank, nullptr},
-    {kLockTog, "to lock/unlock line switching"},
+    {kLockTog, nullptr},
     {kBlank, nullptr},
-    {kGoToLine, "to go to a line number"},
-    {kGoToPos, "to go a position in a line"},
+    {kGoToLine, nullptr},
+    {kGoToPos, nullptr},
     {kBlank, nullptr},
-    {kAnchorGo, "to move to an anchored position"},
-    {kAnchorSet, "to set the anchored position"},
+    {kAnchorGo, nullptr},
+    {kAnchorSet, nullptr},
     {kBlank, nullptr},
 };
 
 constexpr HelpEntry kEditing[] = {
     {kFixed, "\nEditing:\n-------\n"},
     {kBlank, nullptr},
-    {kLineClear, "to clear a line"},
-    {kLineMove, "to move a line"},
-    {kLineInsert, "to wedge (insert) a new line"},
-    {kLineDelete, "to delete a line and shift lines up"},
-    {kLineCopy, "to copy a whole line"},
+    {kLineClear, nullptr},
+    {kLineMove, nullptr},
+    {kLineInsert, nullptr},
+    {kLineDelete, nullptr},
+    {kLineCopy, nullptr},
     {kBlank, nullptr},
-    {kClipCopy, "to copy text to memory"},
-    {kClipCut, "to cut text to memory"},
+    {kClipCopy, nullptr},
+    {kClipCut, nullptr},
     {kBlank, nullptr},
-    {kClipPaste, "to paste text from memory by overwriting"},
-    {kClipInsert, "to paste text from memory by inserting and shifting"},
-    {kNewInsert, "to insert new text"},
+    {kClipPaste, nullptr},
+    {kClipInsert, nullptr},
+    {kNewInsert, nullptr},
     {kBlank, nullptr},
-    {kTrimEnd, "to trim line at current position by deleting text"},
-    {kTrimWrap, "to trim line and send extra text to next line"},
+    {kTrimEnd, nullptr},
+    {kTrimWrap, nullptr},
     {kBlank, nullptr},
-    {kUndo, "to undo an edit"},
+    {kUndo, nullptr},
     {kBlank, nullptr},
 };
 
@@ -77,23 +76,39 @@ constexpr HelpEntry kFile[] = {
     {kBlank, nullptr},
     {kFixed, "Filenames can be entered as 1st run argument\n"},
     {kBlank, nullptr},
-    {kSavePrompt, "to save a file with new name prompt"},
-    {kSaveOverwrite, "to save a file using existing name"},
+    {kSavePrompt, nullptr},
+    {kSaveOverwrite, nullptr},
     {kBlank, nullptr},
-    {kFixed, "    'O' to open a file and replace current buffer\n"},
+    {kOpen, nullptr},
     {kBlank, nullptr},
 };
 
 constexpr HelpEntry kMore[] = {
     {kBlank, nullptr},
     {kFixed, "    '!' followed by a command letter enters the letter and not the command\n"},
-    {kNumTog, "to toggle the display of line numbers"},
-    {kHelp, "to view help menu"},
-    {kCommandExec, "to launch a command"},
-    {kCommandEdit, "to enter the command to be launched"},
-    {kQuit, "to quit"},
+    {kNumTog, nullptr},
+    {kHelp, nullptr},
+    {kCommandExec, nullptr},
+    {kCommandEdit, nullptr},
+    {kQuit, nullptr},
     {kBlank, nullptr},
 };
+
+constexpr bool EveryCommandOnce() {
+  int seen[kCommandCount] = {};
+  for (auto section :
+       {std::span<const HelpEntry>(kNavigation), std::span<const HelpEntry>(kEditing),
+        std::span<const HelpEntry>(kFile), std::span<const HelpEntry>(kMore)}) {
+    for (const HelpEntry& entry : section) {
+      if (entry.id >= 0 && seen[entry.id]++ != 0) return false;
+    }
+  }
+  for (int count : seen) {
+    if (count != 1) return false;
+  }
+  return true;
+}
+static_assert(EveryCommandOnce(), "the help menu lists every command once");
 
 constexpr const char* kMenu =
     "'n'  Navigation Commands\n"
@@ -111,7 +126,12 @@ void PrintSection(Editor& ed, std::span<const HelpEntry> section) {
     } else if (entry.id == kFixed) {
       Print(ed.io, "%s", entry.text);
     } else {
-      Print(ed.io, "    '%s' %s\n", ed.keys.values[entry.id], entry.text);
+      const Command& command = kCommands[entry.id];
+      if (command.fixed_key) {
+        Print(ed.io, "    '%c' %s\n", command.default_key, command.help);
+      } else {
+        Print(ed.io, "    '%s' %s\n", ed.keys.values[entry.id], command.help);
+      }
     }
   }
 }

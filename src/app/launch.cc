@@ -1,12 +1,12 @@
-#include "settings/launch.h"
+#include "app/launch.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "core/editor.h"
+#include "app/editor.h"
+#include "app/file_commands.h"
 #include "core/messages.h"
-#include "doc/save.h"
 
 int SetCommand(Editor& ed) {
   if (ed.launch_command[0] != '\0') {

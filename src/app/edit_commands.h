@@ -1,0 +1,23 @@
+// The commands that change the document: text entry (the loop's action for any input that is
+// no command), insertion, the clipboard, the line commands and undo. Each records its undo
+// before it changes anything, then calls the workers under edit/.
+#pragma once
+
+struct Editor;
+
+/// The loop's action for an input that is no command.
+void TextEntry(Editor& ed, const char* text);
+
+void NewInsert(Editor& ed);
+void ClipCopy(Editor& ed);
+void ClipCut(Editor& ed);
+void ClipPaste(Editor& ed);
+void ClipInsert(Editor& ed);
+void LineClear(Editor& ed);
+void LineMove(Editor& ed);
+void LineInsert(Editor& ed);
+void LineDelete(Editor& ed);
+void LineCopy(Editor& ed);
+void TrimEnd(Editor& ed);
+void TrimWrap(Editor& ed);
+void Undo(Editor& ed);
