@@ -10,6 +10,7 @@
 
 #include "check.h"
 #include "app/editor.h"
+#include "app/file_commands.h"
 #include "doc/load.h"
 
 namespace {

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "check.h"
+#include "app/commands.h"
 #include "app/editor.h"
 #include "settings/rc.h"
 
