@@ -7,15 +7,18 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
-#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "core/file_system.h"
 #include "core/io.h"
 #include "doc/load.h"
 #include "doc/save.h"
@@ -51,8 +54,8 @@ mode_t Mode(const std::string& name) {
 }
 
 // Saves the document "doc" through the `save_overwrite` name prompt.
-Transcript SaveDocAs(const std::string& name) {
-  return RunWithSettings("", "doc\nS\n" + name + "\n");
+Transcript SaveDocAs(const std::string& name, Options options = {}) {
+  return RunWithSettings("", "doc\nS\n" + name + "\n", {}, std::move(options));
 }
 
 // The line that reports how the save went.
@@ -245,17 +248,83 @@ TEST(SaveTarget, SymbolicLinksAreFollowedAndKept) {
   EXPECT_EQ(Entries("sub"), (std::vector<std::string>{"new", "real", "rel"}));
 }
 
-TEST(SaveTarget, HardLinkedFileIsWrittenInPlace) {
+// A file of one name is replaced by a new one (the rename leaves no temporary file behind); a
+// file of two names is written in place, so that both see the new content.
+TEST(SaveTarget, SingleLinkIsReplacedAndHardLinkedFileWrittenInPlace) {
+  for (bool hard_link : {false, true}) {
+    TempDir dir;
+    WriteFile("a", "old content that is longer\n");
+    if (hard_link) {
+      ASSERT_EQ(link("a", "b"), 0);
+    }
+    struct stat before;
+    ASSERT_EQ(stat("a", &before), 0);
+    SaveDocAs("a");
+    struct stat after;
+    ASSERT_EQ(stat("a", &after), 0);
+    EXPECT_EQ(after.st_ino == before.st_ino, hard_link) << hard_link;
+    EXPECT_EQ(ReadFile("a"), "doc\n") << hard_link;
+    if (hard_link) {
+      EXPECT_EQ(ReadFile("b"), "doc\n") << "both names see the new content";
+    }
+    EXPECT_EQ(Entries("."), (hard_link ? Lines{"a", "b"} : Lines{"a"})) << hard_link;
+  }
+}
+
+// The durable save, step by step through the file-system seam, with each step failed in turn:
+// a failure up to the rename keeps the old file and is reported; one while the temporary file
+// is made ready falls back to a write in place; the folder's flush comes after the new content
+// is in place and does not undo the save.
+TEST(SaveTarget, DurableSaveStepsInOrderAndAFailureAtEach) {
+  using S = FsStep;
+  const std::vector<S> order = {S::kCreateTemp, S::kMatchOwner, S::kWrite,     S::kSync,
+                                S::kClose,      S::kRename,     S::kSyncFolder};
+  const std::string failed = std::string("Could not save to f: ") + std::strerror(EDQUOT) + "\n";
+  struct StepCase {
+    std::optional<S> fail;  // fails with EDQUOT whenever it comes
+    bool saves;
+  };
+  const StepCase cases[] = {{std::nullopt, true}, {S::kCreateTemp, true}, {S::kMatchOwner, true},
+                            {S::kWrite, false},   {S::kSync, false},      {S::kClose, false},
+                            {S::kRename, false},  {S::kSyncFolder, true}};
+  for (const StepCase& c : cases) {
+    SCOPED_TRACE(c.fail ? static_cast<int>(*c.fail) : -1);
+    TempDir dir;
+    WriteFile("f", "old\n");
+    std::vector<S> steps;
+    Options options;
+    options.fs.before = [&](S step, const char*) {
+      steps.push_back(step);
+      return step == c.fail ? EDQUOT : 0;
+    };
+    Transcript t = SaveDocAs("f", options);
+    if (!c.fail) {
+      EXPECT_EQ(steps, order);
+    }
+    EXPECT_EQ(SaveReport(t), c.saves ? "Saved to f\n" : failed);
+    EXPECT_EQ(ReadFile("f"), c.saves ? "doc\n" : "old\n");
+    EXPECT_EQ(Entries("."), Lines{"f"});
+  }
+}
+
+// A session that loads a file, tries to open a folder and a missing file, and saves leaves no
+// descriptor open.
+TEST(SaveTarget, NoDescriptorOutlivesASession) {
+  auto descriptors = [] {
+    Lines fds;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+      fds.push_back(entry.path().filename().string());
+    }
+    std::sort(fds.begin(), fds.end());
+    return fds;
+  };
   TempDir dir;
-  WriteFile("a", "old content that is longer\n");
-  ASSERT_EQ(link("a", "b"), 0);
-  struct stat before;
-  ASSERT_EQ(stat("a", &before), 0);
-  SaveDocAs("a");
-  struct stat after;
-  ASSERT_EQ(stat("a", &after), 0);
-  EXPECT_EQ(after.st_ino, before.st_ino);
-  EXPECT_EQ(ReadFile("b"), "doc\n") << "both names see the new content, nothing of the old";
+  WriteFile("f", "text\n");
+  ASSERT_EQ(mkdir("d", 0755), 0);
+  Lines before = descriptors();
+  Transcript t = RunWithSettings("", "O\nd\nO\nmissing\n!x\nS\n", {"f"});
+  EXPECT_EQ(descriptors(), before);
+  EXPECT_EQ(ReadFile("missing"), "xext\n") << t.out;
 }
 
 TEST(SaveTarget, RenamedFileKeepsItsOwner) {
@@ -376,6 +445,14 @@ std::string Image(const Document& doc) {
   return image;
 }
 
+// The first slot whose bytes differ between two grids of the same size, or -1.
+int FirstDifference(const Document& a, const Document& b) {
+  for (int i = 0; i < a.lines(); ++i) {
+    if (!std::ranges::equal(a.slot(i), b.slot(i))) return i;
+  }
+  return -1;
+}
+
 TEST(RoundTrip, SaveThenLoadGivesBackEverySlot) {
   for (unsigned seed = 1; seed <= 2000; ++seed) {
     std::mt19937 rng(seed);
@@ -388,22 +465,14 @@ TEST(RoundTrip, SaveThenLoadGivesBackEverySlot) {
 
     Document back;
     ASSERT_TRUE(back.Allocate(lines, lsize));
-    char* printed = nullptr;
-    std::size_t printed_size = 0;
-    Io io{nullptr, open_memstream(&printed, &printed_size)};
-    LineCount count = MarkLines(TextOf(image), lines, lsize, io);
-    std::fclose(io.out);
-    std::string messages(printed, printed_size);
-    std::free(printed);
+    LineCount count;
+    std::string messages =
+        Collect([&](Io& io) { count = MarkLines(TextOf(image), lines, lsize, io); });
     EXPECT_FALSE(count.partial) << "seed " << seed;
     EXPECT_EQ(messages.find("WARNING"), std::string::npos) << "seed " << seed;
     ParseLines(TextOf(image), back);
 
-    for (int i = 0; i < lines; ++i) {
-      std::span<const char> a = doc.slot(i);
-      std::span<const char> b = back.slot(i);
-      ASSERT_TRUE(std::equal(a.begin(), a.end(), b.begin())) << "seed " << seed << " slot " << i;
-    }
+    ASSERT_EQ(FirstDifference(doc, back), -1) << "seed " << seed;
     EXPECT_TRUE(back.CheckInvariant()) << "seed " << seed;
     EXPECT_EQ(Image(back), image) << "seed " << seed;
   }
@@ -426,11 +495,7 @@ TEST(RoundTrip, FilesSurviveLoadAndSaveUnchanged) {
     std::string grid =
         "max_lines=" + std::to_string(lines) + "\nmax_char=" + std::to_string(lsize - 1) + "\n";
     Transcript t = RunWithSettings(grid, "S\n", {"f"});
-    for (int i = 0; i < lines; ++i) {
-      std::span<const char> a = doc.slot(i);
-      std::span<const char> b = t.ed->doc.slot(i);
-      ASSERT_TRUE(std::equal(a.begin(), a.end(), b.begin())) << "seed " << seed << " slot " << i;
-    }
+    ASSERT_EQ(FirstDifference(doc, t.ed->doc), -1) << "seed " << seed;
     EXPECT_EQ(ReadFile("f"), image) << "seed " << seed;
   }
 }

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "session.h"
+
 namespace {
 
 void Put(Document& doc, int line, const std::string& text) {
@@ -14,14 +16,9 @@ void Put(Document& doc, int line, const std::string& text) {
   std::copy(text.begin(), text.end(), slot.begin());
 }
 
-std::string Get(const Document& doc, int line) {
-  std::span<const char> slot = doc.slot(line);
-  return std::string(slot.data(), LineLength(slot));
-}
-
 std::vector<std::string> All(const Document& doc) {
   std::vector<std::string> v;
-  for (int i = 0; i < doc.lines(); ++i) v.push_back(Get(doc, i));
+  for (int i = 0; i < doc.lines(); ++i) v.push_back(SlotText(doc, i));
   return v;
 }
 
@@ -69,7 +66,7 @@ TEST(Document, DeleteOfALongLineLeavesNothingOfItBehind) {
   Put(doc, 0, "abcdefg");
   Put(doc, 1, "xy");
   Delete(0, doc);
-  EXPECT_EQ(Get(doc, 0), "xy");
+  EXPECT_EQ(SlotText(doc, 0), "xy");
   std::span<const char> slot = doc.slot(0);
   for (int c = 2; c < 8; ++c) EXPECT_EQ(slot[c], '\0') << c;
   EXPECT_TRUE(doc.CheckInvariant());
@@ -124,9 +121,9 @@ TEST(Document, PadToCursorFillsWithSpacesOnlyUpToTheCursor) {
   ASSERT_TRUE(doc.Allocate(1, 12));
   Put(doc, 0, "abc");
   PadToCursor(doc.slot(0), 7);
-  EXPECT_EQ(Get(doc, 0), "abc    ");
+  EXPECT_EQ(SlotText(doc, 0), "abc    ");
   PadToCursor(doc.slot(0), 2);
-  EXPECT_EQ(Get(doc, 0), "abc    ");
+  EXPECT_EQ(SlotText(doc, 0), "abc    ");
   EXPECT_TRUE(doc.CheckInvariant());
 }
 
@@ -136,7 +133,7 @@ TEST(Document, CopySlotLeavesZerosAfterAShorterSource) {
   Put(doc, 0, "abcdefg");
   Put(doc, 1, "x");
   CopySlot(doc.slot(1), doc.slot(0));
-  EXPECT_EQ(Get(doc, 0), "x");
+  EXPECT_EQ(SlotText(doc, 0), "x");
   EXPECT_TRUE(doc.CheckInvariant());
 }
 

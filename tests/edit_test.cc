@@ -3,7 +3,6 @@
 // command followed by `undo` must give the document back.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -44,10 +43,7 @@ class Bench {
     ed.cursor_pos = pos;
   }
 
-  std::string Get(int line) const {
-    std::span<const char> slot = ed.doc.slot(line);
-    return std::string(slot.data(), LineLength(slot));
-  }
+  std::string Get(int line) const { return SlotText(ed.doc, line); }
   Lines All() const {
     Lines all;
     for (int i = 0; i < ed.lines(); ++i) all.push_back(Get(i));
@@ -58,21 +54,16 @@ class Bench {
   // Runs turns until the script is used up.
   std::string Run(const std::string& input) {
     if (input.empty()) return "";
-    script_ = input;
-    std::FILE* in = fmemopen(script_.data(), script_.size(), "r");
-    char* buf = nullptr;
-    std::size_t size = 0;
-    std::FILE* out = open_memstream(&buf, &size);
-    ed.io = Io{in, out};
+    std::FILE* in = InputFrom(input);
+    Output out;
+    ed.io = Io{in, out.file()};
     ed.running = true;
     std::string messages;
     for (;;) {
       std::string view = View();
-      std::fflush(out);
-      std::size_t start = size;
+      std::size_t start = out.Text().size();
       bool more = RunTurn(ed);
-      std::fflush(out);
-      std::string turn(buf + start, size - start);
+      std::string turn = out.Text().substr(start);
       if (turn.compare(0, view.size(), view) != 0) {
         ADD_FAILURE() << "turn does not begin with the view:\n" << turn;
       } else {
@@ -81,8 +72,6 @@ class Bench {
       if (!more) break;  // the end of input: the turn printed only its closing line end
       messages += turn;
     }
-    std::fclose(out);
-    std::free(buf);
     std::fclose(in);
     ed.io = Io{};
     return messages;
@@ -92,18 +81,11 @@ class Bench {
 
  private:
   std::string View() const {
-    char* buf = nullptr;
-    std::size_t size = 0;
-    Io io{nullptr, open_memstream(&buf, &size)};
-    Display(ed.cursor_line, ed.cursor_pos, ed.page_length - 1, ed.doc, ed.show_numbers,
-            ed.current_name, io);
-    std::fclose(io.out);
-    std::string view(buf, size);
-    std::free(buf);
-    return view;
+    return Collect([&](Io& io) {
+      Display(ed.cursor_line, ed.cursor_pos, ed.page_length - 1, ed.doc, ed.show_numbers,
+              ed.current_name, io);
+    });
   }
-
-  std::string script_;
 };
 
 // A grid of `lines` lines with the given text at the top and empty lines after it.
@@ -156,6 +138,8 @@ TEST(ClipboardTranscript, CopyAndCutChecksAndWorkers) {
        {"abcdefgh"}, "cdefg", 0, 2, 0},
       {"copy 50 is shortened to the text", 3, 16, {"abcdefgh"}, 0, 2, "old", "c\n50\n",
        copy + "Copy size will be shortened to 6\n", {"abcdefgh"}, "cdefgh", 0, 2, 0},
+      {"copy of exactly the rest of the line", 3, 16, {"abcdefgh"}, 0, 2, "old", "c\n6\n",
+       copy, {"abcdefgh"}, "cdefgh", 0, 2, 0},
       {"copy at the end of the line", 3, 16, {"abc"}, 0, 3, "old", "c\n2\n",
        copy + "There is nothing to copy\n", {"abc"}, "old", 0, 3, 0},
       {"copy beyond the end of the line", 3, 16, {"abc"}, 0, 9, "old", "c\n2\n",

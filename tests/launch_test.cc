@@ -121,29 +121,14 @@ TEST(LaunchCommand, ExecRunsARealShellCommandAfterTheSave) {
   EXPECT_EQ(t.status, 0);
 }
 
-// Runs a session whose output is appended to the file `log`, which the shell command appends
-// to as well: the file then holds both in the order they were written.
-std::string RunAppendingTo(const char* log, const std::string& input) {
-  std::FILE* in = std::tmpfile();
-  std::fwrite(input.data(), 1, input.size(), in);
-  std::rewind(in);
-  std::FILE* out = std::fopen(log, "a");
-  Editor ed;
-  ed.io = Io{in, out};
-  const char* argv[] = {"morvax"};
-  if (StartEditor(ed, 1, argv)) {
-    while (RunTurn(ed)) {
-    }
-  }
-  std::fclose(out);
-  std::fclose(in);
-  return ReadFile(log);
-}
-
 TEST(LaunchCommand, EditorOutputReachesTheStreamBeforeTheCommandsOutput) {
   TempDir dir;
   WriteFile(".morvax_rc", kPlainView + "launch_command=cat doc.txt >> out.log\n");
-  std::string out = RunAppendingTo("out.log", "hello\n=\ndoc.txt\n");
+  // The session appends to the file the command appends to: it holds both in their order.
+  std::FILE* log = std::fopen("out.log", "a");
+  RunSession("hello\n=\ndoc.txt\n", {}, {}, log);
+  std::fclose(log);
+  std::string out = ReadFile("out.log");
   std::size_t hint = out.find(" to quit\n");
   ASSERT_NE(hint, std::string::npos) << out;
   EXPECT_EQ(out.substr(hint + 9), View(1, 1) + View(2, 1) + "Enter a filename to save to\n" +

@@ -46,9 +46,41 @@ bool FileExists(const std::string& name) {
   return std::filesystem::exists(std::filesystem::symlink_status(name, ignored));
 }
 
-std::string Transcript::Line(int i) const {
-  std::span<const char> slot = ed->doc.slot(i);
+std::string SlotText(const Document& doc, int line) {
+  std::span<const char> slot = doc.slot(line);
   return std::string(slot.data(), LineLength(slot));
+}
+
+std::string DefaultKeys() {
+  std::string keys;
+  for (const Command& command : kCommands) keys += command.default_key;
+  return keys;
+}
+
+Output::Output() : file_(open_memstream(&buffer_, &size_)) {
+  if (file_ == nullptr) std::abort();
+}
+
+Output::~Output() {
+  std::fclose(file_);
+  std::free(buffer_);
+}
+
+std::string Output::Text() {
+  std::fflush(file_);
+  return std::string(buffer_, size_);
+}
+
+std::FILE* InputFrom(const std::string& text) {
+  std::FILE* in = std::tmpfile();
+  if (in == nullptr) std::abort();
+  std::fwrite(text.data(), 1, text.size(), in);
+  std::rewind(in);
+  return in;
+}
+
+std::string Transcript::Line(int i) const {
+  return SlotText(ed->doc, i);
 }
 
 std::string Transcript::AfterHint() const {
@@ -65,29 +97,24 @@ std::vector<std::string> Transcript::Lines() const {
 }
 
 Transcript RunSession(const std::string& input, const std::vector<std::string>& args,
-                      Options options) {
-  std::FILE* in = std::tmpfile();
-  std::fwrite(input.data(), 1, input.size(), in);
-  std::rewind(in);
-  char* buffer = nullptr;
-  std::size_t size = 0;
-  std::FILE* out = open_memstream(&buffer, &size);
+                      Options options, std::FILE* out) {
+  std::FILE* in = InputFrom(input);
+  Output collected;
 
   std::vector<const char*> argv = {"morvax"};
   for (const std::string& a : args) argv.push_back(a.c_str());
 
   Transcript t;
   t.ed = std::make_unique<Editor>();
-  t.ed->io = Io{in, out};
+  t.ed->io = Io{in, out != nullptr ? out : collected.file()};
   t.ed->options = std::move(options);
   if (StartEditor(*t.ed, static_cast<int>(argv.size()), argv.data())) {
     while (RunTurn(*t.ed)) {
     }
   }
   t.status = t.ed->exit_status;
-  std::fclose(out);
-  t.out.assign(buffer, size);
-  std::free(buffer);
+  std::fflush(t.ed->io.out);
+  t.out = collected.Text();
   std::fclose(in);
   t.ed->io = Io{};
   return t;

@@ -2,6 +2,7 @@
 // inside a fresh temporary folder that is the working directory for the test's duration.
 #pragma once
 
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -27,6 +28,41 @@ void WriteFile(const std::string& name, const std::string& bytes);
 std::string ReadFile(const std::string& name);
 bool FileExists(const std::string& name);
 
+/// The text of slot `line`: its bytes up to the first NUL.
+std::string SlotText(const Document& doc, int line);
+
+/// The default keys, by CommandId, as the command table gives them.
+std::string DefaultKeys();
+
+/// A stream that collects what is written to it.
+class Output {
+ public:
+  Output();
+  ~Output();
+  Output(const Output&) = delete;
+  Output& operator=(const Output&) = delete;
+  std::FILE* file() const { return file_; }
+  /// Everything written so far.
+  std::string Text();
+
+ private:
+  char* buffer_ = nullptr;
+  std::size_t size_ = 0;
+  std::FILE* file_;
+};
+
+/// Runs fn with an Io whose output is collected; returns the output.
+template <typename Fn>
+std::string Collect(Fn fn) {
+  Output out;
+  Io io{nullptr, out.file()};
+  fn(io);
+  return out.Text();
+}
+
+/// A stream to read `text` from; the caller closes it.
+std::FILE* InputFrom(const std::string& text);
+
 struct Transcript {
   std::string out;             // everything printed
   int status = -1;             // exit status
@@ -40,9 +76,10 @@ struct Transcript {
   std::vector<std::string> Lines() const;
 };
 
-/// Runs the editor with `input` on standard input; `args` follow the program name.
+/// Runs the editor with `input` on standard input; `args` follow the program name. The output
+/// goes to `out` when it is given, else to Transcript::out.
 Transcript RunSession(const std::string& input, const std::vector<std::string>& args = {},
-                      Options options = {});
+                      Options options = {}, std::FILE* out = nullptr);
 
 /// Writes `settings` as ".morvax_rc" (so no default file is made), then runs the session.
 Transcript RunWithSettings(const std::string& settings, const std::string& input,

@@ -4,29 +4,12 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 
 #include "core/document.h"
+#include "session.h"
 
 namespace {
-
-struct Captured {
-  char* text = nullptr;
-  std::size_t size = 0;
-  Io io{nullptr, open_memstream(&text, &size)};
-  std::string Take() {
-    std::fclose(io.out);
-    std::string s(text, size);
-    std::free(text);
-    return s;
-  }
-};
-
-std::string Text(const Document& doc, int line) {
-  return std::string(doc.slot(line).data(), LineLength(doc.slot(line)));
-}
 
 // A grid of two slots of 11 bytes (lines of at most 10 characters) holding `line` first.
 bool StartWith(Document& doc, const std::string& line) {
@@ -60,13 +43,15 @@ TEST(Insert, CheckedInsertionKeepsEveryLineInsideItsSlot) {
   for (const Case& c : cases) {
     Document doc;
     ASSERT_TRUE(StartWith(doc, c.line));
-    Captured out;
-    int count = -1;
-    int go = CheckInsert(0, c.position, count, c.text, doc, out.io);
-    if (go) Insert(0, c.position, count, c.text, doc);
-    EXPECT_EQ(out.Take(), c.message) << c.line << " + " << c.text;
+    int go = 0;
+    std::string out = Collect([&](Io& io) {
+      int count = -1;
+      go = CheckInsert(0, c.position, count, c.text, doc, io);
+      if (go) Insert(0, c.position, count, c.text, doc);
+    });
+    EXPECT_EQ(out, c.message) << c.line << " + " << c.text;
     EXPECT_EQ(go == 1, c.result != nullptr) << c.line << " + " << c.text;
-    EXPECT_EQ(Text(doc, 0), c.result ? c.result : c.line) << c.line << " + " << c.text;
+    EXPECT_EQ(SlotText(doc, 0), c.result ? c.result : c.line) << c.line << " + " << c.text;
     EXPECT_TRUE(doc.CheckInvariant()) << c.line << " + " << c.text;
   }
 }
@@ -90,17 +75,14 @@ TEST(Replace, OverwritesOnlyInsideTheSlot) {
   for (const Case& c : cases) {
     Document doc;
     ASSERT_TRUE(StartWith(doc, c.line));
-    Captured out;
-    Replace(0, c.position, c.text, doc, out.io);
-    EXPECT_EQ(out.Take(), c.message) << c.line;
-    EXPECT_EQ(Text(doc, 0), c.result) << c.line;
+    EXPECT_EQ(Collect([&](Io& io) { Replace(0, c.position, c.text, doc, io); }), c.message)
+        << c.line;
+    EXPECT_EQ(SlotText(doc, 0), c.result) << c.line;
     EXPECT_TRUE(doc.CheckInvariant()) << c.line;
   }
   Document doc;
   ASSERT_TRUE(doc.Allocate(2, 11));
-  Captured out;
-  Replace(2, 0, "X", doc, out.io);
-  EXPECT_EQ(out.Take(), "Invalid Line Number\n");
+  EXPECT_EQ(Collect([&](Io& io) { Replace(2, 0, "X", doc, io); }), "Invalid Line Number\n");
 }
 
 }  // namespace
