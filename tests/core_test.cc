@@ -219,6 +219,62 @@ TEST(View, CurrentLinePrefixHoldsTheLargestLineNumber) {
   EXPECT_EQ(u.out.substr(last), "\nEditing 10000000:1 \n\n[10000000] \n         > \n");
 }
 
+TEST(View, CaretDisplayOfControlBytes) {
+  const std::pair<std::string, std::string> rows[] = {
+      {"plain text, tab and blanks", "plain text, tab and blanks"},
+      {std::string("\0\x01\x1a\x1f", 4), "^@^A^Z^_"},
+      {"a\tb", "a\tb"},
+      {"\x1b]0;title\x07", "^[]0;title^G"},
+      {"\x1b[2J\r\n\x7f", "^[[2J^M^J^?"},
+      {"\x9b\x80\x9f", "\\x9b\\x80\\x9f"},                               // C1 bytes alone
+      {"\xc2\x85\xc2\x9b", "\\xc2\\x85\\xc2\\x9b"},                      // U+0085, U+009B
+      {"\xc2\xa0\xc3\xa9\xe2\x82\xac", "\xc2\xa0\xc3\xa9\xe2\x82\xac"},  // U+00A0, e-acute, euro
+      {"\xf0\x9f\x98\x80", "\xf0\x9f\x98\x80"},                          // four bytes
+      {"\xe2\x82", "\xe2\\x82"},                                         // cut sequence: 0x82 alone
+      {"\xc0\x80\xff\xa0", "\xc0\\x80\xff\xa0"},                         // overlong, stray bytes
+      {"\xed\xa0\x80", "\xed\xa0\\x80"},                                 // surrogate: not UTF-8
+  };
+  for (const auto& [text, shown] : rows) EXPECT_EQ(CaretDisplay(text), shown) << text;
+}
+
+// What is printed for a document, a file name and a key of the settings file: at a terminal in
+// caret display, elsewhere exactly the bytes (positions count bytes either way).
+TEST(View, TerminalShowsControlBytesAndOtherOutputKeepsTheBytes) {
+  std::string controls;
+  for (int c = 1; c < 0x20; ++c) {
+    if (c != '\n') controls += static_cast<char>(c);
+  }
+  controls += '\x7f';
+  std::string high;
+  for (int c = 0x80; c <= 0xff; ++c) high += static_cast<char>(c);
+  const std::string name = "f\x1b[2J";
+  const std::string file = "\x1b]0;title\x07" + controls + "\n" + high + "\n\xc2\x85\xe2\x82\xac\n";
+  const std::string settings = "lines_per_page=3\nhelp=\x1b\n";
+  const std::string read = "Read " + std::to_string(file.size()) + " bytes, 3 Lines Generated\n";
+
+  TempDir dir;
+  WriteFile(name, file);
+  Transcript plain = RunWithSettings(settings, "", {name});
+  EXPECT_NE(plain.out.find("Enter '\x1b' for help"), std::string::npos);
+  EXPECT_EQ(plain.AfterHint(), "Opened " + name + "\n" + read + "\nEditing 1:1 " + name +
+                                   "\n\n[1] \x1b]0;title\x07" + controls + "\n 2  " + high +
+                                   "\n 3  \xc2\x85\xe2\x82\xac\n  > \n");
+
+  Transcript shown = RunWithSettings(settings, "", {name}, {}, {.out = true});
+  EXPECT_NE(shown.out.find("Enter '^[' for help"), std::string::npos);
+  EXPECT_EQ(shown.AfterHint(), "Opened f^[[2J\n" + read +
+                                   "\nEditing 1:1 f^[[2J\n\n[1] ^[]0;title^G" +
+                                   CaretDisplay(controls) + "\n 2  " + CaretDisplay(high) +
+                                   "\n 3  \\xc2\\x85\xe2\x82\xac\n  > \n");
+  EXPECT_EQ(CaretDisplay(controls),
+            "^A^B^C^D^E^F^G^H\t^K^L^M^N^O^P^Q^R^S^T^U^V^W^X^Y^Z^[^\\^]^^^_^?");
+  EXPECT_EQ(shown.Line(0), "\x1b]0;title\x07" + controls) << "the document keeps its bytes";
+
+  // Columns count document bytes: position 2 of line 1 starts after the ESC byte.
+  Transcript column = RunWithSettings(settings, "G\n2\n", {name}, {}, {.out = true});
+  EXPECT_NE(column.out.find("\nEditing 1:2 f^[[2J\n\n[1] ]0;title^G"), std::string::npos);
+}
+
 TEST(Navigation, MovesStopAtTheEdges) {
   RunEditCases(
       {

@@ -97,7 +97,7 @@ std::vector<std::string> Transcript::Lines() const {
 }
 
 Transcript RunSession(const std::string& input, const std::vector<std::string>& args,
-                      Options options, std::FILE* out) {
+                      Options options, std::FILE* out, Terminals terminals) {
   std::FILE* in = InputFrom(input);
   Output collected;
 
@@ -107,6 +107,8 @@ Transcript RunSession(const std::string& input, const std::vector<std::string>& 
   Transcript t;
   t.ed = std::make_unique<Editor>();
   t.ed->io = Io{in, out != nullptr ? out : collected.file()};
+  t.ed->io.terminal = terminals.in;
+  t.ed->io.out_terminal = terminals.out;
   t.ed->options = std::move(options);
   if (StartEditor(*t.ed, static_cast<int>(argv.size()), argv.data())) {
     while (RunTurn(*t.ed)) {
@@ -121,9 +123,10 @@ Transcript RunSession(const std::string& input, const std::vector<std::string>& 
 }
 
 Transcript RunWithSettings(const std::string& settings, const std::string& input,
-                           const std::vector<std::string>& args, Options options) {
+                           const std::vector<std::string>& args, Options options,
+                           Terminals terminals) {
   WriteFile(".morvax_rc", settings);
-  return RunSession(input, args, std::move(options));
+  return RunSession(input, args, std::move(options), nullptr, terminals);
 }
 
 std::string Header(int line, int pos, const std::string& name) {

@@ -76,14 +76,23 @@ struct Transcript {
   std::vector<std::string> Lines() const;
 };
 
+/// Which of the session's streams the editor takes for terminals (Io::terminal and
+/// Io::out_terminal); the streams themselves stay a file and a memory buffer.
+struct Terminals {
+  bool in = false;
+  bool out = false;
+};
+inline constexpr Terminals kAtTerminal{true, true};
+
 /// Runs the editor with `input` on standard input; `args` follow the program name. The output
 /// goes to `out` when it is given, else to Transcript::out.
 Transcript RunSession(const std::string& input, const std::vector<std::string>& args = {},
-                      Options options = {}, std::FILE* out = nullptr);
+                      Options options = {}, std::FILE* out = nullptr, Terminals terminals = {});
 
 /// Writes `settings` as ".morvax_rc" (so no default file is made), then runs the session.
 Transcript RunWithSettings(const std::string& settings, const std::string& input,
-                           const std::vector<std::string>& args = {}, Options options = {});
+                           const std::vector<std::string>& args = {}, Options options = {},
+                           Terminals terminals = {});
 
 /// The view printed for an unnumbered window, for building expected output.
 std::string Header(int line, int pos, const std::string& name = "");

@@ -59,7 +59,8 @@ struct Editor {
 };
 
 /// Runs the whole program (arguments as main receives them) on the given streams and returns
-/// the exit status.
+/// the exit status. Whether each stream is a terminal is found out here (Io::terminal,
+/// Io::out_terminal).
 int RunEditor(int argc, const char* const* argv, Io io, Options options = {});
 
 /// Start-up: banner, keys, settings file, grid, first-argument load. Returns false when the

@@ -25,7 +25,7 @@ void LoadBytes(Editor& ed, std::string_view bytes) {
 void LoadFile(Editor& ed, const char* name) {
   Fd fd;
   if (OpenToRead(name, fd) != 0) {
-    Print(ed.io, msg::kFileNotFound, name);
+    Print(ed.io, msg::kFileNotFound, Shown(ed.io, name).c_str());
     return;
   }
   Block block(nullptr, &std::free);
@@ -33,10 +33,10 @@ void LoadFile(Editor& ed, const char* name) {
   int err = ReadAll(fd.get(), block, size);
   fd.Close();
   if (err != 0) {
-    Print(ed.io, msg::kCouldNotRead, name, std::strerror(err));
+    Print(ed.io, msg::kCouldNotRead, Shown(ed.io, name).c_str(), std::strerror(err));
     return;
   }
-  Print(ed.io, msg::kOpened, name);
+  Print(ed.io, msg::kOpened, Shown(ed.io, name).c_str());
   Print(ed.io, msg::kReadBytes, static_cast<int>(size));
   LoadBytes(ed, {block.get(), size});
 }
@@ -94,9 +94,9 @@ bool Save(Editor& ed) {
     err = WriteFileSafely(ed.current_name, {image.get(), size}, ed.options.fs);
   }
   if (err != 0) {
-    Print(ed.io, msg::kCouldNotSave, ed.current_name, std::strerror(err));
+    Print(ed.io, msg::kCouldNotSave, Shown(ed.io, ed.current_name).c_str(), std::strerror(err));
   } else {
-    Print(ed.io, msg::kSaved, ed.current_name);
+    Print(ed.io, msg::kSaved, Shown(ed.io, ed.current_name).c_str());
   }
   return true;
 }

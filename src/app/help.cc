@@ -130,7 +130,7 @@ void PrintSection(Editor& ed, std::span<const HelpEntry> section) {
       if (command.fixed_key) {
         Print(ed.io, "    '%c' %s\n", command.default_key, command.help);
       } else {
-        Print(ed.io, "    '%s' %s\n", ed.keys.values[entry.id], command.help);
+        Print(ed.io, "    '%s' %s\n", Shown(ed.io, ed.keys.values[entry.id]).c_str(), command.help);
       }
     }
   }

@@ -10,7 +10,7 @@
 
 int SetCommand(Editor& ed) {
   if (ed.launch_command[0] != '\0') {
-    Print(ed.io, msg::kCommandInMemory, ed.launch_command);
+    Print(ed.io, msg::kCommandInMemory, Shown(ed.io, ed.launch_command).c_str());
   } else {
     Line(ed.io, msg::kNoCommand);
   }

@@ -1,5 +1,8 @@
 #include "app/loop.h"
 
+#include <unistd.h>
+
+#include <cstdio>
 #include <cstring>
 
 #include "app/commands.h"
@@ -82,7 +85,8 @@ bool StartEditor(Editor& ed, int argc, const char* const* argv) {
   ed.page_length = start.page_length;
   ed.show_numbers = start.show_numbers;
   std::memcpy(ed.launch_command, start.launch_command, kNameSize);
-  Print(ed.io, msg::kHint, ed.keys.values[kHelp], ed.keys.values[kQuit]);
+  Print(ed.io, msg::kHint, Shown(ed.io, ed.keys.values[kHelp]).c_str(),
+        Shown(ed.io, ed.keys.values[kQuit]).c_str());
   if (!AllocateBuffers(ed, size)) {
     ed.Stop(1);
     return false;
@@ -149,6 +153,8 @@ bool RunTurn(Editor& ed) {
 int RunEditor(int argc, const char* const* argv, Io io, Options options) {
   Editor ed;
   ed.io = io;
+  ed.io.terminal = isatty(fileno(io.in)) == 1;
+  ed.io.out_terminal = isatty(fileno(io.out)) == 1;
   ed.options = std::move(options);
   if (StartEditor(ed, argc, argv)) {
     while (RunTurn(ed)) {

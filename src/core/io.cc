@@ -45,3 +45,60 @@ void Print(Io& io, const char* format, ...) {
   std::vfprintf(io.out, format, args);
   va_end(args);
 }
+
+namespace {
+
+// The length of the well-formed UTF-8 sequence at the start of `text`, or 0 when there is none.
+std::size_t Utf8Length(std::string_view text) {
+  auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  auto in = [&](std::size_t i, unsigned lo, unsigned hi) {
+    return i < text.size() && byte(i) >= lo && byte(i) <= hi;
+  };
+  unsigned lead = byte(0);
+  if (lead >= 0xc2 && lead <= 0xdf) return in(1, 0x80, 0xbf) ? 2 : 0;
+  if (lead >= 0xe0 && lead <= 0xef) {
+    unsigned lo = lead == 0xe0 ? 0xa0 : 0x80;  // no overlong forms
+    unsigned hi = lead == 0xed ? 0x9f : 0xbf;  // no surrogates
+    return in(1, lo, hi) && in(2, 0x80, 0xbf) ? 3 : 0;
+  }
+  if (lead >= 0xf0 && lead <= 0xf4) {
+    unsigned lo = lead == 0xf0 ? 0x90 : 0x80;
+    unsigned hi = lead == 0xf4 ? 0x8f : 0xbf;  // nothing beyond U+10FFFF
+    return in(1, lo, hi) && in(2, 0x80, 0xbf) && in(3, 0x80, 0xbf) ? 4 : 0;
+  }
+  return 0;
+}
+
+void AppendHex(std::string& out, unsigned char c) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  out += "\\x";
+  out += kDigits[c >> 4];
+  out += kDigits[c & 0xf];
+}
+
+}  // namespace
+
+std::string CaretDisplay(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  while (!text.empty()) {
+    unsigned char c = static_cast<unsigned char>(text[0]);
+    std::size_t n = c >= 0x80 ? Utf8Length(text) : 0;
+    if (n == 2 && c == 0xc2 && static_cast<unsigned char>(text[1]) <= 0x9f) {
+      // U+0080-U+009F: a C1 control however it is encoded.
+      AppendHex(out, c);
+      AppendHex(out, static_cast<unsigned char>(text[1]));
+    } else if (n > 0) {
+      out.append(text.substr(0, n));
+    } else if ((c < 0x20 && c != '\t') || c == 0x7f) {
+      out += '^';
+      out += static_cast<char>(c ^ 0x40);  // ^@ for 0x00 ... ^_ for 0x1f, ^? for 0x7f
+    } else if (c >= 0x80 && c <= 0x9f) {
+      AppendHex(out, c);
+    } else {
+      out += static_cast<char>(c);
+    }
+    text.remove_prefix(n > 0 ? n : 1);
+  }
+  return out;
+}

@@ -3,11 +3,15 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
+#include <string_view>
 
 struct Io {
   std::FILE* in = nullptr;
   std::FILE* out = nullptr;
-  bool at_end = false;  // a read has met the end of input (or failed); no further reads
+  bool terminal = false;      // standard input is a terminal
+  bool out_terminal = false;  // standard output is a terminal: texts from files are Shown
+  bool at_end = false;        // a read has met the end of input (or failed); no further reads
 };
 
 /// Reads one line like fgets: at most limit - 1 bytes, the line end included when it fits; the
@@ -30,3 +34,30 @@ void Line(Io& io, const char* text);
 
 /// printf to the output stream.
 void Print(Io& io, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+/// The caret display of a text: control bytes (0x00-0x1f but tab, and 0x7f) as "^@".."^_" and
+/// "^?"; C1 controls (0x80-0x9f outside a UTF-8 sequence, and the UTF-8 encodings of
+/// U+0080-U+009F) as "\xNN" per byte, in lower-case hex. Every other byte, a tab, a valid
+/// UTF-8 sequence or a stray byte from 0xa0 up, stays as it is.
+std::string CaretDisplay(std::string_view text);
+
+/// A text that comes from a document, a file name, the settings file or a stored command, as it
+/// is printed: at a terminal (io.out_terminal) its caret display, so that no file can drive the
+/// terminal; elsewhere the text itself, byte for byte and without a copy. For a "%s" argument:
+///   Print(io, msg::kOpened, Shown(io, name).c_str());
+class Shown {
+ public:
+  Shown(const Io& io, const char* text) : text_(text) {
+    if (io.out_terminal) {
+      shown_ = CaretDisplay(text);
+      text_ = shown_.c_str();
+    }
+  }
+  Shown(const Shown&) = delete;
+  Shown& operator=(const Shown&) = delete;
+  const char* c_str() const { return text_; }
+
+ private:
+  const char* text_;   // the text itself, or shown_'s
+  std::string shown_;  // the caret display, at a terminal
+};

@@ -1,5 +1,6 @@
 // The view printed before every read: header, a window of lines ending at the cursor line,
-// each shown from the cursor column, and the prompt. Reads the document, changes nothing.
+// each shown from the cursor column, and the prompt. Reads the document, changes nothing. At a
+// terminal the lines and the file name are Shown (caret display); columns still count bytes.
 #pragma once
 
 #include "core/document.h"
