@@ -5,6 +5,9 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
 #include <map>
 #include <string>
 
@@ -69,6 +72,10 @@ std::string Start(const std::string& settings_message, char help = 'h', char qui
 
 const std::string kReading = "Reading RC file: .morvax_rc\n";
 const std::string kCannotRead = "Cannot read RC file: .morvax_rc\n";
+std::string Ignoring(const std::string& reason) {
+  return "Ignoring RC file .morvax_rc: " + reason + "\n";
+}
+const std::string kNotRegular = Ignoring("not a regular file");
 
 TEST(SettingsFile, FirstStartWritesTheDefaultFileAndTheNextStartReadsIt) {
   TempDir dir;
@@ -130,7 +137,7 @@ TEST(SettingsFile, DirectoryAtTheNameIsReportedAndLeftAlone) {
   TempDir dir;
   ASSERT_EQ(mkdir(".morvax_rc", 0700), 0);
   Transcript t = RunSession("");
-  EXPECT_EQ(t.out.rfind(Start(kCannotRead), 0), 0u) << t.out;
+  EXPECT_EQ(t.out.rfind(Start(kNotRegular), 0), 0u) << t.out;
   struct stat info;
   ASSERT_EQ(stat(".morvax_rc", &info), 0);
   EXPECT_TRUE(S_ISDIR(info.st_mode));
@@ -141,7 +148,7 @@ TEST(SettingsFile, FifoAtTheNameIsReportedWithoutWaitingForAWriter) {
   TempDir dir;
   ASSERT_EQ(mkfifo(".morvax_rc", 0600), 0);
   Transcript t = RunSession("");
-  EXPECT_EQ(t.out.rfind(Start(kCannotRead), 0), 0u) << t.out;
+  EXPECT_EQ(t.out.rfind(Start(kNotRegular), 0), 0u) << t.out;
   EXPECT_EQ(t.status, 0);
 }
 
@@ -149,8 +156,93 @@ TEST(SettingsFile, DanglingLinkAtTheNameIsNotFollowedToCreateAFile) {
   TempDir dir;
   ASSERT_EQ(symlink("elsewhere", ".morvax_rc"), 0);
   Transcript t = RunSession("");
-  EXPECT_EQ(t.out.rfind(Start(kCannotRead), 0), 0u) << t.out;
+  EXPECT_EQ(t.out.rfind(Start(kNotRegular), 0), 0u) << t.out;
   EXPECT_FALSE(FileExists("elsewhere"));
+}
+
+// A settings file is read only when it can be trusted; otherwise the first reason is given, the
+// defaults hold, and nothing is created or changed.
+TEST(SettingsFile, UntrustedFilesAreIgnoredWithTheFirstReason) {
+  constexpr uid_t kOther = 65534;
+  const std::string rc = ".morvax_rc";
+  auto file = [](const std::string& name, const std::string& text, mode_t mode) {
+    WriteFile(name, text);
+    return chmod(name.c_str(), mode) == 0;
+  };
+  auto big = [](std::size_t bytes) { return "help=x\n" + std::string(bytes - 7, '#'); };
+  struct Case {
+    const char* name;
+    std::function<bool()> make;  // lays out the folder; false when that failed
+    std::string message;         // kReading: the file is read (it binds help to "x")
+    bool needs_root = false;     // the test gives files to another user
+  };
+  const Case cases[] = {
+      {"own file", [&] { return file(rc, "help=x\n", 0600); }, kReading},
+      {"group-writable file", [&] { return file(rc, "help=x\n", 0664); }, kReading},
+      {"65,536 bytes", [&] { return file(rc, big(65536), 0644); }, kReading},
+      {"own link to an own file",
+       [&] { return file("real", "help=x\n", 0644) && symlink("real", rc.c_str()) == 0; },
+       kReading},
+      {"link to a device", [&] { return symlink("/dev/null", rc.c_str()) == 0; },
+       Ignoring("not a regular file")},
+      {"link to itself", [&] { return symlink(rc.c_str(), rc.c_str()) == 0; },
+       Ignoring("not a regular file")},
+      {"65,537 bytes", [&] { return file(rc, big(65537), 0644); }, Ignoring("larger than 64 KiB")},
+      {"writable by others", [&] { return file(rc, "help=x\n", 0646); },
+       Ignoring("writable by others")},
+      {"folder writable by others",
+       [&] { return mkdir(rc.c_str(), 0777) == 0 && chmod(rc.c_str(), 0777) == 0; },
+       Ignoring("not a regular file")},
+      {"too large and writable by others", [&] { return file(rc, big(70000), 0666); },
+       Ignoring("larger than 64 KiB")},
+      {"another user's file",
+       [&] { return file(rc, "help=x\n", 0644) && chown(rc.c_str(), kOther, kOther) == 0; },
+       Ignoring("owned by another user"), true},
+      {"another user's file writable by others",
+       [&] { return file(rc, "help=x\n", 0666) && chown(rc.c_str(), kOther, kOther) == 0; },
+       Ignoring("owned by another user"), true},
+      {"another user's file larger than 64 KiB",
+       [&] { return file(rc, big(70000), 0644) && chown(rc.c_str(), kOther, kOther) == 0; },
+       Ignoring("larger than 64 KiB"), true},
+      {"another user's link to an own file",
+       [&] {
+         return file("real", "help=x\n", 0644) && symlink("real", rc.c_str()) == 0 &&
+                lchown(rc.c_str(), kOther, kOther) == 0;
+       },
+       Ignoring("owned by another user"), true},
+      {"another user's link to a device",
+       [&] {
+         return symlink("/dev/null", rc.c_str()) == 0 && lchown(rc.c_str(), kOther, kOther) == 0;
+       },
+       Ignoring("not a regular file"), true},
+      {"own link to another user's file",
+       [&] {
+         return file("real", "help=x\n", 0644) && chown("real", kOther, kOther) == 0 &&
+                symlink("real", rc.c_str()) == 0;
+       },
+       Ignoring("owned by another user"), true},
+      // Passes every check, then the read fails (EIO at offset 0 of the process's memory).
+      {"read error", [&] { return symlink("/proc/self/mem", rc.c_str()) == 0; }, kCannotRead},
+  };
+  for (const Case& c : cases) {
+    if (c.needs_root && geteuid() != 0) {
+      std::printf("skipped without root: %s\n", c.name);
+      continue;
+    }
+    TempDir dir;
+    ASSERT_TRUE(c.make()) << c.name;
+    struct stat before;
+    ASSERT_EQ(lstat(rc.c_str(), &before), 0) << c.name;
+    Transcript t = RunSession("");
+    char help = c.message == kReading ? 'x' : 'h';
+    std::string start = Start(c.message, help);
+    EXPECT_EQ(t.out.substr(0, start.size()), start) << c.name;
+    EXPECT_EQ(t.ed->keys.values[kHelp][0], help) << c.name;
+    struct stat after;
+    ASSERT_EQ(lstat(rc.c_str(), &after), 0) << c.name;
+    EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec) << c.name << ": left alone";
+    EXPECT_EQ(after.st_mode, before.st_mode) << c.name;
+  }
 }
 
 TEST(SettingsFile, FileThatCannotBeMadeIsReportedAndStartUpGoesOn) {

@@ -92,6 +92,12 @@ inline constexpr const char* kMakingRc = "Making RC file: %s\n";
 inline constexpr const char* kReadingRc = "Reading RC file: %s\n";
 inline constexpr const char* kCannotMakeRc = "Cannot make RC file";
 inline constexpr const char* kCannotReadRc = "Cannot read RC file: %s\n";
+inline constexpr const char* kIgnoringRc = "Ignoring RC file %s: %s\n";
+// Why a settings file is ignored, in the order the checks apply.
+inline constexpr const char* kRcNotRegular = "not a regular file";
+inline constexpr const char* kRcTooLarge = "larger than 64 KiB";
+inline constexpr const char* kRcForeignOwner = "owned by another user";
+inline constexpr const char* kRcWritableByOthers = "writable by others";
 
 // Launch command.
 inline constexpr const char* kCommandInMemory = "Command in memory = %s\n";

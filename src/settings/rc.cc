@@ -1,13 +1,17 @@
 #include "settings/rc.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
+#include "core/fd.h"
 #include "core/messages.h"
 
 namespace {
@@ -110,19 +114,64 @@ void ApplyLine(std::string_view line, KeyTable& keys, GridSize& size, StartValue
   }
 }
 
-// Reads a whole stream, whatever its length. False on a read error, which is also how a
-// directory opened for reading shows itself.
-bool ReadWhole(std::FILE* file, std::string& text) {
-  char chunk[4096];
-  std::size_t n;
-  while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) text.append(chunk, n);
-  return std::ferror(file) == 0;
+// Reads at most `limit` bytes of an open file. False on a read error.
+bool ReadAtMost(int fd, std::size_t limit, std::string& text) {
+  text.resize(limit);
+  std::size_t have = 0;
+  while (have < limit) {
+    ssize_t n = ::read(fd, text.data() + have, limit - have);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) break;
+    have += static_cast<std::size_t>(n);
+  }
+  text.resize(have);
+  return true;
 }
 
-// True when nothing at all, not even a dangling symbolic link, exists at `name`.
-bool NothingAt(const char* name) {
-  struct stat info;
-  return lstat(name, &info) != 0 && errno == ENOENT;
+bool TrustedOwner(uid_t owner) {
+  return owner == geteuid() || owner == 0;
+}
+
+// The first reason not to read a settings file, or null when it may be read. `foreign_link`:
+// the name is a symbolic link owned by someone else.
+const char* Distrust(const struct stat& file, bool foreign_link) {
+  if (!S_ISREG(file.st_mode)) return msg::kRcNotRegular;
+  if (static_cast<std::size_t>(file.st_size) > kRcMaxBytes) return msg::kRcTooLarge;
+  if (foreign_link || !TrustedOwner(file.st_uid)) return msg::kRcForeignOwner;
+  if ((file.st_mode & S_IWOTH) != 0) return msg::kRcWritableByOthers;
+  return nullptr;
+}
+
+// Opens the settings file for reading once it has passed the checks. Returns 1 with `fd` open,
+// 0 when nothing exists at the name, -1 when it was reported (ignored or unreadable).
+int OpenTrusted(Io& io, Fd& fd) {
+  auto ignore = [&io](const char* reason) {
+    Print(io, msg::kIgnoringRc, kRcName, reason);
+    return -1;
+  };
+  auto cannot_read = [&io] {
+    Print(io, msg::kCannotReadRc, kRcName);
+    return -1;
+  };
+  struct stat name;
+  if (lstat(kRcName, &name) != 0) return errno == ENOENT ? 0 : cannot_read();
+  bool foreign_link = S_ISLNK(name.st_mode) && !TrustedOwner(name.st_uid);
+
+  // A first look, so that a device or a FIFO is never opened at all.
+  struct stat file;
+  if (stat(kRcName, &file) != 0) {
+    // A dangling link, a loop of links, or a link through something that is not a folder.
+    if (errno == ENOENT || errno == ELOOP || errno == ENOTDIR) return ignore(msg::kRcNotRegular);
+    return cannot_read();
+  }
+  if (const char* reason = Distrust(file, foreign_link)) return ignore(reason);
+
+  // What counts is the file actually opened: the name may have changed since the look.
+  fd = Fd(::open(kRcName, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (!fd.valid() || fstat(fd.get(), &file) != 0) return cannot_read();
+  if (const char* reason = Distrust(file, foreign_link)) return ignore(reason);
+  return 1;
 }
 
 }  // namespace
@@ -176,30 +225,29 @@ void MakeRC(const KeyTable& keys, const GridSize& size, const char* name, Io& io
 }
 
 int ReadRC(Io& io, KeyTable& keys, GridSize& size, StartValues& start) {
-  // Opening a FIFO would wait for a writer that may never come.
-  struct stat info;
-  if (stat(kRcName, &info) == 0 && S_ISFIFO(info.st_mode)) {
-    Print(io, msg::kCannotReadRc, kRcName);
-    return 0;
+  Fd fd;
+  int opened = OpenTrusted(io, fd);
+  if (opened == 0) {
+    Print(io, msg::kMakingRc, kRcName);
+    MakeRC(keys, size, kRcName, io);
   }
-  std::FILE* file = std::fopen(kRcName, "rb");
-  if (file == nullptr) {
-    if (NothingAt(kRcName)) {
-      Print(io, msg::kMakingRc, kRcName);
-      MakeRC(keys, size, kRcName, io);
-    } else {
-      Print(io, msg::kCannotReadRc, kRcName);
-    }
-    return 0;
-  }
+  if (opened != 1) return 0;
+
+  // One byte more than allowed shows a file that grew after the check.
   std::string text;
-  bool read = ReadWhole(file, text);
-  std::fclose(file);
-  if (!read) {
+  if (!ReadAtMost(fd.get(), kRcMaxBytes + 1, text)) {
     Print(io, msg::kCannotReadRc, kRcName);
+    return 0;
+  }
+  if (text.size() > kRcMaxBytes) {
+    Print(io, msg::kIgnoringRc, kRcName, msg::kRcTooLarge);
     return 0;
   }
   Print(io, msg::kReadingRc, kRcName);
   ApplySettings(text, keys, size, start);
+  if (char* real = realpath(kRcName, nullptr)) {
+    start.rc_path = real;
+    std::free(real);
+  }
   return 1;
 }

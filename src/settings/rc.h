@@ -3,6 +3,7 @@
 // the file itself (ApplySettings), so that tests and fuzzers can drive it with any bytes.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -10,6 +11,9 @@
 #include "core/io.h"
 
 inline constexpr const char* kRcName = ".morvax_rc";
+
+/// The largest settings file that is read (64 KiB).
+inline constexpr std::size_t kRcMaxBytes = 65536;
 
 /// Number of rebindable keys: one a command (the command table checks that it matches).
 inline constexpr int kKeyCount = 37;
@@ -26,6 +30,7 @@ struct StartValues {
   int page_length = kDefaultPageLength;
   int show_numbers = 1;  // 1 shows line numbers
   char launch_command[kNameSize] = {};
+  std::string rc_path;  // the real path of the settings file read, when it has one
 };
 
 /// Applies the text of a settings file, line by line in file order:
@@ -44,8 +49,12 @@ void ApplySettings(std::string_view text, KeyTable& keys, GridSize& size, StartV
 std::string FormatSettings(const KeyTable& keys, const GridSize& size);
 
 /// Reads the settings file into the keys, the grid size and the starting values. When nothing
-/// exists at that name it creates the file with the defaults; a file that exists but cannot be
-/// read is reported and left alone. Returns 1 when a file was read, 0 otherwise.
+/// exists at that name it creates the file with the defaults. A file is read only when it can
+/// be trusted: a regular file of at most 64 KiB, owned by the user or root (a symbolic link at
+/// the name too), not writable by others; otherwise "Ignoring RC file" gives the first reason
+/// and the file is left alone, as is a trusted file that cannot be read. The checks are those
+/// of the file actually opened (without blocking), and no more than 64 KiB + 1 bytes are read.
+/// Returns 1 when a file was read, 0 otherwise.
 int ReadRC(Io& io, KeyTable& keys, GridSize& size, StartValues& start);
 
 /// Writes a complete settings file under `name` from the keys and the grid size. Creates the
