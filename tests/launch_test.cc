@@ -3,8 +3,11 @@
 #include "app/launch.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -134,6 +137,114 @@ TEST(LaunchCommand, EditorOutputReachesTheStreamBeforeTheCommandsOutput) {
   EXPECT_EQ(out.substr(hint + 9), View(1, 1) + View(2, 1) + "Enter a filename to save to\n" +
                                       "Saved to doc.txt\n" + "hello\n" + View(2, 1, "doc.txt") +
                                       "\n");
+}
+
+// Sets an environment variable (or removes it, for null) for a test's duration.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const char* value) : name_(name) {
+    const char* old = std::getenv(name);
+    had_ = old != nullptr;
+    if (had_) old_ = old;
+    value != nullptr ? setenv(name, value, 1) : unsetenv(name);
+  }
+  ~ScopedEnv() { had_ ? setenv(name_, old_.c_str(), 1) : unsetenv(name_); }
+
+ private:
+  const char* name_;
+  bool had_;
+  std::string old_;
+};
+
+mode_t Mode(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
+}
+
+// At a terminal, a command from the settings file runs only after "y", which is remembered for
+// that file and that command; elsewhere, or for a typed command, nothing is asked.
+TEST(LaunchCommand, CommandFromTheSettingsAsksForConsentOnceAtATerminal) {
+  TempDir dir;
+  ScopedEnv state("XDG_STATE_HOME", (dir.path() + "/state").c_str());
+  const std::string allowed = dir.path() + "/state/morvax/allowed";
+  std::vector<std::string> runs;
+  Options options;
+  options.run_shell = [&](const char* command) { runs.emplace_back(command); };
+  const std::string settings = kPlainView + "launch_command=make\n";
+  WriteFile(".morvax_rc", settings);
+  const std::string rc = std::filesystem::canonical(".morvax_rc").string();
+  const std::string question = "The launch command comes from " + rc + ":\n  make\nRun it? (y/n)\n";
+  const std::string save = "Enter a filename to save to\nSaved to doc.txt\n";
+
+  // Every answer but "y" abandons the command: nothing saved, run or recorded.
+  for (std::string answer : {"n\n", "Y\n", "yes\n", "\n", ""}) {
+    Transcript t = RunWithSettings(settings, "=\n" + answer, {}, options, kAtTerminal);
+    EXPECT_EQ(t.AfterHint(), View(1, 1) + question + View(1, 1) + "\n") << answer;
+  }
+  EXPECT_TRUE(runs.empty());
+  EXPECT_FALSE(FileExists("doc.txt"));
+  EXPECT_FALSE(FileExists(allowed));
+
+  // Not both streams at a terminal, or a command typed in the session: nothing is asked.
+  for (Terminals terminals : {Terminals{}, Terminals{.in = true}, Terminals{.out = true}}) {
+    Transcript t = RunWithSettings(settings, "=\ndoc.txt\n", {}, options, terminals);
+    EXPECT_EQ(t.out.find("Run it?"), std::string::npos);
+  }
+  Transcript typed = RunWithSettings(settings, "+\nmake\n=\ndoc.txt\n", {}, options, kAtTerminal);
+  EXPECT_EQ(typed.out.find("Run it?"), std::string::npos);
+  EXPECT_EQ(runs, std::vector<std::string>(4, "make"));
+
+  // "y" runs the command and records it; later sessions do not ask while file and command
+  // stay the same.
+  runs.clear();
+  Transcript yes = RunWithSettings(settings, "=\ny\ndoc.txt\n", {}, options, kAtTerminal);
+  EXPECT_EQ(yes.AfterHint(), View(1, 1) + question + save + View(1, 1, "doc.txt") + "\n");
+  const std::string record = std::to_string(rc.size()) + " " + rc + " make\n";
+  EXPECT_EQ(ReadFile(allowed), record);
+  EXPECT_EQ(Mode(allowed), 0600u);
+  EXPECT_EQ(Mode(dir.path() + "/state/morvax"), 0700u);
+  EXPECT_EQ(Mode(dir.path() + "/state"), 0700u);
+  Transcript again = RunWithSettings(settings, "=\ndoc.txt\n=\n", {}, options, kAtTerminal);
+  EXPECT_EQ(again.AfterHint(), View(1, 1) + save + View(1, 1, "doc.txt") + "Saved to doc.txt\n" +
+                                   View(1, 1, "doc.txt") + "\n");
+  EXPECT_EQ(runs, std::vector<std::string>(3, "make"));
+
+  // Another command is asked about again, shown in caret display.
+  Transcript other = RunWithSettings(kPlainView + "launch_command=make\x1b[2J\n", "=\nn\n", {},
+                                     options, kAtTerminal);
+  EXPECT_NE(other.out.find(":\n  make^[[2J\nRun it? (y/n)\n"), std::string::npos) << other.out;
+
+  // A consent file others could have written does not count and takes no record; the command
+  // still runs after "y".
+  ASSERT_EQ(chmod(allowed.c_str(), 0620), 0);
+  runs.clear();
+  Transcript shared = RunWithSettings(settings, "=\ny\ndoc.txt\n", {}, options, kAtTerminal);
+  EXPECT_NE(shared.out.find(question), std::string::npos);
+  EXPECT_EQ(runs, std::vector<std::string>{"make"});
+  EXPECT_EQ(ReadFile(allowed), record);
+}
+
+TEST(LaunchCommand, ConsentThatCannotBeRecordedRunsTheCommandOnce) {
+  TempDir dir;
+  WriteFile("not-a-folder", "");
+  std::vector<std::string> runs;
+  Options options;
+  options.run_shell = [&](const char* command) { runs.emplace_back(command); };
+  const std::string settings = kPlainView + "launch_command=make\n";
+  {
+    ScopedEnv state("XDG_STATE_HOME", (dir.path() + "/not-a-folder").c_str());
+    for (int session = 0; session < 2; ++session) {
+      Transcript t = RunWithSettings(settings, "=\ny\ndoc.txt\n", {}, options, kAtTerminal);
+      EXPECT_NE(t.out.find("Run it? (y/n)\n"), std::string::npos) << session;
+    }
+    EXPECT_EQ(runs, std::vector<std::string>(2, "make"));
+  }
+  // Without XDG_STATE_HOME (or with a relative one) the file is under HOME.
+  ScopedEnv home("HOME", dir.path().c_str());
+  ScopedEnv state("XDG_STATE_HOME", "relative");
+  RunWithSettings(settings, "=\ny\ndoc.txt\n", {}, options, kAtTerminal);
+  EXPECT_NE(ReadFile(dir.path() + "/.local/state/morvax/allowed").find(" make\n"),
+            std::string::npos);
 }
 
 }  // namespace

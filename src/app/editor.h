@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "core/defaults.h"
 #include "core/document.h"
@@ -44,6 +45,10 @@ struct Editor {
 
   char current_name[kNameSize] = {};
   char launch_command[kNameSize] = {};
+  /// The launch command came from the settings file (not typed in this session): at a terminal
+  /// it runs only with the user's consent.
+  bool launch_from_rc = false;
+  std::string rc_path;  // the real path of the settings file read, if any
 
   bool running = true;
   int exit_status = 0;

@@ -7,6 +7,7 @@
 #include "app/editor.h"
 #include "app/file_commands.h"
 #include "core/messages.h"
+#include "settings/consent.h"
 
 int SetCommand(Editor& ed) {
   if (ed.launch_command[0] != '\0') {
@@ -23,14 +24,38 @@ int SetCommand(Editor& ed) {
   if (std::strlen(typed) < 3) return 0;
   std::strncpy(ed.launch_command, typed, kNameSize);
   StripLineEnd(ed.launch_command);
+  ed.launch_from_rc = false;
   return 1;
 }
+
+namespace {
+
+constexpr int kConsentAnswerSize = 16;  // 15 characters a read
+
+// A command from the settings file runs at a terminal only when the user said so, for that
+// file and that exact command, in this session or an earlier one.
+bool Consented(Editor& ed) {
+  if (!ed.launch_from_rc || !ed.io.terminal || !ed.io.out_terminal) return true;
+  if (IsAllowed(ed.rc_path, ed.launch_command)) return true;
+  Print(ed.io, msg::kConsentQuestion, Shown(ed.io, ed.rc_path.c_str()).c_str(),
+        Shown(ed.io, ed.launch_command).c_str());
+  char answer[kConsentAnswerSize];
+  if (!ReadAnswer(ed.io, answer, kConsentAnswerSize) || std::strcmp(answer, "y") != 0) {
+    return false;
+  }
+  // A record that cannot be written only means that the next session asks again.
+  RecordAllowed(ed.rc_path, ed.launch_command);
+  return true;
+}
+
+}  // namespace
 
 void CommandExec(Editor& ed) {
   if (ed.launch_command[0] == '\0') {
     SetCommand(ed);
     if (ed.launch_command[0] == '\0') return;
   }
+  if (!Consented(ed)) return;
   // The input ended at the name prompt: nothing was saved, so nothing is run.
   if (!Save(ed)) return;
 

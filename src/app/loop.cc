@@ -85,6 +85,8 @@ bool StartEditor(Editor& ed, int argc, const char* const* argv) {
   ed.page_length = start.page_length;
   ed.show_numbers = start.show_numbers;
   std::memcpy(ed.launch_command, start.launch_command, kNameSize);
+  ed.launch_from_rc = ed.launch_command[0] != '\0';
+  ed.rc_path = start.rc_path;
   Print(ed.io, msg::kHint, Shown(ed.io, ed.keys.values[kHelp]).c_str(),
         Shown(ed.io, ed.keys.values[kQuit]).c_str());
   if (!AllocateBuffers(ed, size)) {

@@ -103,6 +103,8 @@ inline constexpr const char* kRcWritableByOthers = "writable by others";
 inline constexpr const char* kCommandInMemory = "Command in memory = %s\n";
 inline constexpr const char* kNoCommand = "There is no command in memory";
 inline constexpr const char* kCommandPrompt = "Enter new command or [enter] to keep current one";
+inline constexpr const char* kConsentQuestion =
+    "The launch command comes from %s:\n  %s\nRun it? (y/n)\n";
 
 // Help menu.
 inline constexpr const char* kLimits = "\nLimits:  Line length = %i     Total Lines = %i\n";

@@ -1,0 +1,100 @@
+#include "settings/consent.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "core/fd.h"
+
+namespace {
+
+// One line of the file: the path's length in bytes, the path and the command, each after a
+// blank. The length keeps a path that holds blanks apart from the command.
+//   24 /home/ann/doc/.morvax_rc make all
+std::string Record(const std::string& rc_path, const std::string& command) {
+  return std::to_string(rc_path.size()) + " " + rc_path + " " + command + "\n";
+}
+
+bool Recordable(const std::string& rc_path, const std::string& command) {
+  return !rc_path.empty() && rc_path[0] == '/' && rc_path.find('\n') == std::string::npos &&
+         command.find('\n') == std::string::npos;
+}
+
+// A consent file counts only when nobody but its user could have written it.
+bool OwnFile(int fd) {
+  struct stat info;
+  return fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == geteuid() &&
+         (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+// Creates every missing folder on the way to `path`'s last part with mode 0700.
+bool MakeFolders(const std::string& path) {
+  for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
+       slash = path.find('/', slash + 1)) {
+    std::string folder = path.substr(0, slash);
+    if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string AllowedFilePath() {
+  const char* state = std::getenv("XDG_STATE_HOME");
+  if (state != nullptr && state[0] == '/') return std::string(state) + "/morvax/allowed";
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && home[0] == '/') return std::string(home) + "/.local/state/morvax/allowed";
+  return {};
+}
+
+bool IsAllowed(const std::string& rc_path, const std::string& command) {
+  if (!Recordable(rc_path, command)) return false;
+  std::string path = AllowedFilePath();
+  if (path.empty()) return false;
+  Fd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (!fd.valid() || !OwnFile(fd.get())) return false;
+
+  std::string text;
+  char chunk[4096];
+  for (;;) {
+    ssize_t n = ::read(fd.get(), chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    text.append(chunk, static_cast<std::size_t>(n));
+  }
+  std::string record = Record(rc_path, command);
+  // Whole lines only: the record at the start of the file or right after a line end.
+  for (std::size_t at = text.find(record); at != std::string::npos;
+       at = text.find(record, at + 1)) {
+    if (at == 0 || text[at - 1] == '\n') return true;
+  }
+  return false;
+}
+
+bool RecordAllowed(const std::string& rc_path, const std::string& command) {
+  if (!Recordable(rc_path, command)) return false;
+  std::string path = AllowedFilePath();
+  if (path.empty() || !MakeFolders(path)) return false;
+  Fd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC,
+               0600));
+  struct stat info;
+  if (!fd.valid() || !OwnFile(fd.get()) || fstat(fd.get(), &info) != 0) return false;
+  std::string record = Record(rc_path, command);
+  // A record starts a line even after a last line that lost its line end.
+  char last = '\n';
+  if (info.st_size > 0 && pread(fd.get(), &last, 1, info.st_size - 1) != 1) return false;
+  if (last != '\n') record.insert(0, 1, '\n');
+  ssize_t written;
+  do {
+    written = ::write(fd.get(), record.data(), record.size());
+  } while (written < 0 && errno == EINTR);
+  if (written != static_cast<ssize_t>(record.size())) {
+    // A part of a record would glue itself to the next one.
+    if (written > 0 && ftruncate(fd.get(), info.st_size) != 0) return false;
+    return false;
+  }
+  return fd.Close() == 0;
+}
