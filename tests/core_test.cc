@@ -141,17 +141,40 @@ TEST(Dispatch, QuitRebound) {
   EXPECT_FALSE(t.ed->running);
 }
 
-TEST(Input, OverlongLinesArriveInPieces) {
-  // With lines of at most 4 characters a read takes 4 bytes; the rest is the next input.
+TEST(Input, OverlongLinesAreReadWholeAndTheRestDropped) {
+  // With lines of at most 4 characters a read keeps 4 bytes; the rest of the line is dropped,
+  // and a line that lost characters is text, never a command.
   RunEditCases(
       {
-          {"rest of a long line is the next input", "abcdefg\n", {"abcd", "efg"}, 3, 1},
-          {"exact length: the line end is a plain enter", "abcd\ny\n", {"abcd", "", "y"}, 4, 1},
-          {"numeric answer of 8 digits", "g\n0000002y\n", {"", "y"}, 3, 1},
-          {"numeric answer of 7 characters leaves its line end",
+          {"the rest of a long line is dropped",
+           "abcdefg\n",
+           {"abcd"},
+           2,
+           1,
+           "Text was shortened to fit onto line\n"},
+          {"exact length: the line end moves nothing", "abcd\ny\n", {"abcd", "y"}, 3, 1},
+          {"a long line that starts with a key is text",
+           "Dxxxxx\n",
+           {"Dxxx"},
+           2,
+           1,
+           "Text was shortened to fit onto line\n"},
+          {"the ! rule applies to a long line",
+           "!qrstuv\n",
+           {"q"},
+           2,
+           1,
+           "Text was shortened to fit onto line\n"},
+          {"a NUL kept ends the text and loses nothing",
+           std::string("ab\0dxyz\n", 8),
+           {"ab"},
+           2,
+           1},
+          {"numeric answer of 8 digits", "g\n0000002y\n", {}, 2, 1},
+          {"numeric answer of 7 characters and its line end",
            "g\n0000003\ny\n",
-           {"", "", "", "y"},
-           5,
+           {"", "", "y"},
+           4,
            1},
       },
       "max_char=4\n");

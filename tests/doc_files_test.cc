@@ -91,7 +91,7 @@ void RunFailureCases(const std::vector<FailureCase>& cases) {
     EXPECT_EQ(SaveReport(t), c.report) << c.name;
     EXPECT_EQ(t.Lines(), (Lines{"doc"})) << c.name;
     EXPECT_EQ(t.ed->current_name, c.target) << c.name;
-    EXPECT_EQ(t.status, 0) << c.name;
+    EXPECT_EQ(t.status, 1) << c.name << ": the last save failed";
     EXPECT_EQ(Entries(c.folder), c.entries) << c.name << ": leftovers";
     if (!c.old_file.empty()) {
       EXPECT_EQ(ReadFile(c.old_file), c.old_content) << c.name;

@@ -108,12 +108,40 @@ TEST(Load, FilesSplitIntoSlotsWithExactMessages) {
        "",
        "Opened f\nRead 258 bytes, 2 Lines Generated\n",
        {std::string(255, 'k'), "z"}},
-      {"NUL ends the text quietly",
+      // A NUL byte ends the text, and the load is then partial.
+      {"NUL ends the text and asks",
        "",
        "ab\0cd\nef\n"s,
-       "",
-       "Opened f\nRead 9 bytes, 1 Lines Generated\n",
+       "Y\n",
+       "Opened f\nRead 9 bytes, 1 Lines Generated\n"
+       "\nWarning!! Only 25.0 percent of the data was loaded!\n" +
+           kPartialQuestion,
        {"ab"}},
+      {"a full grid before the NUL",
+       Grid(2),
+       "l1\nl2\nl3\0x\n"s,
+       "Y\n",
+       "Opened f\nRead 11 bytes, 2 Lines Generated\n"
+       "\nWarning!! Only 60.0 percent of the data was loaded!\n" +
+           kPartialQuestion,
+       {"l1", "l2"}},
+      {"the newline after the grid's last line counts as loaded",
+       Grid(1),
+       "abc\n\n\0"s,
+       "Y\n",
+       "Opened f\nRead 6 bytes, 1 Lines Generated\n"
+       "\nWarning!! Only 66.7 percent of the data was loaded!\n" +
+           kPartialQuestion,
+       {"abc"}},
+      {"NUL declined at start-up ends the program",
+       "",
+       "ab\0"s,
+       "n\n",
+       "Opened f\nRead 3 bytes, 1 Lines Generated\n"
+       "\nWarning!! Only 66.7 percent of the data was loaded!\n" +
+           kPartialQuestion,
+       {},
+       1},
       {"carriage returns stay",
        "",
        "a\r\nb\r\n",
@@ -378,21 +406,31 @@ TEST(Open, DirectoryIsReportedAndTheDocumentKept) {
   Transcript t = RunWithSettings("", "O\nd\n", {"f"});
   EXPECT_EQ(Chunk(t, 1), kOpenDialogue + "Could not read d: Is a directory\n");
   EXPECT_EQ(t.Lines(), (Lines{"kept"}));
-  EXPECT_STREQ(t.ed->current_name, "d");
+  EXPECT_STREQ(t.ed->current_name, "f") << "what could not be read never becomes the name";
 
   Transcript start = RunWithSettings("", "", {"d"});
   EXPECT_EQ(Chunk(start, 0), "Could not read d: Is a directory\n");
-  EXPECT_STREQ(start.ed->current_name, "d");
+  EXPECT_STREQ(start.ed->current_name, "");
 }
 
-TEST(Open, DeclinedPartialLoadEndsTheProgramFromTheLoop) {
-  TempDir dir;
-  WriteFile("big", "1\n2\n3\n4\n");
-  Transcript t = RunWithSettings(Grid(3), "kept\nO\nbig\nn\nnever typed\n");
-  EXPECT_EQ(t.status, 1);
-  EXPECT_FALSE(t.ed->running);
-  EXPECT_EQ(Chunks(t).size(), 3u) << "no view after the declined load";
-  EXPECT_EQ(t.Lines(), (Lines{"kept"})) << "declining leaves the document alone";
+TEST(Open, DeclinedPartialLoadAbandonsTheOpenAndTheSessionGoesOn) {
+  // Any answer but "Y" (or the end of input) keeps document, name, cursor and undo record.
+  for (std::string answer : {"n\n", "y\n", "Y \n", ""}) {
+    TempDir dir;
+    WriteFile("big", "1\n2\n3\n4\n");
+    // "z" after the question undoes the typed line: the undo record survived.
+    bool ended = answer.empty();
+    Transcript t =
+        RunWithSettings(Grid(3), "kept\nO\nbig\n" + answer + (ended ? "" : "z\n"), {"f"});
+    EXPECT_EQ(t.status, 0) << answer;
+    EXPECT_EQ(t.Lines(), ended ? Lines{"kept"} : Lines{}) << answer;
+    EXPECT_STREQ(t.ed->current_name, "f") << answer;
+    EXPECT_EQ(t.ed->cursor_line, ended ? 1 : 0) << answer;
+    EXPECT_NE(t.out.find("(Y,n)?\nIf not, restart with more lines by editing the .morvax_rc "
+                         "file.\n\nEditing 2:1 f\n"),
+              std::string::npos)
+        << answer << ": nothing more is printed before the view";
+  }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -541,20 +579,21 @@ TEST(Save, NameDialogues) {
        ask + "Enter a filename to save to\nSaved to e1\n",
        "e1",
        {{"e1", "doc\n"}}},
-      {"input end at the overwrite question",
+      // An abandoned dialogue keeps the old name: a later `S` never overwrites unconfirmed.
+      {"input end at the overwrite question keeps the old name",
        e1,
        {"g"},
        "doc\ns\ne1\n",
        ask + exists,
-       "e1",
+       "g",
        {{"e1", "one\n"}},
        {"g"}},
-      {"input end in the retry loop keeps the last name",
+      {"input end in the retry loop keeps the old name",
        e12,
        {},
        "doc\ns\ne1\ne2\n",
        ask + exists + "File exists. Try again\n",
-       "e2",
+       "",
        {{"e1", "one\n"}, {"e2", "two\n"}}},
       {"input end at the first prompt", {}, {"g"}, "doc\ns\n", ask, "g", {}, {"g"}},
   };

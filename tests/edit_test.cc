@@ -154,8 +154,8 @@ TEST(ClipboardTranscript, CopyAndCutChecksAndWorkers) {
        "c\n-7\n", copy + "Copy size cannot be negative\n", {"abc"}, "old", 0, 5, 0},
       {"copy of the last column of a full line", 2, 4, {"abc"}, 0, 2, "old", "c\n9\n",
        copy + "Copy size will be shortened to 1\n", {"abc"}, "c", 0, 2, 0},
-      {"copy, eighth digit is the next input", 3, 16, {"abcdef"}, 0, 0, "", "c\n00000023\n",
-       copy, {"3bcdef"}, "ab", 1, 0, 1},
+      {"copy, an eighth digit is dropped", 3, 16, {"abcdef"}, 0, 0, "", "c\n00000023\n", copy,
+       {"abcdef"}, "ab", 0, 0, 0},
 
       {"cut 2 at column 1", 3, 16, {"abcdef", "next"}, 0, 1, "old", "x\n2\n", cut,
        {"adef", "next"}, "bc", 0, 1, 1},
@@ -173,8 +173,8 @@ TEST(ClipboardTranscript, CopyAndCutChecksAndWorkers) {
        {"abc"}, "", 0, 1, 1},
       {"cut of a negative count", 3, 16, {"abc"}, 0, 1, "old", "x\n-3\n",
        cut + "Cut size cannot be negative\n", {"abc"}, "old", 0, 1, 0},
-      {"cut, eighth digit is the next input", 3, 8, {"abcdef"}, 0, 0, "old", "x\n12345678\n",
-       cut + "Maximum cut size is 8\n", {"8bcdef"}, "old", 1, 0, 1},
+      {"cut, an eighth digit is dropped", 3, 8, {"abcdef"}, 0, 0, "old", "x\n12345678\n",
+       cut + "Maximum cut size is 8\n", {"abcdef"}, "old", 0, 0, 0},
       {"cut on a grid of width 2", 2, 2, {"a"}, 0, 0, "", "x\n1\n", cut, {""}, "a", 0, 0, 1},
       {"cut on the last column of width 2", 2, 2, {"a"}, 0, 1, "k", "x\n2\n",
        cut + "Maximum cut size is 1\n", {"a"}, "k", 0, 1, 0},
@@ -276,10 +276,10 @@ TEST(LineCommandTranscript, EveryCommand) {
        move + "Destination line is not valid\n", ten, "", 2, 0, 0},
       {"line_move without digits", 10, 16, ten, 2, 0, "", "m\nten\n",
        move + "Destination line is not valid\n", ten, "", 2, 0, 0},
-      {"line_move, eighth digit is the next input", 10, 16, ten, 2, 0, "", "m\n00000017\n",
-       move, with({{0, "l3"}, {2, "7"}}), "", 3, 0, 1},
-      {"line_move, the line end after seven characters is the next input", 10, 16, ten, 2, 1,
-       "", "m\n0000010\n", move, with({{2, ""}, {9, "l3"}}), "", 3, 1, 4},
+      {"line_move, an eighth digit is dropped", 10, 16, ten, 2, 0, "", "m\n00000017\n", move,
+       with({{0, "l3"}, {2, ""}}), "", 2, 0, 4},
+      {"line_move, the line end after seven characters moves nothing", 10, 16, ten, 2, 1, "",
+       "m\n0000010\n", move, with({{2, ""}, {9, "l3"}}), "", 2, 1, 4},
 
       {"line_copy 3 to 10", 10, 16, ten, 2, 0, "", "C\n10\n", copy, with({{9, "l3"}}), "", 2,
        0, 5},
@@ -292,10 +292,12 @@ TEST(LineCommandTranscript, EveryCommand) {
 
       {"line_insert", 5, 8, {"A", "B", "C"}, 1, 2, "", "w\n", "", {"A", "", "B", "C"}, "", 1,
        2, 2},
-      {"line_insert pushes out the last slot", 3, 8, {"A", "B", "C"}, 0, 0, "", "w\n", "",
+      {"line_insert never pushes text out of the grid", 3, 8, {"A", "B", "C"}, 0, 0, "", "w\n",
+       "No room for a new line: the last line holds text\n", {"A", "B", "C"}, "", 0, 0, 0},
+      {"line_insert on a last slot with text", 3, 8, {"A", "B", "C"}, 2, 0, "", "w\n",
+       "No room for a new line: the last line holds text\n", {"A", "B", "C"}, "", 2, 0, 0},
+      {"line_insert above an empty last slot", 3, 8, {"A", "B"}, 0, 0, "", "w\n", "",
        {"", "A", "B"}, "", 0, 0, 2},
-      {"line_insert on the last slot empties it", 3, 8, {"A", "B", "C"}, 2, 0, "", "w\n", "",
-       {"A", "B", ""}, "", 2, 0, 2},
       {"line_delete", 5, 8, {"A", "B", "C"}, 1, 2, "", "D\n", "", {"A", "C"}, "", 1, 2, 3},
       {"line_delete of a full grid empties the last slot", 3, 8, {"A", "B", "C"}, 0, 0, "",
        "D\n", "", {"B", "C", ""}, "", 0, 0, 3},
@@ -384,8 +386,8 @@ TEST(UndoModes, LineMoveBeyondTheSlotWidthIsUndoneLikeAnyOther) {
   EXPECT_EQ(b.ed.cursor_line, 2);
 }
 
-// The line shifts at the last slot: a Delete is undone completely, a Wedge loses what it
-// pushed out of the grid.
+// The line shifts at the last slot: a Delete is undone completely, a Wedge is refused when the
+// last slot holds text.
 TEST(UndoModes, WedgeAndDeleteAtTheLastSlot) {
   struct ShiftCase {
     const char* name;
@@ -397,8 +399,8 @@ TEST(UndoModes, WedgeAndDeleteAtTheLastSlot) {
   const Lines full = {"A", "B", "C", "D"};
   // clang-format off
   const ShiftCase cases[] = {
-      {"line_insert on the last slot", 3, "w\n", {"A", "B", "C", ""}, {"A", "B", "C", ""}},
-      {"line_insert above a full last slot", 1, "w\n", {"A", "", "B", "C"}, {"A", "B", "C", ""}},
+      {"line_insert on the last slot", 3, "w\n", full, full},
+      {"line_insert above a full last slot", 1, "w\n", full, full},
       {"line_delete on the last slot", 3, "D\n", {"A", "B", "C", ""}, full},
       {"line_delete above a full last slot", 1, "D\n", {"A", "C", "D", ""}, full},
   };
@@ -458,19 +460,18 @@ TEST(UndoModes, CommandsThatDoNotRecordKeepThePreviousRecord) {
   }
 }
 
-// The numeric answer holds seven characters; the rest of the answer line is the next input of
-// the command loop, shown here with the whole byte-for-byte session on the default grid.
-TEST(ClipboardSession, EighthDigitOfACutSizeIsTheNextTurn) {
+// The numeric answer holds seven characters; the rest of the answer line is read and dropped,
+// shown here with the whole byte-for-byte session on the default grid.
+TEST(ClipboardSession, EighthDigitOfACutSizeIsDropped) {
   TempDir dir;
-  Transcript t = RunSession("abcdef\n,\nx\n12345678\nz\nz\n");
+  Transcript t = RunSession("abcdef\n,\nx\n12345678\nz\n");
   const std::string rest = " 2\n 3\n 4\n 5\n 6\n 7\n 8\n  > ";
   const std::string view = "\nEditing 1:1 \n\n[1] abcdef\n" + rest;
   EXPECT_EQ(t.AfterHint(), "\nEditing 1:1 \n\n[1] \n" + rest +
                                "\nEditing 2:1 \n\n 1  abcdef\n[2] \n 3\n 4\n 5\n 6\n 7\n 8\n  > " +
                                view + "Enter cut size\nMaximum cut size is 256\n" + view +
-                               "\nEditing 2:1 \n\n 1  8bcdef\n[2] \n 3\n 4\n 5\n 6\n 7\n 8\n  > " +
-                               view + view + "\n");
-  EXPECT_EQ(t.Lines(), Lines{"abcdef"});
+                               "\nEditing 1:1 \n\n[1] \n" + rest + "\n");
+  EXPECT_EQ(t.Lines(), Lines{}) << "undo took back the typed line, not a cut";
 }
 
 // A tiny grid from the settings file: "xyz" fills its line (its line end arrives as the next

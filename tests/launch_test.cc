@@ -50,8 +50,11 @@ TEST(LaunchCommand, EditShowsAndReplacesTheCommand) {
       {"end of input with no command", "", "", "", kNoCommand + kPrompt + View(1, 1) + "\n"},
       {"254 characters and the line end", "", std::string(254, 'b') + "\n", std::string(254, 'b'),
        kNoCommand + kPrompt + View(1, 1) + "\n"},
-      {"the rest of a longer line is the next input", "", long_line + "rest\n", long_line,
-       kNoCommand + kPrompt + View(1, 1) + View(2, 1) + "\n"},
+      {"255 characters and the line end", "", long_line + "\n", long_line,
+       kNoCommand + kPrompt + View(1, 1) + "\n"},
+      {"a longer command is refused and the old one kept", "make", long_line + "rest\n", "make",
+       "Command in memory = make\n" + kPrompt + "Command is longer than 255 characters\n" +
+           View(1, 1) + "\n"},
   };
   for (const EditCase& c : cases) {
     TempDir dir;
@@ -60,9 +63,14 @@ TEST(LaunchCommand, EditShowsAndReplacesTheCommand) {
     EXPECT_EQ(t.ed->launch_command, c.command) << c.name;
     EXPECT_EQ(t.AfterHint(), View(1, 1) + c.out) << c.name;
   }
+  // A refused command abandons `command_exec` too: nothing is saved or run.
   TempDir dir;
-  Transcript rest = RunWithSettings(kPlainView, "+\n" + long_line + "rest\n");
-  EXPECT_EQ(rest.Lines(), (std::vector<std::string>{"rest"}));
+  std::vector<std::string> runs;
+  Options options;
+  options.run_shell = [&](const char* command) { runs.emplace_back(command); };
+  Transcript t = RunWithSettings(kPlainView, "=\n" + long_line + "rest\n", {}, options);
+  EXPECT_TRUE(runs.empty());
+  EXPECT_EQ(t.out.find("Enter a filename"), std::string::npos);
 }
 
 TEST(LaunchCommand, CommandTypedDuringTheRunLastsAndIsNotWrittenBack) {

@@ -64,10 +64,9 @@ constexpr std::array<CommandId, kCommandCount> kDispatchOrder = {
 
 namespace {
 
-constexpr bool RowsInIdOrderWithHandlers() {
+constexpr bool RowsInIdOrder() {
   for (int id = 0; id < kCommandCount; ++id) {
-    const Command& c = kCommands[id];
-    if (c.id != id || c.handler == nullptr || c.name == nullptr || c.help == nullptr) return false;
+    if (kCommands[id].id != id) return false;
   }
   return true;
 }
@@ -80,8 +79,7 @@ constexpr bool DispatchIsPermutation() {
   return true;
 }
 
-static_assert(RowsInIdOrderWithHandlers(),
-              "one row per command, in CommandId order, each with a handler");
+static_assert(RowsInIdOrder(), "one row per command, in CommandId order");
 static_assert(DispatchIsPermutation(), "the dispatch order names every command once");
 
 }  // namespace

@@ -55,7 +55,17 @@ static_assert(kCommandCount == kKeyCount, "the settings file has one key for eac
 
 using Handler = void (*)(Editor&);
 
+// Every field is given in every row: the constructor leaves no handler or help line out.
 struct Command {
+  constexpr Command(CommandId id, const char* name, char default_key, Handler handler,
+                    const char* help, bool fixed_key)
+      : id(id),
+        name(name),
+        default_key(default_key),
+        handler(handler),
+        help(help),
+        fixed_key(fixed_key) {}
+
   CommandId id;
   const char* name;  // settings-file name, e.g. "position_back"
   char default_key;  // key before the settings file is read

@@ -53,9 +53,9 @@ void RecordCursorLine(Editor& ed) {
 
 }  // namespace
 
-void TextEntry(Editor& ed, const char* text) {
+void TextEntry(Editor& ed, const char* text, bool shortened) {
   RecordCursorLine(ed);
-  Replace(ed.cursor_line, ed.cursor_pos, text, ed.doc, ed.io);
+  Replace(ed.cursor_line, ed.cursor_pos, text, ed.doc, ed.io, shortened);
   if (ed.cursor_line < ed.lines() - 1 && ed.line_lock == 0) ++ed.cursor_line;
 }
 
@@ -152,12 +152,13 @@ void LineCopy(Editor& ed) {
 
 // Opens an empty line at the cursor line c; undo deletes it again.
 //
-//   before:           A B [C] D E      (5 slots, E on the last one)
-//   line_insert:      A B [_] C D      E falls out of the grid
-//   undo:             A B [C] D _      E does not come back
+//   before:           A B [C] D E _
+//   line_insert:      A B [_] C D E    (6 slots, the last one empty)
+//   undo:             A B [C] D E
 //
-// Nothing is saved because only the last slot is lost, and undo could not put it back anyway.
+// A last line that holds text would fall out of the grid, so the command is then refused.
 void LineInsert(Editor& ed) {
+  if (ed.doc.view(ed.lines() - 1)[0] != '\0') return Print(ed.io, "%s", msg::kNoRoomForLine);
   RecordWedge(ed.undo, ed.cursor_line);
   Wedge(ed.cursor_line, ed.doc);
 }

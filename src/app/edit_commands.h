@@ -5,8 +5,9 @@
 
 struct Editor;
 
-/// The loop's action for an input that is no command.
-void TextEntry(Editor& ed, const char* text);
+/// The loop's action for an input that is no command; `shortened` when the input line lost
+/// characters before it came here.
+void TextEntry(Editor& ed, const char* text, bool shortened = false);
 
 void NewInsert(Editor& ed);
 void ClipCopy(Editor& ed);

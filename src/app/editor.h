@@ -11,6 +11,7 @@
 #include "core/document.h"
 #include "core/file_system.h"
 #include "core/io.h"
+#include "doc/save.h"
 #include "edit/undo.h"
 #include "settings/rc.h"
 
@@ -50,6 +51,13 @@ struct Editor {
   bool launch_from_rc = false;
   std::string rc_path;  // the real path of the settings file read, if any
 
+  /// The current file as this session last loaded or saved it, to see another program's change.
+  FileStamp stamp;
+
+  bool modified = false;     // changed since the last load that replaced it or save of it
+  bool save_failed = false;  // the last save attempted failed: the program ends with status 1
+  bool end_warned = false;   // the last read at the terminal met the end of input, unsaved
+
   bool running = true;
   int exit_status = 0;
 
@@ -58,6 +66,9 @@ struct Editor {
     running = false;
     exit_status = status;
   }
+  /// Ends the program as a confirmed quit or the end of input does: status 1 when the last save
+  /// attempted failed.
+  void Finish() { Stop(save_failed ? 1 : 0); }
   int lines() const { return doc.lines(); }
   int lsize() const { return doc.lsize(); }
   int command_input_size() const { return lsize() < 3 ? 3 : lsize(); }

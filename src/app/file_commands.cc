@@ -1,8 +1,10 @@
 #include "app/file_commands.h"
 
+#include <limits.h>
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "app/editor.h"
@@ -10,38 +12,58 @@
 #include "doc/load.h"
 #include "doc/save.h"
 
-void LoadBytes(Editor& ed, std::string_view bytes) {
+bool LoadBytes(Editor& ed, std::string_view bytes) {
   std::string_view text = TextOf(bytes);
+  std::size_t uncut = UncutLength(bytes);
   LineCount count = MarkLines(text, ed.lines(), ed.lsize(), ed.io);
-  if (count.partial) {
-    float percent = static_cast<float>(static_cast<double>(count.loaded) * 100.0 /
-                                       static_cast<double>(text.size()));
-    if (!DataWarning(ed.io, percent)) return ed.Stop(1);
+  // A NUL byte ends the text: what follows it is not loaded either.
+  if (count.partial || text.size() < uncut) {
+    float percent =
+        static_cast<float>(static_cast<double>(count.loaded) * 100.0 / static_cast<double>(uncut));
+    if (!DataWarning(ed.io, percent)) return false;
   }
   ed.doc.ExpectFill(count.lines);
   ParseLines(text, ed.doc);
+  return true;
 }
 
-void LoadFile(Editor& ed, const char* name) {
+Loaded LoadFile(Editor& ed, const char* name) {
   Fd fd;
-  if (OpenToRead(name, fd) != 0) {
-    Print(ed.io, msg::kFileNotFound, Shown(ed.io, name).c_str());
-    return;
+  if (int err = OpenToRead(name, fd); err != 0) {
+    if (err == ENOENT || err == ENOTDIR) {
+      Print(ed.io, msg::kFileNotFound, Shown(ed.io, name).c_str());
+      return Loaded::kNotFound;
+    }
+    Print(ed.io, msg::kCouldNotRead, Shown(ed.io, name).c_str(), std::strerror(err));
+    return Loaded::kUnreadable;
   }
   Block block(nullptr, &std::free);
   std::size_t size = 0;
-  int err = ReadAll(fd.get(), block, size);
-  fd.Close();
-  if (err != 0) {
+  if (int err = ReadAll(fd.get(), block, size); err != 0) {
     Print(ed.io, msg::kCouldNotRead, Shown(ed.io, name).c_str(), std::strerror(err));
-    return;
+    return Loaded::kUnreadable;
   }
   Print(ed.io, msg::kOpened, Shown(ed.io, name).c_str());
   Print(ed.io, msg::kReadBytes, static_cast<int>(size));
-  LoadBytes(ed, {block.get(), size});
+  if (!LoadBytes(ed, {block.get(), size})) return Loaded::kDeclined;
+  // A new document: nothing to undo, nothing unsaved, and the file as it was read.
+  ForgetUndo(ed.undo);
+  ed.modified = false;
+  TakeStamp(ed.stamp, name, fd.get());
+  return Loaded::kReplaced;
 }
 
 namespace {
+
+// Reads a file name into `name` (kNameSize bytes). False when the command is to be abandoned:
+// the read failed, or the name does not fit (said here).
+bool ReadName(Editor& ed, char* name) {
+  if (!ReadAnswer(ed.io, name, kNameSize)) return false;
+  if (!ed.io.lost) return true;
+  name[0] = '\0';
+  Print(ed.io, "%s", msg::kNameTooLong);
+  return false;
+}
 
 // The questions before an `open`: false when there is nothing to open, else the name to open
 // in `name` (kNameSize bytes).
@@ -49,12 +71,13 @@ bool OpenDialogue(Editor& ed, char* name) {
   Line(ed.io, msg::kOpenPrompt1);
   Line(ed.io, msg::kOpenPrompt2);
   Line(ed.io, msg::kOpenPrompt3);
-  if (!ReadAnswer(ed.io, name, kNameSize) || std::strcmp(name, "x") == 0) return false;
+  if (!ReadName(ed, name) || std::strcmp(name, "x") == 0) return false;
   if (std::strcmp(name, "s") == 0) {
-    if (!Save(ed)) return false;
+    // An unsaved document is never discarded by a save that did not happen.
+    if (Save(ed) != Saved::kWritten) return false;
     // At this prompt "x" and "s" are names like any other.
     Line(ed.io, msg::kOpenNext);
-    if (!ReadAnswer(ed.io, name, kNameSize)) return false;
+    if (!ReadName(ed, name)) return false;
   }
   return true;
 }
@@ -65,23 +88,16 @@ bool Exists(const char* name) {
   return lstat(name, &st) == 0;
 }
 
-}  // namespace
-
-// Leaving the dialogue keeps the current file name: it would point the next save at another
-// file.
-void OpenCommand(Editor& ed) {
-  char name[kNameSize];
-  if (!OpenDialogue(ed, name)) return;
-  LoadFile(ed, name);
-  if (ed.running) std::strcpy(ed.current_name, name);
-}
-
-bool Save(Editor& ed) {
-  while (ed.current_name[0] == '\0') {
-    Line(ed.io, msg::kSaveNamePrompt);
-    if (!ReadAnswer(ed.io, ed.current_name, kNameSize)) {
-      Print(ed.io, "%s", msg::kNoNameGiven);
-      return false;
+// Writes the document to `name`, which becomes the current file name, after asking when
+// another program changed that file since this session read or wrote it.
+Saved SaveTo(Editor& ed, const char* name) {
+  if (ed.current_name != name) std::strcpy(ed.current_name, name);
+  if (ChangedSince(ed.stamp, name)) {
+    Print(ed.io, msg::kChangedOnDisk, Shown(ed.io, name).c_str());
+    char answer[16];
+    if (!ReadAnswer(ed.io, answer, sizeof answer) || std::strcmp(answer, "y") != 0) {
+      Print(ed.io, "%s", msg::kNothingSaved);
+      return Saved::kAbandoned;
     }
   }
   std::size_t size = ImageSize(ed.doc);
@@ -91,41 +107,106 @@ bool Save(Editor& ed) {
   if (image != nullptr) {
     ExpectFullUse(image.get(), size);
     FormatLines(ed.doc, {image.get(), size});
-    err = WriteFileSafely(ed.current_name, {image.get(), size}, ed.options.fs);
+    err = WriteFileSafely(name, {image.get(), size}, ed.options.fs);
   }
+  ed.save_failed = err != 0;
   if (err != 0) {
-    Print(ed.io, msg::kCouldNotSave, Shown(ed.io, ed.current_name).c_str(), std::strerror(err));
-  } else {
-    Print(ed.io, msg::kSaved, Shown(ed.io, ed.current_name).c_str());
+    Print(ed.io, msg::kCouldNotSave, Shown(ed.io, name).c_str(), std::strerror(err));
+    return Saved::kFailed;
+  }
+  Print(ed.io, msg::kSaved, Shown(ed.io, name).c_str());
+  ed.modified = false;
+  TakeStamp(ed.stamp, name);
+  return Saved::kWritten;
+}
+
+// Saves to `name`, or, when it is empty, to a name asked for until one is given.
+Saved SaveAsking(Editor& ed, const char* name) {
+  char asked[kNameSize] = "";
+  while (name[0] == '\0') {
+    Line(ed.io, msg::kSaveNamePrompt);
+    if (!ReadAnswer(ed.io, asked, kNameSize)) {
+      Print(ed.io, "%s", msg::kNoNameGiven);
+      return Saved::kAbandoned;
+    }
+    if (ed.io.lost) {
+      Print(ed.io, "%s", msg::kNameTooLong);
+      return Saved::kAbandoned;
+    }
+    name = asked;
+  }
+  return SaveTo(ed, name);
+}
+
+// The `save_prompt` name dialogue: true with the name to save to in `name` (kNameSize bytes),
+// false when the user cancelled or the read failed.
+bool DefineSaveName(Editor& ed, char* name) {
+  Line(ed.io, msg::kSaveAsPrompt);
+  if (!ReadName(ed, name) || std::strcmp(name, "x") == 0) return false;
+  if (!Exists(name)) return true;
+
+  Line(ed.io, msg::kFileExists);
+  Line(ed.io, msg::kNewNameOrOverwrite);
+  char answer[kNameSize];
+  if (!ReadName(ed, answer)) return false;
+  if (std::strcmp(answer, "o") == 0) return true;
+  // From here on every answer is a name, "x" and "o" included.
+  std::strcpy(name, answer);
+  while (Exists(name)) {
+    Line(ed.io, msg::kFileExistsAgain);
+    if (!ReadName(ed, name)) return false;
   }
   return true;
 }
 
-int DefineSaveName(Editor& ed) {
-  char answer[kNameSize];
-  Line(ed.io, msg::kSaveAsPrompt);
-  if (!ReadAnswer(ed.io, answer, kNameSize) || std::strcmp(answer, "x") == 0) return 0;
-  std::strcpy(ed.current_name, answer);
-  if (!Exists(ed.current_name)) return 1;
+}  // namespace
 
-  Line(ed.io, msg::kFileExists);
-  Line(ed.io, msg::kNewNameOrOverwrite);
-  if (!ReadAnswer(ed.io, answer, kNameSize)) return 0;
-  if (std::strcmp(answer, "o") == 0) return 1;
-  // From here on every answer is a name, "x" and "o" included.
-  std::strcpy(ed.current_name, answer);
-  while (Exists(ed.current_name)) {
-    Line(ed.io, msg::kFileExistsAgain);
-    if (!ReadAnswer(ed.io, answer, kNameSize)) return 0;
-    std::strcpy(ed.current_name, answer);
+// Leaving the dialogue keeps the current file name: it would point the next save at another
+// file. So does a file that could not be read or a declined partial load.
+void OpenCommand(Editor& ed) {
+  char name[kNameSize];
+  if (!OpenDialogue(ed, name)) return;
+  switch (LoadFile(ed, name)) {
+    case Loaded::kReplaced:
+      std::strcpy(ed.current_name, name);
+      break;
+    case Loaded::kNotFound:
+      std::strcpy(ed.current_name, name);
+      ed.stamp.known = false;
+      break;
+    case Loaded::kUnreadable:
+    case Loaded::kDeclined:
+      break;
   }
-  return 1;
+}
+
+Saved Save(Editor& ed) {
+  return SaveAsking(ed, ed.current_name);
 }
 
 void SavePrompt(Editor& ed) {
-  if (DefineSaveName(ed) == 1) Save(ed);
+  char name[kNameSize];
+  if (DefineSaveName(ed, name)) SaveAsking(ed, name);
 }
 
 void SaveOverwrite(Editor& ed) {
   Save(ed);
+}
+
+void WriteRecovery(Editor& ed) {
+  if (!ed.modified) return;
+  std::size_t size = ImageSize(ed.doc);
+  std::unique_ptr<char, decltype(&std::free)> image(static_cast<char*>(std::malloc(size + 1)),
+                                                    &std::free);
+  if (image == nullptr) return Print(ed.io, msg::kRecoveryFailed, std::strerror(ENOMEM));
+  FormatLines(ed.doc, {image.get(), size});
+  char path[PATH_MAX];
+  int err = WriteNewFile("", msg::kRecoveryName, {image.get(), size}, path);
+  const char* home = std::getenv("HOME");
+  if (err != 0 && home != nullptr && home[0] != '\0') {
+    err = WriteNewFile(home, msg::kRecoveryName, {image.get(), size}, path);
+  }
+  if (err != 0) return Print(ed.io, msg::kRecoveryFailed, std::strerror(err));
+  ed.modified = false;
+  Print(ed.io, msg::kRecoveryWritten, Shown(ed.io, path).c_str());
 }

@@ -1,31 +1,40 @@
-// The commands and dialogues that load and save documents: `open`, the two save commands and
-// the save that other commands start. The file work itself is under doc/.
+// The commands and dialogues that load and save documents: `open`, the two save commands, the
+// save that other commands start, and the recovery file written when the program is ended
+// with unsaved changes. The file work itself is under doc/.
 #pragma once
 
 #include <string_view>
 
 struct Editor;
 
+enum class Loaded {
+  kReplaced,    // the document now holds the file
+  kNotFound,    // nothing exists at the name: the document stays, the name may be used
+  kUnreadable,  // something is there but cannot be read: nothing changes
+  kDeclined,    // a partial load was not confirmed: nothing changes
+};
+
 /// Replaces the document with a file's bytes: the split warnings, the line count, the
-/// partial-load question and the placement. Ends the program (status 1) when a partial load
-/// is declined (the document is then left as it was).
-void LoadBytes(Editor& ed, std::string_view bytes);
+/// partial-load question (a NUL byte also makes the load partial) and the placement. Returns
+/// false when the partial load was not confirmed; the document is then left as it was.
+bool LoadBytes(Editor& ed, std::string_view bytes);
 
-/// Loads the file `name` (the whole file is read before anything is printed, so a failure
-/// leaves one line of report and the document as it was).
-void LoadFile(Editor& ed, const char* name);
+/// Loads the file `name`. The whole file is read before anything is printed, so a failure
+/// leaves one line of report and the document as it was.
+Loaded LoadFile(Editor& ed, const char* name);
 
-/// Saves to the current file name, asking for one when it is empty. Returns false only when
-/// the input ended at the name prompt (nothing was written); a failed write is reported and
-/// counts as done.
-bool Save(Editor& ed);
+enum class Saved { kWritten, kFailed, kAbandoned };
 
-/// The `save_prompt` name dialogue: 1 when a name is set and the caller is to save, 0 when
-/// the user cancelled or the input ended.
-int DefineSaveName(Editor& ed);
+/// Saves to the current file name, asking for one when it is empty. kAbandoned when no save
+/// was attempted (no name given, a refused name, a change on disk not to be overwritten).
+Saved Save(Editor& ed);
 
 void SavePrompt(Editor& ed);
 void SaveOverwrite(Editor& ed);
 /// The `open` command: the dialogue, the load, and the open name as the current file name
-/// unless the dialogue was left.
+/// unless the dialogue was left or the file could not be read.
 void OpenCommand(Editor& ed);
+
+/// With unsaved changes, writes the document as a save would to a new recovery file in the
+/// working folder (or in $HOME) and says where, or why it could not.
+void WriteRecovery(Editor& ed);

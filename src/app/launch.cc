@@ -19,6 +19,10 @@ int SetCommand(Editor& ed) {
 
   char typed[kNameSize];
   if (!ReadLine(ed.io, typed, kNameSize)) return 0;
+  if (ed.io.lost) {
+    Print(ed.io, "%s", msg::kCommandTooLong);
+    return -1;
+  }
   // A plain Enter is one byte and a single character with its line end two: a new command
   // has at least two characters, so the stored one can never become empty.
   if (std::strlen(typed) < 3) return 0;
@@ -52,12 +56,11 @@ bool Consented(Editor& ed) {
 
 void CommandExec(Editor& ed) {
   if (ed.launch_command[0] == '\0') {
-    SetCommand(ed);
-    if (ed.launch_command[0] == '\0') return;
+    if (SetCommand(ed) < 0 || ed.launch_command[0] == '\0') return;
   }
   if (!Consented(ed)) return;
-  // The input ended at the name prompt: nothing was saved, so nothing is run.
-  if (!Save(ed)) return;
+  // Nothing was saved (no name, or the input ended at the name prompt), so nothing is run.
+  if (Save(ed) == Saved::kAbandoned) return;
 
   // Whatever the editor printed must reach the terminal or pipe before the command's output.
   std::fflush(ed.io.out);

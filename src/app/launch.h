@@ -6,8 +6,9 @@
 struct Editor;
 
 /// Shows the stored command and reads a replacement. A read of fewer than three bytes (line end
-/// included), or the end of input, keeps the current command and returns 0; otherwise the
-/// text read, cut at its line end, becomes the command and the result is 1.
+/// included), or the end of input, keeps the current command and returns 0; a command longer
+/// than 255 characters is refused with a message and gives -1; otherwise the text read, cut at
+/// its line end, becomes the command and the result is 1.
 int SetCommand(Editor& ed);
 
 /// `command_exec`: asks for a command when none is held, saves the document, then runs the

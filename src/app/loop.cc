@@ -1,15 +1,18 @@
 #include "app/loop.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "app/commands.h"
 #include "app/edit_commands.h"
 #include "app/editor.h"
 #include "app/file_commands.h"
 #include "core/messages.h"
+#include "core/signals.h"
 #include "core/view.h"
 #include "settings/rc.h"
 
@@ -40,26 +43,40 @@ const char* FileArgument(int argc, const char* const* argv) {
 
 }  // namespace
 
-bool AllocateBuffers(Editor& ed, GridSize size) {
-  if (!ed.doc.Allocate(size.lines, size.lsize)) {
-    Print(ed.io, msg::kGridTooLarge, size.lines, size.lsize - 1, kDefaultGrid.lines,
-          kDefaultGrid.lsize - 1);
-    if (ed.anchor >= kDefaultGrid.lsize - 1) ed.anchor = 0;
-    if (!ed.doc.Allocate(kDefaultGrid.lines, kDefaultGrid.lsize)) {
-      Print(ed.io, msg::kNoMemory, kDefaultGrid.lines, kDefaultGrid.lsize - 1);
-      return false;
-    }
-  }
+namespace {
+
+// The grid and its line-sized work buffers: all of them, or none.
+bool AllocateAll(Editor& ed, GridSize size) {
+  if (!ed.doc.Allocate(size.lines, size.lsize)) return false;
+  // Value-initialised: every buffer starts as the empty string.
+  auto buffer = [](int n) {
+    return std::unique_ptr<char[]>(new (std::nothrow) char[static_cast<std::size_t>(n)]());
+  };
   int lsize = ed.lsize();
-  // make_unique<char[]> value-initialises: every buffer starts as the empty string.
-  auto buffer = [](int size) { return std::make_unique<char[]>(static_cast<std::size_t>(size)); };
   ed.clip = buffer(lsize);
   ed.command_input = buffer(ed.command_input_size());
   ed.insert_input = buffer(lsize);
   ed.jump_string = buffer(lsize);
   ed.undo.first = buffer(lsize);
   ed.undo.second = buffer(lsize);
-  return true;
+  if (ed.clip && ed.command_input && ed.insert_input && ed.jump_string && ed.undo.first &&
+      ed.undo.second) {
+    return true;
+  }
+  ed.doc.Free();
+  return false;
+}
+
+}  // namespace
+
+bool AllocateBuffers(Editor& ed, GridSize size) {
+  if (AllocateAll(ed, size)) return true;
+  Print(ed.io, msg::kGridTooLarge, size.lines, size.lsize - 1, kDefaultGrid.lines,
+        kDefaultGrid.lsize - 1);
+  if (ed.anchor >= kDefaultGrid.lsize - 1) ed.anchor = 0;
+  if (AllocateAll(ed, kDefaultGrid)) return true;
+  Print(ed.io, msg::kNoMemory, kDefaultGrid.lines, kDefaultGrid.lsize - 1);
+  return false;
 }
 
 bool StartEditor(Editor& ed, int argc, const char* const* argv) {
@@ -100,7 +117,20 @@ bool StartEditor(Editor& ed, int argc, const char* const* argv) {
       Print(ed.io, "%s", msg::kNameTooLong);
     } else {
       std::strcpy(ed.current_name, name);
-      LoadFile(ed, name);
+      switch (LoadFile(ed, name)) {
+        case Loaded::kReplaced:
+        case Loaded::kNotFound:
+          break;
+        case Loaded::kUnreadable:
+          // Never the target of a save unless the user types its name.
+          ed.current_name[0] = '\0';
+          break;
+        case Loaded::kDeclined:
+          // The input ended at the question: end the output's last line, as every end does.
+          if (ed.io.ended) Print(ed.io, "\n");
+          ed.Stop(1);
+          break;
+      }
     }
   }
 
@@ -115,41 +145,80 @@ void Quit(Editor& ed) {
   Line(ed.io, msg::kQuitConfirm);
   char* answer = ed.command_input.get();
   if (!ReadLine(ed.io, answer, ed.command_input_size())) {
-    Print(ed.io, "\n");
-    return ed.Stop(0);
+    // Only an end of input for good ends the program here; at a terminal it leaves the quit.
+    if (ed.io.at_end && ed.io.ended) {
+      Print(ed.io, "\n");
+      ed.Finish();
+    }
+    return;
   }
-  if (std::strcmp(answer, "q\n") == 0) ed.Stop(0);
+  if (std::strcmp(answer, "q\n") == 0) ed.Finish();
 }
 
+namespace {
+
+// A terminating signal, or SIGINT where the input is no terminal, ends the session: the unsaved
+// document goes to a recovery file first. True when the session ended.
+bool TakeEndingSignal(Editor& ed) {
+  int signal = PendingSignal();
+  if (signal == 0 || (signal == SIGINT && ed.io.terminal)) return false;
+  WriteRecovery(ed);
+  ed.Stop(128 + signal);
+  return true;
+}
+
+// The read at the command prompt failed. False when the session ends here.
+bool CommandReadFailed(Editor& ed) {
+  if (TakeEndingSignal(ed)) return false;
+  if (ed.io.output_failed) {
+    WriteRecovery(ed);
+    ed.Stop(1);
+    return false;
+  }
+  if (!ed.io.ended) return true;  // interrupted at the terminal: the view again
+  if (ed.io.terminal && ed.modified && !ed.end_warned) {
+    Print(ed.io, "%s", msg::kUnsavedAtEnd);
+    ed.end_warned = true;
+    return true;
+  }
+  Print(ed.io, "\n");
+  ed.Finish();
+  return false;
+}
+
+}  // namespace
+
 bool RunTurn(Editor& ed) {
-  if (!ed.running) return false;
+  if (!ed.running || TakeEndingSignal(ed)) return false;
+  ed.io.abandoned = false;
   Display(ed.cursor_line, ed.cursor_pos, ed.page_length - 1, ed.doc, ed.show_numbers,
           ed.current_name, ed.io);
 
   char* input = ed.command_input.get();
-  if (!ReadLine(ed.io, input, ed.command_input_size())) {
-    Print(ed.io, "\n");
-    ed.Stop(0);
-    return false;
-  }
-  if (std::strcmp(input, "\n") == 0 && ed.cursor_line < ed.lines() - 1) {
+  if (!ReadLine(ed.io, input, ed.command_input_size())) return CommandReadFailed(ed);
+  ed.end_warned = false;
+  // A line that lost characters is text, however it begins.
+  bool shortened = ed.io.lost;
+  if (!shortened && std::strcmp(input, "\n") == 0 && ed.cursor_line < ed.lines() - 1) {
     ++ed.cursor_line;
     return true;
   }
   StripLineEnd(input);
 
-  int id = FindCommand(ed.keys, input);
+  unsigned records = ed.undo.records;
+  int id = shortened ? -1 : FindCommand(ed.keys, input);
   if (id >= 0) {
     kCommands[id].handler(ed);
-    return ed.running;
+  } else {
+    // "!" turns the next character into text; "!" alone is the empty text.
+    if (input[0] == '!') {
+      input[0] = input[1];
+      if (input[0] != '\0') input[1] = '\0';
+    }
+    TextEntry(ed, input, shortened);
   }
-  // "!" turns the next character into text; "!" alone is the empty text.
-  if (input[0] == '!') {
-    input[0] = input[1];
-    if (input[0] != '\0') input[1] = '\0';
-  }
-  TextEntry(ed, input);
-  return ed.running;
+  if (ed.undo.records != records) ed.modified = true;
+  return ed.running && !TakeEndingSignal(ed);
 }
 
 int RunEditor(int argc, const char* const* argv, Io io, Options options) {
@@ -158,6 +227,7 @@ int RunEditor(int argc, const char* const* argv, Io io, Options options) {
   ed.io.terminal = isatty(fileno(io.in)) == 1;
   ed.io.out_terminal = isatty(fileno(io.out)) == 1;
   ed.options = std::move(options);
+  InstallSignalHandlers();
   if (StartEditor(ed, argc, argv)) {
     while (RunTurn(ed)) {
     }

@@ -14,6 +14,14 @@ Document::~Document() {
   std::free(table_);
 }
 
+void Document::Free() {
+  std::free(base_);
+  std::free(table_);
+  base_ = nullptr;
+  table_ = nullptr;
+  table_size_ = lines_ = lsize_ = extent_ = 0;
+}
+
 bool Document::Allocate(int lines, int lsize) {
   if (lines <= 0 || lsize < 2) return false;
   if (static_cast<long long>(lines) * lsize > INT_MAX) return false;

@@ -25,6 +25,8 @@ class Document {
   /// 32-bit product or the memory cannot be had; the document is then left unallocated.
   bool Allocate(int lines, int lsize);
   bool allocated() const { return base_ != nullptr; }
+  /// Gives the grid back; the document is then unallocated.
+  void Free();
 
   int lines() const { return lines_; }
   int lsize() const { return lsize_; }

@@ -1,18 +1,73 @@
 #include "core/io.h"
 
+#include <signal.h>
+
+#include <cerrno>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 
+#include "core/messages.h"
+#include "core/signals.h"
+
+namespace {
+
+// A read that cannot go on: the rest of this turn's reads fail as well.
+bool Abandon(Io& io, char* buf) {
+  buf[0] = '\0';
+  io.abandoned = true;
+  if (io.terminal && PendingSignal() == SIGINT) {
+    ClearInterrupt();
+    std::fputs(msg::kInterrupted, io.out);
+  }
+  return false;
+}
+
+}  // namespace
+
 bool ReadLine(Io& io, char* buf, int limit) {
   buf[0] = '\0';
-  std::fflush(io.out);
-  if (io.at_end) return false;
-  if (std::fgets(buf, limit, io.in) == nullptr) {
-    buf[0] = '\0';
+  io.lost = false;
+  io.ended = false;
+  if (std::fflush(io.out) != 0 || std::ferror(io.out) != 0) {
+    io.output_failed = true;
     io.at_end = true;
-    return false;
   }
+  // An input that ended for good stays ended for every later read.
+  io.ended = io.at_end && !io.output_failed;
+  if (io.at_end || io.abandoned || PendingSignal() != 0) return Abandon(io, buf);
+
+  int kept = 0;
+  bool nul = false;
+  for (;;) {
+    int c = getc_unlocked(io.in);
+    if (c == EOF) {
+      if (std::ferror(io.in) != 0 && errno == EINTR) {
+        std::clearerr(io.in);
+        if (PendingSignal() != 0) return Abandon(io, buf);
+        continue;
+      }
+      if (kept > 0 && std::ferror(io.in) == 0) break;  // a last line without its line end
+      io.ended = true;
+      if (io.terminal && std::ferror(io.in) == 0) {
+        std::clearerr(io.in);  // Ctrl-D: the terminal can still be read
+      } else {
+        io.at_end = true;
+      }
+      return Abandon(io, buf);
+    }
+    if (kept < limit - 1) {
+      buf[kept++] = static_cast<char>(c);
+      if (c == '\0') nul = true;
+      if (c == '\n') break;
+      continue;
+    }
+    // Beyond the limit: read to the line end and drop. The text ends at a NUL it kept, so
+    // nothing after that NUL counts as lost.
+    if (c == '\n') break;
+    if (!nul) io.lost = true;
+  }
+  buf[kept] = '\0';
   return true;
 }
 

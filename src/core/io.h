@@ -1,5 +1,5 @@
 // The editor's two streams and the reads and writes every subsystem uses on them. Nothing here
-// knows about commands: it reads lines with byte limits and prints whole lines.
+// knows about commands: it reads whole lines with byte limits and prints whole lines.
 #pragma once
 
 #include <cstdio>
@@ -9,21 +9,31 @@
 struct Io {
   std::FILE* in = nullptr;
   std::FILE* out = nullptr;
-  bool terminal = false;      // standard input is a terminal
+  /// Standard input is a terminal: Ctrl-C and Ctrl-D abandon the command waiting for an answer
+  /// instead of ending the input for good.
+  bool terminal = false;
   bool out_terminal = false;  // standard output is a terminal: texts from files are Shown
-  bool at_end = false;        // a read has met the end of input (or failed); no further reads
+
+  bool at_end = false;         // the input has ended (or failed) for good: no further reads
+  bool abandoned = false;      // a read of this turn was interrupted or ended: the rest fail too
+  bool ended = false;          // the last failed read met the end of input
+  bool lost = false;           // the last read dropped characters beyond its limit
+  bool output_failed = false;  // writing the output failed: the session ends at this read
 };
 
-/// Reads one line like fgets: at most limit - 1 bytes, the line end included when it fits; the
-/// rest of a longer line stays for the next read. Output is flushed first. Returns false at end
-/// of input or on a read error, leaving buf empty: a failed read never yields the last answer.
+/// Reads one whole line: at most limit - 1 bytes are kept, the line end included when it fits;
+/// the rest of a longer line is read and dropped, never left for the next read (`io.lost` says
+/// whether characters other than the line end were dropped). Output is flushed first. Returns
+/// false at end of input, when a signal interrupts the read, or when an earlier read of this
+/// turn failed; buf is then empty, so a failed read never yields the last answer. A SIGINT at a
+/// terminal prints "Interrupted" and is taken here.
 bool ReadLine(Io& io, char* buf, int limit);
 
 /// Cuts a text at its first line feed.
 void StripLineEnd(char* text);
 
 /// Reads a numeric answer (8-byte buffer: at most 7 characters) and converts it as strtol does
-/// in base 10; an answer without digits is 0. Returns false at end of input.
+/// in base 10; an answer without digits is 0. Returns false when the read fails.
 bool ReadNumber(Io& io, char (&answer)[8], int& value);
 
 /// Reads a one-line answer of at most limit - 1 characters with its line end removed.

@@ -14,6 +14,13 @@ inline constexpr const char* kGridTooLarge =
 inline constexpr const char* kNoMemory =
     "Not enough memory for a buffer of %i lines of %i characters\n";
 
+inline constexpr const char* kInterrupted = "\nInterrupted\n";
+inline constexpr const char* kUnsavedAtEnd =
+    "\nThe document has unsaved changes: end the input once more to quit without saving\n";
+inline constexpr const char* kRecoveryWritten = "\nUnsaved document written to %s\n";
+inline constexpr const char* kRecoveryFailed = "\nThe unsaved document could not be written: %s\n";
+inline constexpr const char* kRecoveryName = "morvax.hup";
+
 // View.
 inline constexpr const char* kHeader = "\nEditing %i:%i %s\n\n";
 
@@ -55,6 +62,7 @@ inline constexpr const char* kMovePrompt = "Move line %i to where?\n";
 inline constexpr const char* kCopyLinePrompt = "Copy line %i to where?\n";
 inline constexpr const char* kMoveBadDestination = "Destination line is not valid";
 inline constexpr const char* kCopyBadDestination = "Desination line is not valid";  // sic
+inline constexpr const char* kNoRoomForLine = "No room for a new line: the last line holds text\n";
 
 // Loading.
 inline constexpr const char* kOpenPrompt1 =
@@ -76,6 +84,9 @@ inline constexpr const char* kPartialLoad3 = "Do you wish to continue (Y,n)?";
 inline constexpr const char* kPartialLoad4 =
     "If not, restart with more lines by editing the .morvax_rc file.";
 inline constexpr const char* kNameTooLong = "File name is longer than 255 characters\n";
+inline constexpr const char* kChangedOnDisk =
+    "%s was changed by another program since it was read; overwrite it? (y/n)\n";
+inline constexpr const char* kNothingSaved = "Nothing was saved\n";
 
 // Saving.
 inline constexpr const char* kSaveNamePrompt = "Enter a filename to save to";
@@ -102,6 +113,7 @@ inline constexpr const char* kRcWritableByOthers = "writable by others";
 // Launch command.
 inline constexpr const char* kCommandInMemory = "Command in memory = %s\n";
 inline constexpr const char* kNoCommand = "There is no command in memory";
+inline constexpr const char* kCommandTooLong = "Command is longer than 255 characters\n";
 inline constexpr const char* kCommandPrompt = "Enter new command or [enter] to keep current one";
 inline constexpr const char* kConsentQuestion =
     "The launch command comes from %s:\n  %s\nRun it? (y/n)\n";

@@ -19,6 +19,10 @@ std::string_view TextOf(std::string_view bytes) {
   return nul == std::string_view::npos ? bytes : bytes.substr(0, nul);
 }
 
+std::size_t UncutLength(std::string_view bytes) {
+  return !bytes.empty() && bytes.back() == '\n' ? bytes.size() - 1 : bytes.size();
+}
+
 namespace {
 
 // The one splitting rule, shared by the count and the placement so that they cannot differ.
@@ -75,11 +79,7 @@ bool DataWarning(Io& io, float percent) {
   Line(io, msg::kPartialLoad3);
   Line(io, msg::kPartialLoad4);
   char answer[16];
-  if (!ReadLine(io, answer, sizeof answer)) {
-    // The input ended: end the output's last line, as every other end of input does.
-    Print(io, "\n");
-    return false;
-  }
+  if (!ReadLine(io, answer, sizeof answer)) return false;
   return std::strcmp(answer, "Y\n") == 0;
 }
 

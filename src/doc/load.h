@@ -23,13 +23,17 @@ struct LineCount {
 /// kept), and cut at the first NUL byte.
 std::string_view TextOf(std::string_view bytes);
 
+/// The length the text of a file's bytes has when no NUL byte cuts it: the bytes less a final
+/// newline.
+std::size_t UncutLength(std::string_view bytes);
+
 /// Finds how `text` splits into at most `lines` lines of at most `lsize` - 1 characters:
 /// newlines end lines, and a line that would grow longer is split. Prints a warning for each
 /// split, then the number of lines.
 LineCount MarkLines(std::string_view text, int lines, int lsize, Io& io);
 
 /// The partial-load question, with the loaded share in percent. True only for the answer "Y";
-/// false for any other answer and at end of input.
+/// false for any other answer and when the read fails (nothing more is printed then).
 bool DataWarning(Io& io, float percent);
 
 /// Empties the document and places the lines of `text` in its slots, as MarkLines splits it,

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -210,4 +211,42 @@ int WriteFileSafely(const char* path, std::span<const char> bytes, const FileSys
   // The new content is in place; a folder that cannot be flushed does not undo the save.
   Step(fs, FsStep::kSyncFolder, target, [&] { return SyncFolder(target, folder); });
   return 0;
+}
+
+void TakeStamp(FileStamp& stamp, const char* name, int fd) {
+  stamp.known = std::strlen(name) < sizeof stamp.name &&
+                (fd >= 0 ? fstat(fd, &stamp.info) : stat(name, &stamp.info)) == 0;
+  if (stamp.known) std::strcpy(stamp.name, name);
+}
+
+bool ChangedSince(const FileStamp& stamp, const char* name) {
+  struct stat now;
+  if (!stamp.known || std::strcmp(stamp.name, name) != 0 || stat(name, &now) != 0) return false;
+  const struct stat& then = stamp.info;
+  return now.st_size != then.st_size || now.st_ino != then.st_ino || now.st_dev != then.st_dev ||
+         now.st_mtim.tv_sec != then.st_mtim.tv_sec || now.st_mtim.tv_nsec != then.st_mtim.tv_nsec;
+}
+
+int WriteNewFile(const char* folder, const char* base, std::span<const char> bytes, char* path) {
+  std::size_t folder_length = std::strlen(folder);
+  const char* slash = folder_length > 0 && folder[folder_length - 1] != '/' ? "/" : "";
+  for (int k = 0; k < 100; ++k) {
+    int n = k == 0 ? std::snprintf(path, PATH_MAX, "%s%s%s", folder, slash, base)
+                   : std::snprintf(path, PATH_MAX, "%s%s%s.%d", folder, slash, base, k);
+    if (n < 0 || n >= PATH_MAX) return ENAMETOOLONG;
+    Fd fd(open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!fd.valid() && errno == EEXIST) continue;
+    if (!fd.valid()) return errno;
+    int err = WriteAll(fd.get(), bytes);
+    if (err == 0) err = Errno(fsync(fd.get()));
+    int closed = fd.Close();
+    if (err == 0) err = closed;
+    if (err != 0) {
+      unlink(path);  // a cut-off copy would pass for the document
+      return err;
+    }
+    SyncFolder(path, FolderLength(path));
+    return 0;
+  }
+  return EEXIST;
 }

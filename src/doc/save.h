@@ -3,9 +3,12 @@
 // Reading files back is doc/load.h.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstddef>
 #include <span>
 
+#include "core/defaults.h"
 #include "core/document.h"
 #include "core/file_system.h"
 
@@ -21,3 +24,23 @@ void FormatLines(const Document& doc, std::span<char> image);
 /// a target with several hard links, one that is no regular file, or one whose folder cannot
 /// be written is written in place instead. Returns 0, or the errno of the first failure.
 int WriteFileSafely(const char* path, std::span<const char> bytes, const FileSystem& fs = {});
+
+/// What a file was when this session last read or wrote it: another program's change shows as
+/// a different size, modification time or inode.
+struct FileStamp {
+  bool known = false;
+  char name[kNameSize] = {};
+  struct stat info = {};
+};
+
+/// Stamps the file `name` as it is now (through `fd` when it is open, else by its name); an
+/// entry that cannot be examined leaves the stamp unknown.
+void TakeStamp(FileStamp& stamp, const char* name, int fd = -1);
+
+/// True when `name` is the stamped file and it still exists, but differs from its stamp.
+bool ChangedSince(const FileStamp& stamp, const char* name);
+
+/// Writes `bytes` to a new file `base` in `folder` ("" for the working folder), or `base.1` to
+/// `base.99` when that name is taken: never over an existing entry, mode 0600, flushed to disk
+/// with its folder entry. The name used goes to `path` (PATH_MAX bytes). Returns 0 or an errno.
+int WriteNewFile(const char* folder, const char* base, std::span<const char> bytes, char* path);

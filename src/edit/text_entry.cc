@@ -5,17 +5,15 @@
 
 #include "core/messages.h"
 
-void Replace(int line, int position, const char* text, Document& doc, Io& io) {
+void Replace(int line, int position, const char* text, Document& doc, Io& io, bool shortened) {
   if (line < 0 || line >= doc.lines()) return Line(io, msg::kInvalidLine);
   if (position >= doc.lsize() - 1) return Line(io, msg::kAtEndOfLine);
   std::span<char> slot = doc.slot(line);
   PadToCursor(slot, position);
   int len = static_cast<int>(std::strlen(text));
   int room = doc.lsize() - 1 - position;
-  if (len > room) {
-    Print(io, "%s", msg::kTextShortened);
-    len = room;
-  }
+  if (len > room) len = room;
+  if (len < static_cast<int>(std::strlen(text)) || shortened) Print(io, "%s", msg::kTextShortened);
   std::memcpy(slot.data() + position, text, len);
 }
 

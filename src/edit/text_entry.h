@@ -8,8 +8,10 @@
 
 /// Overwrites `line` from `position` with `text`, padding a shorter line with spaces first.
 /// Refuses ("Invalid Line Number", "At End Of Line") or drops what does not fit ("Text was
-/// shortened to fit onto line"); never writes outside the slot.
-void Replace(int line, int position, const char* text, Document& doc, Io& io);
+/// shortened to fit onto line", said too when the text was `shortened` before it came here);
+/// never writes outside the slot.
+void Replace(int line, int position, const char* text, Document& doc, Io& io,
+             bool shortened = false);
 
 /// How many characters of `text` may be inserted into `line` at `position` (stored in
 /// `count`); prints the reason for any shortening. Returns 1 to insert, 0 when nothing fits.

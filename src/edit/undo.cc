@@ -16,11 +16,13 @@ void RecordLine(UndoState& undo, int line, const Document& doc) {
   undo.line = line;
   CopySlot(doc.slot(line), Copy(undo.first.get(), doc));
   undo.mode = UndoMode::kLine;
+  ++undo.records;
 }
 
 void RecordWedge(UndoState& undo, int line) {
   undo.line = line;
   undo.mode = UndoMode::kWedge;
+  ++undo.records;
 }
 
 void RecordDelete(UndoState& undo, int line, const Document& doc) {
@@ -36,6 +38,7 @@ void RecordPair(UndoState& undo, UndoMode mode, int source, int destination, con
   undo.line = source;
   undo.other = destination;
   undo.mode = mode;
+  ++undo.records;
 }
 
 void ForgetUndo(UndoState& undo) {
@@ -66,5 +69,6 @@ int ApplyUndo(UndoState& undo, Document& doc) {
       break;
   }
   undo.mode = UndoMode::kNone;
+  ++undo.records;
   return undo.line;
 }

@@ -19,8 +19,9 @@ enum class UndoMode {
 
 struct UndoState {
   UndoMode mode = UndoMode::kNone;
-  int line = 0;   // the line restored, opened or removed; the source of a two-line record
-  int other = 0;  // the destination of a two-line record
+  unsigned records = 0;  // counts every record made, so that a caller can tell an edit happened
+  int line = 0;          // the line restored, opened or removed; the source of a two-line record
+  int other = 0;         // the destination of a two-line record
   std::unique_ptr<char[]> first;   // lsize bytes: the text of `line`
   std::unique_ptr<char[]> second;  // lsize bytes: the text of `other`
 };

@@ -1,0 +1,42 @@
+#include "core/signals.h"
+
+#include <signal.h>
+
+#include <csignal>
+#include <initializer_list>
+
+namespace {
+
+volatile std::sig_atomic_t g_interrupt = 0;  // SIGINT
+volatile std::sig_atomic_t g_terminate = 0;  // SIGHUP or SIGTERM, the first to come
+
+extern "C" void Record(int signal) {
+  if (signal == SIGINT) {
+    g_interrupt = 1;
+  } else if (signal != SIGPIPE && g_terminate == 0) {
+    g_terminate = signal;
+  }
+}
+
+}  // namespace
+
+void InstallSignalHandlers() {
+  struct sigaction action = {};
+  action.sa_handler = Record;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = 0;  // no SA_RESTART: a read waiting at the terminal returns at once
+  for (int signal : {SIGINT, SIGHUP, SIGTERM, SIGPIPE}) sigaction(signal, &action, nullptr);
+}
+
+int PendingSignal() {
+  if (g_terminate != 0) return g_terminate;
+  return g_interrupt != 0 ? SIGINT : 0;
+}
+
+void ClearInterrupt() {
+  g_interrupt = 0;
+}
+
+void RaiseRecorded(int signal) {
+  Record(signal);
+}

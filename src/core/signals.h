@@ -1,0 +1,18 @@
+// The signals the editor handles. The handlers only record which signal came; reads are
+// interrupted by it (no automatic restart), and ordinary code decides what it means.
+#pragma once
+
+/// Installs the handlers for SIGINT, SIGHUP, SIGTERM and SIGPIPE (a closed output then shows
+/// as a failed write instead of killing the program). SIGINT is recorded like the others;
+/// whether it ends the program is the caller's decision.
+void InstallSignalHandlers();
+
+/// The signal recorded and not yet taken, or 0. A terminating signal (SIGHUP, SIGTERM) takes
+/// precedence over SIGINT.
+int PendingSignal();
+
+/// Forgets a recorded SIGINT (the one signal that does not end the program at a terminal).
+void ClearInterrupt();
+
+/// Records `signal` as if it had arrived (for tests and for code that turns an event into one).
+void RaiseRecorded(int signal);
