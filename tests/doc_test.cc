@@ -108,6 +108,12 @@ TEST(Load, FilesSplitIntoSlotsWithExactMessages) {
        "",
        "Opened f\nRead 258 bytes, 2 Lines Generated\n",
        {std::string(255, 'k'), "z"}},
+      {"undo after a load changes nothing",
+       "",
+       "a\nb\n",
+       "z\n",
+       "Opened f\nRead 4 bytes, 2 Lines Generated\n",
+       {"a", "b"}},
       // A NUL byte ends the text, and the load is then partial.
       {"NUL ends the text and asks",
        "",

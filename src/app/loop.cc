@@ -29,8 +29,9 @@ const char* const kUsage =
     "quits. Keys and limits come from .morvax_rc in the working directory, which is\n"
     "created with the defaults when it is missing.\n"
     "\n"
-    "Exit status: 0; 1 when a partial load is declined, a file cannot be parsed,\n"
-    "or there is no memory for the grid.\n";
+    "Exit status: 0; 1 when the last save failed, the output cannot be written, a\n"
+    "partial load at start-up is declined, or there is no memory for the grid;\n"
+    "128 + N when signal N ends the program (unsaved text goes to morvax.hup).\n";
 
 namespace {
 

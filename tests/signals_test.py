@@ -1,0 +1,240 @@
+#!/usr/bin/env python3
+"""Signals, the end of input and changes on disk, against the built editor in real processes.
+
+Usage: signals_test.py PATH-TO-MORVAX. Pipes for the sessions scripts run, a pseudo-terminal for
+what a person at a console does. Exits 77 (skipped) where no pseudo-terminal can be had.
+"""
+import os
+import select
+import shutil
+import signal
+import stat
+import subprocess
+import sys
+import tempfile
+
+import pexpect
+
+SKIP = 77
+TIMEOUT = 10
+failures = []
+
+
+def check(condition, what):
+    if not condition:
+        failures.append(what)
+        print("FAIL:", what)
+
+
+def read_until(fd, marker, seen=b"", times=1):
+    """Reads a pipe until `marker` has appeared `times` times in all that was read."""
+    while seen.count(marker) < times:
+        ready, _, _ = select.select([fd], [], [], TIMEOUT)
+        if not ready:
+            raise TimeoutError(f"waited for {marker!r}; got {seen!r}")
+        chunk = os.read(fd, 65536)
+        if not chunk:
+            raise EOFError(f"output ended before {marker!r}; got {seen!r}")
+        seen += chunk
+    return seen
+
+
+def pipe_session(binary, folder, typed, sig, env, views=None):
+    """Types `typed` through a pipe, waits for the view that follows it, then sends `sig`.
+    Returns (status, everything printed)."""
+    proc = subprocess.Popen([binary], cwd=folder, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                            env=env)
+    out = read_until(proc.stdout.fileno(), b"  > ")
+    if typed:
+        proc.stdin.write(typed.encode())
+        proc.stdin.flush()
+        views = views or typed.count("\n") + 1
+        out = read_until(proc.stdout.fileno(), b"  > ", out, views)
+    proc.send_signal(sig)
+    rest, _ = proc.communicate(timeout=TIMEOUT)
+    return proc.returncode, (out + rest).decode()
+
+
+def fresh(base, name):
+    folder = os.path.join(base, name)
+    os.makedirs(folder)
+    return folder
+
+
+def test_pipes(binary, base):
+    home = fresh(base, "home")
+    env = dict(os.environ, HOME=home)
+    for sig in (signal.SIGHUP, signal.SIGTERM, signal.SIGINT):
+        name = sig.name
+        # Nothing unsaved: the status says which signal, and nothing is written.
+        folder = fresh(base, name + "-clean")
+        status, out = pipe_session(binary, folder, "", sig, env)
+        check(status == 128 + sig, f"{name} without changes: status {status}")
+        check(not os.path.exists(os.path.join(folder, "morvax.hup")), f"{name}: no recovery file")
+        check(out.endswith("  > "), f"{name} without changes prints nothing more: {out[-40:]!r}")
+
+        # Unsaved text: written byte for byte as a save would, mode 0600, then the path.
+        folder = fresh(base, name + "-typed")
+        status, out = pipe_session(binary, folder, "one\n\ntwo\n", sig, env)
+        check(status == 128 + sig, f"{name} with changes: status {status}")
+        path = os.path.join(folder, "morvax.hup")
+        check(os.path.exists(path) and open(path, "rb").read() == b"one\n\ntwo\n",
+              f"{name}: recovery file holds the document")
+        check(os.path.exists(path) and stat.S_IMODE(os.stat(path).st_mode) == 0o600,
+              f"{name}: recovery file is private")
+        check(out.endswith("\nUnsaved document written to morvax.hup\n"),
+              f"{name}: says where: {out[-60:]!r}")
+
+    # A saved document is no longer unsaved.
+    folder = fresh(base, "saved")
+    status, out = pipe_session(binary, folder, "one\ns\nsaved.txt\n", signal.SIGTERM, env, 3)
+    check(not os.path.exists(os.path.join(folder, "morvax.hup")), "saved: no recovery file")
+
+    # Never over an existing file; a working folder that cannot take it sends it to $HOME.
+    folder = fresh(base, "taken")
+    for name in ["morvax.hup"] + [f"morvax.hup.{k}" for k in range(1, 3)]:
+        open(os.path.join(folder, name), "w").write("old\n")
+    status, out = pipe_session(binary, folder, "new\n", signal.SIGHUP, env)
+    check(open(os.path.join(folder, "morvax.hup.3")).read() == "new\n", "taken: morvax.hup.3")
+    check(open(os.path.join(folder, "morvax.hup")).read() == "old\n", "taken: old file kept")
+    folder = fresh(base, "full")
+    for k in range(100):
+        open(os.path.join(folder, "morvax.hup" + (f".{k}" if k else "")), "w").close()
+    status, out = pipe_session(binary, folder, "to home\n", signal.SIGHUP, env)
+    check(open(os.path.join(home, "morvax.hup")).read() == "to home\n", "full folder: $HOME")
+    check(out.endswith(f"\nUnsaved document written to {home}/morvax.hup\n"), "full: home path")
+    env_no_home = {k: v for k, v in env.items() if k != "HOME"}
+    status, out = pipe_session(binary, folder, "lost\n", signal.SIGHUP, env_no_home)
+    check(out.endswith("\nThe unsaved document could not be written: File exists\n"),
+          f"no place at all: the reason: {out[-80:]!r}")
+    check(status == 128 + signal.SIGHUP, "no place at all: status")
+
+    # Exit statuses at the end of input: a failed save makes it 1, a later good save 0 again.
+    folder = fresh(base, "status")
+    runs = [("a\ns\nno/such/dir\n", 1), ("a\ns\nno/such/dir\ns\nok.txt\n", 0), ("q\nq\n", 0),
+            ("a\ns\nno/such/dir\nq\nq\n", 1)]
+    for typed, expected in runs:
+        proc = subprocess.run([binary], cwd=folder, input=typed.encode(), capture_output=True,
+                              env=env, timeout=TIMEOUT)
+        check(proc.returncode == expected, f"status after {typed!r}: {proc.returncode}")
+
+    # Standard output closed: the session ends at the next read with status 1, text kept.
+    folder = fresh(base, "closed")
+    reader, writer = os.pipe()
+    proc = subprocess.Popen([binary], cwd=folder, stdin=subprocess.PIPE, stdout=writer, env=env)
+    os.close(writer)
+    read_until(reader, b"  > ")
+    os.close(reader)
+    proc.stdin.write(b"typed\n" + b"x\n" * 5000)
+    try:
+        proc.stdin.close()
+    except BrokenPipeError:
+        pass
+    proc.wait(timeout=TIMEOUT)
+    check(proc.returncode == 1, f"closed output: status {proc.returncode}")
+    check(open(os.path.join(folder, "morvax.hup")).read().startswith("typed\n"),
+          "closed output: the text is in morvax.hup")
+
+
+def spawn(binary, folder, args=()):
+    child = pexpect.spawn(binary, list(args), cwd=folder, timeout=TIMEOUT, dimensions=(50, 120),
+                          env=dict(os.environ, HOME=folder, TERM="dumb"))
+    child.expect_exact("  > ")
+    return child
+
+
+def finish(child):
+    child.expect(pexpect.EOF)
+    child.close()
+    return child.exitstatus, child.signalstatus
+
+
+def test_terminal(binary, base):
+    # Ctrl-C at the prompt and inside a command: the editor goes on, the text stays.
+    folder = fresh(base, "tty-int")
+    child = spawn(binary, folder)
+    child.send("kept\n")
+    child.expect_exact("Editing 2:1")
+    child.expect_exact("  > ")
+    child.send("half typed")
+    child.sendintr()
+    child.expect_exact("\r\nInterrupted\r\n")
+    child.expect_exact("Editing 2:1")
+    child.send("g\n")
+    child.expect_exact("Go to which line?")
+    child.sendintr()
+    child.expect_exact("Interrupted")
+    child.expect_exact("Editing 2:1")
+    # Ctrl-D at a prompt inside a command abandons only the command.
+    child.send("g\n")
+    child.expect_exact("Go to which line?")
+    child.sendeof()
+    child.expect_exact("Editing 2:1")
+    child.expect_exact("  > ")
+    # Ctrl-D at the command prompt with unsaved text warns once; the next one ends.
+    child.sendeof()
+    child.expect_exact("The document has unsaved changes: end the input once more to quit"
+                       " without saving")
+    child.expect_exact("  > ")
+    child.sendeof()
+    status, sig = finish(child)
+    check(status == 0, f"terminal: Ctrl-D twice ends with 0, got {status}/{sig}")
+    check(not os.path.exists(os.path.join(folder, "morvax.hup")), "terminal: no recovery file")
+
+    # A hangup at the terminal keeps the text.
+    folder = fresh(base, "tty-hup")
+    child = spawn(binary, folder)
+    child.send("hung up\n")
+    child.expect_exact("Editing 2:1")
+    child.expect_exact("  > ")
+    child.kill(signal.SIGHUP)
+    status, sig = finish(child)
+    check(status == 128 + signal.SIGHUP, f"terminal hangup: status {status}/{sig}")
+    path = os.path.join(folder, "morvax.hup")
+    check(os.path.exists(path) and open(path).read() == "hung up\n", "terminal hangup: text kept")
+
+    # A file changed by another program since it was read is not overwritten unasked.
+    folder = fresh(base, "tty-changed")
+    with open(os.path.join(folder, "doc.txt"), "w") as f:
+        f.write("old\n")
+    child = spawn(binary, folder, ["doc.txt"])
+    with open(os.path.join(folder, "doc.txt"), "w") as f:
+        f.write("theirs, longer\n")
+    child.send("mine\nS\n")
+    child.expect_exact("doc.txt was changed by another program since it was read; overwrite it?"
+                       " (y/n)")
+    child.send("n\n")
+    child.expect_exact("Nothing was saved")
+    check(open(os.path.join(folder, "doc.txt")).read() == "theirs, longer\n",
+          "changed on disk: kept after n")
+    child.send("S\n")
+    child.expect_exact("overwrite it? (y/n)")
+    child.send("y\n")
+    child.expect_exact("Saved to doc.txt")
+    child.send("S\n")
+    child.expect_exact("Saved to doc.txt")  # its own save is no change by another program
+    child.send("q\nq\n")
+    finish(child)
+    check(open(os.path.join(folder, "doc.txt")).read() == "mine\n", "changed on disk: y writes")
+
+
+def main():
+    binary = os.path.abspath(sys.argv[1])
+    base = tempfile.mkdtemp(prefix="morvax-signals-")
+    try:
+        test_pipes(binary, base)
+        try:
+            test_terminal(binary, base)
+        except (pexpect.TIMEOUT, pexpect.EOF) as e:
+            failures.append(f"terminal session: {type(e).__name__}")
+            print("FAIL: terminal session stopped:", e)
+    finally:
+        shutil.rmtree(base, ignore_errors=True)
+    if failures:
+        return 1
+    print("PASS")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
