@@ -20,6 +20,15 @@ echo "$out" | grep -qxF "$expected" || { echo "FAIL: no fallback message"; fail=
 [ "$status" = 0 ] || { echo "FAIL: status $status with the fallback grid"; fail=1; }
 [ "$(cat saved.txt 2>/dev/null)" = abc ] || { echo "FAIL: the fallback grid did not edit and save"; fail=1; }
 
+# The grid fits but its line-sized work buffers do not: the same fallback, never an abort.
+printf 'max_lines=1\nmax_char=1500000000\n' > .morvax_rc
+out="$( (ulimit -v 2500000; printf 'abc\nq\nq\n' | "$morvax") 2>&1)"
+status=$?
+expected="Buffer of 1 lines of 1500000000 characters is too large; using 32767 lines of 255 characters"
+echo "$out" | grep -qxF "$expected" || { echo "FAIL: no fallback for the work buffers: $out"; fail=1; }
+[ "$status" = 0 ] || { echo "FAIL: status $status with the work buffers refused"; fail=1; }
+printf 'max_lines=1000000\nmax_char=1000\n' > .morvax_rc
+
 # Not even the initial grid can be had: a message and status 1, never a crash.
 out="$( (ulimit -v 10000; printf 'q\nq\n' | "$morvax") 2>&1)"
 status=$?
