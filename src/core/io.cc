@@ -103,27 +103,6 @@ void Print(Io& io, const char* format, ...) {
 
 namespace {
 
-// The length of the well-formed UTF-8 sequence at the start of `text`, or 0 when there is none.
-std::size_t Utf8Length(std::string_view text) {
-  auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-  auto in = [&](std::size_t i, unsigned lo, unsigned hi) {
-    return i < text.size() && byte(i) >= lo && byte(i) <= hi;
-  };
-  unsigned lead = byte(0);
-  if (lead >= 0xc2 && lead <= 0xdf) return in(1, 0x80, 0xbf) ? 2 : 0;
-  if (lead >= 0xe0 && lead <= 0xef) {
-    unsigned lo = lead == 0xe0 ? 0xa0 : 0x80;  // no overlong forms
-    unsigned hi = lead == 0xed ? 0x9f : 0xbf;  // no surrogates
-    return in(1, lo, hi) && in(2, 0x80, 0xbf) ? 3 : 0;
-  }
-  if (lead >= 0xf0 && lead <= 0xf4) {
-    unsigned lo = lead == 0xf0 ? 0x90 : 0x80;
-    unsigned hi = lead == 0xf4 ? 0x8f : 0xbf;  // nothing beyond U+10FFFF
-    return in(1, lo, hi) && in(2, 0x80, 0xbf) && in(3, 0x80, 0xbf) ? 4 : 0;
-  }
-  return 0;
-}
-
 void AppendHex(std::string& out, unsigned char c) {
   static constexpr char kDigits[] = "0123456789abcdef";
   out += "\\x";
@@ -132,6 +111,39 @@ void AppendHex(std::string& out, unsigned char c) {
 }
 
 }  // namespace
+
+int Utf8SequenceLength(unsigned char lead) {
+  if (lead < 0x80) return 1;
+  if (lead >= 0xc2 && lead <= 0xdf) return 2;
+  if (lead >= 0xe0 && lead <= 0xef) return 3;
+  if (lead >= 0xf0 && lead <= 0xf4) return 4;
+  return 0;
+}
+
+bool Utf8Continues(unsigned char lead, int i, unsigned char byte) {
+  unsigned lo = 0x80;
+  unsigned hi = 0xbf;
+  if (i == 1) {
+    if (lead == 0xe0) lo = 0xa0;  // no overlong forms
+    if (lead == 0xf0) lo = 0x90;
+    if (lead == 0xed) hi = 0x9f;  // no surrogates
+    if (lead == 0xf4) hi = 0x8f;  // nothing beyond U+10FFFF
+  }
+  return byte >= lo && byte <= hi;
+}
+
+std::size_t Utf8Length(std::string_view text) {
+  if (text.empty()) return 0;
+  auto lead = static_cast<unsigned char>(text[0]);
+  int n = Utf8SequenceLength(lead);
+  if (n == 0 || static_cast<std::size_t>(n) > text.size()) return 0;
+  for (int i = 1; i < n; ++i) {
+    if (!Utf8Continues(lead, i, static_cast<unsigned char>(text[static_cast<std::size_t>(i)]))) {
+      return 0;
+    }
+  }
+  return static_cast<std::size_t>(n);
+}
 
 std::string CaretDisplay(std::string_view text) {
   std::string out;

@@ -45,6 +45,16 @@ void Line(Io& io, const char* text);
 /// printf to the output stream.
 void Print(Io& io, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
+/// The bytes a UTF-8 sequence led by `lead` takes (1 for ASCII), or 0 for a byte that leads none.
+int Utf8SequenceLength(unsigned char lead);
+
+/// Whether `byte` may stand at position `i` (1 to 3) of a well-formed UTF-8 sequence led by
+/// `lead` (no overlong forms, surrogates or code points beyond U+10FFFF).
+bool Utf8Continues(unsigned char lead, int i, unsigned char byte);
+
+/// The length of the well-formed UTF-8 sequence at the start of `text`, or 0 when there is none.
+std::size_t Utf8Length(std::string_view text);
+
 /// The caret display of a text: control bytes (0x00-0x1f but tab, and 0x7f) as "^@".."^_" and
 /// "^?"; C1 controls (0x80-0x9f outside a UTF-8 sequence, and the UTF-8 encodings of
 /// U+0080-U+009F) as "\xNN" per byte, in lower-case hex. Every other byte, a tab, a valid
