@@ -184,6 +184,11 @@ while read -r soname; do
     fail "the binary needs $soname from $owner, but Depends is '$depends'"
 done < <(readelf -d "$tmp/root/usr/bin/morvax" | sed -n 's/.*(NEEDED).*\[\(.*\)\]$/\1/p')
 [[ $depends == *libc6* ]] || fail "Depends ('$depends') does not name libc6"
+# Line editing comes from libedit when the build found it.
+if grep -qx 'LIBEDIT_FOUND:INTERNAL=1' "$build/CMakeCache.txt"; then
+  [[ $depends =~ (^|,\ *)libedit2([\ ,]|$) ]] ||
+    fail "built with line editing, but Depends ('$depends') does not name libedit2"
+fi
 (cd "$tmp/root" && md5sum --quiet -c "$tmp/control/md5sums") || fail "md5sums do not match"
 (cd "$tmp/cwd" && "$tmp/root/usr/bin/morvax" --version) >"$tmp/packaged-version.txt" </dev/null ||
   fail "the packaged morvax does not run"

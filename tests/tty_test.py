@@ -28,14 +28,18 @@ def check(condition, message):
 
 
 def spawn(binary, folder, args=(), env=None):
-    environment = dict(os.environ)
+    environment = dict(os.environ, TERM="xterm")
     environment.update(env or {})
     return pexpect.spawn(binary, list(args), cwd=folder, env=environment, encoding="utf-8",
                          codec_errors="replace", timeout=10, dimensions=(50, 120))
 
 
 def finish(child, status=0):
-    """Ends the session with Ctrl-D at the command prompt and checks the exit status."""
+    """Ends the session with Ctrl-D at the command prompt and checks the exit status.
+
+    Call it once the prompt is shown: a Ctrl-D that the terminal takes while no line editor
+    reads it ends a line of its own and reaches the editor as a NUL byte.
+    """
     child.sendeof()
     child.expect(pexpect.EOF)
     child.close()
@@ -84,6 +88,7 @@ def escape_sequences_are_shown_not_obeyed(binary, folder):
     child.expect_exact(" 2  tab\there\r\n")
     child.send("S\n")
     child.expect_exact("Saved to escapes.txt")
+    child.expect_exact("  > ")
     finish(child)
     with open(name, "rb") as f:
         saved = f.read()
@@ -105,6 +110,7 @@ def consent_is_asked_once(binary, folder):
     child.expect_exact("Enter a filename to save to")
     child.send("doc.txt\n")
     child.expect_exact("ran-it")
+    child.expect_exact("  > ")
     finish(child)
 
     child = spawn(binary, folder, env=env)
@@ -114,6 +120,107 @@ def consent_is_asked_once(binary, folder):
     check(asked == 1, "the consent question came again in a second session")
     child.send("doc.txt\n")
     child.expect_exact("ran-it")
+    child.expect_exact("  > ")
+    finish(child)
+
+
+LEFT, UP = "\x1b[D", "\x1b[A"
+
+
+def saved_document(child, folder, name="saved.txt"):
+    """Saves the document under `name` (the session has no file name yet) and returns it."""
+    child.send("S\n")
+    child.expect_exact("Enter a filename to save to")
+    child.send(name + "\n")
+    child.expect_exact("Saved to " + name)
+    child.expect_exact("  > ")
+    with open(os.path.join(folder, name), "rb") as f:
+        return f.read()
+
+
+def lines_are_edited_and_recalled(binary, folder):
+    child = spawn(binary, folder)
+    child.expect_exact("  > ")
+    # Left moves into the line, and what is typed there is inserted.
+    child.send("helo" + LEFT + "l\n")
+    child.expect_exact("Editing 2:1 ")
+    child.expect_exact("  > ")
+    child.send("abc\n")
+    child.expect_exact("Editing 3:1 ")
+    child.expect_exact("  > ")
+    # A window resize during a read changes nothing in it.
+    child.setwinsize(40, 100)
+    # Up recalls the line read before, to be entered again.
+    child.send(UP + "\n")
+    child.expect_exact("Editing 4:1 ")
+    child.expect_exact("  > ")
+    child.send("a\tb\n")  # away from a file-name prompt, Tab is a tab
+    child.expect_exact("Editing 5:1 ")
+    child.expect_exact("  > ")
+    saved = saved_document(child, folder)
+    check(saved == b"hello\nabc\nabc\na\tb\n", f"saved {saved!r}")
+    check("Interrupted" not in child.before, "the resize interrupted the read")
+    finish(child)
+
+
+def every_typed_byte_reaches_the_document(binary, folder):
+    typed = "caf\u00e9 \u20ac".encode() + b" \xff\xe9 \xc3(\xe2\x82 end"
+    for locale in ("C", "C.UTF-8"):
+        child = spawn(binary, folder, env={"LC_ALL": locale})
+        child.expect_exact("  > ")
+        os.write(child.child_fd, typed + b"\n")
+        child.expect_exact("Editing 2:1 ")
+        child.expect_exact("  > ")
+        saved = saved_document(child, folder, f"bytes-{locale}.txt")
+        check(saved == typed + b"\n", f"in the {locale} locale saved {saved!r}")
+        finish(child)
+
+
+def tab_completes_file_names_at_the_open_prompt(binary, folder):
+    os.mkdir(os.path.join(folder, "sub folder"))
+    for name, text in (("longname-for-tab.txt", "one\n"), ("sub folder/inner.txt", "two\n"),
+                       ("alpha1", "three\n"), ("alpha2", "four\n")):
+        with open(os.path.join(folder, name), "w") as f:
+            f.write(text)
+    child = spawn(binary, folder)
+
+    def open_with(keys, name, text):
+        child.expect_exact("  > ")
+        child.send("O\n")
+        child.expect_exact("Enter 'x' to not open a file and return")
+        child.send(keys + "\n")
+        child.expect_exact("Opened " + name)
+        child.expect_exact("[1] " + text)
+
+    open_with("longn\t", "longname-for-tab.txt", "one")
+    # A folder gets its "/", and a name with a blank is completed as it stands.
+    open_with("sub\tin\t", "sub folder/inner.txt", "two")
+    # Several names: their common start, and the list below the line.
+    child.expect_exact("  > ")
+    child.send("O\n")
+    child.expect_exact("Enter 'x' to not open a file and return")
+    child.send("al\t")
+    child.expect_exact("alpha1  alpha2")
+    child.send("2\n")
+    child.expect_exact("Opened alpha2")
+    child.expect_exact("[1] four")
+    child.expect_exact("  > ")
+    finish(child)
+
+
+def ctrl_c_drops_the_typed_line(binary, folder):
+    child = spawn(binary, folder)
+    child.expect_exact("  > ")
+    child.send("kept\n")
+    child.expect_exact("Editing 2:1 ")
+    child.expect_exact("  > ")
+    child.send("dropped")
+    child.sendintr()
+    child.expect_exact("Interrupted")
+    child.expect_exact("Editing 2:1 ")
+    child.expect_exact("  > ")
+    saved = saved_document(child, folder)
+    check(saved == b"kept\n", f"saved {saved!r}")
     finish(child)
 
 
@@ -121,6 +228,10 @@ SCENARIOS = [
     typed_lines_and_a_launch_command,
     escape_sequences_are_shown_not_obeyed,
     consent_is_asked_once,
+    lines_are_edited_and_recalled,
+    every_typed_byte_reaches_the_document,
+    tab_completes_file_names_at_the_open_prompt,
+    ctrl_c_drops_the_typed_line,
 ]
 
 

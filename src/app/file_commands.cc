@@ -58,7 +58,7 @@ namespace {
 // Reads a file name into `name` (kNameSize bytes). False when the command is to be abandoned:
 // the read failed, or the name does not fit (said here).
 bool ReadName(Editor& ed, char* name) {
-  if (!ReadAnswer(ed.io, name, kNameSize)) return false;
+  if (!ReadAnswer(ed.io, name, kNameSize, Asks::kFileName)) return false;
   if (!ed.io.lost) return true;
   name[0] = '\0';
   Print(ed.io, "%s", msg::kNameTooLong);
@@ -125,7 +125,7 @@ Saved SaveAsking(Editor& ed, const char* name) {
   char asked[kNameSize] = "";
   while (name[0] == '\0') {
     Line(ed.io, msg::kSaveNamePrompt);
-    if (!ReadAnswer(ed.io, asked, kNameSize)) {
+    if (!ReadAnswer(ed.io, asked, kNameSize, Asks::kFileName)) {
       Print(ed.io, "%s", msg::kNoNameGiven);
       return Saved::kAbandoned;
     }

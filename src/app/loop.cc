@@ -13,6 +13,7 @@
 #include "app/file_commands.h"
 #include "core/messages.h"
 #include "core/signals.h"
+#include "core/terminal.h"
 #include "core/view.h"
 #include "settings/rc.h"
 
@@ -223,10 +224,13 @@ bool RunTurn(Editor& ed) {
 }
 
 int RunEditor(int argc, const char* const* argv, Io io, Options options) {
+  std::unique_ptr<LineEditor> editor;
   Editor ed;
   ed.io = io;
   ed.io.terminal = isatty(fileno(io.in)) == 1;
   ed.io.out_terminal = isatty(fileno(io.out)) == 1;
+  if (ed.io.terminal && ed.io.out_terminal) editor = LineEditor::Open(io.in, io.out);
+  ed.io.editor = editor.get();
   ed.options = std::move(options);
   InstallSignalHandlers();
   if (StartEditor(ed, argc, argv)) {

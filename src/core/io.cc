@@ -9,6 +9,7 @@
 
 #include "core/messages.h"
 #include "core/signals.h"
+#include "core/terminal.h"
 
 namespace {
 
@@ -23,9 +24,64 @@ bool Abandon(Io& io, char* buf) {
   return false;
 }
 
+// Keeps at most limit - 1 bytes of a line, its line end included when it fits, and drops the
+// rest; io.lost tells whether anything but the line end was dropped. The text ends at a NUL it
+// kept, so nothing after that NUL counts as lost.
+class Keeper {
+ public:
+  Keeper(Io& io, char* buf, int limit) : io_(io), buf_(buf), limit_(limit) {}
+
+  /// Takes the next byte of the line; false once the line has ended.
+  bool Take(int c) {
+    if (kept_ < limit_ - 1) {
+      buf_[kept_++] = static_cast<char>(c);
+      if (c == '\0') nul_ = true;
+      return c != '\n';
+    }
+    if (c == '\n') return false;
+    if (!nul_) io_.lost = true;
+    return true;
+  }
+  int kept() const { return kept_; }
+  /// Ends the text kept.
+  void Finish() { buf_[kept_] = '\0'; }
+
+ private:
+  Io& io_;
+  char* buf_;
+  int limit_;
+  int kept_ = 0;
+  bool nul_ = false;
+};
+
+// A read at a terminal through the line editor, which shows `prompt` before the line.
+bool ReadEdited(Io& io, char* buf, int limit, Asks asks, const std::string& prompt) {
+  std::string line;
+  LineEditor::Status status;
+  do {
+    status = io.editor->Read(prompt.c_str(), asks == Asks::kFileName, line);
+    // Interrupted by a signal this editor does not act on: the read goes on.
+  } while (status == LineEditor::Status::kFailed && errno == EINTR && PendingSignal() == 0);
+  if (status != LineEditor::Status::kLine) {
+    io.ended = status == LineEditor::Status::kEnd;
+    // Ctrl-D leaves the terminal readable; an error or a hangup does not.
+    if (status == LineEditor::Status::kFailed && errno != EINTR) io.at_end = io.ended = true;
+    return Abandon(io, buf);
+  }
+  Keeper keeper(io, buf, limit);
+  for (char c : line) {
+    if (!keeper.Take(static_cast<unsigned char>(c))) break;
+  }
+  keeper.Finish();
+  return true;
+}
+
 }  // namespace
 
-bool ReadLine(Io& io, char* buf, int limit) {
+bool ReadLine(Io& io, char* buf, int limit, Asks asks) {
+  // The prompt left by Prompt() belongs to this read only.
+  std::string prompt = std::move(io.prompt);
+  io.prompt.clear();
   buf[0] = '\0';
   io.lost = false;
   io.ended = false;
@@ -36,9 +92,9 @@ bool ReadLine(Io& io, char* buf, int limit) {
   // An input that ended for good stays ended for every later read.
   io.ended = io.at_end && !io.output_failed;
   if (io.at_end || io.abandoned || PendingSignal() != 0) return Abandon(io, buf);
+  if (io.editor != nullptr) return ReadEdited(io, buf, limit, asks, prompt);
 
-  int kept = 0;
-  bool nul = false;
+  Keeper keeper(io, buf, limit);
   for (;;) {
     int c = getc_unlocked(io.in);
     if (c == EOF) {
@@ -47,7 +103,7 @@ bool ReadLine(Io& io, char* buf, int limit) {
         if (PendingSignal() != 0) return Abandon(io, buf);
         continue;
       }
-      if (kept > 0 && std::ferror(io.in) == 0) break;  // a last line without its line end
+      if (keeper.kept() > 0 && std::ferror(io.in) == 0) break;  // a last line without its end
       io.ended = true;
       if (io.terminal && std::ferror(io.in) == 0) {
         std::clearerr(io.in);  // Ctrl-D: the terminal can still be read
@@ -56,18 +112,9 @@ bool ReadLine(Io& io, char* buf, int limit) {
       }
       return Abandon(io, buf);
     }
-    if (kept < limit - 1) {
-      buf[kept++] = static_cast<char>(c);
-      if (c == '\0') nul = true;
-      if (c == '\n') break;
-      continue;
-    }
-    // Beyond the limit: read to the line end and drop. The text ends at a NUL it kept, so
-    // nothing after that NUL counts as lost.
-    if (c == '\n') break;
-    if (!nul) io.lost = true;
+    if (!keeper.Take(c)) break;
   }
-  buf[kept] = '\0';
+  keeper.Finish();
   return true;
 }
 
@@ -83,10 +130,18 @@ bool ReadNumber(Io& io, char (&answer)[8], int& value) {
   return true;
 }
 
-bool ReadAnswer(Io& io, char* buf, int limit) {
-  if (!ReadLine(io, buf, limit)) return false;
+bool ReadAnswer(Io& io, char* buf, int limit, Asks asks) {
+  if (!ReadLine(io, buf, limit, asks)) return false;
   StripLineEnd(buf);
   return true;
+}
+
+void Prompt(Io& io, const char* text) {
+  if (io.editor != nullptr) {
+    io.prompt = text;
+  } else {
+    std::fputs(text, io.out);
+  }
 }
 
 void Line(Io& io, const char* text) {

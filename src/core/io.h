@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+class LineEditor;
+
 struct Io {
   std::FILE* in = nullptr;
   std::FILE* out = nullptr;
@@ -13,6 +15,10 @@ struct Io {
   /// instead of ending the input for good.
   bool terminal = false;
   bool out_terminal = false;  // standard output is a terminal: texts from files are Shown
+  /// Line editing, when both streams are terminals and the program has it: every read then
+  /// goes through it, and the prompt of the next read is its editable prompt.
+  LineEditor* editor = nullptr;
+  std::string prompt = {};  // with line editing: what Prompt() left for the next read to show
 
   bool at_end = false;         // the input has ended (or failed) for good: no further reads
   bool abandoned = false;      // a read of this turn was interrupted or ended: the rest fail too
@@ -21,13 +27,17 @@ struct Io {
   bool output_failed = false;  // writing the output failed: the session ends at this read
 };
 
+/// What a read asks for. With line editing, Tab completes a file name; elsewhere it types a tab.
+enum class Asks { kText, kFileName };
+
 /// Reads one whole line: at most limit - 1 bytes are kept, the line end included when it fits;
 /// the rest of a longer line is read and dropped, never left for the next read (`io.lost` says
 /// whether characters other than the line end were dropped). Output is flushed first. Returns
 /// false at end of input, when a signal interrupts the read, or when an earlier read of this
 /// turn failed; buf is then empty, so a failed read never yields the last answer. A SIGINT at a
-/// terminal prints "Interrupted" and is taken here.
-bool ReadLine(Io& io, char* buf, int limit);
+/// terminal prints "Interrupted" and is taken here. With line editing (io.editor) the line is
+/// typed there, with the same limits and results.
+bool ReadLine(Io& io, char* buf, int limit, Asks asks = Asks::kText);
 
 /// Cuts a text at its first line feed.
 void StripLineEnd(char* text);
@@ -37,7 +47,11 @@ void StripLineEnd(char* text);
 bool ReadNumber(Io& io, char (&answer)[8], int& value);
 
 /// Reads a one-line answer of at most limit - 1 characters with its line end removed.
-bool ReadAnswer(Io& io, char* buf, int limit);
+bool ReadAnswer(Io& io, char* buf, int limit, Asks asks = Asks::kText);
+
+/// Prints the prompt that the next read answers on the same line; with line editing it is
+/// kept for that read instead, which shows it as the line editor's prompt.
+void Prompt(Io& io, const char* text);
 
 /// Prints a text followed by a line end.
 void Line(Io& io, const char* text);

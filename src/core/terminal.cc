@@ -21,6 +21,7 @@ LineEditor::Status LineEditor::Read(const char*, bool, std::string&) {
 #include <dirent.h>
 #include <histedit.h>
 #include <langinfo.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -35,6 +36,7 @@ LineEditor::Status LineEditor::Read(const char*, bool, std::string&) {
 #include <vector>
 
 #include "core/io.h"
+#include "core/signals.h"
 
 // libedit works on wide characters; typed bytes reach it through our own reader (GetChar)
 // and leave it through ToBytes, so that no byte depends on the locale:
@@ -141,6 +143,31 @@ std::wstring ToWide(const State& s, std::string_view bytes) {
   return wide;
 }
 
+// Waits until the terminal has input. False with errno EINTR once a signal that the editor
+// acts on has been recorded, even one that came before the wait: those signals are let in only
+// during ppoll. A resize goes on waiting.
+bool WaitForInput(int fd) {
+  sigset_t acted_on;
+  sigset_t before;
+  sigemptyset(&acted_on);
+  for (int signal : {SIGINT, SIGHUP, SIGTERM}) sigaddset(&acted_on, signal);
+  sigprocmask(SIG_BLOCK, &acted_on, &before);
+  int ready;
+  do {
+    if (PendingSignal() != 0) {
+      ready = -1;
+      errno = EINTR;
+      break;
+    }
+    pollfd input = {fd, POLLIN, 0};
+    ready = ppoll(&input, 1, nullptr, &before);
+  } while (ready < 0 && errno == EINTR);
+  int err = errno;
+  sigprocmask(SIG_SETMASK, &before, nullptr);
+  errno = err;
+  return ready > 0;
+}
+
 // One byte of input: 1, 0 at the end of input, -1 on an error. An interrupted read is not
 // retried, so that the signal that interrupted it is handled by the caller.
 int ReadByte(State& s, unsigned char& byte) {
@@ -149,6 +176,7 @@ int ReadByte(State& s, unsigned char& byte) {
     s.unread = -1;
     return 1;
   }
+  if (!WaitForInput(s.fd)) return -1;
   ssize_t n = ::read(s.fd, &byte, 1);
   if (n == 1) return 1;
   return n == 0 ? 0 : -1;

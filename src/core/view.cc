@@ -53,5 +53,7 @@ void Display(int cursor_line, int cursor_pos, int before, const Document& doc, i
   }
 
   int width = numbers ? static_cast<int>(std::strlen(prefix)) : 2;
-  Print(io, "%*s> ", width - 2, "");
+  char prompt[sizeof prefix + 2];
+  std::snprintf(prompt, sizeof prompt, "%*s> ", width - 2, "");
+  Prompt(io, prompt);
 }
