@@ -61,7 +61,11 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
   std::free(printed);
 
   std::vector<std::string> expected = Reference(bytes, grid.lsize - 1);
-  bool partial = static_cast<int>(expected.size()) > grid.lines;
+  // A NUL byte before the final newline cuts the text: that load is partial too.
+  std::string_view uncut = bytes;
+  if (!uncut.empty() && uncut.back() == '\n') uncut.remove_suffix(1);
+  bool partial = static_cast<int>(expected.size()) > grid.lines ||
+                 uncut.find('\0') != std::string_view::npos;
   Check(partial == (out.find("Do you wish to continue (Y,n)?") != std::string::npos),
         "partial-load question");
   Check(ed.running, "still running after Y");
