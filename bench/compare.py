@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
-"""Whole-process scenarios: Morvax against ed and a durable copy.
+"""Whole-process scenarios: Morvax against ed, vim and a durable copy.
 
-Usage: bench/compare.py [--runs N] [--morvax PATH]
+Usage: bench/compare.py [--runs N] [--morvax PATH] [--only 1,2,...]
 
 Each scenario runs N times (default 5) in a scratch folder; the table shows the median wall
 time and the median peak resident memory of each side, and their ratios. Input files are
@@ -28,6 +28,16 @@ def make_lines(count, shortest, longest, seed):
         length = shortest + state % (longest - shortest + 1)
         lines.append((chr(ord('a') + i % 26) * length))
     return lines
+
+
+def million_lines():
+    """1,000,000 lines of about 80 bytes: line i is "line i " and 20 to 120 x."""
+    state = 5
+    parts = []
+    for i in range(1000000):
+        state = (state * 1103515245 + 12345) % (1 << 31)
+        parts.append(f"line {i} " + "x" * (20 + state % 101) + "\n")
+    return "".join(parts)
 
 
 def write(path, text):
@@ -70,7 +80,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--morvax", default=os.path.join(ROOT, "build", "morvax"))
-    parser.add_argument("--only", default="1,2,3,4,5", help="scenarios to run, e.g. 1,2")
+    parser.add_argument("--only", default="1,2,3,4,5,6,7,8", help="scenarios to run, e.g. 1,2")
     args = parser.parse_args()
     only = set(args.only.split(","))
     morvax = os.path.abspath(args.morvax)
@@ -81,12 +91,16 @@ def main():
     ed = shutil.which("ed")
     if ed is None:
         sys.exit("ed is missing: apt-get install ed")
+    vim = shutil.which("vim")
+    if vim is None and only & {"6", "8"}:
+        sys.exit("vim is missing: apt-get install vim-nox (or vim)")
 
     work = tempfile.mkdtemp(prefix="morvax-compare-")
     rows = []
 
-    def row(name, ours, theirs, other):
-        rows.append((name, ours, theirs, other))
+    def row(name, ours, *others):
+        """`others` are (label, (seconds, peak KiB)) pairs; a None time compares the peak only."""
+        rows.append((name, ours, others))
 
     big = make_lines(32767, 100, 255, 1)
     big_text = "\n".join(big) + "\n"
@@ -110,7 +124,7 @@ def main():
             (big_file, [morvax, "big.txt"], "S\nq\nq\n", work),
             (big_file, [ed, "-s", "big.txt"], "w\nq\n", work),
             (big_file, ["dd", "if=big.txt", "of=copy.txt", "bs=8M", "conv=fsync"], None, work))
-        row("1. load + save 32767 lines", ours, eds, ("dd conv=fsync", dd))
+        row("1. load + save 32767 lines", ours, ("ed", eds), ("dd conv=fsync", dd))
 
     # 2. 5,000 line_insert at line 1 of a 1,000-line document, then save
     if "2" in only:
@@ -119,7 +133,7 @@ def main():
             args.runs,
             (small_file, [morvax, "d.txt"], "w\n" * 5000 + "S\nq\nq\n", work),
             (small_file, [ed, "-s", "d.txt"], "0a\n\n.\n" * 5000 + "w\nq\n", work))
-        row("2. 5,000 inserts at line 1 + save", ours, eds, None)
+        row("2. 5,000 inserts at line 1 + save", ours, ("ed", eds))
 
     # 3. type 32767 lines, save under a new name
     if "3" in only:
@@ -130,7 +144,7 @@ def main():
             args.runs,
             (clean_typed, [morvax], "\n".join(typed) + "\ns\ntyped.txt\nq\nq\n", work),
             (clean_typed, [ed, "-s"], "a\n" + "\n".join(typed) + "\n.\nw typed.txt\nq\n", work))
-        row("3. type 32767 lines + save as", ours, eds, None)
+        row("3. type 32767 lines + save as", ours, ("ed", eds))
 
     # 4. small document, default grid against a 1,000,000 x 1,000 grid
     if "4" in only:
@@ -144,29 +158,67 @@ def main():
             (fresh("s.txt", doc100), [morvax, "s.txt"], session, work),
             (lambda: write(os.path.join(bigdir, "s.txt"), doc100), [morvax, "s.txt"], session,
              bigdir))
-        row("4. small document: big grid vs default", big, default, None)
+        row("4. small document: big grid vs default", big, ("default grid", default))
 
     # 5. start and quit at once
     if "5" in only:
         ours, eds = measure(args.runs, (none, [morvax], "q\nq\n", work),
                             (none, [ed, "-s"], "q\n", work))
-        row("5. start and quit", ours, eds, None)
+        row("5. start and quit", ours, ("ed", eds))
+
+    # 6 to 8: a 1,000,000-line file, in folders whose settings give the grid room for it.
+    if only & {"6", "7", "8"}:
+        million = million_lines()
+        million_kib = len(million) / 1024
+        size = ("file size", (None, million_kib))
+        folders = {}
+        for name, settings in (("m", "max_lines=1048576\n"),
+                               ("w", "max_lines=1000000\nmax_char=1000\n")):
+            folders[name] = os.path.join(work, name)
+            os.makedirs(folders[name], exist_ok=True)
+            write(os.path.join(folders[name], ".morvax_rc"), settings)
+            write(os.path.join(folders[name], "m.txt"), million)
+        m, w = folders["m"], folders["w"]
+        del million
+
+    # 6. load and save it (8: the same with max_char=1000, side by side)
+    if "6" in only or "8" in only:
+        sides = [(none, [morvax, "m.txt"], "S\nq\nq\n", m),
+                 (none, [vim, "-es", "-u", "NONE", "-i", "NONE", "-c", "w", "-c", "q", "m.txt"],
+                  None, m),
+                 (none, [ed, "-s", "m.txt"], "w\nq\n", m),
+                 (none, ["dd", "if=m.txt", "of=copy.txt", "bs=8M", "conv=fsync"], None, m)]
+        if "8" in only:
+            sides.append((none, [morvax, "m.txt"], "S\nq\nq\n", w))
+        results = measure(args.runs, *sides)
+        ours, vims, eds, dd = results[:4]
+        if "6" in only:
+            row("6. load + save 1,000,000 lines", ours, ("vim -es", vims), ("ed", eds),
+                ("dd conv=fsync", dd), size)
+        if "8" in only:
+            row("8. scenario 6 with max_char=1000", results[4], ("scenario 6", ours), size)
+
+    # 7. 5,000 line_insert at line 1 of it, then save
+    if "7" in only:
+        ours, eds = measure(
+            args.runs,
+            (none, [morvax, "m.txt"], "w\n" * 5000 + "S\nq\nq\n", m),
+            (none, [ed, "-s", "m.txt"], "0a\n\n.\n" * 5000 + "w\nq\n", m))
+        row("7. 5,000 inserts at line 1 of 1,000,000 + save", ours, ("ed", eds))
 
     shutil.rmtree(work)
 
     print("| scenario | Morvax time | other time | time ratio | Morvax peak | other peak | "
           "peak ratio |")
     print("|---|---|---|---|---|---|---|")
-    for name, ours, theirs, other in rows:
-        label = "ed" if not name.startswith("4.") else "default grid"
-        print(f"| {name} (vs {label}) | {ours[0]*1000:.1f} ms | {theirs[0]*1000:.1f} ms | "
-              f"{ours[0]/theirs[0]:.2f} | {ours[1]/1024:.1f} MiB | {theirs[1]/1024:.1f} MiB | "
-              f"{ours[1]/theirs[1]:.2f} |")
-        if other:
-            oname, o = other
-            print(f"| {name} (vs {oname}) | {ours[0]*1000:.1f} ms | {o[0]*1000:.1f} ms | "
-                  f"{ours[0]/o[0]:.2f} | {ours[1]/1024:.1f} MiB | {o[1]/1024:.1f} MiB | "
-                  f"{ours[1]/o[1]:.2f} |")
+    for name, ours, others in rows:
+        for label, theirs in others:
+            if theirs[0] is None:
+                times = f"{ours[0]*1000:.1f} ms | – | –"
+            else:
+                times = f"{ours[0]*1000:.1f} ms | {theirs[0]*1000:.1f} ms | {ours[0]/theirs[0]:.2f}"
+            print(f"| {name} (vs {label}) | {times} | {ours[1]/1024:.1f} MiB | "
+                  f"{theirs[1]/1024:.1f} MiB | {ours[1]/theirs[1]:.2f} |")
 
 
 if __name__ == "__main__":

@@ -132,7 +132,7 @@ TEST(Document, CopySlotLeavesZerosAfterAShorterSource) {
   ASSERT_TRUE(doc.Allocate(2, 8));
   Put(doc, 0, "abcdefg");
   Put(doc, 1, "x");
-  CopySlot(doc.slot(1), doc.slot(0));
+  CopySlot(doc.view(1), doc.slot(0));
   EXPECT_EQ(SlotText(doc, 0), "x");
   EXPECT_TRUE(doc.CheckInvariant());
 }

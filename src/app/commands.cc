@@ -104,3 +104,23 @@ int FindCommand(const KeyTable& keys, const char* input) {
   }
   return -1;
 }
+
+bool ChangesDocument(int id) {
+  switch (id) {
+    case kLineClear:
+    case kLineMove:
+    case kLineInsert:
+    case kLineDelete:
+    case kLineCopy:
+    case kClipCut:
+    case kClipPaste:
+    case kClipInsert:
+    case kNewInsert:
+    case kTrimEnd:
+    case kTrimWrap:
+    case kUndo:
+      return true;
+    default:
+      return id < 0;
+  }
+}

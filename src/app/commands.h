@@ -83,6 +83,10 @@ extern const std::array<CommandId, kCommandCount> kDispatchOrder;
 void MakeKeys(KeyTable& keys);
 void SetDefaultValues(KeyTable& keys);
 
+/// Whether the command (or text entry, for -1) may change the document, and so must first
+/// get the memory that the change may need.
+bool ChangesDocument(int id);
+
 /// The command whose key the input (line end already removed) is, or -1 when it is text.
 /// An input that begins with "!" is never a command, except `undo` bound to "!".
 int FindCommand(const KeyTable& keys, const char* input);

@@ -1,5 +1,6 @@
 #include "app/edit_commands.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "app/editor.h"
@@ -42,6 +43,10 @@ bool ReadDestination(Editor& ed, const char* prompt, const char* invalid, int& d
   destination = number - 1;  // seven characters cannot reach the int limits
   if (destination < 0 || destination >= ed.lines()) {
     Line(ed.io, invalid);
+    return false;
+  }
+  if (!ed.doc.Reserve(destination)) {
+    Print(ed.io, "%s", msg::kNoMemoryForChange);
     return false;
   }
   return true;
@@ -174,6 +179,11 @@ void LineDelete(Editor& ed) {
 }
 
 void Undo(Editor& ed) {
+  UndoMode mode = ed.undo.mode;
+  bool pair = mode == UndoMode::kMove || mode == UndoMode::kCopy || mode == UndoMode::kWrap;
+  if (!ed.doc.Reserve(pair ? std::max(ed.undo.line, ed.undo.other) : ed.undo.line)) {
+    return Print(ed.io, "%s", msg::kNoMemoryForChange);
+  }
   int line = ApplyUndo(ed.undo, ed.doc);
   if (line >= 0) ed.cursor_line = line;
 }

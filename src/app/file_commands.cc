@@ -12,19 +12,38 @@
 #include "doc/load.h"
 #include "doc/save.h"
 
-bool LoadBytes(Editor& ed, std::string_view bytes) {
+namespace {
+
+// The load of a text already split into `incoming`: the split warnings, the line count, the
+// partial-load question (a NUL byte also makes the load partial) and the placement, which
+// hands `block` (`size` bytes) over to the document. False when the partial load was not
+// confirmed; the document is then left as it was.
+bool Place(Editor& ed, std::string_view bytes, Document::Incoming& incoming,
+           const LineCount& count, Block& block) {
   std::string_view text = TextOf(bytes);
   std::size_t uncut = UncutLength(bytes);
-  LineCount count = MarkLines(text, ed.lines(), ed.lsize(), ed.io);
+  ReportLines(text, count, ed.lines(), ed.lsize(), ed.io);
   // A NUL byte ends the text: what follows it is not loaded either.
   if (count.partial || text.size() < uncut) {
     float percent =
         static_cast<float>(static_cast<double>(count.loaded) * 100.0 / static_cast<double>(uncut));
     if (!DataWarning(ed.io, percent)) return false;
   }
-  ed.doc.ExpectFill(count.lines);
-  ParseLines(text, ed.doc);
+  ed.doc.Adopt(incoming, block, bytes.size());
   return true;
+}
+
+}  // namespace
+
+bool LoadBytes(Editor& ed, std::string_view bytes) {
+  Block block(static_cast<char*>(std::malloc(bytes.size() + 1)), &std::free);
+  Document::Incoming incoming;
+  LineCount count;
+  if (block == nullptr) return false;
+  if (!bytes.empty()) std::memcpy(block.get(), bytes.data(), bytes.size());
+  std::string_view copy(block.get(), bytes.size());
+  if (!PrepareLines(TextOf(copy), ed.lines(), ed.lsize(), incoming, count)) return false;
+  return Place(ed, copy, incoming, count, block);
 }
 
 Loaded LoadFile(Editor& ed, const char* name) {
@@ -39,13 +58,22 @@ Loaded LoadFile(Editor& ed, const char* name) {
   }
   Block block(nullptr, &std::free);
   std::size_t size = 0;
-  if (int err = ReadAll(fd.get(), block, size); err != 0) {
+  int err = ReadAll(fd.get(), block, size);
+  // The lines are found before anything is printed, so that a want of memory for them is
+  // reported as the read's failure.
+  Document::Incoming incoming;
+  LineCount count;
+  std::string_view bytes(block.get(), size);
+  if (err == 0 && !PrepareLines(TextOf(bytes), ed.lines(), ed.lsize(), incoming, count)) {
+    err = ENOMEM;
+  }
+  if (err != 0) {
     Print(ed.io, msg::kCouldNotRead, Shown(ed.io, name).c_str(), std::strerror(err));
     return Loaded::kUnreadable;
   }
   Print(ed.io, msg::kOpened, Shown(ed.io, name).c_str());
   Print(ed.io, msg::kReadBytes, static_cast<int>(size));
-  if (!LoadBytes(ed, {block.get(), size})) return Loaded::kDeclined;
+  if (!Place(ed, bytes, incoming, count, block)) return Loaded::kDeclined;
   // A new document: nothing to undo, nothing unsaved, and the file as it was read.
   ForgetUndo(ed.undo);
   ed.modified = false;

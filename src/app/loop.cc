@@ -209,6 +209,12 @@ bool RunTurn(Editor& ed) {
 
   unsigned records = ed.undo.records;
   int id = shortened ? -1 : FindCommand(ed.keys, input);
+  // A change that could not get its memory midway would leave half of it done, so the memory
+  // is had first (the handlers of changes to other lines ask for those too).
+  if (ChangesDocument(id) && !ed.doc.Reserve(ed.cursor_line + 1)) {
+    Print(ed.io, "%s", msg::kNoMemoryForChange);
+    return ed.running && !TakeEndingSignal(ed);
+  }
   if (id >= 0) {
     kCommands[id].handler(ed);
   } else {
@@ -219,6 +225,7 @@ bool RunTurn(Editor& ed) {
     }
     TextEntry(ed, input, shortened);
   }
+  if (!ed.doc.Commit()) Print(ed.io, "%s", msg::kNoMemoryForChange);
   if (ed.undo.records != records) ed.modified = true;
   return ed.running && !TakeEndingSignal(ed);
 }

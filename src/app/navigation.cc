@@ -1,6 +1,7 @@
 #include "app/navigation.h"
 
 #include <cstring>
+#include <string_view>
 
 #include "app/editor.h"
 #include "core/messages.h"
@@ -65,10 +66,10 @@ bool ReadJumpString(Editor& ed) {
 // Column of the first occurrence of `needle` in line `line` at or after column `from`, or -1.
 int FindInLine(const Document& doc, int line, int from, const char* needle) {
   if (needle[0] == '\0') return -1;
-  const char* text = doc.slot(line).data();
-  if (LengthFrom(doc.slot(line), from) == 0) return -1;
-  const char* hit = std::strstr(text + from, needle);
-  return hit == nullptr ? -1 : static_cast<int>(hit - text);
+  std::string_view text = doc.text(line);
+  if (text.size() <= static_cast<std::size_t>(from)) return -1;
+  std::size_t hit = text.find(needle, static_cast<std::size_t>(from));
+  return hit == std::string_view::npos ? -1 : static_cast<int>(hit);
 }
 
 }  // namespace

@@ -7,130 +7,303 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <utility>
 #include <vector>
 
 Document::~Document() {
-  std::free(base_);
-  std::free(table_);
+  Free();
+}
+
+void Document::ReleaseAll() {
+  for (int i = 0; i < count_; ++i) Release(At(i));
+  std::free(block_);
+  block_ = nullptr;
+  block_size_ = 0;
+  count_ = gap_ = 0;
+  gapsize_ = cap_;
+  pending_ = -1;
 }
 
 void Document::Free() {
-  std::free(base_);
-  std::free(table_);
-  base_ = nullptr;
-  table_ = nullptr;
-  table_size_ = lines_ = lsize_ = extent_ = 0;
+  ReleaseAll();
+  std::free(index_);
+  std::free(scratch_);
+  std::free(copies_);
+  for (char*& spare : spare_) {
+    std::free(spare);
+    spare = nullptr;
+  }
+  index_ = nullptr;
+  scratch_ = copies_ = nullptr;
+  cap_ = gapsize_ = lines_ = lsize_ = 0;
 }
+
+namespace {
+
+// Whether a block of `size` bytes could be had, as the grid the document stands for: the same
+// request a calloc of that size makes, given back at once. Its pages are never touched.
+bool CouldHave(std::size_t size) {
+  void* block = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (block == MAP_FAILED) return false;
+  munmap(block, size);
+  return true;
+}
+
+}  // namespace
 
 bool Document::Allocate(int lines, int lsize) {
   if (lines <= 0 || lsize < 2) return false;
   if (static_cast<long long>(lines) * lsize > INT_MAX) return false;
-  // calloc hands out pages that are mapped on first touch, so a large grid holding a small
-  // document stays small.
-  char* base = static_cast<char*>(std::calloc(static_cast<std::size_t>(lines), lsize));
-  // Only the part of the table that the document reaches is ever written.
-  int* table = static_cast<int*>(std::malloc(static_cast<std::size_t>(lines) * sizeof(int)));
-  if (base == nullptr || table == nullptr) {
-    std::free(base);
-    std::free(table);
+  std::size_t width = static_cast<std::size_t>(lsize);
+  if (!CouldHave(static_cast<std::size_t>(lines) * width)) return false;
+  char* scratch = static_cast<char*>(std::calloc(1, width));
+  char* copies = static_cast<char*>(std::calloc(kCopies, width));
+  if (scratch == nullptr || copies == nullptr) {
+    std::free(scratch);
+    std::free(copies);
     return false;
   }
-  std::free(base_);
-  std::free(table_);
-  base_ = base;
-  table_ = table;
-  table_size_ = 0;
+  Free();
+  scratch_ = scratch;
+  copies_ = copies;
   lines_ = lines;
   lsize_ = lsize;
-  extent_ = 0;
   return true;
 }
 
+bool Document::Owned(const char* text) const {
+  if (text == nullptr) return false;
+  std::less<const char*> before;
+  return before(text, block_) || !before(text, block_ + block_size_);
+}
+
+void Document::Release(LineRecord& record) {
+  if (Owned(record.text)) std::free(record.text);
+  record = {nullptr, 0};
+}
+
+char* Document::TakeSpare() {
+  for (char*& spare : spare_) {
+    if (spare != nullptr) return std::exchange(spare, nullptr);
+  }
+  return nullptr;
+}
+
+// The larger table adds unused records at the end; the gap stays where it is.
+bool Document::GrowIndex(int capacity) {
+  if (capacity <= cap_) return true;
+  auto* grown = static_cast<LineRecord*>(
+      std::realloc(index_, static_cast<std::size_t>(capacity) * sizeof(LineRecord)));
+  if (grown == nullptr) return false;
+  index_ = grown;
+  cap_ = capacity;
+  Normalize();
+  return true;
+}
+
+void Document::MoveGap(int to) {
+  if (to < gap_) {
+    std::memmove(index_ + to + gapsize_, index_ + to, (gap_ - to) * sizeof(LineRecord));
+  } else if (to > gap_) {
+    std::memmove(index_ + gap_, index_ + gap_ + gapsize_, (to - gap_) * sizeof(LineRecord));
+  }
+  gap_ = to;
+}
+
+// Empty records up to `count` lines, after the last one: the gap does not move.
+bool Document::Extend(int count) {
+  if (count <= count_) return true;
+  int shift = gap_ < count_ ? gapsize_ : 0;
+  if (count + shift > cap_ &&
+      !GrowIndex(std::max(count + shift, std::min(lines_ + shift, cap_ * 2)))) {
+    return false;
+  }
+  for (int i = count_; i < count; ++i) index_[i + shift] = {nullptr, 0};
+  if (shift == 0) gap_ = count;  // a gap at the end stays there
+  count_ = count;
+  Normalize();
+  return true;
+}
+
+bool Document::InsertEmpty(int line) {
+  if (gapsize_ == 0 && !GrowIndex(std::min(lines_, std::max(cap_ * 2, 16)))) return false;
+  MoveGap(line);
+  index_[line] = {nullptr, 0};
+  ++gap_;
+  --gapsize_;
+  ++count_;
+  Normalize();
+  return true;
+}
+
+void Document::Erase(int line) {
+  if (line == count_ - 1) {
+    // The last record just becomes unused, wherever the gap is.
+    Release(At(line));
+    --count_;
+    Normalize();
+    return;
+  }
+  MoveGap(line);
+  Release(index_[line + gapsize_]);
+  ++gapsize_;
+  --count_;
+  Normalize();
+}
+
+void Document::Fill(char* slot, std::string_view text) const {
+  std::size_t old = strnlen(slot, lsize_);
+  if (!text.empty()) std::memcpy(slot, text.data(), text.size());
+  if (old > text.size()) std::memset(slot + text.size(), 0, old - text.size());
+  slot[text.size()] = '\0';
+}
+
+std::string_view Document::text(int i) const {
+  if (i == pending_) return {scratch_, strnlen(scratch_, lsize_)};
+  if (i >= count_) return {};
+  const LineRecord& r = At(i);
+  return {r.text, static_cast<std::size_t>(r.length)};
+}
+
 std::span<char> Document::slot(int i) {
-  if (i >= extent_) extent_ = i + 1;
-  return {Bytes(Physical(i)), static_cast<std::size_t>(lsize_)};
+  if (i != pending_) {
+    Commit();
+    Fill(scratch_, text(i));
+    pending_ = i;
+  }
+  return {scratch_, static_cast<std::size_t>(lsize_)};
 }
 
 std::span<const char> Document::slot(int i) const {
-  return {Bytes(Physical(i)), static_cast<std::size_t>(lsize_)};
+  char* copy = copies_ + static_cast<std::ptrdiff_t>(next_copy_) * lsize_;
+  next_copy_ = (next_copy_ + 1) % kCopies;
+  Fill(copy, text(i));
+  return {copy, static_cast<std::size_t>(lsize_)};
 }
 
-void Document::ZeroLine(int physical) {
-  // The zero tail means only the text itself needs clearing; an untouched slot stays unmapped.
-  char* bytes = Bytes(physical);
-  std::memset(bytes, 0, strnlen(bytes, lsize_));
+bool Document::Commit() {
+  if (pending_ < 0) return true;
+  int i = std::exchange(pending_, -1);
+  int length = static_cast<int>(strnlen(scratch_, lsize_));
+  if (length == 0 && i >= count_) return true;
+  if (!Extend(i + 1)) return false;
+  LineRecord& r = At(i);
+  if (length == 0) {
+    Release(r);
+  } else if (length <= r.length) {
+    // Text that fits where the line is, the load block included, is written over it.
+    std::memcpy(r.text, scratch_, length);
+    r.length = length;
+  } else {
+    char* text = static_cast<char*>(std::malloc(static_cast<std::size_t>(length)));
+    if (text == nullptr) text = TakeSpare();
+    if (text == nullptr) return false;
+    std::memcpy(text, scratch_, length);
+    Release(r);
+    r = {text, length};
+  }
+  return true;
+}
+
+bool Document::Reserve(int line) {
+  // Records up to `line` after the last one, and one more to open a line with.
+  int need = std::max(count_, std::min(line + 1, lines_)) + 1 + (gap_ < count_ ? gapsize_ : 0);
+  if (need > cap_ && !GrowIndex(std::max(need, std::min(lines_, cap_ * 2))) &&
+      !GrowIndex(need)) {
+    return false;
+  }
+  for (char*& spare : spare_) {
+    if (spare == nullptr) spare = static_cast<char*>(std::malloc(static_cast<std::size_t>(lsize_)));
+    if (spare == nullptr) return false;
+  }
+  return true;
 }
 
 void Document::Clear() {
-  for (int i = 0; i < extent_; ++i) ZeroLine(Physical(i));
-  // Every slot is empty now, so every line may go back to its own slot.
-  table_size_ = 0;
-  extent_ = 0;
+  ReleaseAll();
 }
 
-void Document::GrowTable(int size) {
-  for (; table_size_ < size; ++table_size_) table_[table_size_] = table_size_;
-}
-
-// Moves the table entries first..last one place: down (towards the end) or up. The entry that
-// falls off one end comes back in at the other.
-void Document::Rotate(int first, int last, bool down) {
-  GrowTable(last + 1);
-  int* at = table_ + first;
-  std::size_t count = static_cast<std::size_t>(last - first);
-  if (down) {
-    int recycled = at[count];
-    std::memmove(at + 1, at, count * sizeof(int));
-    at[0] = recycled;
-  } else {
-    int recycled = at[0];
-    std::memmove(at, at + 1, count * sizeof(int));
-    at[count] = recycled;
+bool Document::Incoming::Add(const char* text, int length) {
+  if (count_ == cap_) {
+    int capacity = std::max(cap_ * 2, 1024);
+    auto* grown = static_cast<LineRecord*>(
+        std::realloc(index_, static_cast<std::size_t>(capacity) * sizeof(LineRecord)));
+    if (grown == nullptr) return false;
+    index_ = grown;
+    cap_ = capacity;
   }
+  index_[count_++] = {length > 0 ? const_cast<char*>(text) : nullptr, length};
+  return true;
+}
+
+void Document::Adopt(Incoming& incoming, Block& block, std::size_t size) {
+  ReleaseAll();
+  std::free(index_);
+  index_ = std::exchange(incoming.index_, nullptr);
+  cap_ = std::exchange(incoming.cap_, 0);
+  count_ = gap_ = std::exchange(incoming.count_, 0);
+  gapsize_ = cap_ - count_;
+  block_ = block.release();
+  block_size_ = size;
 }
 
 bool Document::CheckInvariant() const {
-  if (extent_ < 0 || extent_ > lines_ || table_size_ < 0 || table_size_ > lines_) return false;
-  std::vector<bool> seen(lines_, false);
-  for (int i = 0; i < lines_; ++i) {
-    int p = Physical(i);
-    if (p < 0 || p >= lines_ || seen[p]) return false;
-    seen[p] = true;
-    const char* bytes = Bytes(p);
-    int len = static_cast<int>(strnlen(bytes, lsize_));
-    if (len >= lsize_) return false;
-    for (int c = len; c < lsize_; ++c) {
-      if (bytes[c] != 0) return false;
-    }
-    if (i >= extent_ && len != 0) return false;
+  if (lines_ <= 0 || count_ < 0 || count_ > lines_ || gap_ < 0 || gap_ > count_ ||
+      gapsize_ < 0 || count_ + gapsize_ > cap_ || (gap_ == count_ && count_ + gapsize_ != cap_) ||
+      pending_ < -1 || pending_ >= lines_) {
+    return false;
+  }
+  auto zero_tail = [this](const char* slot) {
+    std::size_t len = strnlen(slot, lsize_);
+    if (len >= static_cast<std::size_t>(lsize_)) return false;
+    return std::all_of(slot + len, slot + lsize_, [](char c) { return c == 0; });
+  };
+  if (!zero_tail(scratch_)) return false;
+  for (int k = 0; k < kCopies; ++k) {
+    if (!zero_tail(copies_ + static_cast<std::ptrdiff_t>(k) * lsize_)) return false;
+  }
+  // Each line's bytes: within its slot's length, no NUL, in no other line.
+  std::vector<std::pair<const char*, const char*>> spans;
+  for (int i = 0; i < count_; ++i) {
+    const LineRecord& r = At(i);
+    if (r.length < 0 || r.length >= lsize_ || (r.length == 0) != (r.text == nullptr)) return false;
+    if (r.length == 0) continue;
+    if (std::memchr(r.text, '\0', r.length) != nullptr) return false;
+    if (!Owned(r.text) && r.text + r.length > block_ + block_size_) return false;
+    spans.emplace_back(r.text, r.text + r.length);
+  }
+  std::sort(spans.begin(), spans.end(), std::less<>());
+  for (std::size_t k = 1; k < spans.size(); ++k) {
+    if (std::less<const char*>()(spans[k].first, spans[k - 1].second)) return false;
   }
   return true;
 }
 
 int DocLength(const Document& doc) {
   for (int i = doc.extent() - 1; i > 0; --i) {
-    if (doc.slot(i)[0] != '\0') return i;
+    if (!doc.text(i).empty()) return i;
   }
   return 0;
 }
 
-// Lines at or after the extent are all empty, so a shift only needs to rotate the table
-// entries from `line` to the extent: the empty slot just past the extent (or, with a full
-// grid, the last slot, whose text falls out) is recycled as the new empty line.
+// Lines at or after the extent are all empty, so a shift only moves the records from `line`
+// to the extent, and only as far as the gap is from `line`.
 void Wedge(int line, Document& doc) {
-  if (line >= doc.extent_) return;  // everything from here down is empty already
-  int last = std::min(doc.extent_, doc.lines_ - 1);
-  if (last == doc.lines_ - 1) doc.ZeroLine(doc.Physical(last));
-  doc.Rotate(line, last, true);
-  doc.extent_ = last + 1;
+  doc.Commit();
+  if (line >= doc.count_) return;  // everything from here down is empty already
+  if (doc.count_ == doc.lines_) {
+    // The last line's text falls out of the grid; a Wedge on the last line just empties it.
+    doc.Erase(doc.lines_ - 1);
+    if (line == doc.lines_ - 1) return;
+  }
+  doc.InsertEmpty(line);
 }
 
 void Delete(int line, Document& doc) {
-  if (line >= doc.extent_) return;
-  // The emptied slot moves to the end of the extent, which then shrinks by one.
-  doc.ZeroLine(doc.Physical(line));
-  doc.Rotate(line, doc.extent_ - 1, false);
-  --doc.extent_;
+  doc.Commit();
+  if (line >= doc.count_) return;
+  doc.Erase(line);
 }
 
 void CopySlot(std::span<const char> from, std::span<char> to) {

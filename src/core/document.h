@@ -1,18 +1,38 @@
-// The document grid: `lines` line slots of `lsize` bytes each, allocated once and never resized.
-// Owns the bytes, the line index table and the document's extent; the editing code decides
-// what to write, this file only says where a line lives.
+// The document: `lines` line slots of `lsize` bytes each, as every command sees them. Owns the
+// lines' bytes, the line index and the document's extent; the editing code decides what to
+// write, this file only says where a line lives.
 //
-// Every slot holds one NUL-terminated line of at most lsize - 1 characters followed only by
-// zeros (the zero tail). Writers may rely on it: text written without a terminator ends where
-// the old zeros begin.
+// Every slot, as the accessors hand it out, holds one NUL-terminated line of at most lsize - 1
+// characters followed only by zeros (the zero tail). Writers may rely on it: text written
+// without a terminator ends where the old zeros begin.
+//
+// Inside, a line takes only the bytes of its text. Lines read from a file stay where the read
+// put them, in the load block that the document keeps; a line written since then lives in a
+// block of its own. The index holds one record (where, how long) per line up to the extent,
+// with a gap at the place last edited, so that opening or removing a line near the cursor
+// moves few records. A writer gets the line in a scratch slot of lsize bytes, which goes back
+// to the line's storage (Commit) before any other line is handed out for writing, before the
+// lines shift, and at the end of every command.
 #pragma once
 
 #include <cstddef>
+#include <cstdlib>
+#include <memory>
 #include <span>
+#include <string_view>
 
 /// Tells the system that a large block is about to be written whole, so that it is mapped in
 /// huge pages where it can be: filling it then costs far fewer page faults. Harmless anywhere.
 void ExpectFullUse(void* block, std::size_t size);
+
+/// A block from malloc, freed with free.
+using Block = std::unique_ptr<char, decltype(&std::free)>;
+
+/// One line in the index: where its text is and how long it is (null and 0 when empty).
+struct LineRecord {
+  char* text;
+  int length;
+};
 
 class Document {
  public:
@@ -21,58 +41,119 @@ class Document {
   Document(const Document&) = delete;
   Document& operator=(const Document&) = delete;
 
-  /// Allocates a zero-filled grid. Returns false when lines * lsize does not fit in a signed
-  /// 32-bit product or the memory cannot be had; the document is then left unallocated.
+  /// Sets up an empty document of `lines` slots of `lsize` bytes. Returns false when
+  /// lines * lsize does not fit in a signed 32-bit product or a block of that size could not
+  /// be had (as a grid of that size would be refused); the document is then left unallocated.
   bool Allocate(int lines, int lsize);
-  bool allocated() const { return base_ != nullptr; }
-  /// Gives the grid back; the document is then unallocated.
+  bool allocated() const { return scratch_ != nullptr; }
+  /// Gives everything back; the document is then unallocated.
   void Free();
 
   int lines() const { return lines_; }
   int lsize() const { return lsize_; }
 
-  /// The bytes of line i (0 <= i < lines). The mutable form is for writers: it widens the
-  /// extent to cover line i, so nothing written through it can be missed by a scan.
+  /// The slot of line i (0 <= i < lines) for writing: a scratch slot holding the line, which
+  /// is stored back when another line is asked for writing, when the lines shift, and at
+  /// Commit. It widens the extent to cover line i. Asking again for the same line gives the
+  /// same slot with what was written to it.
   std::span<char> slot(int i);
+  /// A copy of line i's slot, as it is now (what was written to the scratch slot included).
+  /// It stays as it is until three more copies have been asked for: enough for any one step
+  /// to hold a line while it reads another.
   std::span<const char> slot(int i) const;
-  /// Read-only view of line i without widening the extent, for use through a mutable Document.
+  /// Read-only copy of line i without widening the extent, for use through a mutable Document.
   std::span<const char> view(int i) const { return slot(i); }
+  /// The text of line i without a copy, for scans of the whole document: valid until the
+  /// next write to the document.
+  std::string_view text(int i) const;
 
   /// Lines at or after extent() are empty. An upper bound, not the exact length.
-  int extent() const { return extent_; }
+  int extent() const { return count_ > pending_ + 1 ? count_ : pending_ + 1; }
 
-  /// Empties every line (costs in proportion to the extent, not the grid).
+  /// Empties every line.
   void Clear();
 
-  /// Lines 0 to count - 1 are about to be filled after Clear(): their slots are written whole,
-  /// so they may be mapped in huge pages.
-  void ExpectFill(int count) {
-    ExpectFullUse(base_, static_cast<std::size_t>(count) * static_cast<std::size_t>(lsize_));
-  }
+  /// Stores the line being written back to its storage. False when no memory could be had for
+  /// it: the line then keeps the text it had before it was asked for writing.
+  bool Commit();
 
-  /// Checks the zero-tail rule on every slot and that the index table is a permutation of the
-  /// lines it has touched. For tests and fuzzers; returns false on the first breach.
+  /// Gets, ahead of a change, the memory that the change may need: index room for every line
+  /// up to `line` and one more, and spare room for two lines to grow. False when it cannot be
+  /// had (nothing changes then). After it, Commit and the shifts do not fail for want of
+  /// memory unless lines beyond `line` are written.
+  bool Reserve(int line);
+
+  /// The lines of a load in the making, appended in order: each is a run of bytes in the block
+  /// that the load read (no copy is made). The document takes them whole or not at all.
+  class Incoming {
+   public:
+    Incoming() = default;
+    ~Incoming() { std::free(index_); }
+    Incoming(const Incoming&) = delete;
+    Incoming& operator=(const Incoming&) = delete;
+    /// Appends a line of `length` bytes at `text`. False when the memory cannot be had.
+    bool Add(const char* text, int length);
+    int count() const { return count_; }
+
+   private:
+    friend class Document;
+    LineRecord* index_ = nullptr;
+    int cap_ = 0;
+    int count_ = 0;
+  };
+
+  /// Replaces the document with the lines of `incoming`, whose text lies in `block` (`size`
+  /// bytes, which the document keeps from now on: nothing needs copying). Cannot fail.
+  void Adopt(Incoming& incoming, Block& block, std::size_t size);
+
+  /// Checks the zero-tail rule on every slot handed out, that every line's text fits its slot
+  /// and holds no NUL, that no two lines share bytes and that the index is consistent. For
+  /// tests and fuzzers; returns false on the first breach.
   bool CheckInvariant() const;
 
   friend void Wedge(int line, Document& doc);
   friend void Delete(int line, Document& doc);
 
  private:
-  // Line i lives in physical slot table_[i] for i < table_size_ and in slot i beyond: the
-  // table grows with the document, so a large grid holding a small document stays small.
-  // Rotating table entries moves whole lines without moving their bytes.
-  int Physical(int i) const { return i < table_size_ ? table_[i] : i; }
-  void GrowTable(int size);
-  void Rotate(int first, int last, bool down);
-  char* Bytes(int physical) const { return base_ + static_cast<std::ptrdiff_t>(physical) * lsize_; }
-  void ZeroLine(int physical);
+  static constexpr int kCopies = 4;
 
-  char* base_ = nullptr;
-  int* table_ = nullptr;  // room for `lines` entries, used up to table_size_
-  int table_size_ = 0;
+  // Logical line i (< count_) is record Physical(i): a gap of gapsize_ unused records sits
+  // before logical line gap_, and what follows the last line is unused too. With the gap at
+  // the end (or empty) every unused record belongs to the gap.
+  int Physical(int i) const { return i < gap_ ? i : i + gapsize_; }
+  void Normalize() {
+    if (gapsize_ == 0 || gap_ >= count_) {
+      gap_ = count_;
+      gapsize_ = cap_ - count_;
+    }
+  }
+  LineRecord& At(int i) { return index_[Physical(i)]; }
+  const LineRecord& At(int i) const { return index_[Physical(i)]; }
+  bool Owned(const char* text) const;
+  bool GrowIndex(int capacity);
+  void MoveGap(int to);
+  bool Extend(int count);
+  bool InsertEmpty(int line);
+  void Erase(int line);
+  void Release(LineRecord& record);
+  void ReleaseAll();
+  char* TakeSpare();
+  void Fill(char* slot, std::string_view text) const;
+
+  char* scratch_ = nullptr;          // the slot being written: lsize bytes
+  char* copies_ = nullptr;           // kCopies read-only copies of lsize bytes each
+  mutable int next_copy_ = 0;
+  char* spare_[2] = {nullptr, nullptr};
+  LineRecord* index_ = nullptr;
+  int cap_ = 0;
+  int count_ = 0;  // lines with a record; every later line is empty
+  int gap_ = 0;
+  int gapsize_ = 0;
+  int pending_ = -1;  // the line in the scratch slot, or -1
+  char* block_ = nullptr;  // the load block, where loaded lines keep their text
+  std::size_t block_size_ = 0;
   int lines_ = 0;
   int lsize_ = 0;
-  int extent_ = 0;
 };
 
 /// Index of the last line that holds text; 0 when none does (and when only line 0 does).

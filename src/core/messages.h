@@ -63,6 +63,7 @@ inline constexpr const char* kCopyLinePrompt = "Copy line %i to where?\n";
 inline constexpr const char* kMoveBadDestination = "Destination line is not valid";
 inline constexpr const char* kCopyBadDestination = "Desination line is not valid";  // sic
 inline constexpr const char* kNoRoomForLine = "No room for a new line: the last line holds text\n";
+inline constexpr const char* kNoMemoryForChange = "Not enough memory for this change\n";
 
 // Loading.
 inline constexpr const char* kOpenPrompt1 =

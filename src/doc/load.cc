@@ -51,6 +51,7 @@ LineCount WalkLines(std::string_view text, int lines, int lsize, Emit emit) {
     if (length > room) {
       emit(count.lines, start, room, true);
       start += room;
+      ++count.splits;
     } else {
       emit(count.lines, start, length, false);
       start = newline < size ? newline + 1 : size;
@@ -73,6 +74,14 @@ LineCount MarkLines(std::string_view text, int lines, int lsize, Io& io) {
   return count;
 }
 
+void ReportLines(std::string_view text, const LineCount& count, int lines, int lsize, Io& io) {
+  if (count.splits > 0) {
+    MarkLines(text, lines, lsize, io);
+  } else {
+    Print(io, msg::kLinesGenerated, count.lines);
+  }
+}
+
 bool DataWarning(Io& io, float percent) {
   Print(io, msg::kPartialLoad, static_cast<double>(percent));
   Line(io, msg::kPartialLoad2);
@@ -83,14 +92,25 @@ bool DataWarning(Io& io, float percent) {
   return std::strcmp(answer, "Y\n") == 0;
 }
 
-void ParseLines(std::string_view text, Document& doc) {
-  doc.Clear();
-  // The splitting rule keeps every line within lsize - 1 characters, and the cleared slot is
-  // all zeros, so the copied text is already terminated.
-  WalkLines(text, doc.lines(), doc.lsize(),
-            [&](int index, std::size_t start, std::size_t length, bool) {
-              if (length > 0) std::memcpy(doc.slot(index).data(), text.data() + start, length);
-            });
+bool PrepareLines(std::string_view text, int lines, int lsize, Document::Incoming& incoming,
+                  LineCount& count) {
+  bool ok = true;
+  count = WalkLines(text, lines, lsize, [&](int, std::size_t start, std::size_t length, bool) {
+    ok = ok && incoming.Add(text.data() + start, static_cast<int>(length));
+  });
+  return ok;
+}
+
+bool ParseLines(std::string_view text, Document& doc) {
+  Block block(static_cast<char*>(std::malloc(text.size() + 1)), &std::free);
+  if (block == nullptr) return false;
+  if (!text.empty()) std::memcpy(block.get(), text.data(), text.size());
+  std::string_view copy(block.get(), text.size());
+  Document::Incoming incoming;
+  LineCount count;
+  if (!PrepareLines(copy, doc.lines(), doc.lsize(), incoming, count)) return false;
+  doc.Adopt(incoming, block, text.size());
+  return true;
 }
 
 namespace {

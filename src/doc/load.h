@@ -17,6 +17,7 @@ struct LineCount {
   int lines = 0;           // lines found: never more than the grid has slots
   std::size_t loaded = 0;  // bytes of the text that those lines cover
   bool partial = false;    // some of the text belongs to no line (the grid is full)
+  int splits = 0;          // lines that ended because they were too long
 };
 
 /// The text of a file's bytes: the final newline dropped (a last byte that is no newline is
@@ -32,16 +33,23 @@ std::size_t UncutLength(std::string_view bytes);
 /// split, then the number of lines.
 LineCount MarkLines(std::string_view text, int lines, int lsize, Io& io);
 
+/// What MarkLines prints, for a text already split into `count`: the walk is made again only
+/// when there are split warnings to print.
+void ReportLines(std::string_view text, const LineCount& count, int lines, int lsize, Io& io);
+
 /// The partial-load question, with the loaded share in percent. True only for the answer "Y";
 /// false for any other answer and when the read fails (nothing more is printed then).
 bool DataWarning(Io& io, float percent);
 
-/// Empties the document and places the lines of `text` in its slots, as MarkLines splits it,
-/// dropping whatever does not fit in the grid.
-void ParseLines(std::string_view text, Document& doc);
+/// Splits `text` as MarkLines does, without a word, into `incoming`: the lines point into
+/// the text, which is not copied. False when the memory for the index cannot be had.
+bool PrepareLines(std::string_view text, int lines, int lsize, Document::Incoming& incoming,
+                  LineCount& count);
 
-/// A file's bytes, read whole into one block.
-using Block = std::unique_ptr<char, decltype(&std::free)>;
+/// Empties the document and places the lines of `text` in it, as MarkLines splits it,
+/// dropping whatever does not fit in the grid. The text is copied into a block of the
+/// document's. False when the memory cannot be had: the document is then left as it was.
+bool ParseLines(std::string_view text, Document& doc);
 
 /// Opens a file for reading. Returns 0 or the errno of the failure.
 int OpenToRead(const char* name, Fd& fd);

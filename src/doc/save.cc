@@ -10,13 +10,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string_view>
 
 #include "core/fd.h"
 
 std::size_t ImageSize(const Document& doc) {
   std::size_t size = 0;
   int last = DocLength(doc);
-  for (int i = 0; i <= last; ++i) size += static_cast<std::size_t>(LineLength(doc.slot(i))) + 1;
+  for (int i = 0; i <= last; ++i) size += doc.text(i).size() + 1;
   return size;
 }
 
@@ -24,10 +25,9 @@ void FormatLines(const Document& doc, std::span<char> image) {
   std::size_t at = 0;
   int last = DocLength(doc);
   for (int i = 0; i <= last; ++i) {
-    std::span<const char> slot = doc.slot(i);
-    std::size_t length = static_cast<std::size_t>(LineLength(slot));
-    std::memcpy(image.data() + at, slot.data(), length);
-    at += length;
+    std::string_view text = doc.text(i);
+    if (!text.empty()) std::memcpy(image.data() + at, text.data(), text.size());
+    at += text.size();
     image[at++] = '\n';
   }
 }
