@@ -470,11 +470,40 @@ TEST(RoundTrip, SaveThenLoadGivesBackEverySlot) {
         Collect([&](Io& io) { count = MarkLines(TextOf(image), lines, lsize, io); });
     EXPECT_FALSE(count.partial) << "seed " << seed;
     EXPECT_EQ(messages.find("WARNING"), std::string::npos) << "seed " << seed;
-    ParseLines(TextOf(image), back);
+    ASSERT_TRUE(ParseLines(TextOf(image), back));
 
     ASSERT_EQ(FirstDifference(doc, back), -1) << "seed " << seed;
     EXPECT_TRUE(back.CheckInvariant()) << "seed " << seed;
     EXPECT_EQ(Image(back), image) << "seed " << seed;
+
+    // Loaded lines rewritten where the load put them (shorter) and moved out (longer), and
+    // lines opened and removed among them, save as the same edits on the first grid do.
+    for (int step = 0; step < 8; ++step) {
+      int line = std::uniform_int_distribution<int>(0, lines - 1)(rng);
+      int column = std::uniform_int_distribution<int>(0, lsize - 2)(rng);
+      switch (step % 4) {
+        case 0:
+          for (Document* d : {&doc, &back}) ZeroFrom(d->slot(line), column);
+          break;
+        case 1:
+          for (Document* d : {&doc, &back}) PadToCursor(d->slot(line), column);
+          break;
+        case 2:
+          for (Document* d : {&doc, &back}) Delete(line, *d);
+          break;
+        case 3:
+          for (Document* d : {&doc, &back}) Wedge(line, *d);
+          break;
+      }
+    }
+    ASSERT_EQ(FirstDifference(doc, back), -1) << "seed " << seed;
+    EXPECT_TRUE(back.CheckInvariant()) << "seed " << seed;
+    std::string edited = Image(doc);
+    EXPECT_EQ(Image(back), edited) << "seed " << seed;
+    Document again;
+    ASSERT_TRUE(again.Allocate(lines, lsize));
+    ASSERT_TRUE(ParseLines(TextOf(edited), again));
+    ASSERT_EQ(FirstDifference(back, again), -1) << "seed " << seed;
   }
 }
 

@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "doc/load.h"
 #include "session.h"
 
 namespace {
@@ -72,37 +74,76 @@ TEST(Document, DeleteOfALongLineLeavesNothingOfItBehind) {
   EXPECT_TRUE(doc.CheckInvariant());
 }
 
-// The grid with its index table must behave exactly like the plain moving of slots.
+// The document with its index, its load block and its scratch slot must behave exactly like
+// the plain grid of slots: random writes (whole lines, shortened lines, lines left open for
+// writing across the next step), shifts, loads and clears against a vector of strings.
 TEST(Document, ShiftsMatchAPlainModelOverRandomSequences) {
-  for (unsigned seed = 1; seed <= 200; ++seed) {
+  for (unsigned seed = 1; seed <= 300; ++seed) {
     std::mt19937 rng(seed);
-    int lines = 1 + static_cast<int>(rng() % 7);
-    int lsize = 2 + static_cast<int>(rng() % 5);
+    int lines = 1 + static_cast<int>(rng() % 9);
+    int lsize = 2 + static_cast<int>(rng() % 6);
     Document doc;
     ASSERT_TRUE(doc.Allocate(lines, lsize));
     std::vector<std::string> model(lines);
-    for (int step = 0; step < 60; ++step) {
+    for (int step = 0; step < 80; ++step) {
       int line = static_cast<int>(rng() % lines);
-      switch (rng() % 4) {
-        case 0: {
+      switch (rng() % 8) {
+        case 0:
+        case 1: {
           std::string text(rng() % lsize, static_cast<char>('a' + step % 26));
           Put(doc, line, text);
           model[line] = text;
           break;
         }
-        case 1:
+        case 2: {
+          // Shortened where it lies (in the load block or its own block).
+          int keep = static_cast<int>(rng() % lsize);
+          ZeroFrom(doc.slot(line), keep);
+          model[line].resize(std::min<std::size_t>(model[line].size(), keep));
+          break;
+        }
+        case 3:
           Wedge(line, doc);
           model.insert(model.begin() + line, "");
           model.pop_back();
           break;
-        case 2:
+        case 4:
           Delete(line, doc);
           model.erase(model.begin() + line);
           model.push_back("");
           break;
-        case 3:
-          doc.Clear();
+        case 5: {
+          // A load: lines of random lengths, some of them split for being too long.
+          std::string text;
+          std::vector<std::string> loaded;
+          int count = static_cast<int>(rng() % (lines + 1));
+          for (int i = 0; i < count; ++i) {
+            std::string l(rng() % lsize, static_cast<char>('A' + i % 26));
+            text += l + "\n";
+            loaded.push_back(l);
+          }
+          if (count > 0 && rng() % 2 == 0) {
+            // One line of exactly two slots' worth, when it still fits.
+            std::string l(2 * (lsize - 1), 'Z');
+            if (count + 1 < lines) {
+              text += l;
+              loaded.push_back(l.substr(0, lsize - 1));
+              loaded.push_back(l.substr(lsize - 1));
+            }
+          }
+          ASSERT_TRUE(ParseLines(TextOf(text), doc));
           model.assign(lines, "");
+          std::copy(loaded.begin(), loaded.end(), model.begin());
+          break;
+        }
+        case 6:
+          ASSERT_TRUE(doc.Commit());
+          break;
+        case 7:
+          if (rng() % 4 == 0) {
+            doc.Clear();
+            model.assign(lines, "");
+          }
           break;
       }
       ASSERT_EQ(All(doc), model) << "seed " << seed << " step " << step;
@@ -110,10 +151,28 @@ TEST(Document, ShiftsMatchAPlainModelOverRandomSequences) {
       int last = 0;
       for (int i = 0; i < lines; ++i) {
         if (!model[i].empty()) last = i;
+        ASSERT_EQ(doc.text(i), model[i]) << "seed " << seed << " step " << step;
       }
       ASSERT_EQ(DocLength(doc), last);
+      if (!model[last].empty()) ASSERT_GT(doc.extent(), last);
     }
   }
+}
+
+// A copy of a line stays as it was while another line, or the same one, is written: a step may
+// read one line while it writes another.
+TEST(Document, CopiesOfLinesStayWhileLinesAreWritten) {
+  Document doc;
+  ASSERT_TRUE(doc.Allocate(4, 8));
+  ASSERT_TRUE(ParseLines("abc\ndef", doc));
+  std::span<const char> held = doc.view(0);
+  Put(doc, 1, "xyz");
+  Put(doc, 0, "0123456");
+  Put(doc, 2, "q");
+  EXPECT_EQ(std::string(held.data()), "abc");
+  EXPECT_EQ(SlotText(doc, 0), "0123456");
+  EXPECT_EQ(SlotText(doc, 1), "xyz");
+  EXPECT_TRUE(doc.CheckInvariant());
 }
 
 TEST(Document, PadToCursorFillsWithSpacesOnlyUpToTheCursor) {

@@ -1,5 +1,5 @@
 #!/bin/sh
-# The grid's memory refused: run the built editor under `ulimit -v`.
+# The grid's memory, or a change's, refused: run the built editor under `ulimit -v`.
 # Usage: memory_test.sh PATH-TO-MORVAX SANITIZED(0|1)
 if [ "$2" = 1 ]; then
   echo "SKIP: sanitizer builds reserve more address space than any small ulimit allows"
@@ -35,6 +35,20 @@ status=$?
 echo "$out" | grep -qxF "Not enough memory for a buffer of 32767 lines of 255 characters" ||
   { echo "FAIL: no message when memory is refused: $out"; fail=1; }
 [ "$status" = 1 ] || { echo "FAIL: status $status when memory is refused"; fail=1; }
+
+# Memory for the grid's lines, but not for a change: the change is refused, the document stays
+# as it was and the session goes on. One line of 149,999,999 characters: its work slots take
+# about 1.6 GB of address space at the start, and a change asks for 0.3 GB more.
+printf 'max_lines=1\nmax_char=149999999\n' > .morvax_rc
+rm -f saved.txt
+out="$( (ulimit -v 1750000; printf 'abc\nS\nsaved.txt\nq\nq\n' | "$morvax") 2>&1)"
+status=$?
+echo "$out" | grep -qF "Not enough memory for this change" ||
+  { echo "FAIL: a change without memory was not refused: $out"; fail=1; }
+echo "$out" | grep -qF "too large" && { echo "FAIL: the grid itself was refused"; fail=1; }
+[ "$status" = 0 ] || { echo "FAIL: status $status after a refused change"; fail=1; }
+[ "$(cat saved.txt 2>/dev/null)" = "" ] && [ -f saved.txt ] ||
+  { echo "FAIL: the refused change reached the document"; fail=1; }
 
 [ "$fail" = 0 ] && echo PASS
 exit "$fail"
