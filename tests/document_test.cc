@@ -154,7 +154,9 @@ TEST(Document, ShiftsMatchAPlainModelOverRandomSequences) {
         ASSERT_EQ(doc.text(i), model[i]) << "seed " << seed << " step " << step;
       }
       ASSERT_EQ(DocLength(doc), last);
-      if (!model[last].empty()) ASSERT_GT(doc.extent(), last);
+      if (!model[last].empty()) {
+        ASSERT_GT(doc.extent(), last);
+      }
     }
   }
 }

@@ -18,8 +18,8 @@ namespace {
 // partial-load question (a NUL byte also makes the load partial) and the placement, which
 // hands `block` (`size` bytes) over to the document. False when the partial load was not
 // confirmed; the document is then left as it was.
-bool Place(Editor& ed, std::string_view bytes, Document::Incoming& incoming,
-           const LineCount& count, Block& block) {
+bool Place(Editor& ed, std::string_view bytes, Document::Incoming& incoming, const LineCount& count,
+           Block& block) {
   std::string_view text = TextOf(bytes);
   std::size_t uncut = UncutLength(bytes);
   ReportLines(text, count, ed.lines(), ed.lsize(), ed.io);

@@ -209,8 +209,7 @@ bool Document::Commit() {
 bool Document::Reserve(int line) {
   // Records up to `line` after the last one, and one more to open a line with.
   int need = std::max(count_, std::min(line + 1, lines_)) + 1 + (gap_ < count_ ? gapsize_ : 0);
-  if (need > cap_ && !GrowIndex(std::max(need, std::min(lines_, cap_ * 2))) &&
-      !GrowIndex(need)) {
+  if (need > cap_ && !GrowIndex(std::max(need, std::min(lines_, cap_ * 2))) && !GrowIndex(need)) {
     return false;
   }
   for (char*& spare : spare_) {
@@ -249,9 +248,9 @@ void Document::Adopt(Incoming& incoming, Block& block, std::size_t size) {
 }
 
 bool Document::CheckInvariant() const {
-  if (lines_ <= 0 || count_ < 0 || count_ > lines_ || gap_ < 0 || gap_ > count_ ||
-      gapsize_ < 0 || count_ + gapsize_ > cap_ || (gap_ == count_ && count_ + gapsize_ != cap_) ||
-      pending_ < -1 || pending_ >= lines_) {
+  if (lines_ <= 0 || count_ < 0 || count_ > lines_ || gap_ < 0 || gap_ > count_ || gapsize_ < 0 ||
+      count_ + gapsize_ > cap_ || (gap_ == count_ && count_ + gapsize_ != cap_) || pending_ < -1 ||
+      pending_ >= lines_) {
     return false;
   }
   auto zero_tail = [this](const char* slot) {

@@ -140,8 +140,8 @@ class Document {
   char* TakeSpare();
   void Fill(char* slot, std::string_view text) const;
 
-  char* scratch_ = nullptr;          // the slot being written: lsize bytes
-  char* copies_ = nullptr;           // kCopies read-only copies of lsize bytes each
+  char* scratch_ = nullptr;  // the slot being written: lsize bytes
+  char* copies_ = nullptr;   // kCopies read-only copies of lsize bytes each
   mutable int next_copy_ = 0;
   char* spare_[2] = {nullptr, nullptr};
   LineRecord* index_ = nullptr;
@@ -149,7 +149,7 @@ class Document {
   int count_ = 0;  // lines with a record; every later line is empty
   int gap_ = 0;
   int gapsize_ = 0;
-  int pending_ = -1;  // the line in the scratch slot, or -1
+  int pending_ = -1;       // the line in the scratch slot, or -1
   char* block_ = nullptr;  // the load block, where loaded lines keep their text
   std::size_t block_size_ = 0;
   int lines_ = 0;
