@@ -64,12 +64,16 @@ def run(argv, stdin_text, cwd):
 
 def measure(runs, *sides):
     """Each side is (prepare, argv, stdin text, folder). The sides take turns, run by run, so
-    that a slow moment of the machine (a flush to disk, say) falls on all of them alike.
+    that a slow moment of the machine falls on all of them alike; the disk is flushed before
+    every run.
     Returns a (median seconds, median peak KiB) pair per side."""
     samples = [([], []) for _ in sides]
     for _ in range(runs):
         for (prepare, argv, stdin_text, workdir), (times, peaks) in zip(sides, samples):
             prepare()
+            # What the previous side left unflushed is flushed now, so that no side's fsync
+            # pays for another's writes.
+            os.sync()
             t, m = run(argv, stdin_text, workdir)
             times.append(t)
             peaks.append(m)
