@@ -12,6 +12,7 @@
 #include "app/editor.h"
 #include "app/navigation.h"
 #include "core/view.h"
+#include "doc/load.h"
 
 namespace {
 
@@ -50,6 +51,21 @@ void BM_DeleteFullDocument(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_DeleteFullDocument);
+
+// A line opened and removed again at the top of a 1,000,000-line document: the index's gap
+// stays there, so neither moves the other records.
+void BM_WedgeDeleteAtTopOfMillionLines(benchmark::State& state) {
+  Document doc;
+  doc.Allocate(1 << 20, 128);
+  std::string text;
+  for (int i = 0; i < 1000000; ++i) text += "line " + std::to_string(i) + " xxxxxxxxxxxxxxxx\n";
+  ParseLines(text, doc);
+  for (auto _ : state) {
+    Wedge(0, doc);
+    Delete(0, doc);
+  }
+}
+BENCHMARK(BM_WedgeDeleteAtTopOfMillionLines);
 
 void BM_ViewOfEightLongLines(benchmark::State& state) {
   Document doc;
