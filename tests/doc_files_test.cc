@@ -445,6 +445,19 @@ std::string Image(const Document& doc) {
   return image;
 }
 
+// The document's pieces, put together, and the image must be the same bytes.
+std::string Gathered(const Document& doc) {
+  std::string bytes;
+  Pieces pieces = DocumentPieces(doc);
+  EXPECT_EQ(pieces.Each([&](std::span<const char> piece) {
+    bytes.append(piece.data(), piece.size());
+    return 0;
+  }),
+            0);
+  EXPECT_EQ(bytes.size(), pieces.size());
+  return bytes;
+}
+
 // The first slot whose bytes differ between two grids of the same size, or -1.
 int FirstDifference(const Document& a, const Document& b) {
   for (int i = 0; i < a.lines(); ++i) {
@@ -475,6 +488,7 @@ TEST(RoundTrip, SaveThenLoadGivesBackEverySlot) {
     ASSERT_EQ(FirstDifference(doc, back), -1) << "seed " << seed;
     EXPECT_TRUE(back.CheckInvariant()) << "seed " << seed;
     EXPECT_EQ(Image(back), image) << "seed " << seed;
+    EXPECT_EQ(Gathered(back), image) << "seed " << seed;
 
     // Loaded lines rewritten where the load put them (shorter) and moved out (longer), and
     // lines opened and removed among them, save as the same edits on the first grid do.
@@ -500,6 +514,7 @@ TEST(RoundTrip, SaveThenLoadGivesBackEverySlot) {
     EXPECT_TRUE(back.CheckInvariant()) << "seed " << seed;
     std::string edited = Image(doc);
     EXPECT_EQ(Image(back), edited) << "seed " << seed;
+    EXPECT_EQ(Gathered(back), edited) << "seed " << seed;
     Document again;
     ASSERT_TRUE(again.Allocate(lines, lsize));
     ASSERT_TRUE(ParseLines(TextOf(edited), again));

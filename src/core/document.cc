@@ -232,7 +232,9 @@ bool Document::Incoming::Add(const char* text, int length) {
     index_ = grown;
     cap_ = capacity;
   }
-  index_[count_++] = {length > 0 ? const_cast<char*>(text) : nullptr, length};
+  // An empty line keeps its place too (at its newline), so that a run of loaded lines can be
+  // written out as it lies in the block.
+  index_[count_++] = {const_cast<char*>(text), length};
   return true;
 }
 
@@ -266,7 +268,9 @@ bool Document::CheckInvariant() const {
   std::vector<std::pair<const char*, const char*>> spans;
   for (int i = 0; i < count_; ++i) {
     const LineRecord& r = At(i);
-    if (r.length < 0 || r.length >= lsize_ || (r.length == 0) != (r.text == nullptr)) return false;
+    if (r.length < 0 || r.length >= lsize_ || (r.text == nullptr && r.length != 0)) return false;
+    // Only the load block holds empty lines in place.
+    if (r.length == 0 && r.text != nullptr && Owned(r.text)) return false;
     if (r.length == 0) continue;
     if (std::memchr(r.text, '\0', r.length) != nullptr) return false;
     if (!Owned(r.text) && r.text + r.length > block_ + block_size_) return false;
@@ -277,6 +281,23 @@ bool Document::CheckInvariant() const {
     if (std::less<const char*>()(spans[k].first, spans[k - 1].second)) return false;
   }
   return true;
+}
+
+std::string_view Document::LoadedRun(int i, int last, int& next) const {
+  const char* start = nullptr;
+  const char* end = nullptr;
+  const char* block_end = block_ + block_size_;
+  int j = i;
+  for (; j <= last && j < count_ && j != pending_; ++j) {
+    const LineRecord& r = At(j);
+    if (r.text == nullptr || Owned(r.text) || (start != nullptr && r.text != end)) break;
+    const char* newline = r.text + r.length;
+    if (newline >= block_end || *newline != '\n') break;
+    if (start == nullptr) start = r.text;
+    end = newline + 1;
+  }
+  next = j;
+  return start == nullptr ? std::string_view() : std::string_view(start, end - start);
 }
 
 int DocLength(const Document& doc) {

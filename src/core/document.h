@@ -67,6 +67,12 @@ class Document {
   /// next write to the document.
   std::string_view text(int i) const;
 
+  /// The written form (each line and a newline) of lines i, i + 1, ... up to `last`, as far as
+  /// it lies unbroken in the load block: loaded lines that kept their length, and the newlines
+  /// that followed them in the file. `next` receives the first line not covered; the run is
+  /// empty when line i is no such line. Valid until the next write.
+  std::string_view LoadedRun(int i, int last, int& next) const;
+
   /// Lines at or after extent() are empty. An upper bound, not the exact length.
   int extent() const { return count_ > pending_ + 1 ? count_ : pending_ + 1; }
 

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string_view>
 
 #include "core/fd.h"
@@ -30,6 +31,51 @@ void FormatLines(const Document& doc, std::span<char> image) {
     at += text.size();
     image[at++] = '\n';
   }
+}
+
+namespace {
+
+// Pieces at least this long go to the file as they lie; shorter ones are gathered first.
+constexpr std::size_t kGather = 256 * 1024;
+
+}  // namespace
+
+Pieces DocumentPieces(const Document& doc) {
+  return Pieces(ImageSize(doc), [&doc](const Pieces::Sink& sink) {
+    std::unique_ptr<char[]> buffer(new (std::nothrow) char[kGather]);
+    if (buffer == nullptr) return ENOMEM;
+    std::size_t used = 0;
+    auto flush = [&] { return used == 0 ? 0 : sink({buffer.get(), std::exchange(used, 0)}); };
+    // Gathers short bytes; sends long ones (and what was gathered before them) as they are.
+    auto put = [&](std::string_view bytes) {
+      if (bytes.size() >= kGather) {
+        if (int err = flush(); err != 0) return err;
+        return sink(bytes);
+      }
+      if (used + bytes.size() > kGather) {
+        if (int err = flush(); err != 0) return err;
+      }
+      if (!bytes.empty()) std::memcpy(buffer.get() + used, bytes.data(), bytes.size());
+      used += bytes.size();
+      return 0;
+    };
+    int last = DocLength(doc);
+    for (int i = 0; i <= last;) {
+      int next = i;
+      std::string_view run = doc.LoadedRun(i, last, next);
+      int err = 0;
+      if (!run.empty()) {
+        err = put(run);
+        i = next;
+      } else {
+        err = put(doc.text(i));
+        if (err == 0) err = put("\n");
+        ++i;
+      }
+      if (err != 0) return err;
+    }
+    return flush();
+  });
 }
 
 // ---------------------------------------------------------------------------------------------

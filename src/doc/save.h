@@ -6,7 +6,10 @@
 #include <sys/stat.h>
 
 #include <cstddef>
+#include <functional>
 #include <span>
+#include <type_traits>
+#include <utility>
 
 #include "core/defaults.h"
 #include "core/document.h"
@@ -17,6 +20,37 @@ std::size_t ImageSize(const Document& doc);
 
 /// Assembles the written form into `image`, which holds exactly ImageSize(doc) bytes.
 void FormatLines(const Document& doc, std::span<char> image);
+
+/// The bytes of a file to be written, made piece by piece as they are written so that no whole
+/// image of them need be held: size() bytes in all. Each() hands every piece in order to `sink`
+/// and stops at the first nonzero result, which it returns (0 when all went); it may be gone
+/// through more than once. A span of bytes is one piece.
+class Pieces {
+ public:
+  using Sink = std::function<int(std::span<const char>)>;
+  using Source = std::function<int(const Sink&)>;
+
+  Pieces(std::size_t size, Source each) : size_(size), each_(std::move(each)) {}
+  template <typename Bytes,
+            typename = std::enable_if_t<std::is_convertible_v<const Bytes&, std::span<const char>>>>
+  Pieces(const Bytes& bytes)  // NOLINT: a span of bytes is the simplest content
+      : size_(std::span<const char>(bytes).size()),
+        each_([piece = std::span<const char>(bytes)](const Sink& sink) {
+          return piece.empty() ? 0 : sink(piece);
+        }) {}
+
+  std::size_t size() const { return size_; }
+  int Each(const Sink& sink) const { return each_(sink); }
+
+ private:
+  std::size_t size_;
+  Source each_;
+};
+
+/// The written form of the document (see ImageSize) as pieces: runs of loaded lines straight
+/// from the load block, other lines gathered in a buffer of a few hundred KiB. The document
+/// must not change while they are written. A buffer that cannot be had fails with ENOMEM.
+Pieces DocumentPieces(const Document& doc);
 
 /// Replaces the content of the file at `path` with `bytes`, keeping its permission bits and
 /// following symbolic links. Where it can, writes a temporary file in the same folder, flushes
