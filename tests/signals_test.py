@@ -12,6 +12,8 @@ import stat
 import subprocess
 import sys
 import tempfile
+import termios
+import time
 
 import pexpect
 
@@ -143,6 +145,27 @@ def spawn(binary, folder, args=()):
     return child
 
 
+def reading(child):
+    """Waits until the editor reads the terminal: a line editor has switched canonical mode off
+    by then. Without one the terminal stays canonical, which is as good; so wait a little at most.
+    A Ctrl-C or Ctrl-D sent before that would reach a terminal nobody reads yet."""
+    deadline = time.monotonic() + 2
+    while time.monotonic() < deadline:
+        if not termios.tcgetattr(child.child_fd)[3] & termios.ICANON:
+            return
+        time.sleep(0.01)
+
+
+def interrupt(child):
+    reading(child)
+    child.sendintr()
+
+
+def end_input(child):
+    reading(child)
+    child.sendeof()
+
+
 def finish(child):
     child.expect(pexpect.EOF)
     child.close()
@@ -157,26 +180,26 @@ def test_terminal(binary, base):
     child.expect_exact("Editing 2:1")
     child.expect_exact("  > ")
     child.send("half typed")
-    child.sendintr()
+    interrupt(child)
     child.expect_exact("\r\nInterrupted\r\n")
     child.expect_exact("Editing 2:1")
     child.send("g\n")
     child.expect_exact("Go to which line?")
-    child.sendintr()
+    interrupt(child)
     child.expect_exact("Interrupted")
     child.expect_exact("Editing 2:1")
     # Ctrl-D at a prompt inside a command abandons only the command.
     child.send("g\n")
     child.expect_exact("Go to which line?")
-    child.sendeof()
+    end_input(child)
     child.expect_exact("Editing 2:1")
     child.expect_exact("  > ")
     # Ctrl-D at the command prompt with unsaved text warns once; the next one ends.
-    child.sendeof()
+    end_input(child)
     child.expect_exact("The document has unsaved changes: end the input once more to quit"
                        " without saving")
     child.expect_exact("  > ")
-    child.sendeof()
+    end_input(child)
     status, sig = finish(child)
     check(status == 0, f"terminal: Ctrl-D twice ends with 0, got {status}/{sig}")
     check(not os.path.exists(os.path.join(folder, "morvax.hup")), "terminal: no recovery file")
