@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "app/editor.h"
 #include "core/messages.h"
@@ -132,12 +133,18 @@ Saved SaveTo(Editor& ed, const char* name) {
   std::unique_ptr<char, decltype(&std::free)> image(static_cast<char*>(std::malloc(size)),
                                                     &std::free);
   int err = ENOMEM;
+  std::string kept;  // a backup that still holds the old content
   if (image != nullptr) {
     ExpectFullUse(image.get(), size);
     FormatLines(ed.doc, {image.get(), size});
-    err = WriteFileSafely(name, {image.get(), size}, ed.options.fs);
+    err = WriteFileSafely(name, {image.get(), size}, ed.options.fs, &kept);
   }
   ed.save_failed = err != 0;
+  if (err != 0 && !kept.empty()) {
+    Print(ed.io, msg::kCouldNotSaveKept, Shown(ed.io, name).c_str(), std::strerror(err),
+          Shown(ed.io, kept.c_str()).c_str());
+    return Saved::kFailed;
+  }
   if (err != 0) {
     Print(ed.io, msg::kCouldNotSave, Shown(ed.io, name).c_str(), std::strerror(err));
     return Saved::kFailed;

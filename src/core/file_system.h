@@ -8,15 +8,26 @@
 enum class FsStep {
   kCreateTemp,  // a new temporary file beside the target
   kOpenTarget,  // the target opened for writing in place
-  kMatchOwner,  // the new file given the target's owner and permission bits
+  kMatchOwner,  // the new file given the target's owner and group
+  kMatchMode,   // the new file given the target's permission bits
   kAllocate,    // space reserved before an in-place write
   kWrite,       // the bytes written
   kTruncate,    // the target cut to the new size
   kSync,        // the file flushed to disk
   kClose,       // the file closed
+  kNameTemp,    // the unnamed temporary file given its name, once flushed
   kRename,      // the temporary file renamed over the target
-  kSyncFolder,  // the folder's entry flushed to disk
+  kSyncFolder,  // a folder's entry flushed to disk (the target's, or the backup's)
   kRemoveTemp,  // a temporary file removed after a failure
+
+  // Before an in-place write, the old content is kept in a backup (see doc/save.h).
+  kMakeStateFolder,  // the backup folder under the user's state folder created
+  kCreateBackup,     // a new backup file in a folder
+  kCopyBackup,       // the old content copied into it
+  kSyncBackup,       // the backup flushed to disk
+  kNameBackup,       // the unnamed backup given its name, once flushed
+  kRestore,          // the old content written back after a failed in-place write
+  kRemoveBackup,     // the backup removed once it is no longer needed
 };
 
 struct FileSystem {

@@ -97,6 +97,8 @@ inline constexpr const char* kNewNameOrOverwrite = "Enter a new filename or 'o' 
 inline constexpr const char* kFileExistsAgain = "File exists. Try again";
 inline constexpr const char* kSaved = "Saved to %s\n";
 inline constexpr const char* kCouldNotSave = "Could not save to %s: %s\n";
+inline constexpr const char* kCouldNotSaveKept =
+    "Could not save to %s: %s; its old content is in %s\n";
 inline constexpr const char* kNoNameGiven = "No file name given; nothing saved\n";
 
 // Settings file.

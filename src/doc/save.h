@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <functional>
 #include <span>
+#include <string>
 #include <type_traits>
 #include <utility>
 
@@ -53,11 +54,23 @@ class Pieces {
 Pieces DocumentPieces(const Document& doc);
 
 /// Replaces the content of the file at `path` with `bytes`, keeping its permission bits and
-/// following symbolic links. Where it can, writes a temporary file in the same folder, flushes
-/// it to disk and renames it over the target, so that a failure leaves the old content whole;
-/// a target with several hard links, one that is no regular file, or one whose folder cannot
-/// be written is written in place instead. Returns 0, or the errno of the first failure.
-int WriteFileSafely(const char* path, std::span<const char> bytes, const FileSystem& fs = {});
+/// following symbolic links (but none that lies in a shared sticky folder and belongs to
+/// neither the user nor the folder's owner: EACCES). Where it can, writes a temporary file in
+/// the same folder, flushes it to disk and renames it over the target, so that a failure or a
+/// crash leaves the old content whole. A target with several hard links, one whose folder
+/// refuses a new file, or one whose owner a new file cannot be given is written in place, after
+/// its old content has been copied to a flushed backup beside it (or in the user's state
+/// folder, see BackupFolder); a failed in-place write puts the old content back. Devices and
+/// FIFOs are written in place as they stand. Returns 0, or the errno of the first failure;
+/// when the old content could not be put back, `kept` (if given) receives the backup's path.
+/// Interrupted system calls are retried, and no temporary file survives the call.
+int WriteFileSafely(const char* path, std::span<const char> bytes, const FileSystem& fs = {},
+                    std::string* kept = nullptr);
+
+/// The folder that takes backups where the target's own folder cannot:
+/// $XDG_STATE_HOME/morvax/backup, or ~/.local/state/morvax/backup when XDG_STATE_HOME is unset,
+/// empty or relative. False when neither gives an absolute path (no home).
+bool BackupFolder(std::string& folder);
 
 /// What a file was when this session last read or wrote it: another program's change shows as
 /// a different size, modification time or inode.
