@@ -14,6 +14,7 @@
 #include <functional>
 #include <optional>
 #include <random>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -37,11 +38,21 @@ bool IsRoot() {
   GTEST_SKIP() << "running as root: permissions refuse nothing, so this " \
                   "refusal cannot be provoked"
 
+// A text with the random part of backup names as XXXXXX and the test's folder as $TMP.
+std::string Unrandom(const std::string& text) {
+  static const std::regex random("morvax-backup-[A-Za-z0-9]{6}");
+  std::string out = std::regex_replace(text, random, "morvax-backup-XXXXXX");
+  std::string folder = std::filesystem::current_path().string();
+  for (std::size_t at; (at = out.find(folder)) != std::string::npos;)
+    out.replace(at, folder.size(), "$TMP");
+  return out;
+}
+
 // Names in the folder other than the settings file: a save must leave no temporary files.
 std::vector<std::string> Entries(const std::string& folder) {
   std::vector<std::string> names;
   for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-    std::string name = entry.path().filename().string();
+    std::string name = Unrandom(entry.path().filename().string());
     if (name != ".morvax_rc") names.push_back(name);
   }
   std::sort(names.begin(), names.end());
@@ -56,6 +67,24 @@ mode_t Mode(const std::string& name) {
 // Saves the document "doc" through the `save_overwrite` name prompt.
 Transcript SaveDocAs(const std::string& name, Options options = {}) {
   return RunWithSettings("", "doc\nS\n" + name + "\n", {}, std::move(options));
+}
+
+// A seam that fails each step named with its errno, for paths that start with `under`.
+struct Fault {
+  FsStep step;
+  int err;
+  std::string under = "";
+};
+
+Options Failing(std::vector<Fault> faults) {
+  Options options;
+  options.fs.before = [faults](FsStep step, const char* path) {
+    for (const Fault& f : faults) {
+      if (f.step == step && std::string_view(path).starts_with(f.under)) return f.err;
+    }
+    return 0;
+  };
+  return options;
 }
 
 // The line that reports how the save went.
@@ -81,14 +110,15 @@ struct FailureCase {
   std::vector<std::string> entries = {};
   std::string old_file = "";  // a file whose old content must survive
   std::string old_content = "";
+  Options options = {};  // failures injected through the seam
 };
 
 void RunFailureCases(const std::vector<FailureCase>& cases) {
   for (const FailureCase& c : cases) {
     TempDir dir;
     c.setup();
-    Transcript t = SaveDocAs(c.target);
-    EXPECT_EQ(SaveReport(t), c.report) << c.name;
+    Transcript t = SaveDocAs(c.target, c.options);
+    EXPECT_EQ(Unrandom(SaveReport(t)), c.report) << c.name;
     EXPECT_EQ(t.Lines(), (Lines{"doc"})) << c.name;
     EXPECT_EQ(t.ed->current_name, c.target) << c.name;
     EXPECT_EQ(t.status, 1) << c.name << ": the last save failed";
@@ -209,6 +239,115 @@ TEST(SaveFailure, FifoWithoutAReaderFailsInsteadOfBlocking) {
   EXPECT_TRUE(S_ISFIFO(st.st_mode));
 }
 
+// A failure at any step of a save leaves the old content whole, in the target or (only when
+// even putting it back failed) in a backup that the message names; no temporary file stays.
+TEST(SaveFailure, InjectedAtEachStepLeavesTheOldContentWhole) {
+  auto plain = [] { WriteFile("f", "old\n"); };
+  auto linked = [] {
+    WriteFile("a", "old\n");
+    ASSERT_EQ(link("a", "b"), 0);
+  };
+  const std::vector<std::string> f = {"f"};
+  const std::vector<std::string> ab = {"a", "b"};
+  const std::vector<std::string> ab_state = {"a", "b", "state"};
+  auto row = [](const char* name, std::function<void()> setup, const char* target,
+                const std::string& report, std::vector<std::string> entries,
+                std::vector<Fault> faults) {
+    std::string old_file = target[0] == 'a' ? "b" : target;
+    return FailureCase{name,     setup,   target,
+                       report,   ".",     std::move(entries),
+                       old_file, "old\n", Failing(std::move(faults))};
+  };
+  const std::string full = ": No space left on device\n";
+  const std::string io = ": Input/output error\n";
+  RunFailureCases({
+      // A temporary file that cannot be made for these reasons fails the save at once.
+      row("no inodes", plain, "f", "Could not save to f" + full, f,
+          {{FsStep::kCreateTemp, ENOSPC}}),
+      row("quota", plain, "f", "Could not save to f: Disk quota exceeded\n", f,
+          {{FsStep::kCreateTemp, EDQUOT}}),
+      row("too many files", plain, "f", "Could not save to f: Too many open files\n", f,
+          {{FsStep::kCreateTemp, EMFILE}}),
+      row("name too long", plain, "f", "Could not save to f: File name too long\n", f,
+          {{FsStep::kCreateTemp, ENAMETOOLONG}}),
+      row("mode", plain, "f", "Could not save to f: Operation not permitted\n", f,
+          {{FsStep::kMatchMode, EPERM}}),
+      row("temporary write", plain, "f", "Could not save to f" + full, f,
+          {{FsStep::kWrite, ENOSPC}}),
+      row("temporary flush", plain, "f", "Could not save to f" + io, f, {{FsStep::kSync, EIO}}),
+      row("temporary name", plain, "f", "Could not save to f" + full, f,
+          {{FsStep::kNameTemp, ENOSPC}}),
+      row("temporary close", plain, "f", "Could not save to f" + io, f, {{FsStep::kClose, EIO}}),
+      row("rename", plain, "f", "Could not save to f" + io, f, {{FsStep::kRename, EIO}}),
+      // In place: no backup, no write.
+      row("open in place", linked, "a", "Could not save to a: Permission denied\n", ab,
+          {{FsStep::kOpenTarget, EACCES}}),
+      row("backup nowhere", linked, "a", "Could not save to a" + full, ab_state,
+          {{FsStep::kCreateBackup, ENOSPC}}),
+      row("no state folder", linked, "a", "Could not save to a: Permission denied\n", ab,
+          {{FsStep::kCreateBackup, ENOSPC}, {FsStep::kMakeStateFolder, EACCES}}),
+      row("backup copy", linked, "a", "Could not save to a" + io, ab_state,
+          {{FsStep::kCopyBackup, EIO}}),
+      row("backup flush", linked, "a", "Could not save to a" + io, ab_state,
+          {{FsStep::kSyncBackup, EIO}}),
+      row("backup name", linked, "a", "Could not save to a" + full, ab_state,
+          {{FsStep::kNameBackup, ENOSPC}}),
+      // In place, after the backup: the old content is put back and the backup removed.
+      row("reserve", linked, "a", "Could not save to a" + full, ab, {{FsStep::kAllocate, ENOSPC}}),
+      row("write in place", linked, "a", "Could not save to a" + full, ab,
+          {{FsStep::kWrite, ENOSPC}}),
+      row("cut in place", linked, "a", "Could not save to a" + io, ab, {{FsStep::kTruncate, EIO}}),
+      row("flush in place", linked, "a", "Could not save to a" + io, ab, {{FsStep::kSync, EIO}}),
+      // Nor could it be put back: the backup stays, named.
+      row("restore", linked, "a",
+          "Could not save to a: No space left on device; its old content is in "
+          "a.morvax-backup-XXXXXX\n",
+          {"a", "a.morvax-backup-XXXXXX", "b"},
+          {{FsStep::kWrite, ENOSPC}, {FsStep::kRestore, EIO}}),
+  });
+}
+
+// Where the target's folder cannot take the backup, the state folder does; without one (no
+// home) the save fails with the folder's reason.
+TEST(SaveFailure, BackupThatTheFolderRefusesGoesToTheStateFolder) {
+  TempDir dir;
+  WriteFile("a", "old\n");
+  ASSERT_EQ(link("a", "b"), 0);
+  Options refused = Failing({{FsStep::kCreateBackup, EACCES, "a"},
+                             {FsStep::kWrite, ENOSPC, "a"},
+                             {FsStep::kRestore, EIO}});
+  Transcript t = SaveDocAs("a", refused);
+  std::string kept = "/state/morvax/backup/a.morvax-backup-XXXXXX";
+  EXPECT_EQ(Unrandom(SaveReport(t)),
+            "Could not save to a: No space left on device; its old "
+            "content is in $TMP" +
+                kept + "\n");
+  std::vector<std::string> backups = Entries("state/morvax/backup");
+  ASSERT_EQ(backups, (std::vector<std::string>{"a.morvax-backup-XXXXXX"}));
+  for (const auto& entry : std::filesystem::directory_iterator("state/morvax/backup")) {
+    EXPECT_EQ(ReadFile(entry.path()), "old\n");
+    EXPECT_EQ(Mode(entry.path()), 0600u);
+  }
+  EXPECT_EQ(Mode("state/morvax"), 0700u);
+  EXPECT_EQ(Mode("state"), 0700u);
+
+  // A relative XDG_STATE_HOME counts as unset; without a home there is no state folder.
+  const char* home = std::getenv("HOME");
+  std::string saved_home = home != nullptr ? home : "";
+  setenv("XDG_STATE_HOME", "relative", 1);
+  setenv("HOME", (dir.path() + "/home").c_str(), 1);
+  t = SaveDocAs("a", Failing({{FsStep::kCreateBackup, EACCES, "a"}}));
+  EXPECT_EQ(SaveReport(t), "Saved to a\n");
+  EXPECT_EQ(Entries("home/.local/state/morvax/backup"), (std::vector<std::string>{}));
+  unsetenv("HOME");
+  WriteFile("a", "old\n");
+  t = SaveDocAs("a", Failing({{FsStep::kCreateBackup, EACCES, "a"}}));
+  EXPECT_EQ(SaveReport(t), "Could not save to a: Permission denied\n");
+  EXPECT_EQ(ReadFile("b"), "old\n");
+  if (home != nullptr) setenv("HOME", saved_home.c_str(), 1);
+  EXPECT_FALSE(FileExists("relative"));
+}
+
 // ---------------------------------------------------------------------------------------------
 // Saves that succeed keep what the target was: its mode, owner, links.
 // ---------------------------------------------------------------------------------------------
@@ -272,21 +411,23 @@ TEST(SaveTarget, SingleLinkIsReplacedAndHardLinkedFileWrittenInPlace) {
 }
 
 // The durable save, step by step through the file-system seam, with each step failed in turn:
-// a failure up to the rename keeps the old file and is reported; one while the temporary file
-// is made ready falls back to a write in place; the folder's flush comes after the new content
-// is in place and does not undo the save.
+// a failure up to the rename keeps the old file and is reported (a quota is no reason to write
+// in place); an owner that cannot be kept falls back to a write in place; the folder's flush
+// comes after the new content is in place and does not undo the save.
 TEST(SaveTarget, DurableSaveStepsInOrderAndAFailureAtEach) {
   using S = FsStep;
-  const std::vector<S> order = {S::kCreateTemp, S::kMatchOwner, S::kWrite,     S::kSync,
+  const std::vector<S> order = {S::kCreateTemp, S::kMatchOwner, S::kMatchMode,
+                                S::kWrite,      S::kSync,       S::kNameTemp,
                                 S::kClose,      S::kRename,     S::kSyncFolder};
   const std::string failed = std::string("Could not save to f: ") + std::strerror(EDQUOT) + "\n";
   struct StepCase {
     std::optional<S> fail;  // fails with EDQUOT whenever it comes
     bool saves;
   };
-  const StepCase cases[] = {{std::nullopt, true}, {S::kCreateTemp, true}, {S::kMatchOwner, true},
-                            {S::kWrite, false},   {S::kSync, false},      {S::kClose, false},
-                            {S::kRename, false},  {S::kSyncFolder, true}};
+  const StepCase cases[] = {{std::nullopt, true},   {S::kCreateTemp, false}, {S::kMatchOwner, true},
+                            {S::kMatchMode, false}, {S::kWrite, false},      {S::kSync, false},
+                            {S::kNameTemp, false},  {S::kClose, false},      {S::kRename, false},
+                            {S::kSyncFolder, true}};
   for (const StepCase& c : cases) {
     SCOPED_TRACE(c.fail ? static_cast<int>(*c.fail) : -1);
     TempDir dir;
@@ -349,6 +490,80 @@ TEST(SaveTarget, ReadOnlyFolderWritesAnExistingFileInPlace) {
   Transcript t = SaveDocAs("ro/f");
   EXPECT_EQ(SaveReport(t), "Saved to ro/f\n");
   EXPECT_EQ(ReadFile("ro/f"), "doc\n");
+  // Its backup went to the state folder, and is gone.
+  EXPECT_TRUE(Entries("state/morvax/backup").empty());
+}
+
+// Only a folder that refuses a new file, or an owner that a new file cannot be given, moves
+// an ordinary file's save to in place; the folder sees nothing of it afterwards.
+TEST(SaveTarget, InPlaceOnlyWhereARenameCannotServe) {
+  struct Case {
+    const char* name;
+    std::vector<Fault> faults;
+    bool in_place;
+    std::vector<std::string> entries = {"f"};
+  };
+  for (const Case& c : std::vector<Case>{
+           {"folder refuses", {{FsStep::kCreateTemp, EACCES}}, true},
+           {"read-only filesystem", {{FsStep::kCreateTemp, EROFS}}, true},
+           {"owner cannot be kept", {{FsStep::kMatchOwner, EPERM}}, true},
+           {"folder entry not flushed", {{FsStep::kSyncFolder, EIO}}, false},
+           {"backup beside refused",
+            {{FsStep::kCreateTemp, EACCES}, {FsStep::kCreateBackup, ENOSPC, "f"}},
+            true,
+            {"f", "state"}},
+       }) {
+    TempDir dir;
+    WriteFile("f", "old content\n");
+    struct stat before;
+    ASSERT_EQ(stat("f", &before), 0);
+    Transcript t = SaveDocAs("f", Failing(c.faults));
+    EXPECT_EQ(SaveReport(t), "Saved to f\n") << c.name;
+    EXPECT_EQ(ReadFile("f"), "doc\n") << c.name;
+    struct stat after;
+    ASSERT_EQ(stat("f", &after), 0);
+    EXPECT_EQ(after.st_ino == before.st_ino, c.in_place) << c.name;
+    EXPECT_EQ(Entries("."), c.entries) << c.name;
+    if (c.entries.size() > 1) {
+      EXPECT_TRUE(Entries("state/morvax/backup").empty()) << c.name;
+    }
+  }
+}
+
+// A link that another user may have planted in a shared sticky folder (like /tmp) is not
+// followed, wherever it stands in the chain; one of the user's or the folder owner's is.
+TEST(SaveTarget, LinkPlantedInASharedFolderIsNotFollowed) {
+  if (!IsRoot()) GTEST_SKIP() << "only root can give a test link another owner";
+  struct Case {
+    const char* name;
+    std::string target;
+    uid_t folder_owner;
+    bool followed;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"planted", "shared/link", 0, false},
+           {"the folder owner's", "shared/link", 4321, true},
+           {"planted, later in a chain", "chain", 0, false},
+           {"planted folder link", "shared/dir/f", 0, false},
+       }) {
+    TempDir dir;
+    ASSERT_EQ(mkdir("shared", 01777), 0);
+    ASSERT_EQ(chmod("shared", 01777), 0);
+    ASSERT_EQ(chown("shared", c.folder_owner, c.folder_owner), 0);
+    ASSERT_EQ(mkdir("private", 0700), 0);
+    WriteFile("private/f", "root only\n");
+    ASSERT_EQ(symlink("../private/f", "shared/link"), 0);
+    ASSERT_EQ(symlink("../private", "shared/dir"), 0);
+    ASSERT_EQ(symlink("shared/link", "chain"), 0);
+    ASSERT_EQ(lchown("shared/link", 4321, 4321), 0);
+    ASSERT_EQ(lchown("shared/dir", 4321, 4321), 0);
+    Transcript t = SaveDocAs(c.target);
+    EXPECT_EQ(SaveReport(t), c.followed ? "Saved to " + c.target + "\n"
+                                        : "Could not save to " + c.target + ": Permission denied\n")
+        << c.name;
+    EXPECT_EQ(ReadFile("private/f"), c.followed ? "doc\n" : "root only\n") << c.name;
+    EXPECT_TRUE(std::filesystem::is_symlink("shared/link")) << c.name;
+  }
 }
 
 TEST(SaveTarget, DevicesAndFifosAreWrittenInPlace) {

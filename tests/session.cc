@@ -16,11 +16,21 @@ TempDir::TempDir() {
   path_ = made;
   previous_ = std::filesystem::current_path().string();
   std::filesystem::current_path(path_);
+  if (const char* state = std::getenv("XDG_STATE_HOME"); state != nullptr) {
+    had_state_ = true;
+    previous_state_ = state;
+  }
+  setenv("XDG_STATE_HOME", (path_ + "/state").c_str(), 1);
 }
 
 TempDir::~TempDir() {
   std::error_code ignored;
   std::filesystem::current_path(previous_, ignored);
+  if (had_state_) {
+    setenv("XDG_STATE_HOME", previous_state_.c_str(), 1);
+  } else {
+    unsetenv("XDG_STATE_HOME");
+  }
   // Restore write permission on anything a test locked, then remove it all.
   for (auto& entry : std::filesystem::recursive_directory_iterator(path_, ignored)) {
     std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_all,

@@ -10,7 +10,8 @@
 #include "app/commands.h"
 #include "app/editor.h"
 
-/// Creates a fresh folder, makes it the working directory, and removes it afterwards.
+/// Creates a fresh folder, makes it the working directory, and removes it afterwards. Backups
+/// that saves keep outside the target's folder go to its "state" sub-folder (XDG_STATE_HOME).
 class TempDir {
  public:
   TempDir();
@@ -22,6 +23,8 @@ class TempDir {
  private:
   std::string path_;
   std::string previous_;
+  std::string previous_state_;
+  bool had_state_ = false;
 };
 
 void WriteFile(const std::string& name, const std::string& bytes);
