@@ -1,0 +1,279 @@
+#!/usr/bin/env bash
+# Crash consistency of saves: kills the editor at many points of a save and checks, after every
+# kill, that the target holds exactly its old or exactly its new content, or, where it was being
+# written in place, that a backup holds its old content whole.
+#
+# Kills come two ways: strace kills the editor on entering each system call of the save path in
+# turn (inject=NAME:signal=KILL:when=N, N found from a full trace of the same run), and plain
+# kill -9 after a random delay. Each is done for four kinds of target:
+#   plain      an ordinary file (replaced by a rename)
+#   symlink    a symbolic link to a file in a sub-folder (the file it points to is replaced)
+#   hardlink   a file with a second name (written in place, after a backup beside it)
+#   readonly   a file in a folder the user cannot write (written in place, after a backup in
+#              the state folder); run as an unprivileged user when run as root
+# and two edits: one that grows the file by a line and one that shrinks it, so that a torn
+# write shows as a mix and a missed truncation as a tail of old bytes.
+#
+# Usage: tests/crash_test.sh MORVAX [RANDOM_KILLS_PER_KIND]   (default 80)
+# Needs strace (and setpriv from util-linux when run as root). Exits 1 on any loss, or when a
+# kind got fewer than 100 kills.
+set -euo pipefail
+
+if [[ $# -lt 1 ]]; then
+  echo "usage: $0 MORVAX [RANDOM_KILLS_PER_KIND]" >&2
+  exit 2
+fi
+command -v strace >/dev/null || { echo "crash: strace is not installed" >&2; exit 2; }
+random_kills=${2:-80}
+
+# Everything runs from a fresh world-readable folder, so that an unprivileged user can run it.
+top=$(mktemp -d)
+trap 'chmod -R u+rwX "$top" 2>/dev/null; rm -rf "$top"' EXIT
+chmod 755 "$top"
+cp "$1" "$top/morvax"
+chmod 755 "$top/morvax"
+as_user=()
+if [[ $(id -u) == 0 ]]; then
+  command -v setpriv >/dev/null || { echo "crash: setpriv is not installed" >&2; exit 2; }
+  as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+fi
+
+# The old content: 30,000 numbered lines of varied length (about 4.5 MB), so that old and new
+# bytes differ almost everywhere once a line is added or removed at the top.
+awk 'BEGIN { srand(7); for (i = 1; i <= 30000; i++) {
+  n = 100 + int(rand() * 100); s = sprintf("line %06d ", i);
+  while (length(s) < n) s = s sprintf("%x", int(rand() * 16)); print s } }' >"$top/old"
+
+# --- one kind of target --------------------------------------------------------------------
+
+work=$top/work
+# Makes a fresh target of kind $1 in $work. Sets: name (what the editor opens and saves),
+# real (the file whose content counts), run (the command prefix), backups (folders to search).
+setup() {
+  chmod -R u+rwX "$work" 2>/dev/null || true
+  rm -rf "$work"
+  mkdir -m 755 "$work"
+  run=()
+  backups=("$work")
+  case $1 in
+    plain)
+      cp "$top/old" "$work/f"
+      name=f real=$work/f ;;
+    symlink)
+      mkdir "$work/real"
+      cp "$top/old" "$work/real/f"
+      ln -s real/f "$work/link"
+      name=link real=$work/real/f
+      backups+=("$work/real") ;;
+    hardlink)
+      cp "$top/old" "$work/f"
+      ln "$work/f" "$work/g"
+      name=f real=$work/f ;;
+    readonly)
+      mkdir "$work/ro" "$work/state"
+      cp "$top/old" "$work/ro/f"
+      if [[ ${#as_user[@]} -gt 0 ]]; then
+        chown -R 65534:65534 "$work"
+        run=("${as_user[@]}")
+      fi
+      chmod 555 "$work/ro"
+      name=ro/f real=$work/ro/f
+      backups+=("$work/ro" "$work/state/morvax/backup") ;;
+  esac
+  printf '' >"$work/.morvax_rc"
+  [[ ${#as_user[@]} -eq 0 || $1 != readonly ]] || chown 65534:65534 "$work/.morvax_rc"
+}
+
+# Runs the editor on the target with the keys in $top/keys, under the command prefix in $@.
+editor() {
+  (cd "$work" && exec env XDG_STATE_HOME="$work/state" "$@" "${run[@]}" "$top/morvax" "$name" \
+    <"$top/keys" >/dev/null 2>&1)
+}
+
+# Judges the state after a kill: sets verdict to old, new, backup (the old content kept whole
+# in a backup while the target holds neither) or LOSS; counts leftovers.
+judge() {
+  local got
+  if [[ $kind == symlink && ! -L $work/link ]]; then
+    verdict=LOSS
+    return
+  fi
+  if cmp -s "$real" "$top/old"; then
+    got=old
+  elif cmp -s "$real" "$new"; then
+    got=new
+  else
+    got=LOSS
+  fi
+  if [[ $kind == hardlink ]] && ! [[ $work/f -ef $work/g ]]; then got=LOSS; fi
+  local folder file
+  for folder in "${backups[@]}"; do
+    for file in "$folder"/.morvax-save-*; do
+      [[ -e $file ]] && temps=$((temps + 1))
+    done
+    for file in "$folder"/*.morvax-backup-*; do
+      [[ -e $file ]] || continue
+      if cmp -s "$file" "$top/old"; then
+        whole_backups=$((whole_backups + 1))
+        [[ $got == LOSS ]] && got=backup
+      else
+        partial_backups=$((partial_backups + 1))
+      fi
+    done
+  done
+  verdict=$got
+}
+
+# The system calls of the save, as "NAME N" (the Nth call of NAME in the whole run): those
+# between the read that brings the keys and the read that finds the end of the input, but
+# the editor's own output.
+save_calls() {
+  awk '/^(\+\+\+|---)/ { next }
+       { name = $0; sub(/\(.*/, "", name); count[name]++ }
+       phase == 0 && /^read\(0,/ { phase = 1; next }
+       phase == 1 && /^read\(0,/ { exit }
+       phase == 1 && !/^write\(1,/ { print name, count[name] }' "$1"
+}
+
+# Microseconds since some fixed moment into $clock, without starting a process.
+tick() {
+  clock=${EPOCHREALTIME/[.,]/}
+  clock=$((10#$clock))
+}
+
+# A pause of $1 microseconds without starting a process: a read that times out on a pipe
+# nobody writes.
+exec {pause}<> <(:)
+pause() {
+  local seconds
+  printf -v seconds '%d.%06d' $(($1 / 1000000)) $(($1 % 1000000))
+  read -r -t "$seconds" -u "$pause" || true
+}
+
+# Starts the editor with its input and output on pipes, types the edit $1, and returns once
+# the editor has shown the edited view: what it does next is the save. Sets pid, to, from.
+start_editing() {
+  rm -f "$top/in" "$top/out"
+  mkfifo -m 666 "$top/in" "$top/out"
+  # $! must be the editor's own process: exec all the way.
+  (cd "$work" && exec env XDG_STATE_HOME="$work/state" "${run[@]}" "$top/morvax" "$name" \
+    <"$top/in" >"$top/out" 2>/dev/null) &
+  pid=$!
+  exec {to}>"$top/in" {from}<"$top/out"
+  printf '%s\n' "$1" >&"$to"
+  local views=0 line
+  while ((views < 2)) && read -r -u "$from" line; do
+    [[ $line != Editing* ]] || views=$((views + 1))
+  done
+}
+
+# Types the save and ends the input.
+save_now() {
+  printf 'S\n' >&"$to"
+  exec {to}>&-
+}
+
+# Waits for the editor to end; its status.
+finish() {
+  local status=0
+  wait "$pid" 2>/dev/null || status=$?
+  exec {from}<&-
+  return "$status"
+}
+
+# The system call a killed run died in (the last one its trace shows).
+died_in() {
+  awk '/^(\+\+\+|---)/ { next } { name = $0; sub(/\(.*/, "", name); last = name }
+       END { print last }' "$1"
+}
+
+failed=0
+summary=()
+for kind in ${CRASH_KINDS:-plain symlink hardlink readonly}; do
+  kills=0 injected=0 at_random=0 finished=0 misplaced=0
+  temps=0 whole_backups=0 partial_backups=0
+  declare -A seen=([old]=0 [new]=0 [backup]=0 [LOSS]=0)
+  for keys in 'w\nS\n' 'D\nS\n'; do
+    # The new content, and the trace of an undisturbed save.
+    printf '%b' "$keys" >"$top/keys"
+    setup "$kind"
+    new=$top/new
+    editor strace -o "$top/trace"
+    cp "$real" "$new"
+    if cmp -s "$new" "$top/old"; then
+      echo "crash: $kind: the undisturbed save changed nothing" >&2
+      exit 1
+    fi
+    # How long the save takes, from its key to the end of the run: the middle of three.
+    times=()
+    for i in 1 2 3; do
+      setup "$kind"
+      start_editing "${keys%%\\n*}"
+      tick
+      start=$clock
+      save_now
+      finish
+      tick
+      times+=($((clock - start)))
+    done
+    span=$(printf '%s\n' "${times[@]}" | sort -n | sed -n 2p)
+
+    while read -r call n; do
+      setup "$kind"
+      status=0
+      { editor strace -o "$top/killed" -e "inject=$call:signal=KILL:when=$n"; } 2>/dev/null ||
+        status=$?
+      if [[ $status -ne 137 ]]; then
+        echo "crash: $kind: no kill at $call #$n (status $status)" >&2
+        misplaced=$((misplaced + 1))
+        continue
+      fi
+      [[ $(died_in "$top/killed") == "$call" ]] || misplaced=$((misplaced + 1))
+      kills=$((kills + 1)) injected=$((injected + 1))
+      judge
+      seen[$verdict]=$((seen[$verdict] + 1))
+      [[ $verdict != LOSS ]] || echo "crash: $kind: LOSS after a kill at $call #$n" >&2
+    done < <(save_calls "$top/trace")
+
+    # Until half the random kills have hit this save (a kill that comes after the save has
+    # ended kills nothing and is not counted).
+    hits=0
+    for ((i = 0; hits < random_kills / 2 && i < 3 * random_kills; i++)); do
+      setup "$kind"
+      delay=$(((RANDOM * 32768 + RANDOM) % span))
+      start_editing "${keys%%\\n*}"
+      save_now
+      pause "$delay"
+      kill -KILL "$pid" 2>/dev/null || true
+      status=0
+      finish || status=$?
+      judge
+      if [[ $status -eq 137 ]]; then
+        kills=$((kills + 1)) at_random=$((at_random + 1)) hits=$((hits + 1))
+        seen[$verdict]=$((seen[$verdict] + 1))
+      else
+        # The save ended before the kill: it must have written the new content.
+        finished=$((finished + 1))
+        [[ $verdict == new ]] || verdict=LOSS
+        [[ $verdict == new ]] || seen[LOSS]=$((seen[LOSS] + 1))
+      fi
+      [[ $verdict != LOSS ]] ||
+        echo "crash: $kind: LOSS after a kill ${delay} µs into the save (status $status)" >&2
+    done
+  done
+  line=$(printf '%-8s kills %3d (%3d at system calls, %3d at random; %3d saves ended first; a save takes %d µs)' \
+    "$kind" "$kills" "$injected" "$at_random" "$finished" "$span")
+  line+=$(printf ' | old %3d new %3d in backup %d LOSS %d | left: %d temporary, %d whole + %d partial backups' \
+    "${seen[old]}" "${seen[new]}" "${seen[backup]}" "${seen[LOSS]}" "$temps" "$whole_backups" \
+    "$partial_backups")
+  [[ $misplaced -eq 0 ]] || line+=" | $misplaced kills missed their system call"
+  echo "$line"
+  summary+=("$line")
+  if [[ ${seen[LOSS]} -ne 0 || $kills -lt 100 || $misplaced -ne 0 ]]; then failed=1; fi
+  unset seen
+done
+if [[ $failed -ne 0 ]]; then
+  echo "crash: FAIL"
+  exit 1
+fi
+echo "crash: PASS"
