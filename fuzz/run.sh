@@ -16,8 +16,11 @@ for target in session load settings; do
   work="$root/fuzz/corpus-work/$target"
   mkdir -p "$work"
   echo "== fuzz_$target for ${seconds}s"
+  # A session needs room for its settings, its document and many keys.
+  max_len=1024
+  [ "$target" = session ] && max_len=4096
   # The session target works in its own temporary folder: every path given must be absolute.
-  "$build/fuzz/fuzz_$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=1024 \
+  "$build/fuzz/fuzz_$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=$max_len \
     -print_final_stats=1 "$work" "$root/fuzz/corpus/$target" 2>&1 |
     grep -E '^(#[0-9]+ +(INITED|DONE)|Done|stat::number_of_executed_units|==[0-9]+==|SUMMARY|property broken)' || true
   test "${PIPESTATUS[0]}" -eq 0

@@ -1,46 +1,96 @@
 // A whole editing session: the input is a settings file, a document and the keystrokes,
 // separated by lines holding "%%". The editor runs in-process in a private temporary folder,
 // on the small grids that the settings ask for, and its invariants are checked after every
-// turn. Shell commands are recorded, never run.
-#include <dirent.h>
+// turn; after every save, the file holds exactly the document's image. The folder holds a
+// sub-folder, symbolic links and a hard link for typed names to reach. Shell commands are
+// recorded, never run.
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "check.h"
 #include "app/commands.h"
 #include "app/editor.h"
+#include "doc/save.h"
 #include "settings/rc.h"
 
 namespace {
 
 constexpr long long kMaxGridBytes = 1 << 16;
 
-// The fuzzer's own folder, made once and emptied before every input.
-void EnterWorkFolder() {
-  static bool made = false;
-  if (!made) {
-    char pattern[] = "/tmp/morvax-fuzz-XXXXXX";
-    if (mkdtemp(pattern) == nullptr || chdir(pattern) != 0) std::abort();
-    made = true;
-  }
-  DIR* dir = opendir(".");
-  while (dirent* entry = readdir(dir)) {
-    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
-    if (unlink(entry->d_name) != 0) rmdir(entry->d_name);
-  }
-  closedir(dir);
-}
-
 void Write(const char* name, std::string_view bytes) {
   std::FILE* f = std::fopen(name, "wb");
   std::fwrite(bytes.data(), 1, bytes.size(), f);
   std::fclose(f);
 }
+
+// The fuzzer's own folder, made once and emptied before every input; backups that a save
+// keeps outside a target's folder go to its ".state" sub-folder.
+void EnterWorkFolder() {
+  static bool made = false;
+  if (!made) {
+    char pattern[] = "/tmp/morvax-fuzz-XXXXXX";
+    if (mkdtemp(pattern) == nullptr || chdir(pattern) != 0) std::abort();
+    setenv("XDG_STATE_HOME", (std::string(pattern) + "/.state").c_str(), 1);
+    made = true;
+  }
+  std::error_code ignored;
+  for (const auto& entry : std::filesystem::directory_iterator(".")) {
+    std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add |
+                                     std::filesystem::perm_options::nofollow,
+                                 ignored);
+    std::filesystem::remove_all(entry.path(), ignored);
+  }
+}
+
+// Places for typed names to reach, all inside the folder: a sub-folder with a file that has a
+// second name, links to a file, to a folder, to nothing, and to themselves.
+void Furnish() {
+  std::filesystem::create_directory("sub");
+  Write("sub/inner.txt", "inner\n");
+  link("sub/inner.txt", "hard.txt");
+  symlink("doc.txt", "link");
+  symlink("sub", "sublink");
+  symlink("sub/new.txt", "dangling");
+  symlink("loop", "loop");
+}
+
+// A regular file's bytes; nothing for anything else (no entry, a folder, a link to nothing).
+std::optional<std::string> Contents(const std::string& name) {
+  std::error_code ignored;
+  if (!std::filesystem::is_regular_file(name, ignored)) return std::nullopt;
+  std::ifstream f(name, std::ios::binary);
+  if (!f) return std::nullopt;
+  return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+// A save in progress, seen through the file-system seam at the step that commits it: the
+// target, what it held, and the document's image then.
+struct PendingSave {
+  std::string target;
+  std::optional<std::string> old;
+  std::string image;
+};
+
+// After a save the target holds the document's image; or, when the save failed (and said
+// so), its old content.
+void CheckSave(std::optional<PendingSave>& save, const std::string& printed) {
+  if (!save) return;
+  std::optional<std::string> now = Contents(save->target);
+  bool failed = printed.find("Could not save to ") != std::string::npos;
+  Check(now == save->image || (failed && now == save->old), "the saved file holds the image");
+  save.reset();
+}
+
 
 // Splits off the text before the next "\n%%\n".
 std::string_view Take(std::string_view& rest) {
@@ -69,9 +119,10 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
   std::string_view settings = Take(rest);
   std::string_view document = Take(rest);
   std::string keys(rest);
-  // Typed names stay inside the folder.
-  for (char& c : keys) {
-    if (c == '/') c = '_';
+  // Typed names stay inside the folder: none begins with "/" or climbs with "..".
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    if (keys[i] == '/' && (i == 0 || keys[i - 1] == '\n')) keys[i] = '_';
+    if (keys[i] == '.' && i > 0 && keys[i - 1] == '.') keys[i] = '_';
   }
 
   // Only small grids: they keep every run fast and every slot checkable.
@@ -86,24 +137,48 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
   EnterWorkFolder();
   Write(kRcName, settings);
   Write("doc.txt", document);
+  Furnish();
 
   std::FILE* in =
       keys.empty() ? std::fopen("/dev/null", "rb") : fmemopen(keys.data(), keys.size(), "rb");
-  std::FILE* out = std::fopen("/dev/null", "wb");
+  char* printed = nullptr;
+  std::size_t printed_size = 0;
+  std::FILE* out = open_memstream(&printed, &printed_size);
   Editor ed;
   ed.io = Io{in, out};
   std::string recorded;
   ed.options.run_shell = [&recorded](const char* command) { recorded = command; };
+  // The step that commits a save names its target: the rename over it, or its opening for an
+  // in-place write (which a failed rename's fall-back may reach after a rename was tried).
+  std::optional<PendingSave> save;
+  ed.options.fs.before = [&ed, &save](FsStep step, const char* path) {
+    if ((step == FsStep::kRename || step == FsStep::kOpenTarget) && !save) {
+      std::string image(ImageSize(ed.doc), '\0');
+      FormatLines(ed.doc, image);
+      save = PendingSave{path, Contents(path), std::move(image)};
+    }
+    return 0;
+  };
+  // Checks a save made since the last call against what was printed since.
+  std::size_t seen = 0;
+  auto check_save = [&] {
+    std::fflush(out);
+    CheckSave(save, std::string(printed + seen, printed_size - seen));
+    seen = printed_size;
+  };
   const char* argv[] = {"morvax", "doc.txt"};
   if (StartEditor(ed, 2, argv)) {
     // Every turn reads at least one byte or ends the session.
     std::size_t turns = 0;
     do {
+      check_save();
       CheckEditor(ed);
       Check(++turns <= keys.size() + 2, "a turn that reads nothing");
     } while (RunTurn(ed));
   }
+  check_save();
   std::fclose(in);
   std::fclose(out);
+  std::free(printed);
   return 0;
 }
