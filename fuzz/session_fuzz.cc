@@ -44,10 +44,9 @@ void EnterWorkFolder() {
   }
   std::error_code ignored;
   for (const auto& entry : std::filesystem::directory_iterator(".")) {
-    std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::add |
-                                     std::filesystem::perm_options::nofollow,
-                                 ignored);
+    std::filesystem::permissions(
+        entry.path(), std::filesystem::perms::owner_all,
+        std::filesystem::perm_options::add | std::filesystem::perm_options::nofollow, ignored);
     std::filesystem::remove_all(entry.path(), ignored);
   }
 }
@@ -90,7 +89,6 @@ void CheckSave(std::optional<PendingSave>& save, const std::string& printed) {
   Check(now == save->image || (failed && now == save->old), "the saved file holds the image");
   save.reset();
 }
-
 
 // Splits off the text before the next "\n%%\n".
 std::string_view Take(std::string_view& rest) {
