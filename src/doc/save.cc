@@ -243,12 +243,12 @@ void Randomize(std::string& name) {
     // another try.
     struct timespec now;
     clock_gettime(CLOCK_REALTIME, &now);
-    unsigned long long mix = static_cast<unsigned long long>(now.tv_nsec) * 2654435761u ^
-                             static_cast<unsigned long long>(getpid()) << 20 ^
+    unsigned long long mix = (static_cast<unsigned long long>(now.tv_nsec) * 2654435761u) ^
+                             (static_cast<unsigned long long>(getpid()) << 20) ^
                              static_cast<unsigned long long>(now.tv_sec);
     for (unsigned char& r : random) {
       r = static_cast<unsigned char>(mix);
-      mix = mix >> 8 | mix << 56;
+      mix = (mix >> 8) | (mix << 56);
     }
   }
   std::size_t at = name.size() - sizeof random;
@@ -381,8 +381,8 @@ int Close(Fd& fd) {
 // fails before any old byte is overwritten and leaves the file as it was. Filesystems that
 // cannot reserve are written without.
 int Reserve(int fd, off_t size) {
-  if (size == 0 || Retry([&] { return fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, size); }) == 0)
-    return 0;
+  if (size == 0) return 0;
+  if (Retry([&] { return fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, size); }) == 0) return 0;
   return errno == EOPNOTSUPP || errno == ENOSYS || errno == EINVAL ? 0 : errno;
 }
 
@@ -430,8 +430,9 @@ int BackupIn(const std::string& folder, const std::string& target, int source, o
              [&] { return CopyBytes(source, backup.fd.get(), size); });
   if (err == 0) err = Step(fs, FsStep::kSyncBackup, path(), [&] { return Sync(backup.fd.get()); });
   if (err == 0) err = Step(fs, FsStep::kNameBackup, path(), [&] { return Name(backup); });
-  if (err == 0)
+  if (err == 0) {
     err = Step(fs, FsStep::kSyncFolder, Openable(folder), [&] { return SyncFolder(folder); });
+  }
   if (err != 0) Discard(backup, FsStep::kRemoveBackup, fs);
   return err;
 }
@@ -514,8 +515,9 @@ int WriteKeepingOld(const std::string& target, std::span<const char> bytes, cons
 
   off_t size = static_cast<off_t>(bytes.size());
   err = Step(fs, FsStep::kAllocate, target, [&] { return Reserve(fd.get(), size); });
-  if (err == 0)
+  if (err == 0) {
     err = Step(fs, FsStep::kWrite, target, [&] { return WriteAll(fd.get(), bytes, 0); });
+  }
   if (err == 0) {
     err = Step(fs, FsStep::kTruncate, target,
                [&] { return Errno(Retry([&] { return ftruncate(fd.get(), size); })); });
@@ -549,8 +551,9 @@ int WriteByRename(const std::string& target, const struct stat* old, std::span<c
   NewFile temp;
   temp.pattern = folder + kTempName;
   int err = Step(fs, FsStep::kCreateTemp, temp.pattern, [&] { return CreateIn(folder, temp); });
-  if (err != 0)
+  if (err != 0) {
     return old != nullptr && Refuses(err) ? WriteKeepingOld(target, bytes, fs, kept) : err;
+  }
   auto path = [&] { return temp.name.empty() ? temp.pattern : temp.name; };
 
   if (old != nullptr) {
@@ -569,8 +572,9 @@ int WriteByRename(const std::string& target, const struct stat* old, std::span<c
   mode_t mode = old != nullptr ? old->st_mode & 07777 : 0666 & ~CurrentUmask();
   err = Step(fs, FsStep::kMatchMode, path(),
              [&] { return Errno(Retry([&] { return fchmod(temp.fd.get(), mode); })); });
-  if (err == 0)
+  if (err == 0) {
     err = Step(fs, FsStep::kWrite, path(), [&] { return WriteAll(temp.fd.get(), bytes); });
+  }
   if (err == 0) err = Step(fs, FsStep::kSync, path(), [&] { return Sync(temp.fd.get()); });
   if (err == 0) err = Step(fs, FsStep::kNameTemp, path(), [&] { return Name(temp); });
   if (err == 0) err = Step(fs, FsStep::kClose, path(), [&] { return Close(temp.fd); });
