@@ -615,14 +615,17 @@ TEST(LoadSource, FifoIsReadToItsEnd) {
   EXPECT_EQ(t.Line(394), std::string(100000 % 255, 'r'));
 }
 
-TEST(LoadSource, UnreadableFileIsNotFound) {
+// A file that exists but cannot be read is reported with the reason, never as missing, and
+// does not become the current file name.
+TEST(LoadSource, UnreadableFileIsReportedWithItsReason) {
   SKIP_AS_ROOT();
   TempDir dir;
   WriteFile("secret", "hidden\n");
   chmod("secret", 0);
   Transcript t = RunWithSettings("", "", {"secret"});
-  EXPECT_EQ(t.AfterHint().rfind("File secret not found!\n", 0), 0u);
+  EXPECT_EQ(t.AfterHint().rfind("Could not read secret: Permission denied\n", 0), 0u);
   EXPECT_TRUE(t.Lines().empty());
+  EXPECT_STREQ(t.ed->current_name, "");
 }
 
 TEST(LoadSource, DevicesOfNoSizeLoadEmpty) {
