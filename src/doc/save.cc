@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -19,6 +18,7 @@
 #include <vector>
 
 #include "core/fd.h"
+#include "core/state_folder.h"
 
 std::size_t ImageSize(const Document& doc) {
   std::size_t size = 0;
@@ -389,18 +389,6 @@ int Reserve(int fd, off_t size) {
 // ---------------------------------------------------------------------------------------------
 // Backups of the old content
 
-// Creates folders along `path` that are missing, with mode 0700. Returns 0 or an errno.
-int MakeFolders(const std::string& path) {
-  for (std::size_t at = 1; at <= path.size(); ++at) {
-    if (at < path.size() && path[at] != '/') continue;
-    std::string prefix = path.substr(0, at);
-    if (Retry([&] { return mkdir(prefix.c_str(), 0700); }) != 0 && errno != EEXIST) return errno;
-  }
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0) return errno;
-  return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
-}
-
 // The backup's name pattern in `folder`: the target's base name, cut where it would make the
 // name too long, and a unique suffix.
 std::string BackupPattern(const std::string& folder, const std::string& target) {
@@ -595,15 +583,9 @@ int WriteByRename(const std::string& target, const struct stat* old, std::span<c
 }  // namespace
 
 bool BackupFolder(std::string& folder) {
-  const char* state = std::getenv("XDG_STATE_HOME");
-  if (state != nullptr && state[0] == '/') {
-    folder = state;
-  } else {
-    const char* home = std::getenv("HOME");
-    if (home == nullptr || home[0] != '/') return false;
-    folder = std::string(home) + "/.local/state";
-  }
-  folder += "/morvax/backup";
+  folder = StateFolder();
+  if (folder.empty()) return false;
+  folder += "/backup";
   return true;
 }
 

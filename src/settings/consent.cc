@@ -5,9 +5,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 
 #include "core/fd.h"
+#include "core/state_folder.h"
 
 namespace {
 
@@ -30,24 +30,11 @@ bool OwnFile(int fd) {
          (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
-// Creates every missing folder on the way to `path`'s last part with mode 0700.
-bool MakeFolders(const std::string& path) {
-  for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
-       slash = path.find('/', slash + 1)) {
-    std::string folder = path.substr(0, slash);
-    if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 std::string AllowedFilePath() {
-  const char* state = std::getenv("XDG_STATE_HOME");
-  if (state != nullptr && state[0] == '/') return std::string(state) + "/morvax/allowed";
-  const char* home = std::getenv("HOME");
-  if (home != nullptr && home[0] == '/') return std::string(home) + "/.local/state/morvax/allowed";
-  return {};
+  std::string folder = StateFolder();
+  return folder.empty() ? folder : folder + "/allowed";
 }
 
 bool IsAllowed(const std::string& rc_path, const std::string& command) {
@@ -77,7 +64,7 @@ bool IsAllowed(const std::string& rc_path, const std::string& command) {
 bool RecordAllowed(const std::string& rc_path, const std::string& command) {
   if (!Recordable(rc_path, command)) return false;
   std::string path = AllowedFilePath();
-  if (path.empty() || !MakeFolders(path)) return false;
+  if (path.empty() || MakeFolders(path.substr(0, path.rfind('/'))) != 0) return false;
   Fd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC,
                0600));
   struct stat info;
