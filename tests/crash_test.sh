@@ -14,9 +14,13 @@
 # and two edits: one that grows the file by a line and one that shrinks it, so that a torn
 # write shows as a mix and a missed truncation as a tail of old bytes.
 #
+# Then, at each of the same system calls, a signal that the editor handles (SIGTERM or SIGHUP):
+# the save must finish first, the editor then end with 128 + the signal, and nothing be left
+# behind.
+#
 # Usage: tests/crash_test.sh MORVAX [RANDOM_KILLS_PER_KIND]   (default 80)
-# Needs strace (and setpriv from util-linux when run as root). Exits 1 on any loss, or when a
-# kind got fewer than 100 kills.
+# Needs strace (and setpriv from util-linux when run as root). Exits 1 on any loss, on a signal
+# not settled after the save, or when a kind got fewer than 100 kills.
 set -euo pipefail
 
 if [[ $# -lt 1 ]]; then
@@ -91,9 +95,11 @@ editor() {
 }
 
 # Judges the state after a kill: sets verdict to old, new, backup (the old content kept whole
-# in a backup while the target holds neither) or LOSS; counts leftovers.
+# in a backup while the target holds neither) or LOSS; counts what is left beside it in
+# found_temps (temporary files), found_whole and found_partial (backups).
 judge() {
   local got
+  found_temps=0 found_whole=0 found_partial=0
   if [[ $kind == symlink && ! -L $work/link ]]; then
     verdict=LOSS
     return
@@ -109,15 +115,15 @@ judge() {
   local folder file
   for folder in "${backups[@]}"; do
     for file in "$folder"/.morvax-save-*; do
-      [[ -e $file ]] && temps=$((temps + 1))
+      [[ -e $file ]] && found_temps=$((found_temps + 1))
     done
     for file in "$folder"/*.morvax-backup-*; do
       [[ -e $file ]] || continue
       if cmp -s "$file" "$top/old"; then
-        whole_backups=$((whole_backups + 1))
+        found_whole=$((found_whole + 1))
         [[ $got == LOSS ]] && got=backup
       else
-        partial_backups=$((partial_backups + 1))
+        found_partial=$((found_partial + 1))
       fi
     done
   done
@@ -190,8 +196,8 @@ died_in() {
 failed=0
 summary=()
 for kind in ${CRASH_KINDS:-plain symlink hardlink readonly}; do
-  kills=0 injected=0 at_random=0 finished=0 misplaced=0
-  temps=0 whole_backups=0 partial_backups=0
+  kills=0 injected=0 at_random=0 finished=0 misplaced=0 signalled=0 unsettled=0
+  left_temps=0 left_whole=0 left_partial=0
   declare -A seen=([old]=0 [new]=0 [backup]=0 [LOSS]=0)
   for keys in 'w\nS\n' 'D\nS\n'; do
     # The new content, and the trace of an undisturbed save.
@@ -231,8 +237,31 @@ for kind in ${CRASH_KINDS:-plain symlink hardlink readonly}; do
       [[ $(died_in "$top/killed") == "$call" ]] || misplaced=$((misplaced + 1))
       kills=$((kills + 1)) injected=$((injected + 1))
       judge
+      left_temps=$((left_temps + found_temps)) left_whole=$((left_whole + found_whole))
+      left_partial=$((left_partial + found_partial))
       seen[$verdict]=$((seen[$verdict] + 1))
       [[ $verdict != LOSS ]] || echo "crash: $kind: LOSS after a kill at $call #$n" >&2
+    done < <(save_calls "$top/trace")
+
+    # A signal the editor handles (termination, hangup) arriving at each system call of the
+    # save: the save finishes first, then the editor ends with 128 + the signal, and nothing
+    # is left behind (the document was saved, so there is no recovery file either).
+    sig=TERM
+    while read -r call n; do
+      setup "$kind"
+      status=0
+      editor strace -o /dev/null -e "inject=$call:signal=$sig:when=$n" || status=$?
+      judge
+      signalled=$((signalled + 1))
+      expected=143
+      [[ $sig == TERM ]] || expected=129
+      if [[ $status -ne $expected || $verdict != new || $found_temps -ne 0 ||
+        $((found_whole + found_partial)) -ne 0 || -e $work/morvax.hup ]]; then
+        unsettled=$((unsettled + 1))
+        echo "crash: $kind: SIG$sig at $call #$n: status $status, $verdict," \
+          "$found_temps temporary, $((found_whole + found_partial)) backups" >&2
+      fi
+      if [[ $sig == TERM ]]; then sig=HUP; else sig=TERM; fi
     done < <(save_calls "$top/trace")
 
     # Until half the random kills have hit this save (a kill that comes after the save has
@@ -248,6 +277,8 @@ for kind in ${CRASH_KINDS:-plain symlink hardlink readonly}; do
       status=0
       finish || status=$?
       judge
+      left_temps=$((left_temps + found_temps)) left_whole=$((left_whole + found_whole))
+      left_partial=$((left_partial + found_partial))
       if [[ $status -eq 137 ]]; then
         kills=$((kills + 1)) at_random=$((at_random + 1)) hits=$((hits + 1))
         seen[$verdict]=$((seen[$verdict] + 1))
@@ -264,12 +295,15 @@ for kind in ${CRASH_KINDS:-plain symlink hardlink readonly}; do
   line=$(printf '%-8s kills %3d (%3d at system calls, %3d at random; %3d saves ended first; a save takes %d µs)' \
     "$kind" "$kills" "$injected" "$at_random" "$finished" "$span")
   line+=$(printf ' | old %3d new %3d in backup %d LOSS %d | left: %d temporary, %d whole + %d partial backups' \
-    "${seen[old]}" "${seen[new]}" "${seen[backup]}" "${seen[LOSS]}" "$temps" "$whole_backups" \
-    "$partial_backups")
+    "${seen[old]}" "${seen[new]}" "${seen[backup]}" "${seen[LOSS]}" "$left_temps" "$left_whole" \
+    "$left_partial")
   [[ $misplaced -eq 0 ]] || line+=" | $misplaced kills missed their system call"
+  line+=" | $signalled handled signals, $unsettled not settled after the save"
   echo "$line"
   summary+=("$line")
-  if [[ ${seen[LOSS]} -ne 0 || $kills -lt 100 || $misplaced -ne 0 ]]; then failed=1; fi
+  if [[ ${seen[LOSS]} -ne 0 || $kills -lt 100 || $misplaced -ne 0 || $unsettled -ne 0 ]]; then
+    failed=1
+  fi
   unset seen
 done
 if [[ $failed -ne 0 ]]; then
