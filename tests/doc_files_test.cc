@@ -566,6 +566,29 @@ TEST(SaveTarget, LinkPlantedInASharedFolderIsNotFollowed) {
   }
 }
 
+// Bytes that come in several pieces land in order, whether the file is replaced or written in
+// place (where each piece goes to its own offset, over a longer old content).
+TEST(SaveTarget, PiecesLandInOrderReplacedOrInPlace) {
+  const std::string parts[] = {"first ", "", "second\n", std::string(5000, 'x') + "\n"};
+  std::string whole;
+  for (const std::string& part : parts) whole += part;
+  Pieces pieces(whole.size(), [&](const Pieces::Sink& sink) {
+    for (const std::string& part : parts) {
+      if (int err = sink(part); err != 0) return err;
+    }
+    return 0;
+  });
+  for (bool hard_link : {false, true}) {
+    TempDir dir;
+    WriteFile("a", std::string(9000, 'o'));
+    if (hard_link) {
+      ASSERT_EQ(link("a", "b"), 0);
+    }
+    ASSERT_EQ(WriteFileSafely("a", pieces), 0) << hard_link;
+    EXPECT_EQ(ReadFile("a"), whole) << hard_link;
+  }
+}
+
 TEST(SaveTarget, DevicesAndFifosAreWrittenInPlace) {
   TempDir dir;
   Transcript null = SaveDocAs("/dev/null");

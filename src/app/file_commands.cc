@@ -137,7 +137,7 @@ Saved SaveTo(Editor& ed, const char* name) {
   if (image != nullptr) {
     ExpectFullUse(image.get(), size);
     FormatLines(ed.doc, {image.get(), size});
-    err = WriteFileSafely(name, {image.get(), size}, ed.options.fs, &kept);
+    err = WriteFileSafely(name, std::span<const char>(image.get(), size), ed.options.fs, &kept);
   }
   ed.save_failed = err != 0;
   if (err != 0 && !kept.empty()) {

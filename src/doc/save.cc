@@ -342,6 +342,16 @@ int WriteAll(int fd, std::span<const char> bytes, off_t offset = -1) {
   return 0;
 }
 
+// Writes every piece in order, from `offset` on (or from the descriptor's position when it is
+// negative). Returns 0 or an errno.
+int WritePieces(int fd, const Pieces& bytes, off_t offset = -1) {
+  return bytes.Each([&](std::span<const char> piece) {
+    int err = WriteAll(fd, piece, offset);
+    if (offset >= 0) offset += static_cast<off_t>(piece.size());
+    return err;
+  });
+}
+
 // Copies the first `size` bytes of `from` to the same offsets of `to`. Returns 0 or an errno
 // (EIO when `from` turns out shorter).
 int CopyBytes(int from, int to, off_t size) {
@@ -450,7 +460,7 @@ int Restore(int target, int backup, off_t size) {
 // The three ways of writing
 
 // Devices and FIFOs have no old content to keep: the bytes are written to them as they stand.
-int WriteInPlace(const std::string& path, std::span<const char> bytes, const FileSystem& fs) {
+int WriteInPlace(const std::string& path, const Pieces& bytes, const FileSystem& fs) {
   Fd fd;
   // Non-blocking open: a FIFO nobody reads fails at once instead of stopping the editor.
   int err = Step(fs, FsStep::kOpenTarget, path, [&] {
@@ -468,7 +478,7 @@ int WriteInPlace(const std::string& path, std::span<const char> bytes, const Fil
   if (err == 0 && regular) {
     err = Step(fs, FsStep::kAllocate, path, [&] { return Reserve(fd.get(), size); });
   }
-  if (err == 0) err = Step(fs, FsStep::kWrite, path, [&] { return WriteAll(fd.get(), bytes); });
+  if (err == 0) err = Step(fs, FsStep::kWrite, path, [&] { return WritePieces(fd.get(), bytes); });
   if (err == 0 && regular) {
     err = Step(fs, FsStep::kTruncate, path,
                [&] { return Errno(Retry([&] { return ftruncate(fd.get(), size); })); });
@@ -480,7 +490,7 @@ int WriteInPlace(const std::string& path, std::span<const char> bytes, const Fil
 
 // A regular file written in place, its old content kept in a backup until the new content is
 // on disk (see the picture above).
-int WriteKeepingOld(const std::string& target, std::span<const char> bytes, const FileSystem& fs,
+int WriteKeepingOld(const std::string& target, const Pieces& bytes, const FileSystem& fs,
                     std::string* kept) {
   Fd fd;
   int err = Step(fs, FsStep::kOpenTarget, target, [&] {
@@ -504,7 +514,7 @@ int WriteKeepingOld(const std::string& target, std::span<const char> bytes, cons
   off_t size = static_cast<off_t>(bytes.size());
   err = Step(fs, FsStep::kAllocate, target, [&] { return Reserve(fd.get(), size); });
   if (err == 0) {
-    err = Step(fs, FsStep::kWrite, target, [&] { return WriteAll(fd.get(), bytes, 0); });
+    err = Step(fs, FsStep::kWrite, target, [&] { return WritePieces(fd.get(), bytes, 0); });
   }
   if (err == 0) {
     err = Step(fs, FsStep::kTruncate, target,
@@ -532,7 +542,7 @@ bool Refuses(int err) {
 }
 
 // A regular file (or a new name) replaced through a temporary file and a rename.
-int WriteByRename(const std::string& target, const struct stat* old, std::span<const char> bytes,
+int WriteByRename(const std::string& target, const struct stat* old, const Pieces& bytes,
                   const FileSystem& fs, std::string* kept) {
   std::string folder = FolderOf(target);
   if (folder.size() + sizeof kTempName > PATH_MAX) return ENAMETOOLONG;
@@ -561,7 +571,7 @@ int WriteByRename(const std::string& target, const struct stat* old, std::span<c
   err = Step(fs, FsStep::kMatchMode, path(),
              [&] { return Errno(Retry([&] { return fchmod(temp.fd.get(), mode); })); });
   if (err == 0) {
-    err = Step(fs, FsStep::kWrite, path(), [&] { return WriteAll(temp.fd.get(), bytes); });
+    err = Step(fs, FsStep::kWrite, path(), [&] { return WritePieces(temp.fd.get(), bytes); });
   }
   if (err == 0) err = Step(fs, FsStep::kSync, path(), [&] { return Sync(temp.fd.get()); });
   if (err == 0) err = Step(fs, FsStep::kNameTemp, path(), [&] { return Name(temp); });
@@ -589,7 +599,7 @@ bool BackupFolder(std::string& folder) {
   return true;
 }
 
-int WriteFileSafely(const char* path, std::span<const char> bytes, const FileSystem& fs,
+int WriteFileSafely(const char* path, const Pieces& bytes, const FileSystem& fs,
                     std::string* kept) {
   std::string target;
   if (int err = ResolveLinks(path, target); err != 0) return err;

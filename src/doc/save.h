@@ -64,7 +64,7 @@ Pieces DocumentPieces(const Document& doc);
 /// FIFOs are written in place as they stand. Returns 0, or the errno of the first failure;
 /// when the old content could not be put back, `kept` (if given) receives the backup's path.
 /// Interrupted system calls are retried, and no temporary file survives the call.
-int WriteFileSafely(const char* path, std::span<const char> bytes, const FileSystem& fs = {},
+int WriteFileSafely(const char* path, const Pieces& bytes, const FileSystem& fs = {},
                     std::string* kept = nullptr);
 
 /// The folder that takes backups where the target's own folder cannot:
