@@ -129,16 +129,9 @@ Saved SaveTo(Editor& ed, const char* name) {
       return Saved::kAbandoned;
     }
   }
-  std::size_t size = ImageSize(ed.doc);
-  std::unique_ptr<char, decltype(&std::free)> image(static_cast<char*>(std::malloc(size)),
-                                                    &std::free);
-  int err = ENOMEM;
   std::string kept;  // a backup that still holds the old content
-  if (image != nullptr) {
-    ExpectFullUse(image.get(), size);
-    FormatLines(ed.doc, {image.get(), size});
-    err = WriteFileSafely(name, std::span<const char>(image.get(), size), ed.options.fs, &kept);
-  }
+  // The bytes are made as they are written: no image of the whole file is held.
+  int err = WriteFileSafely(name, DocumentPieces(ed.doc), ed.options.fs, &kept);
   ed.save_failed = err != 0;
   if (err != 0 && !kept.empty()) {
     Print(ed.io, msg::kCouldNotSaveKept, Shown(ed.io, name).c_str(), std::strerror(err),
@@ -230,16 +223,12 @@ void SaveOverwrite(Editor& ed) {
 
 void WriteRecovery(Editor& ed) {
   if (!ed.modified) return;
-  std::size_t size = ImageSize(ed.doc);
-  std::unique_ptr<char, decltype(&std::free)> image(static_cast<char*>(std::malloc(size + 1)),
-                                                    &std::free);
-  if (image == nullptr) return Print(ed.io, msg::kRecoveryFailed, std::strerror(ENOMEM));
-  FormatLines(ed.doc, {image.get(), size});
+  Pieces pieces = DocumentPieces(ed.doc);
   char path[PATH_MAX];
-  int err = WriteNewFile("", msg::kRecoveryName, {image.get(), size}, path);
+  int err = WriteNewFile("", msg::kRecoveryName, pieces, path);
   const char* home = std::getenv("HOME");
   if (err != 0 && home != nullptr && home[0] != '\0') {
-    err = WriteNewFile(home, msg::kRecoveryName, {image.get(), size}, path);
+    err = WriteNewFile(home, msg::kRecoveryName, pieces, path);
   }
   if (err != 0) return Print(ed.io, msg::kRecoveryFailed, std::strerror(err));
   ed.modified = false;

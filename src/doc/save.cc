@@ -629,7 +629,7 @@ bool ChangedSince(const FileStamp& stamp, const char* name) {
          now.st_mtim.tv_sec != then.st_mtim.tv_sec || now.st_mtim.tv_nsec != then.st_mtim.tv_nsec;
 }
 
-int WriteNewFile(const char* folder, const char* base, std::span<const char> bytes, char* path) {
+int WriteNewFile(const char* folder, const char* base, const Pieces& bytes, char* path) {
   std::size_t folder_length = std::strlen(folder);
   const char* slash = folder_length > 0 && folder[folder_length - 1] != '/' ? "/" : "";
   for (int k = 0; k < 100; ++k) {
@@ -640,7 +640,7 @@ int WriteNewFile(const char* folder, const char* base, std::span<const char> byt
         [&] { return open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600); }));
     if (!fd.valid() && errno == EEXIST) continue;
     if (!fd.valid()) return errno;
-    int err = WriteAll(fd.get(), bytes);
+    int err = WritePieces(fd.get(), bytes);
     if (err == 0) err = Sync(fd.get());
     int closed = Close(fd);
     if (err == 0) err = closed;
