@@ -2,8 +2,8 @@
 // separated by lines holding "%%". The editor runs in-process in a private temporary folder,
 // on the small grids that the settings ask for, and its invariants are checked after every
 // turn; after every save, the file holds exactly the document's image. The folder holds a
-// sub-folder, symbolic links and a hard link for typed names to reach. Shell commands are
-// recorded, never run.
+// sub-folder, symbolic links and a hard link for typed names to reach, and no descriptor may
+// outlive a session. Shell commands are recorded, never run.
 #include <unistd.h>
 
 #include <cstdio>
@@ -28,22 +28,29 @@ constexpr long long kMaxGridBytes = 1 << 16;
 
 void Write(const char* name, std::string_view bytes) {
   std::FILE* f = std::fopen(name, "wb");
+  Check(f != nullptr, "the work folder takes files");
   std::fwrite(bytes.data(), 1, bytes.size(), f);
   std::fclose(f);
 }
 
 // The fuzzer's own folder, made once and emptied before every input; backups that a save
 // keeps outside a target's folder go to its ".state" sub-folder.
+char work_folder[64];  // removed when the fuzzer exits
+
 void EnterWorkFolder() {
-  static bool made = false;
-  if (!made) {
+  if (work_folder[0] == '\0') {
     // In memory where there is a tmpfs: a save's flushes to disk cost nothing there.
-    char pattern[] = "/dev/shm/morvax-fuzz-XXXXXX";
-    char fallback[] = "/tmp/morvax-fuzz-XXXXXX";
-    char* folder = mkdtemp(pattern) != nullptr ? pattern : mkdtemp(fallback);
-    if (folder == nullptr || chdir(folder) != 0) std::abort();
-    setenv("XDG_STATE_HOME", (std::string(folder) + "/.state").c_str(), 1);
-    made = true;
+    std::strcpy(work_folder, "/dev/shm/morvax-fuzz-XXXXXX");
+    if (mkdtemp(work_folder) == nullptr) {
+      std::strcpy(work_folder, "/tmp/morvax-fuzz-XXXXXX");
+      if (mkdtemp(work_folder) == nullptr) std::abort();
+    }
+    if (chdir(work_folder) != 0) std::abort();
+    setenv("XDG_STATE_HOME", (std::string(work_folder) + "/.state").c_str(), 1);
+    std::atexit([] {
+      std::error_code ignored;
+      std::filesystem::remove_all(work_folder, ignored);
+    });
   }
   std::error_code ignored;
   for (const auto& entry : std::filesystem::directory_iterator(".")) {
@@ -73,6 +80,17 @@ std::optional<std::string> Contents(const std::string& name) {
   std::ifstream f(name, std::ios::binary);
   if (!f) return std::nullopt;
   return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+// Open descriptors of this process (0 without /proc).
+int Descriptors() {
+  std::error_code ignored;
+  int count = 0;
+  for (std::filesystem::directory_iterator it("/proc/self/fd", ignored), end; it != end;
+       it.increment(ignored)) {
+    ++count;
+  }
+  return count;
 }
 
 // A save in progress, seen through the file-system seam at the step that commits it: the
@@ -136,6 +154,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
   if (static_cast<long long>(grid.lines) * grid.lsize > kMaxGridBytes) return 0;
 
   EnterWorkFolder();
+  int descriptors = Descriptors();
   Write(kRcName, settings);
   Write("doc.txt", document);
   Furnish();
@@ -181,5 +200,6 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
   std::fclose(in);
   std::fclose(out);
   std::free(printed);
+  Check(Descriptors() == descriptors, "no descriptor outlives the session");
   return 0;
 }
