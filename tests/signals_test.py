@@ -12,10 +12,9 @@ import stat
 import subprocess
 import sys
 import tempfile
-import termios
-import time
-
 import pexpect
+
+from terminal_wait import reading
 
 SKIP = 77
 TIMEOUT = 10
@@ -145,15 +144,9 @@ def spawn(binary, folder, args=()):
     return child
 
 
-def reading(child):
-    """Waits until the editor reads the terminal: a line editor has switched canonical mode off
-    by then. Without one the terminal stays canonical, which is as good; so wait a little at most.
-    A Ctrl-C or Ctrl-D sent before that would reach a terminal nobody reads yet."""
-    deadline = time.monotonic() + 2
-    while time.monotonic() < deadline:
-        if not termios.tcgetattr(child.child_fd)[3] & termios.ICANON:
-            return
-        time.sleep(0.01)
+def typing(child, text):
+    reading(child)
+    child.send(text)
 
 
 def interrupt(child):
@@ -176,20 +169,21 @@ def test_terminal(binary, base):
     # Ctrl-C at the prompt and inside a command: the editor goes on, the text stays.
     folder = fresh(base, "tty-int")
     child = spawn(binary, folder)
-    child.send("kept\n")
+    typing(child, "kept\n")
     child.expect_exact("Editing 2:1")
     child.expect_exact("  > ")
-    child.send("half typed")
+    typing(child, "half typed")
+    child.expect_exact("half typed")  # echoed: the editor has it
     interrupt(child)
     child.expect_exact("\r\nInterrupted\r\n")
     child.expect_exact("Editing 2:1")
-    child.send("g\n")
+    typing(child, "g\n")
     child.expect_exact("Go to which line?")
     interrupt(child)
     child.expect_exact("Interrupted")
     child.expect_exact("Editing 2:1")
     # Ctrl-D at a prompt inside a command abandons only the command.
-    child.send("g\n")
+    typing(child, "g\n")
     child.expect_exact("Go to which line?")
     end_input(child)
     child.expect_exact("Editing 2:1")
@@ -207,7 +201,7 @@ def test_terminal(binary, base):
     # A hangup at the terminal keeps the text.
     folder = fresh(base, "tty-hup")
     child = spawn(binary, folder)
-    child.send("hung up\n")
+    typing(child, "hung up\n")
     child.expect_exact("Editing 2:1")
     child.expect_exact("  > ")
     child.kill(signal.SIGHUP)
@@ -223,20 +217,20 @@ def test_terminal(binary, base):
     child = spawn(binary, folder, ["doc.txt"])
     with open(os.path.join(folder, "doc.txt"), "w") as f:
         f.write("theirs, longer\n")
-    child.send("mine\nS\n")
+    typing(child, "mine\nS\n")
     child.expect_exact("doc.txt was changed by another program since it was read; overwrite it?"
                        " (y/n)")
-    child.send("n\n")
+    typing(child, "n\n")
     child.expect_exact("Nothing was saved")
     check(open(os.path.join(folder, "doc.txt")).read() == "theirs, longer\n",
           "changed on disk: kept after n")
-    child.send("S\n")
+    typing(child, "S\n")
     child.expect_exact("overwrite it? (y/n)")
-    child.send("y\n")
+    typing(child, "y\n")
     child.expect_exact("Saved to doc.txt")
-    child.send("S\n")
+    typing(child, "S\n")
     child.expect_exact("Saved to doc.txt")  # its own save is no change by another program
-    child.send("q\nq\n")
+    typing(child, "q\nq\n")
     finish(child)
     check(open(os.path.join(folder, "doc.txt")).read() == "mine\n", "changed on disk: y writes")
 

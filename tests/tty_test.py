@@ -18,6 +18,9 @@ except ImportError:
     sys.exit(SKIP)
 
 
+from terminal_wait import reading  # noqa: E402
+
+
 class Failure(Exception):
     pass
 
@@ -40,6 +43,7 @@ def finish(child, status=0):
     Call it once the prompt is shown: a Ctrl-D that the terminal takes while no line editor
     reads it ends a line of its own and reaches the editor as a NUL byte.
     """
+    reading(child)
     child.sendeof()
     child.expect(pexpect.EOF)
     child.close()
@@ -214,7 +218,9 @@ def ctrl_c_drops_the_typed_line(binary, folder):
     child.send("kept\n")
     child.expect_exact("Editing 2:1 ")
     child.expect_exact("  > ")
+    reading(child)
     child.send("dropped")
+    child.expect_exact("dropped")  # echoed: the line editor has it
     child.sendintr()
     child.expect_exact("Interrupted")
     child.expect_exact("Editing 2:1 ")
