@@ -24,8 +24,7 @@ void FillClip(Editor& ed, int count) {
 // negative count, which has no meaning for either and is refused before any other check).
 bool ReadCount(Editor& ed, const char* prompt, const char* negative, int& count) {
   Line(ed.io, prompt);
-  char answer[8];
-  if (!ReadNumber(ed.io, answer, count)) return false;
+  if (!ReadNumber(ed.io, count)) return false;
   if (count < 0) {
     Print(ed.io, "%s", negative);
     return false;
@@ -38,8 +37,7 @@ bool ReadCount(Editor& ed, const char* prompt, const char* negative, int& count)
 bool ReadDestination(Editor& ed, const char* prompt, const char* invalid, int& destination) {
   Print(ed.io, prompt, ed.cursor_line + 1);
   int number = 0;
-  char answer[8];
-  if (!ReadNumber(ed.io, answer, number)) return false;
+  if (!ReadNumber(ed.io, number)) return false;
   destination = number - 1;  // seven characters cannot reach the int limits
   if (destination < 0 || destination >= ed.lines()) {
     Line(ed.io, invalid);
@@ -163,7 +161,7 @@ void LineCopy(Editor& ed) {
 //
 // A last line that holds text would fall out of the grid, so the command is then refused.
 void LineInsert(Editor& ed) {
-  if (ed.doc.view(ed.lines() - 1)[0] != '\0') return Print(ed.io, "%s", msg::kNoRoomForLine);
+  if (!ed.doc.text(ed.lines() - 1).empty()) return Print(ed.io, "%s", msg::kNoRoomForLine);
   RecordWedge(ed.undo, ed.cursor_line);
   Wedge(ed.cursor_line, ed.doc);
 }

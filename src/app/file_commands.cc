@@ -153,12 +153,9 @@ Saved SaveAsking(Editor& ed, const char* name) {
   char asked[kNameSize] = "";
   while (name[0] == '\0') {
     Line(ed.io, msg::kSaveNamePrompt);
-    if (!ReadAnswer(ed.io, asked, kNameSize, Asks::kFileName)) {
-      Print(ed.io, "%s", msg::kNoNameGiven);
-      return Saved::kAbandoned;
-    }
-    if (ed.io.lost) {
-      Print(ed.io, "%s", msg::kNameTooLong);
+    if (!ReadName(ed, asked)) {
+      // A name too long was said so already.
+      if (!ed.io.lost) Print(ed.io, "%s", msg::kNoNameGiven);
       return Saved::kAbandoned;
     }
     name = asked;
@@ -196,11 +193,8 @@ void OpenCommand(Editor& ed) {
   if (!OpenDialogue(ed, name)) return;
   switch (LoadFile(ed, name)) {
     case Loaded::kReplaced:
-      std::strcpy(ed.current_name, name);
-      break;
     case Loaded::kNotFound:
       std::strcpy(ed.current_name, name);
-      ed.stamp.known = false;
       break;
     case Loaded::kUnreadable:
     case Loaded::kDeclined:

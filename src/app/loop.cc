@@ -43,10 +43,6 @@ const char* FileArgument(int argc, const char* const* argv) {
   return argv[1];
 }
 
-}  // namespace
-
-namespace {
-
 // The grid and its line-sized work buffers: all of them, or none.
 bool AllocateAll(Editor& ed, GridSize size) {
   if (!ed.doc.Allocate(size.lines, size.lsize)) return false;

@@ -50,8 +50,7 @@ void PageForw(Editor& ed) {
 void PageLength(Editor& ed) {
   Line(ed.io, msg::kPageLengthPrompt);
   int value = 0;
-  char answer[8];
-  if (!ReadNumber(ed.io, answer, value)) return;
+  if (!ReadNumber(ed.io, value)) return;
   if (value >= 1) ed.page_length = value;
 }
 
@@ -103,16 +102,14 @@ void LockTog(Editor& ed) {
 void GoToLine(Editor& ed) {
   Line(ed.io, msg::kGoToLine);
   int value = 0;
-  char answer[8];
-  if (!ReadNumber(ed.io, answer, value)) return;
+  if (!ReadNumber(ed.io, value)) return;
   if (value >= 1 && value <= ed.lines()) ed.cursor_line = value - 1;
 }
 
 void GoToPos(Editor& ed) {
   Line(ed.io, msg::kGoToPos);
   int value = 0;
-  char answer[8];
-  if (!ReadNumber(ed.io, answer, value)) return;
+  if (!ReadNumber(ed.io, value)) return;
   if (value >= 1 && value <= ed.lsize()) ed.cursor_pos = value - 1;
 }
 

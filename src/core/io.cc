@@ -123,7 +123,8 @@ void StripLineEnd(char* text) {
   if (end != nullptr) *end = '\0';
 }
 
-bool ReadNumber(Io& io, char (&answer)[8], int& value) {
+bool ReadNumber(Io& io, int& value) {
+  char answer[8];
   if (!ReadLine(io, answer, sizeof answer)) return false;
   // Seven characters cannot leave the int range.
   value = static_cast<int>(std::strtol(answer, nullptr, 10));

@@ -42,9 +42,9 @@ bool ReadLine(Io& io, char* buf, int limit, Asks asks = Asks::kText);
 /// Cuts a text at its first line feed.
 void StripLineEnd(char* text);
 
-/// Reads a numeric answer (8-byte buffer: at most 7 characters) and converts it as strtol does
-/// in base 10; an answer without digits is 0. Returns false when the read fails.
-bool ReadNumber(Io& io, char (&answer)[8], int& value);
+/// Reads a numeric answer (at most 7 characters of its line) and converts it as strtol does in
+/// base 10; an answer without digits is 0. Returns false when the read fails.
+bool ReadNumber(Io& io, int& value);
 
 /// Reads a one-line answer of at most limit - 1 characters with its line end removed.
 bool ReadAnswer(Io& io, char* buf, int limit, Asks asks = Asks::kText);
