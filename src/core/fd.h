@@ -3,7 +3,10 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstddef>
+#include <string>
 #include <utility>
 
 class Fd {
@@ -38,3 +41,17 @@ class Fd {
   }
   int fd_ = -1;
 };
+
+/// Appends what `fd` holds, up to its end or until `text` holds `limit` bytes, retrying
+/// interrupted reads. False on a read error.
+inline bool ReadAtMost(int fd, std::size_t limit, std::string& text) {
+  char chunk[4096];
+  while (text.size() < limit) {
+    ssize_t n = ::read(fd, chunk, std::min(sizeof chunk, limit - text.size()));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) break;
+    text.append(chunk, static_cast<std::size_t>(n));
+  }
+  return true;
+}

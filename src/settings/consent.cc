@@ -45,13 +45,7 @@ bool IsAllowed(const std::string& rc_path, const std::string& command) {
   if (!fd.valid() || !OwnFile(fd.get())) return false;
 
   std::string text;
-  char chunk[4096];
-  for (;;) {
-    ssize_t n = ::read(fd.get(), chunk, sizeof chunk);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    text.append(chunk, static_cast<std::size_t>(n));
-  }
+  if (!ReadAtMost(fd.get(), text.max_size(), text)) return false;
   std::string record = Record(rc_path, command);
   // Whole lines only: the record at the start of the file or right after a line end.
   for (std::size_t at = text.find(record); at != std::string::npos;

@@ -114,21 +114,6 @@ void ApplyLine(std::string_view line, KeyTable& keys, GridSize& size, StartValue
   }
 }
 
-// Reads at most `limit` bytes of an open file. False on a read error.
-bool ReadAtMost(int fd, std::size_t limit, std::string& text) {
-  text.resize(limit);
-  std::size_t have = 0;
-  while (have < limit) {
-    ssize_t n = ::read(fd, text.data() + have, limit - have);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
-    if (n == 0) break;
-    have += static_cast<std::size_t>(n);
-  }
-  text.resize(have);
-  return true;
-}
-
 bool TrustedOwner(uid_t owner) {
   return owner == geteuid() || owner == 0;
 }
