@@ -84,7 +84,6 @@ bool ReadLine(Io& io, char* buf, int limit, Asks asks) {
   io.prompt.clear();
   buf[0] = '\0';
   io.lost = false;
-  io.ended = false;
   if (std::fflush(io.out) != 0 || std::ferror(io.out) != 0) {
     io.output_failed = true;
     io.at_end = true;

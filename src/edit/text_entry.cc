@@ -12,8 +12,8 @@ void Replace(int line, int position, const char* text, Document& doc, Io& io, bo
   PadToCursor(slot, position);
   int len = static_cast<int>(std::strlen(text));
   int room = doc.lsize() - 1 - position;
-  if (len > room) len = room;
-  if (len < static_cast<int>(std::strlen(text)) || shortened) Print(io, "%s", msg::kTextShortened);
+  if (len > room || shortened) Print(io, "%s", msg::kTextShortened);
+  len = std::min(len, room);
   std::memcpy(slot.data() + position, text, len);
 }
 
