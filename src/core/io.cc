@@ -202,7 +202,19 @@ std::size_t Utf8Length(std::string_view text) {
 
 std::string CaretDisplay(std::string_view text) {
   std::string out;
-  out.reserve(text.size());
+  AppendCaretDisplay(text, out);
+  return out;
+}
+
+const char* ShownInPlace(Io& io, const char* text) {
+  if (!io.out_terminal) return text;
+  io.shown.clear();
+  AppendCaretDisplay(text, io.shown);
+  return io.shown.c_str();
+}
+
+void AppendCaretDisplay(std::string_view text, std::string& out) {
+  out.reserve(out.size() + text.size());
   while (!text.empty()) {
     unsigned char c = static_cast<unsigned char>(text[0]);
     std::size_t n = c >= 0x80 ? Utf8Length(text) : 0;
@@ -222,5 +234,4 @@ std::string CaretDisplay(std::string_view text) {
     }
     text.remove_prefix(n > 0 ? n : 1);
   }
-  return out;
 }

@@ -19,6 +19,7 @@ struct Io {
   /// goes through it, and the prompt of the next read is its editable prompt.
   LineEditor* editor = nullptr;
   std::string prompt = {};  // with line editing: what Prompt() left for the next read to show
+  std::string shown = {};   // at a terminal: the caret display of the view's last line
 
   bool at_end = false;         // the input has ended (or failed) for good: no further reads
   bool abandoned = false;      // a read of this turn was interrupted or ended: the rest fail too
@@ -74,6 +75,12 @@ std::size_t Utf8Length(std::string_view text);
 /// U+0080-U+009F) as "\xNN" per byte, in lower-case hex. Every other byte, a tab, a valid
 /// UTF-8 sequence or a stray byte from 0xa0 up, stays as it is.
 std::string CaretDisplay(std::string_view text);
+/// The same, appended to `out`.
+void AppendCaretDisplay(std::string_view text, std::string& out);
+
+/// Shown (below) for the view's lines, which are printed every turn: the caret display goes to
+/// io.shown, whose room is kept from turn to turn. Valid until the next call.
+const char* ShownInPlace(Io& io, const char* text);
 
 /// A text that comes from a document, a file name, the settings file or a stored command, as it
 /// is printed: at a terminal (io.out_terminal) its caret display, so that no file can drive the

@@ -18,7 +18,7 @@ const char* TextFrom(const Document& doc, int line, int p) {
 
 void Display(int cursor_line, int cursor_pos, int before, const Document& doc, int show_numbers,
              const char* file_name, Io& io) {
-  Print(io, msg::kHeader, cursor_line + 1, cursor_pos + 1, Shown(io, file_name).c_str());
+  Print(io, msg::kHeader, cursor_line + 1, cursor_pos + 1, ShownInPlace(io, file_name));
 
   int first = cursor_line - before;
   if (first < 0) first = 0;
@@ -33,7 +33,7 @@ void Display(int cursor_line, int cursor_pos, int before, const Document& doc, i
     if (k == cursor_line) {
       if (numbers) std::snprintf(prefix, sizeof prefix, "[%i] ", k + 1);
       if (text != nullptr) {
-        Print(io, "%s%s\n", prefix, Shown(io, text).c_str());
+        Print(io, "%s%s\n", prefix, ShownInPlace(io, text));
       } else if (numbers) {
         Print(io, "%s\n", prefix);
       } else {
@@ -41,12 +41,12 @@ void Display(int cursor_line, int cursor_pos, int before, const Document& doc, i
       }
     } else if (numbers) {
       if (text != nullptr) {
-        Print(io, " %i  %s\n", k + 1, Shown(io, text).c_str());
+        Print(io, " %i  %s\n", k + 1, ShownInPlace(io, text));
       } else {
         Print(io, " %i\n", k + 1);
       }
     } else if (text != nullptr) {
-      Print(io, "  %s\n", Shown(io, text).c_str());
+      Print(io, "  %s\n", ShownInPlace(io, text));
     } else {
       Print(io, "\n");
     }
