@@ -1,6 +1,5 @@
 #include "app/file_commands.h"
 
-#include <limits.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -218,7 +217,7 @@ void SaveOverwrite(Editor& ed) {
 void WriteRecovery(Editor& ed) {
   if (!ed.modified) return;
   Pieces pieces = DocumentPieces(ed.doc);
-  char path[PATH_MAX];
+  std::string path;
   int err = WriteNewFile("", msg::kRecoveryName, pieces, path);
   const char* home = std::getenv("HOME");
   if (err != 0 && home != nullptr && home[0] != '\0') {
@@ -226,5 +225,5 @@ void WriteRecovery(Editor& ed) {
   }
   if (err != 0) return Print(ed.io, msg::kRecoveryFailed, std::strerror(err));
   ed.modified = false;
-  Print(ed.io, msg::kRecoveryWritten, Shown(ed.io, path).c_str());
+  Print(ed.io, msg::kRecoveryWritten, Shown(ed.io, path.c_str()).c_str());
 }

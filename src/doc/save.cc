@@ -631,15 +631,15 @@ bool ChangedSince(const FileStamp& stamp, const char* name) {
          now.st_mtim.tv_sec != then.st_mtim.tv_sec || now.st_mtim.tv_nsec != then.st_mtim.tv_nsec;
 }
 
-int WriteNewFile(const char* folder, const char* base, const Pieces& bytes, char* path) {
-  std::size_t folder_length = std::strlen(folder);
-  const char* slash = folder_length > 0 && folder[folder_length - 1] != '/' ? "/" : "";
+int WriteNewFile(const std::string& folder, const char* base, const Pieces& bytes,
+                 std::string& path) {
+  std::string stem = Join(folder, base);
   for (int k = 0; k < 100; ++k) {
-    int n = k == 0 ? std::snprintf(path, PATH_MAX, "%s%s%s", folder, slash, base)
-                   : std::snprintf(path, PATH_MAX, "%s%s%s.%d", folder, slash, base, k);
-    if (n < 0 || n >= PATH_MAX) return ENAMETOOLONG;
-    Fd fd(Retry(
-        [&] { return open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600); }));
+    path = k == 0 ? stem : stem + "." + std::to_string(k);
+    if (path.size() >= PATH_MAX) return ENAMETOOLONG;
+    Fd fd(Retry([&] {
+      return open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    }));
     if (!fd.valid() && errno == EEXIST) continue;
     if (!fd.valid()) return errno;
     int err = WritePieces(fd.get(), bytes);
@@ -647,7 +647,7 @@ int WriteNewFile(const char* folder, const char* base, const Pieces& bytes, char
     int closed = Close(fd);
     if (err == 0) err = closed;
     if (err != 0) {
-      unlink(path);  // a cut-off copy would pass for the document
+      unlink(path.c_str());  // a cut-off copy would pass for the document
       return err;
     }
     SyncFolder(FolderOf(path));

@@ -89,5 +89,6 @@ bool ChangedSince(const FileStamp& stamp, const char* name);
 
 /// Writes `bytes` to a new file `base` in `folder` ("" for the working folder), or `base.1` to
 /// `base.99` when that name is taken: never over an existing entry, mode 0600, flushed to disk
-/// with its folder entry. The name used goes to `path` (PATH_MAX bytes). Returns 0 or an errno.
-int WriteNewFile(const char* folder, const char* base, const Pieces& bytes, char* path);
+/// with its folder entry. The name used goes to `path`. Returns 0 or an errno.
+int WriteNewFile(const std::string& folder, const char* base, const Pieces& bytes,
+                 std::string& path);
