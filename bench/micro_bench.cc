@@ -11,7 +11,7 @@
 
 #include "app/editor.h"
 #include "app/navigation.h"
-#include "core/view.h"
+#include "app/view.h"
 #include "doc/load.h"
 
 namespace {

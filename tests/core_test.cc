@@ -5,7 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "core/messages.h"
+#include "app/messages.h"
+#include "term/caret.h"
 #include "session.h"
 
 namespace {

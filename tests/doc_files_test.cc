@@ -20,7 +20,7 @@
 #include <thread>
 #include <vector>
 
-#include "core/file_system.h"
+#include "doc/file_system.h"
 #include "core/io.h"
 #include "doc/load.h"
 #include "doc/save.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "core/messages.h"
+#include "app/messages.h"
 #include "doc/load.h"
 #include "doc/save.h"
 #include "session.h"

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "app/editor.h"
-#include "core/view.h"
+#include "app/view.h"
 #include "session.h"
 
 namespace {

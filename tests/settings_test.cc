@@ -11,7 +11,7 @@
 #include <map>
 #include <string>
 
-#include "core/messages.h"
+#include "app/messages.h"
 #include "session.h"
 #include "settings/rc.h"
 

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "app/editor.h"
-#include "core/messages.h"
+#include "app/messages.h"
 #include "edit/clipboard.h"
 #include "edit/line_commands.h"
 #include "edit/text_entry.h"

@@ -9,7 +9,7 @@
 
 #include "core/defaults.h"
 #include "core/document.h"
-#include "core/file_system.h"
+#include "doc/file_system.h"
 #include "core/io.h"
 #include "doc/save.h"
 #include "edit/undo.h"

@@ -8,7 +8,8 @@
 #include <string>
 
 #include "app/editor.h"
-#include "core/messages.h"
+#include "app/messages.h"
+#include "term/caret.h"
 #include "doc/load.h"
 #include "doc/save.h"
 

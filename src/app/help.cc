@@ -4,7 +4,8 @@
 
 #include "app/commands.h"
 #include "app/editor.h"
-#include "core/messages.h"
+#include "app/messages.h"
+#include "term/caret.h"
 
 namespace {
 

@@ -6,7 +6,8 @@
 
 #include "app/editor.h"
 #include "app/file_commands.h"
-#include "core/messages.h"
+#include "app/messages.h"
+#include "term/caret.h"
 #include "settings/consent.h"
 
 int SetCommand(Editor& ed) {

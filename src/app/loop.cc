@@ -11,10 +11,11 @@
 #include "app/edit_commands.h"
 #include "app/editor.h"
 #include "app/file_commands.h"
-#include "core/messages.h"
+#include "app/messages.h"
+#include "term/caret.h"
 #include "core/signals.h"
-#include "core/terminal.h"
-#include "core/view.h"
+#include "term/line_editor.h"
+#include "app/view.h"
 #include "settings/rc.h"
 
 const char* const kUsage =

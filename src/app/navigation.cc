@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "app/editor.h"
-#include "core/messages.h"
+#include "app/messages.h"
 
 void PositionBack(Editor& ed) {
   if (ed.cursor_pos > 0) --ed.cursor_pos;

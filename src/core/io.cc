@@ -7,9 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "core/messages.h"
 #include "core/signals.h"
-#include "core/terminal.h"
 
 namespace {
 
@@ -19,7 +17,7 @@ bool Abandon(Io& io, char* buf) {
   io.abandoned = true;
   if (io.terminal && PendingSignal() == SIGINT) {
     ClearInterrupt();
-    std::fputs(msg::kInterrupted, io.out);
+    std::fputs("\nInterrupted\n", io.out);  // moves up with the read results
   }
   return false;
 }
@@ -57,15 +55,15 @@ class Keeper {
 // A read at a terminal through the line editor, which shows `prompt` before the line.
 bool ReadEdited(Io& io, char* buf, int limit, Asks asks, const std::string& prompt) {
   std::string line;
-  LineEditor::Status status;
+  LineReader::Status status;
   do {
     status = io.editor->Read(prompt.c_str(), asks == Asks::kFileName, line);
     // Interrupted by a signal this editor does not act on: the read goes on.
-  } while (status == LineEditor::Status::kFailed && errno == EINTR && PendingSignal() == 0);
-  if (status != LineEditor::Status::kLine) {
-    io.ended = status == LineEditor::Status::kEnd;
+  } while (status == LineReader::Status::kFailed && errno == EINTR && PendingSignal() == 0);
+  if (status != LineReader::Status::kLine) {
+    io.ended = status == LineReader::Status::kEnd;
     // Ctrl-D leaves the terminal readable; an error or a hangup does not.
-    if (status == LineEditor::Status::kFailed && errno != EINTR) io.at_end = io.ended = true;
+    if (status == LineReader::Status::kFailed && errno != EINTR) io.at_end = io.ended = true;
     return Abandon(io, buf);
   }
   Keeper keeper(io, buf, limit);
@@ -156,82 +154,3 @@ void Print(Io& io, const char* format, ...) {
   va_end(args);
 }
 
-namespace {
-
-void AppendHex(std::string& out, unsigned char c) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  out += "\\x";
-  out += kDigits[c >> 4];
-  out += kDigits[c & 0xf];
-}
-
-}  // namespace
-
-int Utf8SequenceLength(unsigned char lead) {
-  if (lead < 0x80) return 1;
-  if (lead >= 0xc2 && lead <= 0xdf) return 2;
-  if (lead >= 0xe0 && lead <= 0xef) return 3;
-  if (lead >= 0xf0 && lead <= 0xf4) return 4;
-  return 0;
-}
-
-bool Utf8Continues(unsigned char lead, int i, unsigned char byte) {
-  unsigned lo = 0x80;
-  unsigned hi = 0xbf;
-  if (i == 1) {
-    if (lead == 0xe0) lo = 0xa0;  // no overlong forms
-    if (lead == 0xf0) lo = 0x90;
-    if (lead == 0xed) hi = 0x9f;  // no surrogates
-    if (lead == 0xf4) hi = 0x8f;  // nothing beyond U+10FFFF
-  }
-  return byte >= lo && byte <= hi;
-}
-
-std::size_t Utf8Length(std::string_view text) {
-  if (text.empty()) return 0;
-  auto lead = static_cast<unsigned char>(text[0]);
-  int n = Utf8SequenceLength(lead);
-  if (n == 0 || static_cast<std::size_t>(n) > text.size()) return 0;
-  for (int i = 1; i < n; ++i) {
-    if (!Utf8Continues(lead, i, static_cast<unsigned char>(text[static_cast<std::size_t>(i)]))) {
-      return 0;
-    }
-  }
-  return static_cast<std::size_t>(n);
-}
-
-std::string CaretDisplay(std::string_view text) {
-  std::string out;
-  AppendCaretDisplay(text, out);
-  return out;
-}
-
-const char* ShownInPlace(Io& io, const char* text) {
-  if (!io.out_terminal) return text;
-  io.shown.clear();
-  AppendCaretDisplay(text, io.shown);
-  return io.shown.c_str();
-}
-
-void AppendCaretDisplay(std::string_view text, std::string& out) {
-  out.reserve(out.size() + text.size());
-  while (!text.empty()) {
-    unsigned char c = static_cast<unsigned char>(text[0]);
-    std::size_t n = c >= 0x80 ? Utf8Length(text) : 0;
-    if (n == 2 && c == 0xc2 && static_cast<unsigned char>(text[1]) <= 0x9f) {
-      // U+0080-U+009F: a C1 control however it is encoded.
-      AppendHex(out, c);
-      AppendHex(out, static_cast<unsigned char>(text[1]));
-    } else if (n > 0) {
-      out.append(text.substr(0, n));
-    } else if ((c < 0x20 && c != '\t') || c == 0x7f) {
-      out += '^';
-      out += static_cast<char>(c ^ 0x40);  // ^@ for 0x00 ... ^_ for 0x1f, ^? for 0x7f
-    } else if (c >= 0x80 && c <= 0x9f) {
-      AppendHex(out, c);
-    } else {
-      out += static_cast<char>(c);
-    }
-    text.remove_prefix(n > 0 ? n : 1);
-  }
-}

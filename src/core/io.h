@@ -4,9 +4,19 @@
 
 #include <cstdio>
 #include <string>
-#include <string_view>
 
-class LineEditor;
+/// A source of whole typed lines: the line editor at a terminal (term/line_editor.h).
+class LineReader {
+ public:
+  enum class Status {
+    kLine,    // a line, as typed, with its line end
+    kEnd,     // the end of input (Ctrl-D on an empty line)
+    kFailed,  // a read error or a signal interrupted the read (errno says which); no retry
+  };
+  virtual ~LineReader() = default;
+  /// Reads one line with `prompt` shown before it. With `names`, Tab completes a file name.
+  virtual Status Read(const char* prompt, bool names, std::string& line) = 0;
+};
 
 struct Io {
   std::FILE* in = nullptr;
@@ -17,7 +27,7 @@ struct Io {
   bool out_terminal = false;  // standard output is a terminal: texts from files are Shown
   /// Line editing, when both streams are terminals and the program has it: every read then
   /// goes through it, and the prompt of the next read is its editable prompt.
-  LineEditor* editor = nullptr;
+  LineReader* editor = nullptr;
   std::string prompt = {};  // with line editing: what Prompt() left for the next read to show
   std::string shown = {};   // at a terminal: the caret display of the view's last line
 
@@ -60,45 +70,3 @@ void Line(Io& io, const char* text);
 /// printf to the output stream.
 void Print(Io& io, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
-/// The bytes a UTF-8 sequence led by `lead` takes (1 for ASCII), or 0 for a byte that leads none.
-int Utf8SequenceLength(unsigned char lead);
-
-/// Whether `byte` may stand at position `i` (1 to 3) of a well-formed UTF-8 sequence led by
-/// `lead` (no overlong forms, surrogates or code points beyond U+10FFFF).
-bool Utf8Continues(unsigned char lead, int i, unsigned char byte);
-
-/// The length of the well-formed UTF-8 sequence at the start of `text`, or 0 when there is none.
-std::size_t Utf8Length(std::string_view text);
-
-/// The caret display of a text: control bytes (0x00-0x1f but tab, and 0x7f) as "^@".."^_" and
-/// "^?"; C1 controls (0x80-0x9f outside a UTF-8 sequence, and the UTF-8 encodings of
-/// U+0080-U+009F) as "\xNN" per byte, in lower-case hex. Every other byte, a tab, a valid
-/// UTF-8 sequence or a stray byte from 0xa0 up, stays as it is.
-std::string CaretDisplay(std::string_view text);
-/// The same, appended to `out`.
-void AppendCaretDisplay(std::string_view text, std::string& out);
-
-/// Shown (below) for the view's lines, which are printed every turn: the caret display goes to
-/// io.shown, whose room is kept from turn to turn. Valid until the next call.
-const char* ShownInPlace(Io& io, const char* text);
-
-/// A text that comes from a document, a file name, the settings file or a stored command, as it
-/// is printed: at a terminal (io.out_terminal) its caret display, so that no file can drive the
-/// terminal; elsewhere the text itself, byte for byte and without a copy. For a "%s" argument:
-///   Print(io, msg::kOpened, Shown(io, name).c_str());
-class Shown {
- public:
-  Shown(const Io& io, const char* text) : text_(text) {
-    if (io.out_terminal) {
-      shown_ = CaretDisplay(text);
-      text_ = shown_.c_str();
-    }
-  }
-  Shown(const Shown&) = delete;
-  Shown& operator=(const Shown&) = delete;
-  const char* c_str() const { return text_; }
-
- private:
-  const char* text_;   // the text itself, or shown_'s
-  std::string shown_;  // the caret display, at a terminal
-};

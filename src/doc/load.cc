@@ -11,7 +11,7 @@
 #include <memory>
 
 #include "core/document.h"
-#include "core/messages.h"
+#include "app/messages.h"
 
 std::string_view TextOf(std::string_view bytes) {
   if (!bytes.empty() && bytes.back() == '\n') bytes.remove_suffix(1);

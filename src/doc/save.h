@@ -14,7 +14,7 @@
 
 #include "core/defaults.h"
 #include "core/document.h"
-#include "core/file_system.h"
+#include "doc/file_system.h"
 
 /// Bytes of the written form: every line from 0 to DocLength, each followed by a newline.
 std::size_t ImageSize(const Document& doc);

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "core/messages.h"
+#include "app/messages.h"
 
 int CheckCopy(int line, int position, int& count, const Document& doc, Io& io) {
   int rem = LengthFrom(doc.slot(line), position);

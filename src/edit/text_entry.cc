@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "core/messages.h"
+#include "app/messages.h"
 
 void Replace(int line, int position, const char* text, Document& doc, Io& io, bool shortened) {
   if (line < 0 || line >= doc.lines()) return Line(io, msg::kInvalidLine);

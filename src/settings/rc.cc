@@ -12,7 +12,7 @@
 #include <cstring>
 
 #include "core/fd.h"
-#include "core/messages.h"
+#include "app/messages.h"
 
 namespace {
 

@@ -1,9 +1,10 @@
-#include "core/view.h"
+#include "app/view.h"
 
 #include <cstdio>
 #include <cstring>
 
-#include "core/messages.h"
+#include "app/messages.h"
+#include "term/caret.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "core/terminal.h"
+#include "term/line_editor.h"
 
 #ifndef MORVAX_LIBEDIT
 
@@ -36,6 +36,8 @@ LineEditor::Status LineEditor::Read(const char*, bool, std::string&) {
 #include <vector>
 
 #include "core/io.h"
+#include "core/utf8.h"
+#include "term/caret.h"
 #include "core/signals.h"
 
 // libedit works on wide characters; typed bytes reach it through our own reader (GetChar)
@@ -90,31 +92,6 @@ State& StateOf(EditLine* el) {
   return *static_cast<State*>(data);
 }
 
-wchar_t Decode(const unsigned char* seq, int n) {
-  static constexpr unsigned kLeadBits[] = {0, 0x7f, 0x1f, 0x0f, 0x07};
-  unsigned code = seq[0] & kLeadBits[n];
-  for (int i = 1; i < n; ++i) code = (code << 6) | (seq[i] & 0x3f);
-  return static_cast<wchar_t>(code);
-}
-
-void AppendUtf8(std::string& out, unsigned code) {
-  if (code < 0x80) {
-    out += static_cast<char>(code);
-  } else if (code < 0x800) {
-    out += static_cast<char>(0xc0 | (code >> 6));
-    out += static_cast<char>(0x80 | (code & 0x3f));
-  } else if (code < 0x10000) {
-    out += static_cast<char>(0xe0 | (code >> 12));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3f));
-    out += static_cast<char>(0x80 | (code & 0x3f));
-  } else {
-    out += static_cast<char>(0xf0 | (code >> 18));
-    out += static_cast<char>(0x80 | ((code >> 12) & 0x3f));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3f));
-    out += static_cast<char>(0x80 | (code & 0x3f));
-  }
-}
-
 std::string ToBytes(const wchar_t* from, const wchar_t* to) {
   std::string bytes;
   for (const wchar_t* c = from; c < to; ++c) {
@@ -136,7 +113,8 @@ std::wstring ToWide(const State& s, std::string_view bytes) {
       wide += static_cast<wchar_t>(kByteEscape + lead);
       n = 1;
     } else {
-      wide += Decode(reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<int>(n));
+      wide += static_cast<wchar_t>(
+          Utf8Decode(reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<int>(n)));
     }
     bytes.remove_prefix(n);
   }
@@ -207,7 +185,7 @@ int GetChar(EditLine* el, wchar_t* c) {
     }
     ++have;
   }
-  *c = n == 0 ? static_cast<wchar_t>(kByteEscape + seq[0]) : Decode(seq, n);
+  *c = n == 0 ? static_cast<wchar_t>(kByteEscape + seq[0]) : static_cast<wchar_t>(Utf8Decode(seq, n));
   return 1;
 }
 

@@ -9,26 +9,22 @@
 #include <memory>
 #include <string>
 
-class LineEditor {
+#include "core/io.h"
+
+class LineEditor : public LineReader {
  public:
   /// A line editor on two terminal streams, or null when the program was built without libedit
   /// or it cannot start. Installs a SIGWINCH handler (SA_RESTART, it only records the resize)
   /// and no other; libedit's own signal handling stays off.
   static std::unique_ptr<LineEditor> Open(std::FILE* in, std::FILE* out);
-  ~LineEditor();
+  ~LineEditor() override;
   LineEditor(const LineEditor&) = delete;
   LineEditor& operator=(const LineEditor&) = delete;
-
-  enum class Status {
-    kLine,    // a line, as typed, with its line end
-    kEnd,     // the end of input (Ctrl-D on an empty line)
-    kFailed,  // a read error or a signal interrupted the read (errno says which); no retry
-  };
 
   /// Reads one line with `prompt` shown before it (and redrawn with it). Every byte typed
   /// reaches `line` as typed, whatever the locale. With `names`, Tab completes the answer as a
   /// file name; otherwise Tab types a tab. A line read is added to the session's history.
-  Status Read(const char* prompt, bool names, std::string& line);
+  Status Read(const char* prompt, bool names, std::string& line) override;
 
   struct State;  // libedit's handles and the decoding of typed bytes
 

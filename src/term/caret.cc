@@ -1,0 +1,50 @@
+#include "term/caret.h"
+
+#include "core/utf8.h"
+
+namespace {
+
+void AppendHex(std::string& out, unsigned char c) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  out += "\\x";
+  out += kDigits[c >> 4];
+  out += kDigits[c & 0xf];
+}
+
+}  // namespace
+
+std::string CaretDisplay(std::string_view text) {
+  std::string out;
+  AppendCaretDisplay(text, out);
+  return out;
+}
+
+const char* ShownInPlace(Io& io, const char* text) {
+  if (!io.out_terminal) return text;
+  io.shown.clear();
+  AppendCaretDisplay(text, io.shown);
+  return io.shown.c_str();
+}
+
+void AppendCaretDisplay(std::string_view text, std::string& out) {
+  out.reserve(out.size() + text.size());
+  while (!text.empty()) {
+    unsigned char c = static_cast<unsigned char>(text[0]);
+    std::size_t n = c >= 0x80 ? Utf8Length(text) : 0;
+    if (n == 2 && c == 0xc2 && static_cast<unsigned char>(text[1]) <= 0x9f) {
+      // U+0080-U+009F: a C1 control however it is encoded.
+      AppendHex(out, c);
+      AppendHex(out, static_cast<unsigned char>(text[1]));
+    } else if (n > 0) {
+      out.append(text.substr(0, n));
+    } else if ((c < 0x20 && c != '\t') || c == 0x7f) {
+      out += '^';
+      out += static_cast<char>(c ^ 0x40);  // ^@ for 0x00 ... ^_ for 0x1f, ^? for 0x7f
+    } else if (c >= 0x80 && c <= 0x9f) {
+      AppendHex(out, c);
+    } else {
+      out += static_cast<char>(c);
+    }
+    text.remove_prefix(n > 0 ? n : 1);
+  }
+}
