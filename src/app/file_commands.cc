@@ -1,15 +1,19 @@
 #include "app/file_commands.h"
 
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "app/editor.h"
 #include "app/messages.h"
+#include "core/signals.h"
 #include "term/caret.h"
+#include "doc/leftovers.h"
 #include "doc/load.h"
 #include "doc/save.h"
 
@@ -47,9 +51,22 @@ bool LoadBytes(Editor& ed, std::string_view bytes) {
   return Place(ed, copy, incoming, count, block);
 }
 
-Loaded LoadFile(Editor& ed, const char* name) {
+namespace {
+
+// A load given up for a signal. Ctrl-C at a terminal only stops the load; any other signal is
+// taken by the loop once the command is over.
+Loaded Interrupted(Editor& ed) {
+  if (ed.io.terminal && PendingSignal() == SIGINT) {
+    ClearInterrupt();
+    Print(ed.io, "%s", msg::kInterrupted);
+  }
+  return Loaded::kInterrupted;
+}
+
+Loaded ReadFileIn(Editor& ed, const char* name) {
   Fd fd;
   if (int err = OpenToRead(name, fd); err != 0) {
+    if (err == EINTR) return Interrupted(ed);
     if (err == ENOENT || err == ENOTDIR) {
       Print(ed.io, msg::kFileNotFound, Shown(ed.io, name).c_str());
       return Loaded::kNotFound;
@@ -60,6 +77,7 @@ Loaded LoadFile(Editor& ed, const char* name) {
   Block block(nullptr, &std::free);
   std::size_t size = 0;
   int err = ReadAll(fd.get(), block, size);
+  if (err == EINTR) return Interrupted(ed);
   // The lines are found before anything is printed, so that a want of memory for them is
   // reported as the read's failure.
   Document::Incoming incoming;
@@ -80,6 +98,18 @@ Loaded LoadFile(Editor& ed, const char* name) {
   ed.modified = false;
   TakeStamp(ed.stamp, name, fd.get());
   return Loaded::kReplaced;
+}
+
+}  // namespace
+
+Loaded LoadFile(Editor& ed, const char* name) {
+  Loaded loaded = ReadFileIn(ed, name);
+  if (loaded == Loaded::kInterrupted) return loaded;
+  for (const std::string& leftover : FindLeftovers(name)) {
+    Print(ed.io, msg::kEarlierSaveLeft, Shown(ed.io, name).c_str(),
+          Shown(ed.io, leftover.c_str()).c_str());
+  }
+  return loaded;
 }
 
 namespace {
@@ -198,6 +228,7 @@ void OpenCommand(Editor& ed) {
       break;
     case Loaded::kUnreadable:
     case Loaded::kDeclined:
+    case Loaded::kInterrupted:
       break;
   }
 }
@@ -213,6 +244,15 @@ void SavePrompt(Editor& ed) {
 
 void SaveOverwrite(Editor& ed) {
   Save(ed);
+}
+
+void AnnounceRecoveryFiles(Editor& ed) {
+  constexpr std::size_t kNamed = 5;  // the rest are counted
+  std::vector<std::string> found = FindRecoveryFiles(msg::kRecoveryName);
+  for (std::size_t i = 0; i < found.size() && i < kNamed; ++i) {
+    Print(ed.io, msg::kEarlierRecovery, found[i].c_str());
+  }
+  if (found.size() > kNamed) Print(ed.io, msg::kMoreRecovery, static_cast<int>(found.size() - kNamed));
 }
 
 void WriteRecovery(Editor& ed) {

@@ -12,6 +12,7 @@ enum class Loaded {
   kNotFound,    // nothing exists at the name: the document stays, the name may be used
   kUnreadable,  // something is there but cannot be read: nothing changes
   kDeclined,    // a partial load was not confirmed: nothing changes
+  kInterrupted,  // a signal came before the file was read whole: nothing changes
 };
 
 /// Replaces the document with a file's bytes: the split warnings, the line count, the
@@ -20,7 +21,10 @@ enum class Loaded {
 bool LoadBytes(Editor& ed, std::string_view bytes);
 
 /// Loads the file `name`. The whole file is read before anything is printed, so a failure
-/// leaves one line of report and the document as it was.
+/// leaves one line of report and the document as it was. A signal that comes while the file
+/// is opened or read gives the load up without a word (Ctrl-C at a terminal says
+/// "Interrupted" and is taken here; any other signal is left for the loop). Whatever else
+/// happened, the leftovers of earlier saves of that file are then announced.
 Loaded LoadFile(Editor& ed, const char* name);
 
 enum class Saved { kWritten, kFailed, kAbandoned };
@@ -34,6 +38,9 @@ void SaveOverwrite(Editor& ed);
 /// The `open` command: the dialogue, the load, and the open name as the current file name
 /// unless the dialogue was left or the file could not be read.
 void OpenCommand(Editor& ed);
+
+/// Names the recovery files that earlier sessions left in the working folder.
+void AnnounceRecoveryFiles(Editor& ed);
 
 /// With unsaved changes, writes the document as a save would to a new recovery file in the
 /// working folder (or in $HOME) and says where, or why it could not.

@@ -1,5 +1,11 @@
 #include "app/launch.h"
 
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -35,6 +41,39 @@ int SetCommand(Editor& ed) {
 
 namespace {
 
+// Runs `command` through the shell and waits for it, as std::system does: SIGQUIT is ignored
+// meanwhile, and so is SIGINT at a terminal, where Ctrl-C is meant for the command. Elsewhere
+// a SIGINT stays recorded, to be taken once the command is over. The command's own status is
+// its business; the editor goes on either way.
+void RunShell(const char* command, bool terminal) {
+  struct sigaction ignore = {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  struct sigaction old_quit, old_interrupt;
+  sigaction(SIGQUIT, &ignore, &old_quit);
+  if (terminal) sigaction(SIGINT, &ignore, &old_interrupt);
+  // The command starts with both signals as they are by default.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGINT);
+  sigaddset(&defaults, SIGQUIT);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+  char* argv[] = {const_cast<char*>("sh"), const_cast<char*>("-c"), const_cast<char*>("--"),
+                  const_cast<char*>(command), nullptr};
+  pid_t child;
+  if (posix_spawn(&child, "/bin/sh", nullptr, &attributes, argv, environ) == 0) {
+    int status;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+  }
+  posix_spawnattr_destroy(&attributes);
+  if (terminal) sigaction(SIGINT, &old_interrupt, nullptr);
+  sigaction(SIGQUIT, &old_quit, nullptr);
+}
+
 constexpr int kConsentAnswerSize = 16;  // 15 characters a read
 
 // A command from the settings file runs at a terminal only when the user said so, for that
@@ -68,9 +107,7 @@ void CommandExec(Editor& ed) {
   if (ed.options.run_shell) {
     ed.options.run_shell(ed.launch_command);
   } else {
-    // The command's own status is its business; the editor goes on either way.
-    int status = std::system(ed.launch_command);
-    static_cast<void>(status);
+    RunShell(ed.launch_command, ed.io.terminal);
   }
 }
 

@@ -37,6 +37,8 @@ const char* const kUsage =
 
 namespace {
 
+bool TakeEndingSignal(Editor& ed);
+
 // The document named on the command line: "--" lets a name begin with a dash.
 const char* FileArgument(int argc, const char* const* argv) {
   if (argc < 2) return nullptr;
@@ -105,6 +107,7 @@ bool StartEditor(Editor& ed, int argc, const char* const* argv) {
   ed.rc_path = start.rc_path;
   Print(ed.io, msg::kHint, Shown(ed.io, ed.keys.values[kHelp]).c_str(),
         Shown(ed.io, ed.keys.values[kQuit]).c_str());
+  AnnounceRecoveryFiles(ed);
   if (!AllocateBuffers(ed, size)) {
     ed.Stop(1);
     return false;
@@ -121,10 +124,13 @@ bool StartEditor(Editor& ed, int argc, const char* const* argv) {
         case Loaded::kNotFound:
           break;
         case Loaded::kUnreadable:
+        case Loaded::kInterrupted:
           // Never the target of a save unless the user types its name.
           ed.current_name[0] = '\0';
           break;
         case Loaded::kDeclined:
+          // A signal at the question ends the program as that signal.
+          if (TakeEndingSignal(ed)) break;
           // The input ended at the question: end the output's last line, as every end does.
           if (ed.io.ended) Print(ed.io, "\n");
           ed.Stop(1);

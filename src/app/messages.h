@@ -20,6 +20,8 @@ inline constexpr const char* kUnsavedAtEnd =
 inline constexpr const char* kRecoveryWritten = "\nUnsaved document written to %s\n";
 inline constexpr const char* kRecoveryFailed = "\nThe unsaved document could not be written: %s\n";
 inline constexpr const char* kRecoveryName = "morvax.hup";
+inline constexpr const char* kEarlierRecovery = "Unsaved text from an earlier session is in %s\n";
+inline constexpr const char* kMoreRecovery = "and %d more\n";
 
 // View.
 inline constexpr const char* kHeader = "\nEditing %i:%i %s\n\n";
@@ -88,6 +90,7 @@ inline constexpr const char* kNameTooLong = "File name is longer than 255 charac
 inline constexpr const char* kChangedOnDisk =
     "%s was changed by another program since it was read; overwrite it? (y/n)\n";
 inline constexpr const char* kNothingSaved = "Nothing was saved\n";
+inline constexpr const char* kEarlierSaveLeft = "An earlier save of %s left %s\n";
 
 // Saving.
 inline constexpr const char* kSaveNamePrompt = "Enter a filename to save to";

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "core/document.h"
+#include "core/signals.h"
 #include "app/messages.h"
 
 std::string_view TextOf(std::string_view bytes) {
@@ -131,7 +132,8 @@ int Reserve(Block& block, std::size_t capacity) {
 }
 
 // Reads up to `limit` bytes into the block from `size` on, growing it (up to kMaxFile) when
-// `grow` is set; stops at the end of the file. Returns 0 or an errno.
+// `grow` is set; stops at the end of the file. Returns 0 or an errno; EINTR once a signal the
+// editor acts on has come (a slow file, such as a FIFO whose writer waits, is not waited for).
 int ReadInto(int fd, Block& block, std::size_t& size, std::size_t capacity, bool grow) {
   for (;;) {
     if (size == capacity) {
@@ -140,8 +142,10 @@ int ReadInto(int fd, Block& block, std::size_t& size, std::size_t capacity, bool
       capacity *= 2;
       if (int err = Reserve(block, capacity); err != 0) return err;
     }
+    // Looked at before every read: a signal that came between two reads interrupted none.
+    if (PendingSignal() != 0) return EINTR;
     ssize_t n = read(fd, block.get() + size, capacity - size);
-    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EINTR) continue;  // a signal the editor does not act on
     if (n < 0) return errno;
     if (n == 0) return size > kMaxFile ? EFBIG : 0;
     size += static_cast<std::size_t>(n);
@@ -152,7 +156,7 @@ int ReadInto(int fd, Block& block, std::size_t& size, std::size_t capacity, bool
 
 // Reads an open file whole into one block. The size is taken by seeking, and a block of that
 // size is read (a file that shrank meanwhile gives what it still holds); a file that cannot
-// seek (a pipe, a FIFO) is read to its end. Returns 0 or an errno.
+// seek (a pipe, a FIFO) is read to its end. Returns 0 or an errno (EINTR: see ReadInto).
 int ReadAll(int fd, Block& block, std::size_t& size) {
   size = 0;
   struct stat st;
@@ -171,6 +175,11 @@ int ReadAll(int fd, Block& block, std::size_t& size) {
 }
 
 int OpenToRead(const char* name, Fd& fd) {
-  fd = Fd(open(name, O_RDONLY | O_CLOEXEC));
-  return fd.valid() ? 0 : errno;
+  // A FIFO's open waits for a writer.
+  for (;;) {
+    if (PendingSignal() != 0) return EINTR;
+    fd = Fd(open(name, O_RDONLY | O_CLOEXEC));
+    if (fd.valid()) return 0;
+    if (errno != EINTR) return errno;
+  }
 }

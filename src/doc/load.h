@@ -51,9 +51,13 @@ bool PrepareLines(std::string_view text, int lines, int lsize, Document::Incomin
 /// document's. False when the memory cannot be had: the document is then left as it was.
 bool ParseLines(std::string_view text, Document& doc);
 
-/// Opens a file for reading. Returns 0 or the errno of the failure.
+/// Opens a file for reading. Returns 0 or the errno of the failure: EINTR when a signal the
+/// editor acts on (core/signals.h) has come, before or while the open waits (a FIFO without a
+/// writer); other interrupted opens are tried again.
 int OpenToRead(const char* name, Fd& fd);
 
 /// Reads an open file whole into `block` (which it allocates): the size is taken by seeking,
-/// and a file that cannot seek (a pipe, a FIFO) is read to its end. Returns 0 or an errno.
+/// and a file that cannot seek (a pipe, a FIFO) is read to its end. Returns 0 or an errno:
+/// EINTR when a signal the editor acts on has come, before or during a read; the read is then
+/// given up and what was read is of no use.
 int ReadAll(int fd, Block& block, std::size_t& size);

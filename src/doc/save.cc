@@ -199,6 +199,8 @@ bool PlantedLink(const std::string& folder, const struct stat& link) {
   return shared && link.st_uid != geteuid() && link.st_uid != dir.st_uid;
 }
 
+}  // namespace
+
 // Follows the symbolic links on the way from `path` to the entry that a write reaches, leaving
 // its name in `target`; the entry need not exist. Every folder added to `target` is a real one,
 // so a ".." after it means what the kernel takes it to mean. A component that cannot be looked
@@ -232,6 +234,8 @@ int ResolveLinks(const char* path, std::string& target) {
   if (target.empty()) target = path;  // "" stays "" and fails as such
   return target.size() >= PATH_MAX ? ENAMETOOLONG : 0;
 }
+
+namespace {
 
 // ---------------------------------------------------------------------------------------------
 // New files: unnamed until complete where the system allows, else under a unique name

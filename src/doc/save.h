@@ -67,6 +67,11 @@ Pieces DocumentPieces(const Document& doc);
 int WriteFileSafely(const char* path, const Pieces& bytes, const FileSystem& fs = {},
                     std::string* kept = nullptr);
 
+/// Follows the symbolic links on the way from `path` to the entry that a save writes, as
+/// WriteFileSafely does (a link planted in a shared sticky folder is refused with EACCES),
+/// leaving its path in `target`; the entry need not exist. Returns 0 or an errno.
+int ResolveLinks(const char* path, std::string& target);
+
 /// The folder that takes backups where the target's own folder cannot:
 /// $XDG_STATE_HOME/morvax/backup, or ~/.local/state/morvax/backup when XDG_STATE_HOME is unset,
 /// empty or relative. False when neither gives an absolute path (no home).

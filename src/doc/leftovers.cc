@@ -1,0 +1,155 @@
+#include "doc/leftovers.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <memory>
+#include <string_view>
+
+#include "core/fd.h"
+#include "doc/save.h"
+
+namespace {
+
+// What follows a save's files' stems: a mark, then six random letters or digits.
+constexpr std::string_view kBackupMark = ".morvax-backup-";
+constexpr std::string_view kTempMark = ".morvax-save-";
+constexpr std::size_t kRandom = 6;
+// Longest name of one folder entry: a save cuts the stem to fit.
+constexpr std::size_t kMaxName = NAME_MAX;
+// Recovery files are numbered up to .99.
+constexpr int kRecoveryNames = 100;
+
+bool IsRandom(std::string_view part) {
+  return part.size() == kRandom && std::all_of(part.begin(), part.end(), [](char c) {
+           return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+         });
+}
+
+// True when `entry` is `stem`, cut so that the whole fits in one folder entry, then `mark` and
+// six random characters.
+bool Named(std::string_view entry, std::string_view stem, std::string_view mark) {
+  stem = stem.substr(0, kMaxName - mark.size() - kRandom);
+  return entry.size() == stem.size() + mark.size() + kRandom && entry.starts_with(stem) &&
+         entry.substr(stem.size(), mark.size()) == mark &&
+         IsRandom(entry.substr(stem.size() + mark.size()));
+}
+
+// A backup's name, whatever file it was made for.
+bool IsBackup(std::string_view entry) {
+  std::size_t end = kBackupMark.size() + kRandom;
+  return entry.size() > end && entry.substr(entry.size() - end, kBackupMark.size()) == kBackupMark &&
+         IsRandom(entry.substr(entry.size() - kRandom));
+}
+
+// "/" and "a" give "/a"; "/x" and "a" give "/x/a".
+std::string Under(const std::string& folder, std::string_view name) {
+  std::string path = folder;
+  if (path.back() != '/') path += '/';
+  return path.append(name);
+}
+
+// Calls `found(entry)` for every entry of `folder` but "." and "..". Nothing when it cannot be
+// listed.
+template <typename Found>
+void ForEachEntry(const std::string& folder, Found found) {
+  std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(folder.c_str()), &closedir);
+  if (dir == nullptr) return;
+  while (const dirent* entry = readdir(dir.get())) {
+    std::string_view name = entry->d_name;
+    if (name != "." && name != "..") found(name);
+  }
+}
+
+// True when the regular file `companion` holds exactly `path` and a line end.
+bool Records(const std::string& companion, const std::string& path) {
+  // Non-blocking: a FIFO by that name must not stop the editor.
+  Fd fd(open(companion.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  struct stat st;
+  if (!fd.valid() || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  std::string text;
+  // One byte more than the record: a longer file records another path.
+  return ReadAtMost(fd.get(), path.size() + 2, text) && text.size() == path.size() + 1 &&
+         text.starts_with(path) && text.back() == '\n';
+}
+
+// True when a symbolic link lies anywhere on the way `name` takes.
+bool ThroughLink(std::string_view name) {
+  for (std::size_t end = 1; end <= name.size(); ++end) {
+    if (end < name.size() && (name[end] != '/' || name[end - 1] == '/')) continue;
+    struct stat st;
+    if (lstat(std::string(name.substr(0, end)).c_str(), &st) != 0) return false;
+    if (S_ISLNK(st.st_mode)) return true;
+  }
+  return false;
+}
+
+struct Leftover {
+  std::string absolute;
+  std::string shown;
+};
+
+}  // namespace
+
+std::vector<std::string> FindLeftovers(const char* name) {
+  std::string target;
+  if (ResolveLinks(name, target) != 0) return {};
+  std::size_t slash = target.rfind('/');
+  std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+  if (base.empty() || base == "." || base == "..") return {};  // a folder: no save's target
+  std::string parent = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
+  std::unique_ptr<char, void (*)(void*)> real(realpath(parent.c_str(), nullptr), &std::free);
+  if (real == nullptr) return {};
+  const std::string folder = real.get();
+  const std::string file = Under(folder, base);
+
+  std::vector<Leftover> found;
+  // Beside the file: named after the way `name` went there when that way holds no link.
+  std::string_view given = name;
+  std::size_t last = given.rfind('/');
+  std::string by_name(last == std::string_view::npos ? "" : given.substr(0, last + 1));
+  bool direct = !ThroughLink(given);
+  ForEachEntry(folder, [&](std::string_view entry) {
+    if (Named(entry, base, kBackupMark) || Named(entry, "." + base, kTempMark)) {
+      std::string absolute = Under(folder, entry);
+      found.push_back({absolute, direct ? by_name + std::string(entry) : absolute});
+    }
+  });
+  // In the state folder: what the companion file says.
+  std::string state;
+  if (BackupFolder(state)) {
+    ForEachEntry(state, [&](std::string_view entry) {
+      std::string absolute = Under(state, entry);
+      if (IsBackup(entry) && Records(absolute + ".path", file)) found.push_back({absolute, absolute});
+    });
+  }
+  // Stable, and beside the file first: a state folder that is the file's own folder names
+  // each backup once, the shorter way.
+  std::stable_sort(found.begin(), found.end(),
+                   [](const Leftover& a, const Leftover& b) { return a.absolute < b.absolute; });
+  std::vector<std::string> shown;
+  for (std::size_t i = 0; i < found.size(); ++i) {
+    if (i > 0 && found[i].absolute == found[i - 1].absolute) continue;
+    shown.push_back(std::move(found[i].shown));
+  }
+  return shown;
+}
+
+std::vector<std::string> FindRecoveryFiles(const char* base) {
+  std::vector<std::string> found;
+  for (int k = 0; k < kRecoveryNames; ++k) {
+    std::string name = k == 0 ? std::string(base) : std::string(base) + "." + std::to_string(k);
+    struct stat st;
+    if (fstatat(AT_FDCWD, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+      found.push_back(std::move(name));
+    } else if (errno == EACCES) {
+      break;  // the folder cannot be searched
+    }
+  }
+  return found;
+}

@@ -1,0 +1,23 @@
+// What earlier sessions may have left behind: the files a save that was cut short leaves beside
+// its target or in the state folder, and recovery files. They are only found here, by name or
+// by listing folders: nothing is read but the one-line companion files of the state folder's
+// backups, and nothing is moved or removed.
+#pragma once
+
+#include <string>
+#include <vector>
+
+/// The files a cut-short save of the file `name` reaches (resolved as a save resolves it) may
+/// have left: in that file's folder each NAME.morvax-backup-XXXXXX and .NAME.morvax-save-XXXXXX
+/// (NAME the file's own name, cut as a save cuts it; six letters or digits for the X's), and
+/// each backup in the state folder (BackupFolder in doc/save.h) whose companion file
+/// BACKUP.path holds the file's absolute path and a line end. In byte order of their absolute
+/// paths. Each is named by `name`'s folder part and its own name when it lies beside the file
+/// and `name` reaches the file through no symbolic link, else by its absolute path. A folder
+/// that cannot be listed adds nothing.
+std::vector<std::string> FindLeftovers(const char* name);
+
+/// Which of the recovery files `base`, `base.1` ... `base.99` are in the working folder, in
+/// that order. Each is looked up by its name (an entry of any kind counts; the folder is not
+/// listed); a folder that cannot be searched has none.
+std::vector<std::string> FindRecoveryFiles(const char* base);
