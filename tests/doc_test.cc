@@ -300,7 +300,7 @@ TEST(Load, WhatEarlierSessionsLeftIsNamed) {
         {"sub/f.morvax-backup-Ab12C", ""}, {"sub/f.morvax-backup-Ab12C-", ""},
         {"sub/g.morvax-backup-Ab12Cd", ""}, {"sub/f.morvax-save-zz99ZZ", ""},
         {state + "f.morvax-backup-QQ11qq", ""}, {state + "f.morvax-backup-QQ11qq.path", "$TMP/sub/f\n"},
-        {state + "f.morvax-backup-RR11rr", ""}, {state + "f.morvax-backup-RR11rr.path", "$TMP/sub/g\n"},
+        {state + "f.morvax-backup-RR11rr", ""}, {state + "f.morvax-backup-RR11rr.path", "$TMP/sub/ff\n"},
         {state + "f.morvax-backup-SS11ss", ""}, {state + "f.morvax-backup-SS11ss.path", "$TMP/sub/f"}},
        {"sub/f"},
        "",

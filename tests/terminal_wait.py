@@ -13,3 +13,18 @@ def reading(child, seconds=2):
         if not termios.tcgetattr(child.child_fd)[3] & termios.ICANON:
             return
         time.sleep(0.01)
+
+
+def fifo_writer(path, seconds=10):
+    """Opens the FIFO `path` for writing once the editor has opened it for reading (it then
+    waits in its first read), and returns the descriptor."""
+    import errno
+    import os
+    deadline = time.monotonic() + seconds
+    while True:
+        try:
+            return os.open(path, os.O_WRONLY | os.O_NONBLOCK)
+        except OSError as e:
+            if e.errno != errno.ENXIO or time.monotonic() > deadline:
+                raise
+            time.sleep(0.01)

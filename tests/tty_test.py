@@ -8,6 +8,7 @@ import os
 import shutil
 import sys
 import tempfile
+import time
 
 SKIP = 1 if os.environ.get("CI") else 77
 
@@ -18,7 +19,7 @@ except ImportError:
     sys.exit(SKIP)
 
 
-from terminal_wait import reading  # noqa: E402
+from terminal_wait import fifo_writer, reading  # noqa: E402
 
 
 class Failure(Exception):
@@ -227,6 +228,18 @@ def ctrl_c_drops_the_typed_line(binary, folder):
     child.expect_exact("  > ")
     saved = saved_document(child, folder)
     check(saved == b"kept\n", f"saved {saved!r}")
+    # Ctrl-C while a slow file loads gives the load up: the document and its name stay.
+    os.mkfifo(os.path.join(folder, "pipe"))
+    child.send("O\npipe\n")
+    writer = fifo_writer(os.path.join(folder, "pipe"))
+    os.write(writer, b"never loaded\n")
+    time.sleep(0.2)
+    child.sendintr()
+    child.expect_exact("\r\nInterrupted\r\n")
+    child.expect_exact("Editing 2:1 saved.txt")
+    child.expect_exact(" 1  kept")
+    child.expect_exact("  > ")
+    os.close(writer)
     finish(child)
 
 
