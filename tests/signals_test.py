@@ -4,6 +4,8 @@
 Usage: signals_test.py PATH-TO-MORVAX. Pipes for the sessions scripts run, a pseudo-terminal for
 what a person at a console does. Exits 77 (skipped) where no pseudo-terminal can be had.
 """
+import array
+import fcntl
 import os
 import select
 import shutil
@@ -12,9 +14,11 @@ import stat
 import subprocess
 import sys
 import tempfile
+import termios
+import time
 import pexpect
 
-from terminal_wait import reading
+from terminal_wait import fifo_writer, reading
 
 SKIP = 77
 TIMEOUT = 10
@@ -137,6 +141,89 @@ def test_pipes(binary, base):
           "closed output: the text is in morvax.hup")
 
 
+def drained(writer):
+    """Returns once the editor has read all that was written to its FIFO and waits for more."""
+    pending = array.array("i", [0])
+    deadline = time.monotonic() + TIMEOUT
+    while time.monotonic() < deadline:
+        fcntl.ioctl(writer, termios.FIONREAD, pending)
+        if pending[0] == 0:
+            break
+        time.sleep(0.01)
+    time.sleep(0.1)
+
+
+def ended(proc, what, writer=None):
+    """Waits for the end of a session that a signal should have ended (closing the FIFO writer
+    only then). Returns (status, the rest of the output)."""
+    try:
+        proc.wait(timeout=TIMEOUT / 2)
+    except subprocess.TimeoutExpired:
+        check(False, f"{what}: the session did not end at the signal")
+    if writer is not None:
+        os.close(writer)
+    rest, _ = proc.communicate(timeout=TIMEOUT)
+    return proc.returncode, rest.decode()
+
+
+def test_slow_edges(binary, base):
+    env = dict(os.environ, HOME=fresh(base, "edges-home"))
+    # A signal while a FIFO loads: the load is given up and the signal taken as at a read.
+    folder = fresh(base, "fifo-open")
+    os.mkfifo(os.path.join(folder, "pipe"))
+    proc = subprocess.Popen([binary], cwd=folder, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                            env=env)
+    out = read_until(proc.stdout.fileno(), b"  > ")
+    proc.stdin.write(b"unsaved\nO\npipe\n")
+    proc.stdin.flush()
+    writer = fifo_writer(os.path.join(folder, "pipe"))
+    os.write(writer, b"partial\n")
+    drained(writer)
+    proc.send_signal(signal.SIGTERM)
+    status, rest = ended(proc, "SIGTERM during a FIFO load", writer)
+    check(status == 128 + signal.SIGTERM, f"SIGTERM during a FIFO load: status {status}")
+    check(rest.endswith("and return\n\nUnsaved document written to morvax.hup\n"),
+          f"SIGTERM during a FIFO load: nothing loaded, the text kept: {rest[-80:]!r}")
+    path = os.path.join(folder, "morvax.hup")
+    check(os.path.exists(path) and open(path).read() == "unsaved\n", "FIFO load: recovery file")
+    # At start-up, with SIGINT and no terminal.
+    proc = subprocess.Popen([binary, "pipe"], cwd=folder, stdin=subprocess.PIPE,
+                            stdout=subprocess.PIPE, env=env)
+    writer = fifo_writer(os.path.join(folder, "pipe"))
+    time.sleep(0.1)
+    proc.send_signal(signal.SIGINT)
+    status, rest = ended(proc, "SIGINT during the first load", writer)
+    check(status == 128 + signal.SIGINT, f"SIGINT during the first load: status {status}")
+
+    # A signal at the start-up partial-load question ends the session as that signal.
+    for sig in (signal.SIGTERM, signal.SIGHUP):
+        with open(os.path.join(folder, ".morvax_rc"), "w") as f:
+            f.write("max_lines=2\n")
+        with open(os.path.join(folder, "big"), "w") as f:
+            f.write("1\n2\n3\n")
+        proc = subprocess.Popen([binary, "big"], cwd=folder, stdin=subprocess.PIPE,
+                                stdout=subprocess.PIPE, env=env)
+        read_until(proc.stdout.fileno(), b".morvax_rc file.\n")
+        proc.send_signal(sig)
+        status, _ = ended(proc, "the partial-load question")
+        check(status == 128 + sig, f"{sig.name} at the partial-load question: status {status}")
+
+    # SIGINT without a terminal while a launch command runs is taken once it is over.
+    folder = fresh(base, "launch")
+    os.mkfifo(os.path.join(folder, "gate"))
+    proc = subprocess.Popen([binary], cwd=folder, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                            env=env)
+    read_until(proc.stdout.fileno(), b"  > ")
+    proc.stdin.write(b"text\n=\necho started; read x < gate\nout.txt\n")
+    proc.stdin.flush()
+    read_until(proc.stdout.fileno(), b"started\n")
+    proc.send_signal(signal.SIGINT)
+    time.sleep(0.1)
+    os.close(os.open(os.path.join(folder, "gate"), os.O_WRONLY))  # the command ends
+    status, _ = ended(proc, "SIGINT during a launch command")
+    check(status == 128 + signal.SIGINT, f"SIGINT during a launch command: status {status}")
+
+
 def spawn(binary, folder, args=()):
     child = pexpect.spawn(binary, list(args), cwd=folder, timeout=TIMEOUT, dimensions=(50, 120),
                           env=dict(os.environ, HOME=folder, TERM="dumb"))
@@ -240,6 +327,7 @@ def main():
     base = tempfile.mkdtemp(prefix="morvax-signals-")
     try:
         test_pipes(binary, base)
+        test_slow_edges(binary, base)
         try:
             test_terminal(binary, base)
         except (pexpect.TIMEOUT, pexpect.EOF) as e:

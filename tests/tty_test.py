@@ -241,6 +241,14 @@ def ctrl_c_drops_the_typed_line(binary, folder):
     child.expect_exact("  > ")
     os.close(writer)
     finish(child)
+    # At start-up the session then begins with no document and no name.
+    child = spawn(binary, folder, ["pipe"])
+    writer = fifo_writer(os.path.join(folder, "pipe"))
+    time.sleep(0.2)
+    child.sendintr()
+    child.expect_exact("to quit\r\n\r\nInterrupted\r\n\r\nEditing 1:1 \r\n")
+    os.close(writer)
+    finish(child)
 
 
 SCENARIOS = [
