@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -280,76 +281,84 @@ TEST(Load, OpenReplacesEveryOldByteAndKeepsTheRestOfTheSession) {
 }
 
 // What earlier sessions left: after each load the leftovers of saves of that file, at start-up
-// the recovery files. "$TMP" stands for the test's folder.
+// the recovery files. "$TMP" stands for the test's folder, "S/" for the state folder's backups.
 TEST(Load, WhatEarlierSessionsLeftIsNamed) {
   struct Case {
     const char* name;
-    Files files;  // "sub/" and the state folder's "state/morvax/backup/" are there already
+    std::string empty;  // files made empty, separated by blanks ("sub/" and "S/" are there)
+    Files files;
     std::vector<std::string> args;
     std::string input;
     std::string said;  // the chunk that names them: 0 at start-up, else 1
-    std::vector<std::pair<std::string, std::string>> links = {};
   };
-  const std::string state = "state/morvax/backup/";
   const std::string left = "An earlier save of ";
-  const std::string recovery = "Unsaved text from an earlier session is in morvax.hup";
+  const std::string hup = "Unsaved text from an earlier session is in morvax.hup";
   const std::string n250(250, 'n');
   const std::vector<Case> cases = {
       {"beside the file and in the state folder, in byte order, others not",
-       {{"sub/f", "x\n"}, {"sub/f.morvax-backup-Ab12Cd", ""}, {"sub/.f.morvax-save-zz99ZZ", ""},
-        {"sub/f.morvax-backup-Ab12C", ""}, {"sub/f.morvax-backup-Ab12C-", ""},
-        {"sub/g.morvax-backup-Ab12Cd", ""}, {"sub/f.morvax-save-zz99ZZ", ""},
-        {state + "f.morvax-backup-QQ11qq", ""}, {state + "f.morvax-backup-QQ11qq.path", "$TMP/sub/f\n"},
-        {state + "f.morvax-backup-RR11rr", ""}, {state + "f.morvax-backup-RR11rr.path", "$TMP/sub/ff\n"},
-        {state + "f.morvax-backup-SS11ss", ""}, {state + "f.morvax-backup-SS11ss.path", "$TMP/sub/f"}},
+       "sub/f.morvax-backup-Ab12Cd sub/.f.morvax-save-zz99ZZ sub/f.morvax-backup-Ab12C "
+       "sub/f.morvax-backup-Ab12C- sub/g.morvax-backup-Ab12Cd sub/f.morvax-save-zz99ZZ "
+       "S/f.morvax-backup-QQ11qq S/f.morvax-backup-RR11rr S/f.morvax-backup-SS11ss",
+       {{"sub/f", "x\n"},
+        {"S/f.morvax-backup-QQ11qq.path", "$TMP/sub/f\n"},
+        {"S/f.morvax-backup-RR11rr.path", "$TMP/sub/ff\n"},
+        {"S/f.morvax-backup-SS11ss.path", "$TMP/sub/f"}},
        {"sub/f"},
        "",
-       "Opened sub/f\nRead 2 bytes, 1 Lines Generated\n" + left + "sub/f left $TMP/" + state +
-           "f.morvax-backup-QQ11qq\n" + left + "sub/f left sub/.f.morvax-save-zz99ZZ\n" + left +
+       "Opened sub/f\nRead 2 bytes, 1 Lines Generated\n" + left +
+           "sub/f left $TMP/S/f.morvax-backup-QQ11qq\n" + left +
+           "sub/f left sub/.f.morvax-save-zz99ZZ\n" + left +
            "sub/f left sub/f.morvax-backup-Ab12Cd\n"},
       {"through a link to a missing file: absolute paths",
-       {{"sub/new.morvax-backup-Ab12Cd", ""}},
+       "sub/new.morvax-backup-Ab12Cd",
+       {},
        {"lnk"},
        "",
-       "File lnk not found!\n" + left + "lnk left $TMP/sub/new.morvax-backup-Ab12Cd\n",
-       {{"sub/new", "lnk"}}},
+       "File lnk not found!\n" + left + "lnk left $TMP/sub/new.morvax-backup-Ab12Cd\n"},
       {"open, a long name cut as a save cuts it",
-       {{n250.substr(0, 234) + ".morvax-backup-Ab12Cd", ""},
-        {"." + n250.substr(0, 235) + ".morvax-save-zz99ZZ", ""},
-        {n250 + ".morvax-backup-Ab12Cd", ""}},
+       n250.substr(0, 234) + ".morvax-backup-Ab12Cd ." + n250.substr(0, 235) +
+           ".morvax-save-zz99ZZ " + n250 + ".morvax-backup-Ab12Cd",
+       {},
        {},
        "O\n" + n250 + "\n",
        kOpenDialogue + "File " + n250 + " not found!\n" + left + n250 + " left ." +
            n250.substr(0, 235) + ".morvax-save-zz99ZZ\n" + left + n250 + " left " +
            n250.substr(0, 234) + ".morvax-backup-Ab12Cd\n"},
       {"five recovery files",
-       {{"morvax.hup.1", ""}, {"morvax.hup.2", ""}, {"morvax.hup.3", ""}, {"morvax.hup.7", ""},
-        {"morvax.hup.99", ""}, {"morvax.hup.100", ""}, {"morvax.hup.0", ""}},
+       "morvax.hup.1 morvax.hup.2 morvax.hup.3 morvax.hup.7 morvax.hup.99 morvax.hup.100 "
+       "morvax.hup.0",
+       {},
        {},
        "",
-       recovery + ".1\n" + recovery + ".2\n" + recovery + ".3\n" + recovery + ".7\n" + recovery +
-           ".99\n"},
+       hup + ".1\n" + hup + ".2\n" + hup + ".3\n" + hup + ".7\n" + hup + ".99\n"},
       {"six and more",
-       {{"morvax.hup", ""}, {"morvax.hup.1", ""}, {"morvax.hup.2", ""}, {"morvax.hup.3", ""},
-        {"morvax.hup.4", ""}, {"morvax.hup.99", ""}},
+       "morvax.hup morvax.hup.1 morvax.hup.2 morvax.hup.3 morvax.hup.4 morvax.hup.99",
+       {},
        {},
        "",
-       recovery + "\n" + recovery + ".1\n" + recovery + ".2\n" + recovery + ".3\n" + recovery +
-           ".4\nand 1 more\n"},
-  };
-  auto expand = [](std::string text, const std::string& folder) {
-    for (std::size_t at; (at = text.find("$TMP")) != std::string::npos;) text.replace(at, 4, folder);
-    return text;
+       hup + "\n" + hup + ".1\n" + hup + ".2\n" + hup + ".3\n" + hup + ".4\nand 1 more\n"},
   };
   for (const Case& c : cases) {
     TempDir dir;
+    // The state folder's backups are reached through "S" too.
     ASSERT_EQ(mkdir("sub", 0755) | mkdir("state", 0700) | mkdir("state/morvax", 0700) |
-                  mkdir(state.c_str(), 0700),
+                  mkdir("state/morvax/backup", 0700) | symlink("state/morvax/backup", "S") |
+                  symlink("sub/new", "lnk"),
               0);
-    for (const auto& [file, bytes] : c.files) WriteFile(file, expand(bytes, dir.path()));
-    for (const auto& [to, from] : c.links) ASSERT_EQ(symlink(to.c_str(), from.c_str()), 0);
+    auto expand = [&](std::string text) {
+      for (std::size_t at; (at = text.find("$TMP/S/")) != std::string::npos;) {
+        text.replace(at, 7, dir.path() + "/state/morvax/backup/");
+      }
+      for (std::size_t at; (at = text.find("$TMP")) != std::string::npos;) {
+        text.replace(at, 4, dir.path());
+      }
+      return text;
+    };
+    std::istringstream empty(c.empty);
+    for (std::string file; empty >> file;) WriteFile(file, "");
+    for (const auto& [file, bytes] : c.files) WriteFile(file, expand(bytes));
     Transcript t = RunWithSettings("", c.input, c.args);
-    EXPECT_EQ(Chunk(t, c.input.empty() ? 0 : 1), expand(c.said, dir.path())) << c.name;
+    EXPECT_EQ(Chunk(t, c.input.empty() ? 0 : 1), expand(c.said)) << c.name;
   }
 }
 

@@ -252,7 +252,9 @@ void AnnounceRecoveryFiles(Editor& ed) {
   for (std::size_t i = 0; i < found.size() && i < kNamed; ++i) {
     Print(ed.io, msg::kEarlierRecovery, found[i].c_str());
   }
-  if (found.size() > kNamed) Print(ed.io, msg::kMoreRecovery, static_cast<int>(found.size() - kNamed));
+  if (found.size() > kNamed) {
+    Print(ed.io, msg::kMoreRecovery, static_cast<int>(found.size() - kNamed));
+  }
 }
 
 void WriteRecovery(Editor& ed) {

@@ -8,10 +8,10 @@
 struct Editor;
 
 enum class Loaded {
-  kReplaced,    // the document now holds the file
-  kNotFound,    // nothing exists at the name: the document stays, the name may be used
-  kUnreadable,  // something is there but cannot be read: nothing changes
-  kDeclined,    // a partial load was not confirmed: nothing changes
+  kReplaced,     // the document now holds the file
+  kNotFound,     // nothing exists at the name: the document stays, the name may be used
+  kUnreadable,   // something is there but cannot be read: nothing changes
+  kDeclined,     // a partial load was not confirmed: nothing changes
   kInterrupted,  // a signal came before the file was read whole: nothing changes
 };
 

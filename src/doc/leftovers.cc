@@ -43,7 +43,8 @@ bool Named(std::string_view entry, std::string_view stem, std::string_view mark)
 // A backup's name, whatever file it was made for.
 bool IsBackup(std::string_view entry) {
   std::size_t end = kBackupMark.size() + kRandom;
-  return entry.size() > end && entry.substr(entry.size() - end, kBackupMark.size()) == kBackupMark &&
+  return entry.size() > end &&
+         entry.substr(entry.size() - end, kBackupMark.size()) == kBackupMark &&
          IsRandom(entry.substr(entry.size() - kRandom));
 }
 
@@ -102,7 +103,9 @@ std::vector<std::string> FindLeftovers(const char* name) {
   std::size_t slash = target.rfind('/');
   std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
   if (base.empty() || base == "." || base == "..") return {};  // a folder: no save's target
-  std::string parent = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
+  std::string parent = slash == std::string::npos ? "."
+                       : slash == 0               ? "/"
+                                                  : target.substr(0, slash);
   std::unique_ptr<char, void (*)(void*)> real(realpath(parent.c_str(), nullptr), &std::free);
   if (real == nullptr) return {};
   const std::string folder = real.get();
@@ -125,7 +128,9 @@ std::vector<std::string> FindLeftovers(const char* name) {
   if (BackupFolder(state)) {
     ForEachEntry(state, [&](std::string_view entry) {
       std::string absolute = Under(state, entry);
-      if (IsBackup(entry) && Records(absolute + ".path", file)) found.push_back({absolute, absolute});
+      if (IsBackup(entry) && Records(absolute + ".path", file)) {
+        found.push_back({absolute, absolute});
+      }
     });
   }
   // Stable, and beside the file first: a state folder that is the file's own folder names
