@@ -20,9 +20,9 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
   ApplySettings(text, keys, grid, start);
 
   for (int id = 0; id < kCommandCount; ++id) {
-    Check(keys.values[id][0] != '\0' && keys.values[id][0] != '\n', "key is one character");
-    Check(keys.values[id][1] == '\0', "key is terminated");
-    Check(std::strcmp(keys.names[id], kCommands[id].name) == 0, "names never change");
+    Check(keys[id].value[0] != '\0' && keys[id].value[0] != '\n', "key is one character");
+    Check(keys[id].value[1] == '\0', "key is terminated");
+    Check(std::strcmp(keys[id].name, kCommands[id].name) == 0, "names never change");
   }
   Check(grid.lines > 0, "lines positive");
   Check(grid.lsize >= 2, "line width at least one character");

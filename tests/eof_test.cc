@@ -15,7 +15,7 @@ namespace {
 const std::string kDoc = "one\ntwo\nthree\n";
 
 struct CutCase {
-  const char* name;
+  std::string name;         // begins with the name of the command it cuts short
   std::string input;        // everything typed before the input ends
   std::string last_prompt;  // what the program printed last before it met the end
   bool with_file = true;    // started with doc.txt as the first argument
@@ -53,6 +53,7 @@ std::vector<CutCase> Cases() {
        "Enter a filename to save to\nNo file name given; nothing saved\n"},
       {"save_overwrite without a name", "S\n",
        "Enter a filename to save to\nNo file name given; nothing saved\n", false},
+      {"save_overwrite with a name", "S\n", "Saved to doc.txt\n", true, "", 0, true, true},
       {"open dialogue", "O\n", "Enter 'x' to not open a file and return\n"},
       {"open after saving", "O\ns\n", "Next, enter a new filename to open\n", true, "", 0, true,
        true},
@@ -76,12 +77,16 @@ std::vector<CutCase> Cases() {
       {"command_edit", "+\n", "Enter new command or [enter] to keep current one\n"},
       {"quit", "q\n", "Enter 'q' again to quit or anything else to continue\n", true, "", 0, false},
   };
-  // Commands without a prompt: the input ends at the next read of the loop.
-  for (const char* key : {"b", "n", ",", ".", "l", "e", "<", ">", "L", "a",
-                          "A", "#", "d", "w", "D", "t", "T", "z", "v", "V"}) {
-    cases.push_back({key, std::string(key) + "\n", ""});
+  // Every command without a row above asks nothing: the input ends at the next read of the loop
+  // (or, for a command that does ask, at its first prompt).
+  for (const Command& command : kCommands) {
+    std::string name = command.name;
+    bool listed = false;
+    for (const CutCase& c : cases) {
+      listed = listed || c.name == name || c.name.rfind(name + " ", 0) == 0;
+    }
+    if (!listed) cases.push_back({name, std::string(1, command.default_key) + "\n", ""});
   }
-  cases.push_back({"S", "S\n", "Saved to doc.txt\n", true, "", 0, true, true});
   return cases;
 }
 

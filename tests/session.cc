@@ -142,3 +142,12 @@ Transcript RunWithSettings(const std::string& settings, const std::string& input
 std::string Header(int line, int pos, const std::string& name) {
   return "\nEditing " + std::to_string(line) + ":" + std::to_string(pos) + " " + name + "\n\n";
 }
+
+std::string PlainView(int line, int pos) {
+  return Header(line, pos) + ">\n> ";
+}
+
+std::string HelpLimits(int length, int lines) {
+  return "\nLimits:  Line length = " + std::to_string(length) +
+         "     Total Lines = " + std::to_string(lines) + "\n\n";
+}

@@ -37,6 +37,22 @@ std::string SlotText(const Document& doc, int line);
 /// The default keys, by CommandId, as the command table gives them.
 std::string DefaultKeys();
 
+// Written out in full once, in commands_test.cc: the help menu (the menu, then each section
+// as its letter shows it, with the default keys) and the file a first start writes.
+extern const std::string kHelpMenu;
+extern const std::string kHelpNavigation;
+extern const std::string kHelpEditing;
+extern const std::string kHelpFile;
+extern const std::string kHelpMore;
+extern const std::string kDefaultSettingsFile;
+
+/// Settings for a view of one unnumbered line, and that view at line:pos with its prompt.
+inline const std::string kPlainView = "show_numbers=off\nlines_per_page=1\n";
+std::string PlainView(int line, int pos);
+
+/// The help's first lines: the grid's limits.
+std::string HelpLimits(int length, int lines);
+
 /// A stream that collects what is written to it.
 class Output {
  public:

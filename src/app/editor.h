@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "app/commands.h"
 #include "core/defaults.h"
 #include "core/document.h"
 #include "doc/file_system.h"

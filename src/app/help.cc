@@ -1,7 +1,5 @@
 #include "app/help.h"
 
-#include <span>
-
 #include "app/commands.h"
 #include "app/editor.h"
 #include "app/messages.h"
@@ -9,107 +7,41 @@
 
 namespace {
 
-// An entry is a command line, printed with the command's key in force, or one of these.
-constexpr int kBlank = -1;  // an empty line
-constexpr int kFixed = -2;  // text printed as it stands
-
-struct HelpEntry {
-  int id;            // CommandId, kBlank or kFixed
-  const char* text;  // the fixed text with its line end; a command's line is in its row
+// What a section prints besides its commands: its heading, and one fixed line of text.
+struct SectionText {
+  Section section;
+  char letter;             // the menu's answer that shows it
+  const char* heading;     // printed first, as it stands
+  int fixed_line;          // the line (from 1) of the fixed text; 0: none
+  const char* fixed_text;  // with its line end
 };
 
-// Commands are printed as "    'KEY' TEXT" from their rows. The order follows the sections,
-// not the CommandIds: `num_tog` comes before `help`.
-constexpr HelpEntry kNavigation[] = {
-    {kFixed, "\nNavigation:\n----------\n"},
-    {kBlank, nullptr},
-    {kPositionBack, nullptr},
-    {kPositionForw, nullptr},
-    {kBlank, nullptr},
-    {kPositionDown, nullptr},
-    {kPositionUp, nullptr},
-    {kBlank, nullptr},
-    {kPositionBeg, nullptr},
-    {kPositionEnd, nullptr},
-    {kBlank, nullptr},
-    {kPageBack, nullptr},
-    {kPageForw, nullptr},
-    {kPageLength, nullptr},
-    {kBlank, nullptr},
-    {kJumpLine, nullptr},
-    {kJumpDoc, nullptr},
-    {kBlank, nullptr},
-    {kLockTog, nullptr},
-    {kBlank, nullptr},
-    {kGoToLine, nullptr},
-    {kGoToPos, nullptr},
-    {kBlank, nullptr},
-    {kAnchorGo, nullptr},
-    {kAnchorSet, nullptr},
-    {kBlank, nullptr},
+// A section prints its heading, then its lines from 1 to the last one taken (a command's or
+// the fixed text; any other line is empty), then an empty line.
+constexpr SectionText kSections[] = {
+    {Section::kNavigation, 'n', "\nNavigation:\n----------\n", 0, nullptr},
+    {Section::kEditing, 'e', "\nEditing:\n-------\n", 0, nullptr},
+    {Section::kFile, 'f', "\nFile:\n----\n", 2, "Filenames can be entered as 1st run argument\n"},
+    {Section::kMore, 'm', "", 2,
+     "    '!' followed by a command letter enters the letter and not the command\n"},
 };
 
-constexpr HelpEntry kEditing[] = {
-    {kFixed, "\nEditing:\n-------\n"},
-    {kBlank, nullptr},
-    {kLineClear, nullptr},
-    {kLineMove, nullptr},
-    {kLineInsert, nullptr},
-    {kLineDelete, nullptr},
-    {kLineCopy, nullptr},
-    {kBlank, nullptr},
-    {kClipCopy, nullptr},
-    {kClipCut, nullptr},
-    {kBlank, nullptr},
-    {kClipPaste, nullptr},
-    {kClipInsert, nullptr},
-    {kNewInsert, nullptr},
-    {kBlank, nullptr},
-    {kTrimEnd, nullptr},
-    {kTrimWrap, nullptr},
-    {kBlank, nullptr},
-    {kUndo, nullptr},
-    {kBlank, nullptr},
-};
-
-constexpr HelpEntry kFile[] = {
-    {kFixed, "\nFile:\n----\n"},
-    {kBlank, nullptr},
-    {kFixed, "Filenames can be entered as 1st run argument\n"},
-    {kBlank, nullptr},
-    {kSavePrompt, nullptr},
-    {kSaveOverwrite, nullptr},
-    {kBlank, nullptr},
-    {kOpen, nullptr},
-    {kBlank, nullptr},
-};
-
-constexpr HelpEntry kMore[] = {
-    {kBlank, nullptr},
-    {kFixed, "    '!' followed by a command letter enters the letter and not the command\n"},
-    {kNumTog, nullptr},
-    {kHelp, nullptr},
-    {kCommandExec, nullptr},
-    {kCommandEdit, nullptr},
-    {kQuit, nullptr},
-    {kBlank, nullptr},
-};
-
-constexpr bool EveryCommandOnce() {
-  int seen[kCommandCount] = {};
-  for (auto section :
-       {std::span<const HelpEntry>(kNavigation), std::span<const HelpEntry>(kEditing),
-        std::span<const HelpEntry>(kFile), std::span<const HelpEntry>(kMore)}) {
-    for (const HelpEntry& entry : section) {
-      if (entry.id >= 0 && seen[entry.id]++ != 0) return false;
+// Every command is printed in a section, on a line of its own.
+constexpr bool EveryCommandInASection() {
+  for (const Command& command : kCommands) {
+    int sections = 0;
+    for (const SectionText& s : kSections) {
+      if (command.help.section != s.section) continue;
+      if (command.help.line == s.fixed_line) return false;
+      ++sections;
     }
-  }
-  for (int count : seen) {
-    if (count != 1) return false;
+    if (sections != 1) return false;
   }
   return true;
 }
-static_assert(EveryCommandOnce(), "the help menu lists every command once");
+static_assert(EveryCommandInASection(),
+              "each command's help line lies in one listed section, "
+              "off its fixed text's line");
 
 constexpr const char* kMenu =
     "'n'  Navigation Commands\n"
@@ -120,21 +52,38 @@ constexpr const char* kMenu =
 
 constexpr int kAnswerSize = 16;  // 15 characters a read
 
-void PrintSection(Editor& ed, std::span<const HelpEntry> section) {
-  for (const HelpEntry& entry : section) {
-    if (entry.id == kBlank) {
-      Print(ed.io, "\n");
-    } else if (entry.id == kFixed) {
-      Print(ed.io, "%s", entry.text);
-    } else {
-      const Command& command = kCommands[entry.id];
-      if (command.fixed_key) {
-        Print(ed.io, "    '%c' %s\n", command.default_key, command.help);
-      } else {
-        Print(ed.io, "    '%s' %s\n", Shown(ed.io, ed.keys.values[entry.id]).c_str(), command.help);
-      }
+void PrintCommand(Editor& ed, CommandId id) {
+  const Command& command = kCommands[id];
+  if (command.Has(kHelpShowsDefaultKey)) {
+    Print(ed.io, "    '%c' %s\n", command.default_key, command.help.text);
+  } else {
+    Print(ed.io, "    '%s' %s\n", Shown(ed.io, ed.keys[id].value).c_str(), command.help.text);
+  }
+}
+
+void PrintSection(Editor& ed, const SectionText& section) {
+  int last = section.fixed_line;
+  for (const Command& command : kCommands) {
+    if (command.help.section == section.section && command.help.line > last) {
+      last = command.help.line;
     }
   }
+  Print(ed.io, "%s", section.heading);
+  for (int line = 1; line <= last; ++line) {
+    CommandId id = 0;
+    while (id < kCommandCount &&
+           (kCommands[id].help.section != section.section || kCommands[id].help.line != line)) {
+      ++id;
+    }
+    if (id < kCommandCount) {
+      PrintCommand(ed, id);
+    } else if (line == section.fixed_line) {
+      Print(ed.io, "%s", section.fixed_text);
+    } else {
+      Print(ed.io, "\n");
+    }
+  }
+  Print(ed.io, "\n");
 }
 
 }  // namespace
@@ -147,23 +96,9 @@ void Help(Editor& ed) {
     Print(ed.io, "%s", kMenu);
     // The end of input leaves the help as "x" would; the old answer is never reused.
     if (!ReadAnswer(ed.io, answer, kAnswerSize)) return;
-    switch (answer[0]) {
-      case 'n':
-        PrintSection(ed, kNavigation);
-        break;
-      case 'e':
-        PrintSection(ed, kEditing);
-        break;
-      case 'f':
-        PrintSection(ed, kFile);
-        break;
-      case 'm':
-        PrintSection(ed, kMore);
-        break;
-      case 'x':
-        return;
-      default:
-        break;
+    if (answer[0] == 'x') return;
+    for (const SectionText& section : kSections) {
+      if (answer[0] == section.letter) PrintSection(ed, section);
     }
   }
 }

@@ -68,6 +68,43 @@ bool AllocateAll(Editor& ed, GridSize size) {
   return false;
 }
 
+// What became of the settings file, as start-up reports it.
+void ReportSettingsFile(Io& io, RcOutcome outcome) {
+  switch (outcome.result) {
+    case RcResult::kRead:
+      Print(io, msg::kReadingRc, kRcName);
+      return;
+    case RcResult::kMade:
+      Print(io, msg::kMakingRc, kRcName);
+      return;
+    case RcResult::kNotMade:
+      Print(io, msg::kMakingRc, kRcName);
+      Line(io, msg::kCannotMakeRc);
+      return;
+    case RcResult::kUnreadable:
+      Print(io, msg::kCannotReadRc, kRcName);
+      return;
+    case RcResult::kIgnored:
+      break;
+  }
+  const char* reason = msg::kRcNotRegular;
+  switch (outcome.reason) {
+    case Distrust::kNone:
+    case Distrust::kNotRegular:
+      break;
+    case Distrust::kTooLarge:
+      reason = msg::kRcTooLarge;
+      break;
+    case Distrust::kForeignOwner:
+      reason = msg::kRcForeignOwner;
+      break;
+    case Distrust::kWritableByOthers:
+      reason = msg::kRcWritableByOthers;
+      break;
+  }
+  Print(io, msg::kIgnoringRc, kRcName, reason);
+}
+
 }  // namespace
 
 bool AllocateBuffers(Editor& ed, GridSize size) {
@@ -98,15 +135,15 @@ bool StartEditor(Editor& ed, int argc, const char* const* argv) {
 
   GridSize size;
   StartValues start;
-  ReadRC(ed.io, ed.keys, size, start);
+  ReportSettingsFile(ed.io, ReadRC(ed.keys, size, start));
   ed.anchor = start.anchor;
   ed.page_length = start.page_length;
   ed.show_numbers = start.show_numbers;
   std::memcpy(ed.launch_command, start.launch_command, kNameSize);
   ed.launch_from_rc = ed.launch_command[0] != '\0';
   ed.rc_path = start.rc_path;
-  Print(ed.io, msg::kHint, Shown(ed.io, ed.keys.values[kHelp]).c_str(),
-        Shown(ed.io, ed.keys.values[kQuit]).c_str());
+  Print(ed.io, msg::kHint, Shown(ed.io, ed.keys[kHelp].value).c_str(),
+        Shown(ed.io, ed.keys[kQuit].value).c_str());
   AnnounceRecoveryFiles(ed);
   if (!AllocateBuffers(ed, size)) {
     ed.Stop(1);

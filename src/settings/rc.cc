@@ -12,7 +12,6 @@
 #include <cstring>
 
 #include "core/fd.h"
-#include "app/messages.h"
 
 namespace {
 
@@ -87,7 +86,7 @@ void ApplySetting(Setting setting, std::string_view value, GridSize& size, Start
   }
 }
 
-void ApplyLine(std::string_view line, KeyTable& keys, GridSize& size, StartValues& start) {
+void ApplyLine(std::string_view line, std::span<Key> keys, GridSize& size, StartValues& start) {
   // The text of a line ends at a NUL byte, as it would in a C string; so a key can never
   // become the empty string.
   line = line.substr(0, line.find('\0'));
@@ -96,12 +95,12 @@ void ApplyLine(std::string_view line, KeyTable& keys, GridSize& size, StartValue
   if (equals != std::string_view::npos) value = line.substr(equals + 1);
 
   bool key_line = false;
-  for (int id = 0; id < kKeyCount; ++id) {
-    if (line.find(keys.names[id]) == std::string_view::npos) continue;
+  for (Key& key : keys) {
+    if (line.find(key.name) == std::string_view::npos) continue;
     key_line = true;
     if (equals != std::string_view::npos && value.size() == 1) {
-      keys.values[id][0] = value[0];
-      keys.values[id][1] = '\0';
+      key.value[0] = value[0];
+      key.value[1] = '\0';
     }
   }
   // A line without "=" has no value to give; a key line is never read as a setting.
@@ -118,50 +117,54 @@ bool TrustedOwner(uid_t owner) {
   return owner == geteuid() || owner == 0;
 }
 
-// The first reason not to read a settings file, or null when it may be read. `foreign_link`:
+// The first reason not to read a settings file, or kNone when it may be read. `foreign_link`:
 // the name is a symbolic link owned by someone else.
-const char* Distrust(const struct stat& file, bool foreign_link) {
-  if (!S_ISREG(file.st_mode)) return msg::kRcNotRegular;
-  if (static_cast<std::size_t>(file.st_size) > kRcMaxBytes) return msg::kRcTooLarge;
-  if (foreign_link || !TrustedOwner(file.st_uid)) return msg::kRcForeignOwner;
-  if ((file.st_mode & S_IWOTH) != 0) return msg::kRcWritableByOthers;
-  return nullptr;
+Distrust ReasonNotToRead(const struct stat& file, bool foreign_link) {
+  if (!S_ISREG(file.st_mode)) return Distrust::kNotRegular;
+  if (static_cast<std::size_t>(file.st_size) > kRcMaxBytes) return Distrust::kTooLarge;
+  if (foreign_link || !TrustedOwner(file.st_uid)) return Distrust::kForeignOwner;
+  if ((file.st_mode & S_IWOTH) != 0) return Distrust::kWritableByOthers;
+  return Distrust::kNone;
 }
 
-// Opens the settings file for reading once it has passed the checks. Returns 1 with `fd` open,
-// 0 when nothing exists at the name, -1 when it was reported (ignored or unreadable).
-int OpenTrusted(Io& io, Fd& fd) {
-  auto ignore = [&io](const char* reason) {
-    Print(io, msg::kIgnoringRc, kRcName, reason);
-    return -1;
-  };
-  auto cannot_read = [&io] {
-    Print(io, msg::kCannotReadRc, kRcName);
-    return -1;
-  };
+constexpr RcOutcome kUnreadable{RcResult::kUnreadable};
+
+RcOutcome Ignored(Distrust reason) {
+  return {RcResult::kIgnored, reason};
+}
+
+// Opens the settings file for reading once it has passed the checks. Returns kRead with `fd`
+// open, kMade when nothing exists at the name (and nothing is made yet), or why it is not read.
+RcOutcome OpenTrusted(Fd& fd) {
   struct stat name;
-  if (lstat(kRcName, &name) != 0) return errno == ENOENT ? 0 : cannot_read();
+  if (lstat(kRcName, &name) != 0) return errno == ENOENT ? RcOutcome{RcResult::kMade} : kUnreadable;
   bool foreign_link = S_ISLNK(name.st_mode) && !TrustedOwner(name.st_uid);
 
   // A first look, so that a device or a FIFO is never opened at all.
   struct stat file;
   if (stat(kRcName, &file) != 0) {
     // A dangling link, a loop of links, or a link through something that is not a folder.
-    if (errno == ENOENT || errno == ELOOP || errno == ENOTDIR) return ignore(msg::kRcNotRegular);
-    return cannot_read();
+    if (errno == ENOENT || errno == ELOOP || errno == ENOTDIR) {
+      return Ignored(Distrust::kNotRegular);
+    }
+    return kUnreadable;
   }
-  if (const char* reason = Distrust(file, foreign_link)) return ignore(reason);
+  if (Distrust reason = ReasonNotToRead(file, foreign_link); reason != Distrust::kNone) {
+    return Ignored(reason);
+  }
 
   // What counts is the file actually opened: the name may have changed since the look.
   fd = Fd(::open(kRcName, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-  if (!fd.valid() || fstat(fd.get(), &file) != 0) return cannot_read();
-  if (const char* reason = Distrust(file, foreign_link)) return ignore(reason);
-  return 1;
+  if (!fd.valid() || fstat(fd.get(), &file) != 0) return kUnreadable;
+  if (Distrust reason = ReasonNotToRead(file, foreign_link); reason != Distrust::kNone) {
+    return Ignored(reason);
+  }
+  return {RcResult::kRead};
 }
 
 }  // namespace
 
-void ApplySettings(std::string_view text, KeyTable& keys, GridSize& size, StartValues& start) {
+void ApplySettings(std::string_view text, std::span<Key> keys, GridSize& size, StartValues& start) {
   // Runs of line feeds count as one separator: empty lines never reach the tests.
   while (!text.empty()) {
     std::size_t end = text.find('\n');
@@ -174,12 +177,12 @@ void ApplySettings(std::string_view text, KeyTable& keys, GridSize& size, StartV
   if (start.anchor >= size.lsize - 1) start.anchor = 0;
 }
 
-std::string FormatSettings(const KeyTable& keys, const GridSize& size) {
+std::string FormatSettings(std::span<const Key> keys, const GridSize& size) {
   std::string text;
-  for (int id = 0; id < kKeyCount; ++id) {
-    text += keys.names[id];
+  for (const Key& key : keys) {
+    text += key.name;
     text += '=';
-    text += keys.values[id];
+    text += key.value;
     text += '\n';
   }
   text += "max_lines=" + std::to_string(size.lines) + "\n";
@@ -190,49 +193,38 @@ std::string FormatSettings(const KeyTable& keys, const GridSize& size) {
   return text;
 }
 
-void MakeRC(const KeyTable& keys, const GridSize& size, const char* name, Io& io) {
+bool MakeRC(std::span<const Key> keys, const GridSize& size, const char* name) {
   std::string text = FormatSettings(keys, size);
   // "x" creates the file only when nothing exists at that name, so a file that is there but
   // could not be read is never truncated.
   std::FILE* file = std::fopen(name, "wbx");
-  if (file == nullptr) {
-    Line(io, msg::kCannotMakeRc);
-    return;
-  }
+  if (file == nullptr) return false;
   bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
   written = std::fclose(file) == 0 && written;
   if (!written) {
     // A cut-off file would be read as it stands at every later start; without it the next
     // start simply tries again.
     std::remove(name);
-    Line(io, msg::kCannotMakeRc);
   }
+  return written;
 }
 
-int ReadRC(Io& io, KeyTable& keys, GridSize& size, StartValues& start) {
+RcOutcome ReadRC(std::span<Key> keys, GridSize& size, StartValues& start) {
   Fd fd;
-  int opened = OpenTrusted(io, fd);
-  if (opened == 0) {
-    Print(io, msg::kMakingRc, kRcName);
-    MakeRC(keys, size, kRcName, io);
+  RcOutcome opened = OpenTrusted(fd);
+  if (opened.result == RcResult::kMade) {
+    return MakeRC(keys, size, kRcName) ? opened : RcOutcome{RcResult::kNotMade};
   }
-  if (opened != 1) return 0;
+  if (opened.result != RcResult::kRead) return opened;
 
   // One byte more than allowed shows a file that grew after the check.
   std::string text;
-  if (!ReadAtMost(fd.get(), kRcMaxBytes + 1, text)) {
-    Print(io, msg::kCannotReadRc, kRcName);
-    return 0;
-  }
-  if (text.size() > kRcMaxBytes) {
-    Print(io, msg::kIgnoringRc, kRcName, msg::kRcTooLarge);
-    return 0;
-  }
-  Print(io, msg::kReadingRc, kRcName);
+  if (!ReadAtMost(fd.get(), kRcMaxBytes + 1, text)) return kUnreadable;
+  if (text.size() > kRcMaxBytes) return Ignored(Distrust::kTooLarge);
   ApplySettings(text, keys, size, start);
   if (char* real = realpath(kRcName, nullptr)) {
     start.rc_path = real;
     std::free(real);
   }
-  return 1;
+  return opened;
 }

@@ -1,27 +1,26 @@
 // The settings file ".morvax_rc": read once at start-up, written with every default when
 // nothing exists at that name. Never written back. The reading of the text is kept apart from
 // the file itself (ApplySettings), so that tests and fuzzers can drive it with any bytes.
+// Prints nothing: ReadRC says what became of the file, and the caller reports it.
 #pragma once
 
 #include <cstddef>
+#include <span>
 #include <string>
 #include <string_view>
 
 #include "core/defaults.h"
-#include "core/io.h"
 
 inline constexpr const char* kRcName = ".morvax_rc";
 
 /// The largest settings file that is read (64 KiB).
 inline constexpr std::size_t kRcMaxBytes = 65536;
 
-/// Number of rebindable keys: one a command (the command table checks that it matches).
-inline constexpr int kKeyCount = 37;
-
-/// The command names (as the settings file spells them) and the keys in force, by command.
-struct KeyTable {
-  char names[kKeyCount][16];
-  char values[kKeyCount][2];
+/// A rebindable key: the name of its command as the settings file spells it, and the key in
+/// force. The caller owns the list, one Key a command, and gives the names.
+struct Key {
+  const char* name = "";
+  char value[2] = {};  // one byte and its terminator
 };
 
 /// The loop's starting values that the settings file may set.
@@ -40,23 +39,38 @@ struct StartValues {
 ///   show_numbers and launch_command, in that order, and only the first name found counts.
 /// Nothing is trimmed (a carriage return before the line feed is part of the value); a line
 /// without "=" and a value that is refused change nothing. Afterwards an anchor that no longer
-/// lies below size.lsize - 1 goes back to column 0. keys.names must hold the command names
-/// (MakeKeys).
-void ApplySettings(std::string_view text, KeyTable& keys, GridSize& size, StartValues& start);
+/// lies below size.lsize - 1 goes back to column 0.
+void ApplySettings(std::string_view text, std::span<Key> keys, GridSize& size, StartValues& start);
 
 /// The complete default file: every command name with its key, the grid's size, then fixed
 /// starting values.
-std::string FormatSettings(const KeyTable& keys, const GridSize& size);
+std::string FormatSettings(std::span<const Key> keys, const GridSize& size);
+
+/// What ReadRC did with the settings file; each has its message.
+enum class RcResult {
+  kRead,        // "Reading RC file"
+  kMade,        // nothing was there: "Making RC file", and the default file was written
+  kNotMade,     // nothing was there: "Making RC file", then "Cannot make RC file"
+  kUnreadable,  // "Cannot read RC file"
+  kIgnored,     // not to be trusted: "Ignoring RC file", with the reason
+};
+
+/// Why a settings file is not trusted, in the order the checks apply.
+enum class Distrust { kNone, kNotRegular, kTooLarge, kForeignOwner, kWritableByOthers };
+
+struct RcOutcome {
+  RcResult result;
+  Distrust reason = Distrust::kNone;  // with kIgnored
+};
 
 /// Reads the settings file into the keys, the grid size and the starting values. When nothing
 /// exists at that name it creates the file with the defaults. A file is read only when it can
 /// be trusted: a regular file of at most 64 KiB, owned by the user or root (a symbolic link at
-/// the name too), not writable by others; otherwise "Ignoring RC file" gives the first reason
-/// and the file is left alone, as is a trusted file that cannot be read. The checks are those
-/// of the file actually opened (without blocking), and no more than 64 KiB + 1 bytes are read.
-/// Returns 1 when a file was read, 0 otherwise.
-int ReadRC(Io& io, KeyTable& keys, GridSize& size, StartValues& start);
+/// the name too), not writable by others; otherwise it is ignored for the first reason and
+/// left alone, as is a trusted file that cannot be read. The checks are those of the file
+/// actually opened (without blocking), and no more than 64 KiB + 1 bytes are read.
+RcOutcome ReadRC(std::span<Key> keys, GridSize& size, StartValues& start);
 
 /// Writes a complete settings file under `name` from the keys and the grid size. Creates the
-/// file only when nothing exists at that name; reports "Cannot make RC file" otherwise.
-void MakeRC(const KeyTable& keys, const GridSize& size, const char* name, Io& io);
+/// file only when nothing exists at that name. False when no whole file was made.
+bool MakeRC(std::span<const Key> keys, const GridSize& size, const char* name);
