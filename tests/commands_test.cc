@@ -3,7 +3,12 @@
 // are tried. Every other test takes these texts from here or the keys from the table.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "session.h"
 
@@ -146,16 +151,67 @@ TEST(CommandTable, HelpMenuAndDefaultSettingsFileListEveryCommand) {
   EXPECT_EQ(FormatSettings(keys, kDefaultGrid), kDefaultSettingsFile);
 }
 
-TEST(CommandTable, KeysAreTriedInTheDocumentedOrderAndTheFirstBoundRuns) {
-  std::string order;
-  for (CommandId id : kDispatchOrder) order += kCommands[id].default_key;
-  EXPECT_EQ(order, ",.nb><lL#jJgGecVvdixtTsSOmCAawDhpz=+q");
+// The manual page has an entry for every command, their count and the order in which keys are
+// tried; the README's table has every default key.
+TEST(CommandTable, TheManualAndTheReadmeDocumentEveryCommand) {
+  const std::string manual = ReadFile(MORVAX_SOURCE_DIR "/docs/morvax.1");
+  const std::string readme = ReadFile(MORVAX_SOURCE_DIR "/README.md");
+  ASSERT_NE(readme.find("## Default keys"), std::string::npos);
+  const std::string keys = readme.substr(readme.find("## Default keys"));
+  for (const Command& command : kCommands) {
+    std::string key(1, command.default_key);
+    std::string entry =
+        ".BR " + (key == "." ? "\\&." : key) + " \"  (\\fI" + command.name + "\\fP)\"\n";
+    EXPECT_NE(manual.find(entry), std::string::npos) << entry;
+    EXPECT_NE(keys.find("`" + key + "`"), std::string::npos) << command.name;
+  }
+  const std::string commands = std::to_string(kCommandCount);
+  const std::string lines = std::to_string(std::ranges::count(kDefaultSettingsFile, '\n'));
+  EXPECT_NE(manual.find("One line for each of the " + commands + " commands"), std::string::npos);
+  EXPECT_NE(manual.find("has " + lines + " lines: the " + commands + " command keys"),
+            std::string::npos);
+  EXPECT_NE(readme.find("with every default (" + lines + " lines)"), std::string::npos);
 
-  // undo shares position_back's key: only position_back, tried first, runs.
-  TempDir dir;
-  Transcript t = RunWithSettings(kPlainView + "undo=b\n", "ab\nn\nb\n");
-  EXPECT_EQ(t.ed->cursor_pos, 0);
-  EXPECT_EQ(t.Line(0), "ab");
+  // ".B , . n b ... +\n.BR q .\n": every default key, in the order they are tried.
+  std::string order = ".B";
+  for (CommandId id : kDispatchOrder) {
+    if (id == kDispatchOrder.back()) order += "\n.BR";
+    order += std::string(" ") + kCommands[id].default_key;
+  }
+  order += " .\n";
+  const std::string intro = "The commands are tried in this order (shown by their default keys):\n";
+  ASSERT_NE(manual.find(intro), std::string::npos);
+  EXPECT_EQ(manual.substr(manual.find(intro) + intro.size(), order.size()), order);
+}
+
+// The loop gets the memory for a change before every command marked as changing the
+// document, so a command that changes it must be marked. Each command runs at 2:2 of a
+// document whose first line was just typed (for undo), with "de" in the clipboard and "3" at
+// every prompt. `open` is left out: it replaces the document by a load, not by a change.
+TEST(CommandTable, EveryCommandThatChangesTheDocumentIsMarkedSo) {
+  for (const Command& command : kCommands) {
+    if (std::string_view(command.name) == "open") continue;
+    TempDir dir;
+    WriteFile("doc.txt", "abc\ndef\nghi\n");
+    WriteFile(".morvax_rc", "");
+    std::string input = "X\nc\n2\nn\n" + std::string(1, command.default_key) + "\n3\n3\n3\n";
+    Output out;
+    std::FILE* in = InputFrom(input);
+    Transcript t;
+    t.ed = std::make_unique<Editor>();
+    t.ed->io = Io{in, out.file()};
+    t.ed->options.run_shell = [](const char*) {};
+    const char* argv[] = {"morvax", "doc.txt"};
+    ASSERT_TRUE(StartEditor(*t.ed, 2, argv));
+    for (int turn = 0; turn < 3; ++turn) RunTurn(*t.ed);
+    ASSERT_EQ(t.Lines(), (std::vector<std::string>{"Xbc", "def", "ghi"})) << command.name;
+    RunTurn(*t.ed);  // the command, with every answer it asks for
+    EXPECT_TRUE(t.Lines() == std::vector<std::string>({"Xbc", "def", "ghi"}) ||
+                command.Has(kChangesDocument))
+        << command.name;
+    std::fclose(in);
+    t.ed->io = Io{};
+  }
 }
 
 }  // namespace
