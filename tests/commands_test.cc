@@ -166,7 +166,8 @@ TEST(CommandTable, TheManualAndTheReadmeDocumentEveryCommand) {
     EXPECT_NE(keys.find("`" + key + "`"), std::string::npos) << command.name;
   }
   const std::string commands = std::to_string(kCommandCount);
-  const std::string lines = std::to_string(std::ranges::count(kDefaultSettingsFile, '\n'));
+  const std::string lines =
+      std::to_string(std::count(kDefaultSettingsFile.begin(), kDefaultSettingsFile.end(), '\n'));
   EXPECT_NE(manual.find("One line for each of the " + commands + " commands"), std::string::npos);
   EXPECT_NE(manual.find("has " + lines + " lines: the " + commands + " command keys"),
             std::string::npos);
