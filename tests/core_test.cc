@@ -110,7 +110,8 @@ TEST(Dispatch, KeysAreWholeInputLinesAndBangEscapes) {
       {"key before a space is text", "b \n", {"b "}, 2, 1},
       {"key with carriage return is text", "b\r\n", {"b\r"}, 2, 1},
       {"bang writes the key", "!q\n", {"q"}, 2, 1},
-      {"bang keeps only one character", "!abc\n", {"a"}, 2, 1},
+      {"bang keeps the whole rest", "!abc\n", {"abc"}, 2, 1},
+      {"bang before a bang", "!!\n", {"!"}, 2, 1},
       {"bang alone is empty text", "!\ny\n", {"", "y"}, 3, 1},
       {"plain enter keeps the column", "G\n8\n\nab\n", {"", "       ab"}, 3, 8},
       {"enter moves down", "\n\ny\n", {"", "", "y"}, 4, 1},
@@ -162,7 +163,7 @@ TEST(Input, OverlongLinesAreReadWholeAndTheRestDropped) {
            "Text was shortened to fit onto line\n"},
           {"the ! rule applies to a long line",
            "!qrstuv\n",
-           {"q"},
+           {"qrs"},
            2,
            1,
            "Text was shortened to fit onto line\n"},
@@ -244,21 +245,31 @@ TEST(View, CurrentLinePrefixHoldsTheLargestLineNumber) {
 }
 
 TEST(View, CaretDisplayOfControlBytes) {
-  const std::pair<std::string, std::string> rows[] = {
-      {"plain text, tab and blanks", "plain text, tab and blanks"},
-      {std::string("\0\x01\x1a\x1f", 4), "^@^A^Z^_"},
-      {"a\tb", "a\tb"},
-      {"\x1b]0;title\x07", "^[]0;title^G"},
-      {"\x1b[2J\r\n\x7f", "^[[2J^M^J^?"},
-      {"\x9b\x80\x9f", "\\x9b\\x80\\x9f"},                               // C1 bytes alone
-      {"\xc2\x85\xc2\x9b", "\\xc2\\x85\\xc2\\x9b"},                      // U+0085, U+009B
-      {"\xc2\xa0\xc3\xa9\xe2\x82\xac", "\xc2\xa0\xc3\xa9\xe2\x82\xac"},  // U+00A0, e-acute, euro
-      {"\xf0\x9f\x98\x80", "\xf0\x9f\x98\x80"},                          // four bytes
-      {"\xe2\x82", "\xe2\\x82"},                                         // cut sequence: 0x82 alone
-      {"\xc0\x80\xff\xa0", "\xc0\\x80\xff\xa0"},                         // overlong, stray bytes
-      {"\xed\xa0\x80", "\xed\xa0\\x80"},                                 // surrogate: not UTF-8
+  struct Row {
+    std::string text;
+    std::string utf8;   // shown under a UTF-8 character set
+    std::string other;  // shown under any other
   };
-  for (const auto& [text, shown] : rows) EXPECT_EQ(CaretDisplay(text), shown) << text;
+  const Row rows[] = {
+      {"plain text, tab and blanks", "plain text, tab and blanks", "plain text, tab and blanks"},
+      {std::string("\0\x01\x1a\x1f", 4), "^@^A^Z^_", "^@^A^Z^_"},
+      {"a\tb", "a\tb", "a\tb"},
+      {"\x1b]0;title\x07", "^[]0;title^G", "^[]0;title^G"},
+      {"\x1b[2J\r\n\x7f", "^[[2J^M^J^?", "^[[2J^M^J^?"},
+      {"\x9b\x80\x9f", "\\x9b\\x80\\x9f", "\\x9b\\x80\\x9f"},  // C1 bytes alone
+      {"\xc2\x85\xc2\x9b", "\\xc2\\x85\\xc2\\x9b", "\xc2\\x85\xc2\\x9b"},  // U+0085, U+009B
+      {"\xc2\xa0\xc3\xa9\xe2\x82\xac", "\xc2\xa0\xc3\xa9\xe2\x82\xac",
+       "\xc2\xa0\xc3\xa9\xe2\\x82\xac"},  // U+00A0, e-acute, euro
+      {"\xf0\x9f\x98\x80", "\xf0\x9f\x98\x80", "\xf0\\x9f\\x98\\x80"},  // four bytes
+      {"\xe2\x82", "\\xe2\\x82", "\xe2\\x82"},                            // cut sequence
+      {"caf\xe9!", "caf\\xe9!", "caf\xe9!"},                                  // Latin-1 byte
+      {"\xc0\x80\xff\xa0", "\\xc0\\x80\\xff\\xa0", "\xc0\\x80\xff\xa0"},      // overlong, stray
+      {"\xed\xa0\x80", "\\xed\\xa0\\x80", "\xed\xa0\\x80"},  // surrogate: not UTF-8
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(CaretDisplay(row.text, true), row.utf8) << row.text;
+    EXPECT_EQ(CaretDisplay(row.text, false), row.other) << row.text;
+  }
 }
 
 // What is printed for a document, a file name and a key of the settings file: at a terminal in
@@ -288,11 +299,15 @@ TEST(View, TerminalShowsControlBytesAndOtherOutputKeepsTheBytes) {
   EXPECT_NE(shown.out.find("Enter '^[' for help"), std::string::npos);
   EXPECT_EQ(shown.AfterHint(), "Opened f^[[2J\n" + read +
                                    "\nEditing 1:1 f^[[2J\n\n[1] ^[]0;title^G" +
-                                   CaretDisplay(controls) + "\n 2  " + CaretDisplay(high) +
+                                   CaretDisplay(controls, true) + "\n 2  " +
+                                   CaretDisplay(high, true) +
                                    "\n 3  \\xc2\\x85\xe2\x82\xac\n  > \n");
-  EXPECT_EQ(CaretDisplay(controls),
+  EXPECT_EQ(CaretDisplay(controls, true),
             "^A^B^C^D^E^F^G^H\t^K^L^M^N^O^P^Q^R^S^T^U^V^W^X^Y^Z^[^\\^]^^^_^?");
   EXPECT_EQ(shown.Line(0), "\x1b]0;title\x07" + controls) << "the document keeps its bytes";
+  // Under another character set only C1 bytes are escaped; UTF-8 is not looked for.
+  Transcript other = RunWithSettings(settings, "", {name}, {}, {.out = true, .utf8 = false});
+  EXPECT_NE(other.out.find("\n 3  \xc2\\x85\xe2\\x82\xac\n  > "), std::string::npos);
 
   // Columns count document bytes: position 2 of line 1 starts after the ESC byte.
   Transcript column = RunWithSettings(settings, "G\n2\n", {name}, {}, {.out = true});

@@ -119,6 +119,7 @@ Transcript RunSession(const std::string& input, const std::vector<std::string>& 
   t.ed->io = Io{in, out != nullptr ? out : collected.file()};
   t.ed->io.terminal = terminals.in;
   t.ed->io.out_terminal = terminals.out;
+  t.ed->io.utf8 = terminals.utf8;
   t.ed->options = std::move(options);
   if (StartEditor(*t.ed, static_cast<int>(argv.size()), argv.data())) {
     while (RunTurn(*t.ed)) {

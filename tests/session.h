@@ -100,6 +100,7 @@ struct Transcript {
 struct Terminals {
   bool in = false;
   bool out = false;
+  bool utf8 = true;  // the output terminal's character set
 };
 inline constexpr Terminals kAtTerminal{true, true};
 

@@ -251,6 +251,121 @@ def ctrl_c_drops_the_typed_line(binary, folder):
     finish(child)
 
 
+PASTE_ON, PASTE_OFF = "\x1b[?2004h", "\x1b[?2004l"
+
+
+def pasted(text):
+    return "\x1b[200~" + text + "\x1b[201~"
+
+
+def a_paste_is_text_line_for_line(binary, folder):
+    child = spawn(binary, folder)
+    child.expect_exact(PASTE_ON + "  > ")  # bracketed paste on right before the first read
+    block = ["Title", ".", "#", "x", "!important: read this", "c", "end of block"]
+    # CR, LF and CR LF each end one line; a pasted empty line is empty text; a tab is a tab.
+    child.send(pasted("\r".join(block) + "\r\n\n\ta\tb\nno end"))
+    child.send(" typed\n")  # the paste's unfinished line waits in the line being edited
+    child.expect_exact("Editing 11:1 ")
+    child.send("!important: read this\n")
+    child.expect_exact("Editing 12:1 ")
+    child.send("q\n")
+    child.expect_exact("anything else to continue")
+    child.send(pasted("q\n"))  # a pasted answer to a question is never a yes
+    child.expect_exact("Editing 12:1 ")
+    child.send("S\n")
+    child.expect_exact("Enter a filename to save to")
+    child.send(pasted("pasted.txt") + "\n")
+    child.expect_exact("Saved to pasted.txt")
+    child.expect_exact("  > ")
+    with open(os.path.join(folder, "pasted.txt")) as f:
+        saved = f.read()
+    check(saved == "\n".join(block + ["", "\ta\tb", "no end typed", "important: read this\n"]),
+          f"saved {saved!r}")
+    finish(child)
+    check(child.before.endswith(PASTE_OFF), f"the end wrote {child.before[-20:]!r} last")
+
+
+def markers_never_reach_a_line_when_the_mode_was_already_on(binary, folder):
+    # TERM=dumb: the editor does not turn the mode on, but the terminal had it on already.
+    child = spawn(binary, folder, env={"TERM": "dumb"})
+    child.expect_exact("  > ")
+    child.send(pasted("alpha\n"))  # the typed command after it is a command
+    saved = saved_document(child, folder)
+    check(saved == b"alpha\n", f"saved {saved!r}")
+    finish(child)
+    check("2004" not in child.before, "bracketed paste mode was turned on for TERM=dumb")
+
+
+def suspend_and_fg_redraw_the_typed_line(binary, folder):
+    shell = pexpect.spawn("bash", ["--norc", "--noprofile", "-i"], cwd=folder, timeout=10,
+                          env=dict(os.environ, TERM="xterm", PS1="$ "), encoding="utf-8")
+    shell.expect_exact("$ ")
+    shell.send(binary + " +\n")  # the launch command prints the terminal's mode
+    shell.expect_exact("  > ")
+    shell.send("+\n")
+    shell.expect_exact("keep current one")
+    shell.send("stty -a | grep -o ' [-]*echo '\n")
+    shell.expect_exact("  > ")
+    shell.send("=\n")
+    shell.expect_exact("Saved to +")
+    shell.expect_exact(PASTE_OFF + " echo ")  # put back as it was before the command runs
+    shell.expect_exact(PASTE_ON + "  > ")
+    shell.send("typed before")
+    shell.expect_exact("typed before")
+    reading(shell)
+    shell.sendcontrol("z")
+    shell.expect_exact("Stopped")
+    check(shell.before.startswith(PASTE_OFF), f"before the stop: {shell.before!r}")
+    shell.expect_exact("$ ")
+    shell.send("fg\n")
+    shell.expect_exact(PASTE_ON + "  > typed before")  # the line comes back, redrawn
+    shell.send(", after\n")
+    shell.expect_exact("Editing 2:1")
+    shell.expect_exact("  > ")
+    shell.send("S\n")
+    shell.expect_exact("Saved to +")
+    shell.sendeof()
+    shell.expect_exact("$ ")
+    with open(os.path.join(folder, "+")) as f:
+        saved = f.read()
+    check(saved == "typed before, after\n", f"saved {saved!r}")
+    shell.sendeof()
+    shell.expect(pexpect.EOF)
+
+
+def keys_typed_during_a_long_save_are_shown_once(binary, folder):
+    with open(os.path.join(folder, ".morvax_rc"), "w") as f:
+        f.write("max_lines=600000\n")
+    with open(os.path.join(folder, "big.txt"), "w") as f:
+        f.write(("y" * 99 + "\n") * 500000)  # 50 MB
+    child = spawn(binary, folder, ["big.txt"])
+    child.expect_exact("  > ")
+    child.send("S\n")
+    time.sleep(0.05)
+    child.send("abc")
+    child.expect_exact("Saved to big.txt")
+    check("abc" not in child.before, "keys typed during the save were echoed at once")
+    child.expect_exact("  > abc")
+    child.sendcontrol("a")
+    child.send("\x04\n")  # a Ctrl-D typed while not reading is taken as a key: deletes "a"
+    child.expect_exact(" 1  bcy")
+
+
+def the_rescue_is_told_on_standard_error(binary, folder):
+    child = pexpect.spawn("sh", ["-c", binary + " f | cat"], cwd=folder, encoding="utf-8",
+                          env=dict(os.environ, TERM="xterm"), timeout=10)
+    child.expect_exact("  > ")
+    child.send("hello\n")
+    child.expect_exact("Editing 2:1")
+    child.expect_exact("  > ")
+    child.sendintr()  # ends cat: the editor's output has nowhere to go
+    time.sleep(0.3)
+    child.send("more\n")  # a write after cat is gone, if the view after Ctrl-C came before
+    child.expect_exact("Unsaved document written to morvax.hup")
+    child.expect(pexpect.EOF)
+    check("2004" not in child.before, "bracketed paste mode without a terminal for output")
+
+
 SCENARIOS = [
     typed_lines_and_a_launch_command,
     escape_sequences_are_shown_not_obeyed,
@@ -259,6 +374,11 @@ SCENARIOS = [
     every_typed_byte_reaches_the_document,
     tab_completes_file_names_at_the_open_prompt,
     ctrl_c_drops_the_typed_line,
+    a_paste_is_text_line_for_line,
+    markers_never_reach_a_line_when_the_mode_was_already_on,
+    suspend_and_fg_redraw_the_typed_line,
+    keys_typed_during_a_long_save_are_shown_once,
+    the_rescue_is_told_on_standard_error,
 ]
 
 

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -154,7 +155,8 @@ Saved SaveTo(Editor& ed, const char* name) {
   if (ChangedSince(ed.stamp, name)) {
     Print(ed.io, msg::kChangedOnDisk, Shown(ed.io, name).c_str());
     char answer[16];
-    if (!ReadAnswer(ed.io, answer, sizeof answer) || std::strcmp(answer, "y") != 0) {
+    if (!ReadAnswer(ed.io, answer, sizeof answer) || ed.io.pasted ||
+        std::strcmp(answer, "y") != 0) {
       Print(ed.io, "%s", msg::kNothingSaved);
       return Saved::kAbandoned;
     }
@@ -204,6 +206,7 @@ bool DefineSaveName(Editor& ed, char* name) {
   Line(ed.io, msg::kNewNameOrOverwrite);
   char answer[kNameSize];
   if (!ReadName(ed, answer)) return false;
+  if (ed.io.pasted) answer[0] = '\0';  // never an "o": no name, which is asked for
   if (std::strcmp(answer, "o") == 0) return true;
   // From here on every answer is a name, "x" and "o" included.
   std::strcpy(name, answer);
@@ -257,6 +260,20 @@ void AnnounceRecoveryFiles(Editor& ed) {
   }
 }
 
+namespace {
+
+// What became of the unsaved document is told on standard output and, when that has failed,
+// on standard error too, the same bytes.
+void TellRescue(Editor& ed, const char* format, const char* text) {
+  Print(ed.io, format, text);
+  if (ed.io.output_failed || std::ferror(ed.io.out) != 0) {
+    std::fprintf(stderr, format, text);
+    std::fflush(stderr);
+  }
+}
+
+}  // namespace
+
 void WriteRecovery(Editor& ed) {
   if (!ed.modified) return;
   Pieces pieces = DocumentPieces(ed.doc);
@@ -266,7 +283,7 @@ void WriteRecovery(Editor& ed) {
   if (err != 0 && home != nullptr && home[0] != '\0') {
     err = WriteNewFile(home, msg::kRecoveryName, pieces, path);
   }
-  if (err != 0) return Print(ed.io, msg::kRecoveryFailed, std::strerror(err));
+  if (err != 0) return TellRescue(ed, msg::kRecoveryFailed, std::strerror(err));
   ed.modified = false;
-  Print(ed.io, msg::kRecoveryWritten, Shown(ed.io, path.c_str()).c_str());
+  TellRescue(ed, msg::kRecoveryWritten, Shown(ed.io, path.c_str()).c_str());
 }

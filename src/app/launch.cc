@@ -84,7 +84,8 @@ bool Consented(Editor& ed) {
   Print(ed.io, msg::kConsentQuestion, Shown(ed.io, ed.rc_path.c_str()).c_str(),
         Shown(ed.io, ed.launch_command).c_str());
   char answer[kConsentAnswerSize];
-  if (!ReadAnswer(ed.io, answer, kConsentAnswerSize) || std::strcmp(answer, "y") != 0) {
+  if (!ReadAnswer(ed.io, answer, kConsentAnswerSize) || ed.io.pasted ||
+      std::strcmp(answer, "y") != 0) {
     return false;
   }
   // A record that cannot be written only means that the next session asks again.
@@ -104,11 +105,13 @@ void CommandExec(Editor& ed) {
 
   // Whatever the editor printed must reach the terminal or pipe before the command's output.
   std::fflush(ed.io.out);
+  if (ed.io.editor != nullptr) ed.io.editor->Leave();
   if (ed.options.run_shell) {
     ed.options.run_shell(ed.launch_command);
   } else {
     RunShell(ed.launch_command, ed.io.terminal);
   }
+  if (ed.io.editor != nullptr) ed.io.editor->Return();
 }
 
 void CommandEdit(Editor& ed) {

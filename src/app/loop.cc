@@ -26,10 +26,10 @@ const char* const kUsage =
     "Edit FILE, or a new document, line by line on standard input and output.\n"
     "Before every read Morvax shows the lines up to the cursor line. A line that is\n"
     "exactly a command key runs that command; any other line is written over the\n"
-    "document at the cursor, and the cursor moves to the next line. '!' before a key\n"
-    "writes the key as text. With the default keys 'h' shows every command and 'q'\n"
-    "quits. Keys and limits come from .morvax_rc in the working directory, which is\n"
-    "created with the defaults when it is missing.\n"
+    "document at the cursor, and the cursor moves to the next line. A line that\n"
+    "begins with '!' writes the rest of the line as text. With the default keys 'h'\n"
+    "shows every command and 'q' quits. Keys and limits come from .morvax_rc in the\n"
+    "working directory, which is created with the defaults when it is missing.\n"
     "\n"
     "Exit status: 0; 1 when the last save failed, the output cannot be written, a\n"
     "partial load at start-up is declined, or there is no memory for the grid;\n"
@@ -194,7 +194,8 @@ void Quit(Editor& ed) {
     }
     return;
   }
-  if (std::strcmp(answer, "q\n") == 0) ed.Finish();
+  // A pasted line never says yes.
+  if (!ed.io.pasted && std::strcmp(answer, "q\n") == 0) ed.Finish();
 }
 
 namespace {
@@ -239,16 +240,19 @@ bool RunTurn(Editor& ed) {
   char* input = ed.command_input.get();
   if (!ReadLine(ed.io, input, ed.command_input_size())) return CommandReadFailed(ed);
   ed.end_warned = false;
-  // A line that lost characters is text, however it begins.
+  // A line that lost characters is text, however it begins; so is a pasted line, even an
+  // empty one, and it keeps its "!".
   bool shortened = ed.io.lost;
-  if (!shortened && std::strcmp(input, "\n") == 0 && ed.cursor_line < ed.lines() - 1) {
+  bool pasted = ed.io.pasted;
+  if (!shortened && !pasted && std::strcmp(input, "\n") == 0 &&
+      ed.cursor_line < ed.lines() - 1) {
     ++ed.cursor_line;
     return true;
   }
   StripLineEnd(input);
 
   unsigned records = ed.undo.records;
-  int id = shortened ? -1 : FindCommand(ed.keys, input);
+  int id = shortened || pasted ? -1 : FindCommand(ed.keys, input);
   // A change that could not get its memory midway would leave half of it done, so the memory
   // is had first (the handlers of changes to other lines ask for those too).
   if (ChangesDocument(id) && !ed.doc.Reserve(ed.cursor_line + 1)) {
@@ -258,11 +262,8 @@ bool RunTurn(Editor& ed) {
   if (id >= 0) {
     kCommands[id].handler(ed);
   } else {
-    // "!" turns the next character into text; "!" alone is the empty text.
-    if (input[0] == '!') {
-      input[0] = input[1];
-      if (input[0] != '\0') input[1] = '\0';
-    }
+    // "!" turns the rest of the line into text; "!" alone is the empty text.
+    if (input[0] == '!' && !pasted) std::memmove(input, input + 1, std::strlen(input));
     TextEntry(ed, input, shortened);
   }
   if (!ed.doc.Commit()) Print(ed.io, "%s", msg::kNoMemoryForChange);
@@ -276,6 +277,7 @@ int RunEditor(int argc, const char* const* argv, Io io, Options options) {
   ed.io = io;
   ed.io.terminal = isatty(fileno(io.in)) == 1;
   ed.io.out_terminal = isatty(fileno(io.out)) == 1;
+  if (ed.io.out_terminal) ed.io.utf8 = UserCharsetIsUtf8();
   if (ed.io.terminal && ed.io.out_terminal) editor = LineEditor::Open(io.in, io.out);
   ed.io.editor = editor.get();
   ed.options = std::move(options);

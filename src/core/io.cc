@@ -60,7 +60,8 @@ bool ReadEdited(Io& io, char* buf, int limit, Asks asks, const std::string& prom
     status = io.editor->Read(prompt.c_str(), asks == Asks::kFileName, line);
     // Interrupted by a signal this editor does not act on: the read goes on.
   } while (status == LineReader::Status::kFailed && errno == EINTR && PendingSignal() == 0);
-  if (status != LineReader::Status::kLine) {
+  io.pasted = status == LineReader::Status::kPasted;
+  if (status != LineReader::Status::kLine && !io.pasted) {
     io.ended = status == LineReader::Status::kEnd;
     // Ctrl-D leaves the terminal readable; an error or a hangup does not.
     if (status == LineReader::Status::kFailed && errno != EINTR) io.at_end = io.ended = true;
@@ -82,6 +83,7 @@ bool ReadLine(Io& io, char* buf, int limit, Asks asks) {
   io.prompt.clear();
   buf[0] = '\0';
   io.lost = false;
+  io.pasted = false;
   if (std::fflush(io.out) != 0 || std::ferror(io.out) != 0) {
     io.output_failed = true;
     io.at_end = true;

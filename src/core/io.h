@@ -10,12 +10,17 @@ class LineReader {
  public:
   enum class Status {
     kLine,    // a line, as typed, with its line end
+    kPasted,  // a line of which some bytes were pasted (bracketed paste), with its line end
     kEnd,     // the end of input (Ctrl-D on an empty line)
     kFailed,  // a read error or a signal interrupted the read (errno says which); no retry
   };
   virtual ~LineReader() = default;
   /// Reads one line with `prompt` shown before it. With `names`, Tab completes a file name.
   virtual Status Read(const char* prompt, bool names, std::string& line) = 0;
+  /// Hands the terminal back as it was, until Return: before a launch command runs.
+  virtual void Leave() {}
+  /// Takes the terminal again after Leave.
+  virtual void Return() {}
 };
 
 struct Io {
@@ -25,6 +30,7 @@ struct Io {
   /// instead of ending the input for good.
   bool terminal = false;
   bool out_terminal = false;  // standard output is a terminal: texts from files are Shown
+  bool utf8 = false;          // with out_terminal: the terminal's character set is UTF-8
   /// Line editing, when both streams are terminals and the program has it: every read then
   /// goes through it, and the prompt of the next read is its editable prompt.
   LineReader* editor = nullptr;
@@ -35,6 +41,9 @@ struct Io {
   bool abandoned = false;      // a read of this turn was interrupted or ended: the rest fail too
   bool ended = false;          // the last failed read met the end of input
   bool lost = false;           // the last read dropped characters beyond its limit
+  /// Bytes of the last line read were pasted at the terminal: it is never a command, and a
+  /// question that wants a yes takes it as a no.
+  bool pasted = false;
   bool output_failed = false;  // writing the output failed: the session ends at this read
 };
 

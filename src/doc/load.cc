@@ -90,7 +90,7 @@ bool DataWarning(Io& io, float percent) {
   Line(io, msg::kPartialLoad4);
   char answer[16];
   if (!ReadLine(io, answer, sizeof answer)) return false;
-  return std::strcmp(answer, "Y\n") == 0;
+  return !io.pasted && std::strcmp(answer, "Y\n") == 0;  // a pasted line is no yes
 }
 
 bool PrepareLines(std::string_view text, int lines, int lsize, Document::Incoming& incoming,

@@ -3,6 +3,13 @@
 // and, at the reads that ask for a file name, Tab completion of that name. Knows nothing of
 // commands: Io asks it for one line at a time. Where the program is built without libedit,
 // Open gives nothing and every read goes to the stream as before.
+//
+// The terminal belongs to the editor from the first read to the end: it stays in the editor's
+// mode (no echo, no line buffering) between reads too, so that keys typed while the editor
+// prints are shown once, at the next read. It is put back as it was before the program ends
+// (the destructor), before a suspend (Ctrl-Z; `fg` takes it again and redraws the line) and
+// before a launch command (Leave, Return). Bracketed paste mode is on while the editor has the
+// terminal, where TERM names one that is not "dumb".
 #pragma once
 
 #include <cstdio>
@@ -14,9 +21,10 @@
 class LineEditor : public LineReader {
  public:
   /// A line editor on two terminal streams, or null when the program was built without libedit
-  /// or it cannot start. Installs a SIGWINCH handler (SA_RESTART, it only records the resize)
-  /// and no other; libedit's own signal handling stays off.
+  /// or it cannot start. Installs handlers for SIGWINCH, SIGTSTP and SIGCONT (SA_RESTART; they
+  /// only record the signal, and the reads act on it); libedit's own signal handling stays off.
   static std::unique_ptr<LineEditor> Open(std::FILE* in, std::FILE* out);
+  /// Puts the terminal back as it was, bracketed paste mode off as the last thing written.
   ~LineEditor() override;
   LineEditor(const LineEditor&) = delete;
   LineEditor& operator=(const LineEditor&) = delete;
@@ -24,9 +32,17 @@ class LineEditor : public LineReader {
   /// Reads one line with `prompt` shown before it (and redrawn with it). Every byte typed
   /// reaches `line` as typed, whatever the locale. With `names`, Tab completes the answer as a
   /// file name; otherwise Tab types a tab. A line read is added to the session's history.
+  /// A pasted text (between the markers ESC[200~ and ESC[201~, which never reach a line) is
+  /// text, not keys: CR, LF and CR LF each end one line, every other byte is put into the line
+  /// as it is. kPasted says that a pasted byte arrived during the read.
   Status Read(const char* prompt, bool names, std::string& line) override;
 
-  struct State;  // libedit's handles and the decoding of typed bytes
+  /// Puts the terminal back as it was (input still arriving from a paste is dropped) and lets
+  /// Ctrl-Z stop the program as usual, until Return.
+  void Leave() override;
+  void Return() override;
+
+  struct State;  // libedit's handles, the decoding of typed bytes and the terminal's modes
 
  private:
   explicit LineEditor(std::unique_ptr<State> state);
