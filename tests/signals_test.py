@@ -126,7 +126,8 @@ def test_pipes(binary, base):
     # Standard output closed: the session ends at the next read with status 1, text kept.
     folder = fresh(base, "closed")
     reader, writer = os.pipe()
-    proc = subprocess.Popen([binary], cwd=folder, stdin=subprocess.PIPE, stdout=writer, env=env)
+    proc = subprocess.Popen([binary], cwd=folder, stdin=subprocess.PIPE, stdout=writer,
+                            stderr=subprocess.PIPE, env=env)
     os.close(writer)
     read_until(reader, b"  > ")
     os.close(reader)
@@ -137,6 +138,8 @@ def test_pipes(binary, base):
         pass
     proc.wait(timeout=TIMEOUT)
     check(proc.returncode == 1, f"closed output: status {proc.returncode}")
+    told = proc.stderr.read()
+    check(told == b"\nUnsaved document written to morvax.hup\n", f"closed output: told {told!r}")
     check(open(os.path.join(folder, "morvax.hup")).read().startswith("typed\n"),
           "closed output: the text is in morvax.hup")
 

@@ -1,13 +1,13 @@
-"""Shared by the pseudo-terminal tests: wait until the editor reads the terminal."""
+"""Shared by the pseudo-terminal tests: wait until the line editor has the terminal."""
 import termios
 import time
 
 
 def reading(child, seconds=2):
-    """Returns once the editor reads the terminal: a line editor has switched canonical mode off
-    by then. Without one the terminal stays canonical, which is as good, so this waits a little
-    at most. A key that means something to the terminal (Ctrl-C, Ctrl-D), sent before the line
-    editor reads, would reach a terminal nobody reads yet."""
+    """Returns once the terminal is in the line editor's mode (canonical mode off), which it
+    keeps from start-up to the end. Without a line editor the terminal stays canonical, which is
+    as good, so this waits a little at most. A key that means something to the terminal (Ctrl-C,
+    Ctrl-D), sent before that, would reach a terminal nobody reads yet."""
     deadline = time.monotonic() + seconds
     while time.monotonic() < deadline:
         if not termios.tcgetattr(child.child_fd)[3] & termios.ICANON:

@@ -153,10 +153,14 @@ def lines_are_edited_and_recalled(binary, folder):
     child.send("abc\n")
     child.expect_exact("Editing 3:1 ")
     child.expect_exact("  > ")
-    # A window resize during a read changes nothing in it.
+    # A window resize during a read changes nothing in it, and redraws it at once.
+    reading(child)
+    child.send(UP)
+    child.expect_exact("abc")
     child.setwinsize(40, 100)
+    child.expect_exact("  > abc")
     # Up recalls the line read before, to be entered again.
-    child.send(UP + "\n")
+    child.send("\n")
     child.expect_exact("Editing 4:1 ")
     child.expect_exact("  > ")
     child.send("a\tb\n")  # away from a file-name prompt, Tab is a tab

@@ -301,7 +301,8 @@ void GiveBack(State& s, const unsigned char* bytes, int n) {
 enum class Marker { kNone, kStart, kEnd };
 
 // After an ESC: the rest of a paste marker, "[200~" (start) or "[201~" (end). Bytes that spell
-// no marker are given back; `got` is what the last read gave (-1: a signal or an error).
+// no marker are given back, except after a signal or an error (`got` -1): they belong to the
+// line that it drops.
 Marker ReadMarker(State& s, int& got) {
   static constexpr char kStart[] = "[200~";
   unsigned char seen[5];
@@ -314,7 +315,7 @@ Marker ReadMarker(State& s, int& got) {
     if (!fits) break;
     if (n == 5) return seen[3] == '0' ? Marker::kStart : Marker::kEnd;
   }
-  GiveBack(s, seen, n);
+  if (got >= 0) GiveBack(s, seen, n);
   return Marker::kNone;
 }
 
@@ -376,10 +377,7 @@ int GetChar(EditLine* el, wchar_t* c) {
     if (got != 1) return got;
     if (byte == 0x1b) {
       Marker marker = ReadMarker(s, got);
-      if (got < 0) {
-        GiveBack(s, &byte, 1);
-        return -1;
-      }
+      if (got < 0) return -1;
       if (marker == Marker::kStart) {
         s.in_paste = true;
         continue;
@@ -551,6 +549,7 @@ std::unique_ptr<LineEditor> LineEditor::Open(std::FILE* in, std::FILE* out) {
   SetHandler(SIGTSTP, &state->old_tstp);
   SetHandler(SIGCONT, &state->old_cont);
   state->handlers_set = true;
+  el_set(el, EL_PREP_TERM, 1);  // the editor's mode from now on: see the header
   return std::unique_ptr<LineEditor>(new LineEditor(std::move(state)));
 }
 
