@@ -192,8 +192,8 @@ void Retake(State& s) {
   el_set(s.el, EL_PREP_TERM, 1);
 }
 
-// Ctrl-Z: the terminal goes back, and the program stops as it would without a handler. The
-// SIGCONT of `fg` is taken (recorded) before this returns.
+// Ctrl-Z: the terminal goes back, and the program stops as it would without a handler (an
+// orphaned process group does not stop). The SIGCONT of `fg` is recorded before this returns.
 void Suspend(State& s) {
   Release(s);
   struct sigaction stop = {};
@@ -217,6 +217,7 @@ void TakeTerminalEvents(State& s, bool drawn) {
   if (stop_asked != 0) {
     stop_asked = 0;
     Suspend(s);
+    continued = 1;
   }
   if (continued != 0) {
     continued = 0;
