@@ -143,6 +143,45 @@ TEST(Dispatch, QuitRebound) {
   EXPECT_FALSE(t.ed->running);
 }
 
+// At a terminal a line that holds pasted bytes is text at the command prompt, as it stands, and
+// never the yes of a question; a file that must keep "old\n" is written by none of them.
+TEST(Dispatch, PastedLinesAreNeverCommandsNorAYes) {
+  const std::string p = kPasted;
+  struct Case {
+    const char* name;
+    std::string settings;
+    std::vector<std::string> args;
+    std::string input;
+    Lines lines;
+    int status = 0;
+  };
+  const Case cases[] = {
+      {"keys, a bang and an empty line: empty text, not Enter",
+       "",
+       {},
+       p + ".\n" + p + "x\n" + p + "!a\nG\n3\n" + p + "\ny\n",
+       {".", "x", "!a", "  ", "  y"}},
+      {"quit", "", {}, "q\n" + p + "q\nabc\n", {"abc"}},
+      {"consent", "launch_command=run\n", {}, "=\n" + p + "y\nold.txt\n", {"old.txt"}},
+      {"overwrite: no name, asked for", "", {}, "s\nold.txt\n" + p + "o\nnew.txt\n", {}},
+      {"changed on disk", "", {"old.txt"}, "+\nrun\n=\nS\n" + p + "y\n", {"old"}},
+      {"partial load", "max_lines=1\n", {"two.txt"}, p + "Y\n", {}, 1},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    WriteFile("old.txt", "old\n");
+    WriteFile("two.txt", "a\nb\n");
+    Options options;
+    options.run_shell = [](const char*) { WriteFile("old.txt", "old\n\n"); };  // another program
+    bool changes = c.args.size() == 1 && c.args[0] == "old.txt";
+    Terminals terminals{.in = true, .out = true, .edited = true};
+    Transcript t = RunWithSettings(c.settings, c.input, c.args, options, terminals);
+    EXPECT_EQ(t.Lines(), c.lines) << c.name;
+    EXPECT_EQ(t.status, c.status) << c.name;
+    EXPECT_EQ(ReadFile("old.txt"), changes ? "old\n\n" : "old\n") << c.name;
+  }
+}
+
 TEST(Input, OverlongLinesAreReadWholeAndTheRestDropped) {
   // With lines of at most 4 characters a read keeps 4 bytes; the rest of the line is dropped,
   // and a line that lost characters is text, never a command.

@@ -106,6 +106,30 @@ std::vector<std::string> Transcript::Lines() const {
   return lines;
 }
 
+namespace {
+
+// A line editor that reads the session's input a line at a time (Terminals::edited).
+class ScriptReader : public LineReader {
+ public:
+  explicit ScriptReader(std::FILE* in) : in_(in) {}
+  Status Read(const char*, bool, std::string& line) override {
+    line.clear();
+    for (int c; line.empty() || line.back() != '\n';) {
+      if ((c = std::getc(in_)) == EOF) break;
+      line += static_cast<char>(c);
+    }
+    if (line.empty()) return Status::kEnd;  // Ctrl-D
+    if (line.rfind(kPasted, 0) != 0) return Status::kLine;
+    line.erase(0, sizeof kPasted - 1);
+    return Status::kPasted;
+  }
+
+ private:
+  std::FILE* in_;
+};
+
+}  // namespace
+
 Transcript RunSession(const std::string& input, const std::vector<std::string>& args,
                       Options options, std::FILE* out, Terminals terminals) {
   std::FILE* in = InputFrom(input);
@@ -120,6 +144,8 @@ Transcript RunSession(const std::string& input, const std::vector<std::string>& 
   t.ed->io.terminal = terminals.in;
   t.ed->io.out_terminal = terminals.out;
   t.ed->io.utf8 = terminals.utf8;
+  ScriptReader reader(in);
+  if (terminals.edited) t.ed->io.editor = &reader;
   t.ed->options = std::move(options);
   if (StartEditor(*t.ed, static_cast<int>(argv.size()), argv.data())) {
     while (RunTurn(*t.ed)) {

@@ -100,9 +100,12 @@ struct Transcript {
 struct Terminals {
   bool in = false;
   bool out = false;
-  bool utf8 = true;  // the output terminal's character set
+  bool utf8 = true;     // the output terminal's character set
+  bool edited = false;  // lines come through a line editor: those that begin with kPasted were
+                        // pasted (kPasted itself is dropped)
 };
 inline constexpr Terminals kAtTerminal{true, true};
+inline constexpr char kPasted[] = "\x1b[200~";
 
 /// Runs the editor with `input` on standard input; `args` follow the program name. The output
 /// goes to `out` when it is given, else to Transcript::out.
