@@ -323,10 +323,13 @@ TEST(SaveFailure, BackupThatTheFolderRefusesGoesToTheStateFolder) {
             "Could not save to a: No space left on device; its old "
             "content is in $TMP" +
                 kept + "\n");
+  // With its companion, which says whose it is.
   std::vector<std::string> backups = Entries("state/morvax/backup");
-  ASSERT_EQ(backups, (std::vector<std::string>{"a.morvax-backup-XXXXXX"}));
+  ASSERT_EQ(backups,
+            (std::vector<std::string>{"a.morvax-backup-XXXXXX", "a.morvax-backup-XXXXXX.path"}));
   for (const auto& entry : std::filesystem::directory_iterator("state/morvax/backup")) {
-    EXPECT_EQ(ReadFile(entry.path()), "old\n");
+    bool companion = entry.path().extension() == kBackupPathSuffix;
+    EXPECT_EQ(ReadFile(entry.path()), companion ? dir.path() + "/a\n" : "old\n");
     EXPECT_EQ(Mode(entry.path()), 0600u);
   }
   EXPECT_EQ(Mode("state/morvax"), 0700u);

@@ -110,7 +110,8 @@ def test_pipes(binary, base):
     check(out.endswith(f"\nUnsaved document written to {home}/morvax.hup\n"), "full: home path")
     env_no_home = {k: v for k, v in env.items() if k != "HOME"}
     status, out = pipe_session(binary, folder, "lost\n", signal.SIGHUP, env_no_home)
-    check(out.endswith("\nThe unsaved document could not be written: File exists\n"),
+    check(out.endswith("\nThe unsaved document could not be written to morvax.hup (File exists)"
+                       " nor to $HOME/morvax.hup (HOME is not set)\n"),
           f"no place at all: the reason: {out[-80:]!r}")
     check(status == 128 + signal.SIGHUP, "no place at all: status")
 

@@ -70,6 +70,7 @@ Loaded ReadFileIn(Editor& ed, const char* name) {
     if (err == EINTR) return Interrupted(ed);
     if (err == ENOENT || err == ENOTDIR) {
       Print(ed.io, msg::kFileNotFound, Shown(ed.io, name).c_str());
+      TakeStamp(ed.stamp, name);  // as missing: a file made there later is asked about
       return Loaded::kNotFound;
     }
     Print(ed.io, msg::kCouldNotRead, Shown(ed.io, name).c_str(), std::strerror(err));
@@ -152,8 +153,9 @@ bool Exists(const char* name) {
 // another program changed that file since this session read or wrote it.
 Saved SaveTo(Editor& ed, const char* name) {
   if (ed.current_name != name) std::strcpy(ed.current_name, name);
-  if (ChangedSince(ed.stamp, name)) {
-    Print(ed.io, msg::kChangedOnDisk, Shown(ed.io, name).c_str());
+  if (DiskChange change = ChangedSince(ed.stamp, name); change != DiskChange::kNone) {
+    Print(ed.io, change == DiskChange::kCreated ? msg::kCreatedOnDisk : msg::kChangedOnDisk,
+          Shown(ed.io, name).c_str());
     char answer[16];
     if (!ReadAnswer(ed.io, answer, sizeof answer) || ed.io.pasted ||
         std::strcmp(answer, "y") != 0) {
@@ -168,6 +170,10 @@ Saved SaveTo(Editor& ed, const char* name) {
   if (err != 0 && !kept.empty()) {
     Print(ed.io, msg::kCouldNotSaveKept, Shown(ed.io, name).c_str(), std::strerror(err),
           Shown(ed.io, kept.c_str()).c_str());
+    return Saved::kFailed;
+  }
+  if (err == kTargetChanged) {
+    Print(ed.io, msg::kChangedWhileSaving, Shown(ed.io, name).c_str());
     return Saved::kFailed;
   }
   if (err != 0) {
@@ -264,10 +270,11 @@ namespace {
 
 // What became of the unsaved document is told on standard output and, when that has failed,
 // on standard error too, the same bytes.
-void TellRescue(Editor& ed, const char* format, const char* text) {
-  Print(ed.io, format, text);
+template <typename... Texts>
+void TellRescue(Editor& ed, const char* format, Texts... texts) {
+  Print(ed.io, format, texts...);
   if (ed.io.output_failed || std::ferror(ed.io.out) != 0) {
-    std::fprintf(stderr, format, text);
+    std::fprintf(stderr, format, texts...);
     std::fflush(stderr);
   }
 }
@@ -279,11 +286,23 @@ void WriteRecovery(Editor& ed) {
   Pieces pieces = DocumentPieces(ed.doc);
   std::string path;
   int err = WriteNewFile("", msg::kRecoveryName, pieces, path);
-  const char* home = std::getenv("HOME");
-  if (err != 0 && home != nullptr && home[0] != '\0') {
-    err = WriteNewFile(home, msg::kRecoveryName, pieces, path);
+  if (err != 0) {
+    std::string here = std::strerror(err);
+    // A relative HOME would only be the working folder again, or somewhere below it.
+    const char* home = std::getenv("HOME");
+    const char* why = msg::kHomeNotSet;
+    if (home != nullptr && home[0] == '/') {
+      err = WriteNewFile(home, msg::kRecoveryName, pieces, path);
+      why = std::strerror(err);
+    } else if (home != nullptr && home[0] != '\0') {
+      why = msg::kHomeNotAbsolute;
+    }
+    if (err != 0) {
+      bool tried = home != nullptr && home[0] == '/';
+      return TellRescue(ed, msg::kRecoveryFailed, msg::kRecoveryName, here.c_str(),
+                        tried ? Shown(ed.io, path.c_str()).c_str() : msg::kRecoveryInHome, why);
+    }
   }
-  if (err != 0) return TellRescue(ed, msg::kRecoveryFailed, std::strerror(err));
   ed.modified = false;
   TellRescue(ed, msg::kRecoveryWritten, Shown(ed.io, path.c_str()).c_str());
 }

@@ -18,8 +18,12 @@ inline constexpr const char* kInterrupted = "\nInterrupted\n";
 inline constexpr const char* kUnsavedAtEnd =
     "\nThe document has unsaved changes: end the input once more to quit without saving\n";
 inline constexpr const char* kRecoveryWritten = "\nUnsaved document written to %s\n";
-inline constexpr const char* kRecoveryFailed = "\nThe unsaved document could not be written: %s\n";
+inline constexpr const char* kRecoveryFailed =
+    "\nThe unsaved document could not be written to %s (%s) nor to %s (%s)\n";
 inline constexpr const char* kRecoveryName = "morvax.hup";
+inline constexpr const char* kRecoveryInHome = "$HOME/morvax.hup";  // as said when HOME is no use
+inline constexpr const char* kHomeNotSet = "HOME is not set";
+inline constexpr const char* kHomeNotAbsolute = "HOME is not an absolute path";
 inline constexpr const char* kEarlierRecovery = "Unsaved text from an earlier session is in %s\n";
 inline constexpr const char* kMoreRecovery = "and %d more\n";
 
@@ -89,6 +93,9 @@ inline constexpr const char* kPartialLoad4 =
 inline constexpr const char* kNameTooLong = "File name is longer than 255 characters\n";
 inline constexpr const char* kChangedOnDisk =
     "%s was changed by another program since it was read; overwrite it? (y/n)\n";
+inline constexpr const char* kCreatedOnDisk =
+    "%s was created by another program since this session found it missing; overwrite it? "
+    "(y/n)\n";
 inline constexpr const char* kNothingSaved = "Nothing was saved\n";
 inline constexpr const char* kEarlierSaveLeft = "An earlier save of %s left %s\n";
 
@@ -102,6 +109,8 @@ inline constexpr const char* kSaved = "Saved to %s\n";
 inline constexpr const char* kCouldNotSave = "Could not save to %s: %s\n";
 inline constexpr const char* kCouldNotSaveKept =
     "Could not save to %s: %s; its old content is in %s\n";
+inline constexpr const char* kChangedWhileSaving =
+    "Could not save to %s: the file changed while it was being saved\n";
 inline constexpr const char* kNoNameGiven = "No file name given; nothing saved\n";
 
 // Settings file.

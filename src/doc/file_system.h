@@ -22,6 +22,7 @@ enum class FsStep {
 
   // Before an in-place write, the old content is kept in a backup (see doc/save.h).
   kMakeStateFolder,  // the backup folder under the user's state folder created
+  kRecordPath,       // there, the backup's companion written and flushed: the target's path
   kCreateBackup,     // a new backup file in a folder
   kCopyBackup,       // the old content copied into it
   kSyncBackup,       // the backup flushed to disk

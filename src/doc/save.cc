@@ -1,6 +1,9 @@
 #include "doc/save.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -18,6 +21,7 @@
 #include <vector>
 
 #include "core/fd.h"
+#include "core/signals.h"
 #include "core/state_folder.h"
 
 std::size_t ImageSize(const Document& doc) {
@@ -86,6 +90,15 @@ Pieces DocumentPieces(const Document& doc) {
 // ---------------------------------------------------------------------------------------------
 // The file write
 //
+// The target is found once. Its path is walked one component at a time from each folder's
+// descriptor (opened for the path alone, never following a link by itself); every symbolic
+// link on the way is read and followed here, and each is checked as the kernel's protection
+// for shared sticky folders would, whatever the kernel's setting. From then on the save works
+// on descriptors: the folder's, for every entry it makes, links, renames or removes, and the
+// target's own, opened without following a link and compared with what the walk found. No name
+// is looked up twice to decide where bytes go: a target whose kind or identity changed in
+// between fails the save (kTargetChanged) before a byte reaches it.
+//
 // The safe way replaces the target in one step: the new content goes to a temporary file in
 // the target's folder, is flushed to disk, and the temporary file is renamed over the target,
 // so that at every moment the target holds either its old or its new content. The temporary
@@ -107,11 +120,12 @@ Pieces DocumentPieces(const Document& doc) {
 //   backup  (none) -- copy, flush, name -- old ------------ old -- removed
 //
 // A write that fails puts the old content back from the backup and removes it; only when even
-// that fails is the backup kept, and its name reported.
+// that fails is the backup kept, and its name reported. A backup in the state folder has a
+// companion that records the target's absolute path, written before the backup is named.
 //
-// A symbolic link is followed and the file it points to is replaced, so the link survives.
-// The links are resolved here, one path component at a time, and each is checked as the
-// kernel's protection for shared sticky folders would, whatever the kernel's setting.
+// Devices and FIFOs are written as they stand; there a handled signal abandons the write
+// (a reader that never reads would otherwise hold the editor), while every other save
+// finishes first and the signal is acted on afterwards.
 // ---------------------------------------------------------------------------------------------
 
 namespace {
@@ -120,9 +134,9 @@ namespace {
 constexpr int kMaxLinks = 40;
 // Longest name of one folder entry.
 constexpr std::size_t kMaxName = NAME_MAX;
-// Names of the files made beside a target; the X's become random characters.
-constexpr char kTempName[] = ".morvax-save-XXXXXX";
-constexpr char kBackupSuffix[] = ".morvax-backup-XXXXXX";
+// The random part of the names of files made beside a target.
+constexpr char kRandom[] = "XXXXXX";
+constexpr std::size_t kRandomSize = sizeof kRandom - 1;
 // Bytes copied at a time into a backup.
 constexpr std::size_t kCopyChunk = 1 << 20;
 
@@ -154,25 +168,64 @@ int Step(const FileSystem& fs, FsStep step, const std::string& path, Call call) 
   return call();
 }
 
-// The folder part of `path`, its last slash included ("" for a bare name).
-std::string FolderOf(const std::string& path) {
-  std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
-// A folder as a path that can be opened ("." for the working folder).
-std::string Openable(const std::string& folder) {
-  return folder.empty() ? std::string(".") : folder;
-}
-
-// ---------------------------------------------------------------------------------------------
-// Symbolic links
-
 // "a" in "" is "a"; in "/" it is "/a"; in "x/y" it is "x/y/a".
 std::string Join(const std::string& folder, const std::string& name) {
   if (folder.empty()) return name;
   if (folder.back() == '/') return folder + name;
   return folder + "/" + name;
+}
+
+// `name` cut where it would leave less than `room` bytes of a folder entry's name.
+std::string CutFor(std::string name, std::size_t room) {
+  if (name.size() > kMaxName - room) name.resize(kMaxName - room);
+  return name;
+}
+
+// Same file, same kind: what a check found and what was opened or is there now.
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino &&
+         (a.st_mode & S_IFMT) == (b.st_mode & S_IFMT);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Finding the target
+
+/// A folder a save works in: its descriptor, and its path as the user's name leads to it ("" for
+/// the working folder, else ending in "/"), which is what the seam and the messages see.
+struct Folder {
+  Fd fd;
+  std::string shown;
+
+  std::string Path(const std::string& name) const { return shown + name; }
+  std::string Openable() const { return shown.empty() ? std::string(".") : shown; }
+};
+
+/// The entry a save writes, as the walk found it.
+struct Target {
+  Folder folder;         // the folder that holds it
+  std::string name;      // its name there
+  std::string absolute;  // its absolute path; "" when the working folder has none
+  bool exists = false;
+  struct stat info = {};  // what it is (never a link), when it exists
+
+  std::string Shown() const { return folder.Path(name); }
+};
+
+std::string WorkingFolder() {
+  char path[PATH_MAX];
+  return getcwd(path, sizeof path) != nullptr ? std::string(path) : std::string();
+}
+
+// The absolute path `path` one component further: "." stays, ".." goes up (every folder on the
+// way is a real one, so that is what ".." means).
+void Descend(std::string& path, const std::string& name) {
+  if (path.empty() || name == ".") return;
+  if (name == "..") {
+    path.resize(std::max<std::size_t>(path.rfind('/'), 1));
+    return;
+  }
+  if (path.back() != '/') path += '/';
+  path += name;
 }
 
 // Puts the components of `path` in front of those still to be walked (`pending` is walked
@@ -189,53 +242,99 @@ void PushComponents(const std::string& path, std::vector<std::string>& pending) 
   pending.insert(pending.end(), parts.rbegin(), parts.rend());
 }
 
+// Sets `target` to start a walk at the root or at the working folder.
+int StartAt(bool root, Target& target) {
+  target.folder.fd =
+      Fd(Retry([&] { return open(root ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC); }));
+  if (!target.folder.fd.valid()) return errno;
+  target.folder.shown = root ? "/" : "";
+  target.absolute = root ? "/" : WorkingFolder();
+  return 0;
+}
+
 // True when a link that lies in `folder` must not be followed: the folder is world-writable
 // and sticky (like /tmp), and the link belongs neither to the user nor to the folder's owner,
 // so that another user may have planted it.
-bool PlantedLink(const std::string& folder, const struct stat& link) {
+bool PlantedLink(int folder, const struct stat& link) {
   struct stat dir;
-  if (Retry([&] { return stat(Openable(folder).c_str(), &dir); }) != 0) return false;
+  if (fstat(folder, &dir) != 0) return false;
   bool shared = (dir.st_mode & S_ISVTX) != 0 && (dir.st_mode & S_IWOTH) != 0;
   return shared && link.st_uid != geteuid() && link.st_uid != dir.st_uid;
 }
 
-}  // namespace
-
-// Follows the symbolic links on the way from `path` to the entry that a write reaches, leaving
-// its name in `target`; the entry need not exist. Every folder added to `target` is a real one,
-// so a ".." after it means what the kernel takes it to mean. A component that cannot be looked
-// at is taken as it stands: the write then reports why. Returns 0 or an errno.
-int ResolveLinks(const char* path, std::string& target) {
-  // Built a character at a time: g++ 12 at -O3 takes an assignment of "/" for an overlap.
-  target.clear();
-  if (path[0] == '/') target.push_back('/');
-  std::vector<std::string> pending;
-  PushComponents(path, pending);
-  int hops = 0;
-  while (!pending.empty()) {
-    std::string next = Join(target, pending.back());
-    pending.pop_back();
-    struct stat st;
-    if (Retry([&] { return lstat(next.c_str(), &st); }) != 0 || !S_ISLNK(st.st_mode)) {
-      target = std::move(next);
-      continue;
-    }
-    if (++hops > kMaxLinks) return ELOOP;
-    if (PlantedLink(target, st)) return EACCES;
-    char link[PATH_MAX];
-    ssize_t n = readlink(next.c_str(), link, sizeof link);
-    if (n < 0) return errno;
-    if (n >= PATH_MAX) return ENAMETOOLONG;
-    if (n == 0) return ENOENT;
-    // A relative link is read from the folder that holds it; an absolute one from the root.
-    if (link[0] == '/') target.assign(1, '/');
-    PushComponents(std::string(link, static_cast<std::size_t>(n)), pending);
-  }
-  if (target.empty()) target = path;  // "" stays "" and fails as such
-  return target.size() >= PATH_MAX ? ENAMETOOLONG : 0;
+// The text of the link open at `fd`. Returns 0 or an errno.
+int ReadLink(int fd, std::string& text) {
+  char link[PATH_MAX];
+  ssize_t n = readlinkat(fd, "", link, sizeof link);
+  if (n < 0) return errno;
+  if (n >= PATH_MAX) return ENAMETOOLONG;
+  if (n == 0) return ENOENT;
+  text.assign(link, static_cast<std::size_t>(n));
+  return 0;
 }
 
-namespace {
+// Walks `path` to the entry that a write reaches, following symbolic links; the entry need not
+// exist, its folder must. Returns 0 or an errno (EACCES for a link that may have been planted).
+int Resolve(const char* path, Target& target) {
+  if (path[0] == '\0') return ENOENT;
+  if (int err = StartAt(path[0] == '/', target); err != 0) return err;
+  std::vector<std::string> pending;
+  PushComponents(path, pending);
+  if (pending.empty()) pending.push_back(".");  // the root itself
+  int hops = 0;
+  for (;;) {
+    std::string name = std::move(pending.back());
+    pending.pop_back();
+    int folder = target.folder.fd.get();
+    Fd entry(Retry([&] { return openat(folder, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC); }));
+    struct stat info;
+    if (!entry.valid()) {
+      // A missing last component is a new file; anything else fails the walk.
+      if (errno != ENOENT || !pending.empty()) return errno;
+      target.exists = false;
+    } else if (fstat(entry.get(), &info) != 0) {
+      return errno;
+    } else if (S_ISLNK(info.st_mode)) {
+      if (++hops > kMaxLinks) return ELOOP;
+      if (PlantedLink(folder, info)) return EACCES;
+      std::string link;
+      if (int err = ReadLink(entry.get(), link); err != 0) return err;
+      // A relative link goes on from the folder that holds it; an absolute one from the root.
+      if (link[0] == '/') {
+        if (int err = StartAt(true, target); err != 0) return err;
+      }
+      PushComponents(link, pending);
+      if (pending.empty()) pending.push_back(".");
+      continue;
+    } else if (!pending.empty()) {
+      if (!S_ISDIR(info.st_mode)) return ENOTDIR;
+      target.folder.fd = std::move(entry);
+      target.folder.shown += name + "/";
+      Descend(target.absolute, name);
+      continue;
+    } else {
+      target.exists = true;
+      target.info = info;
+    }
+    target.name = std::move(name);
+    Descend(target.absolute, target.name);
+    return target.Shown().size() >= PATH_MAX ? ENAMETOOLONG : 0;
+  }
+}
+
+// Opens the target the walk found, with `flags`, never following a link nor making a file,
+// and checks that it is what was found (its state now goes to `now`). Returns 0, an errno, or
+// kTargetChanged.
+int OpenChecked(const Target& target, int flags, Fd& fd, struct stat& now) {
+  fd = Fd(Retry([&] {
+    return openat(target.folder.fd.get(), target.name.c_str(),
+                  flags | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
+  }));
+  // Gone, or a link now.
+  if (!fd.valid()) return errno == ENOENT || errno == ELOOP ? kTargetChanged : errno;
+  if (fstat(fd.get(), &now) != 0) return errno;
+  return SameFile(now, target.info) ? 0 : kTargetChanged;
+}
 
 // ---------------------------------------------------------------------------------------------
 // New files: unnamed until complete where the system allows, else under a unique name
@@ -243,7 +342,7 @@ namespace {
 // Replaces the trailing X's of `name` with random letters and digits.
 void Randomize(std::string& name) {
   static constexpr char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-  unsigned char random[6];
+  unsigned char random[kRandomSize];
   if (getrandom(random, sizeof random, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof random)) {
     // No entropy yet: the clock and the process id are unique enough, and a clash only means
     // another try.
@@ -264,23 +363,32 @@ void Randomize(std::string& name) {
 }
 
 // Tries unique names from `pattern` (ending in six X's) until `make(name)` succeeds or fails
-// for another reason than an existing entry. Leaves the name used in `name`.
+// for another reason than an existing entry. Leaves the name made in `name`.
 template <typename Make>
 int WithUniqueName(const std::string& pattern, std::string& name, Make make) {
   for (int attempt = 0; attempt < 100; ++attempt) {
-    name = pattern;
-    Randomize(name);
-    int err = make(name);
+    std::string candidate = pattern;
+    Randomize(candidate);
+    int err = make(candidate);
+    if (err == 0) name = std::move(candidate);
     if (err != EEXIST) return err;
   }
   return EEXIST;
 }
 
-/// A file being made: unnamed (O_TMPFILE) until Name() links it, or named from the start.
+/// A file being made in a folder: unnamed (O_TMPFILE) until Name() links it, or named from the
+/// start.
 struct NewFile {
   Fd fd;
-  std::string pattern;  // the name to make unique
-  std::string name;     // the name it has, empty while unnamed
+  std::string pattern;    // the name to make unique
+  std::string chosen;     // or the name it is to have, already known to be free
+  std::string name;       // the name it has, empty while unnamed
+  std::string companion;  // the name of its companion record, if it has one
+
+  std::string Entry() const {
+    if (!name.empty()) return name;
+    return chosen.empty() ? pattern : chosen;
+  }
 };
 
 // Unnamed files can be named only through /proc.
@@ -288,59 +396,116 @@ bool CanNameLater() {
   return access("/proc/self/fd", X_OK) == 0;
 }
 
-// Opens a new empty file in `folder` for `file.pattern`. Returns 0 or an errno.
-int CreateIn(const std::string& folder, NewFile& file) {
+// Opens a new empty file in `folder`. Returns 0 or an errno.
+int CreateIn(const Folder& folder, NewFile& file) {
+  int dir = folder.fd.get();
   if (CanNameLater()) {
-    file.fd = Fd(Retry(
-        [&] { return open(Openable(folder).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600); }));
+    file.fd = Fd(Retry([&] { return openat(dir, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600); }));
     if (file.fd.valid()) return 0;
     // Filesystems without unnamed files say so in one of these ways.
     if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return errno;
   }
-  return WithUniqueName(file.pattern, file.name, [&](const std::string& name) {
+  auto make = [&](const std::string& name) {
     file.fd = Fd(Retry([&] {
-      return open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+      return openat(dir, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     }));
     return file.fd.valid() ? 0 : errno;
-  });
-}
-
-// Gives a complete unnamed file a unique name. Returns 0 or an errno.
-int Name(NewFile& file) {
-  if (!file.name.empty()) return 0;
-  std::string self = "/proc/self/fd/" + std::to_string(file.fd.get());
-  std::string name;
-  int err = WithUniqueName(file.pattern, name, [&](const std::string& candidate) {
-    return Errno(Retry([&] {
-      return linkat(AT_FDCWD, self.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW);
-    }));
-  });
-  if (err == 0) file.name = std::move(name);
+  };
+  if (file.chosen.empty()) return WithUniqueName(file.pattern, file.name, make);
+  int err = make(file.chosen);
+  if (err == 0) file.name = file.chosen;
   return err;
 }
 
-// Closes a file that is not wanted: an unnamed one vanishes, a named one is removed.
-void Discard(NewFile& file, FsStep remove, const FileSystem& fs) {
+// Links the unnamed file open at `fd` into `folder` as `name`; never over an existing entry.
+int LinkUnnamed(int fd, const Folder& folder, const std::string& name) {
+  std::string self = "/proc/self/fd/" + std::to_string(fd);
+  return Errno(Retry([&] {
+    return linkat(AT_FDCWD, self.c_str(), folder.fd.get(), name.c_str(), AT_SYMLINK_FOLLOW);
+  }));
+}
+
+// Gives a complete unnamed file its name (the chosen one, or a unique one). Returns 0 or an
+// errno.
+int Name(const Folder& folder, NewFile& file) {
+  if (!file.name.empty()) return 0;
+  auto link = [&](const std::string& name) { return LinkUnnamed(file.fd.get(), folder, name); };
+  if (file.chosen.empty()) return WithUniqueName(file.pattern, file.name, link);
+  int err = link(file.chosen);
+  if (err == 0) file.name = file.chosen;
+  return err;
+}
+
+// Closes a file that is not wanted: an unnamed one vanishes, a named one is removed, and so
+// is its companion.
+void Discard(const Folder& folder, NewFile& file, FsStep remove, const FileSystem& fs) {
   file.fd.Close();
-  if (file.name.empty()) return;
-  Step(fs, remove, file.name,
-       [&] { return Errno(Retry([&] { return unlink(file.name.c_str()); })); });
-  file.name.clear();
+  for (std::string* name : {&file.name, &file.companion}) {
+    if (name->empty()) continue;
+    Step(fs, remove, folder.Path(*name), [&] {
+      return Errno(Retry([&] { return unlinkat(folder.fd.get(), name->c_str(), 0); }));
+    });
+    name->clear();
+  }
 }
 
 // ---------------------------------------------------------------------------------------------
 // Plain file steps
 
+// Handled signals held back while a wait for a slow reader starts, so that none slips in
+// between the check and the wait.
+sigset_t HandledSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int signal : {SIGINT, SIGHUP, SIGTERM}) sigaddset(&set, signal);
+  return set;
+}
+
+// Waits until the non-blocking `fd` can take bytes. Returns 0, an errno, or EINTR as soon as a
+// handled signal is pending.
+int WaitWritable(int fd) {
+  sigset_t handled = HandledSignals();
+  sigset_t old;
+  pthread_sigmask(SIG_BLOCK, &handled, &old);
+  int err = 0;
+  for (;;) {
+    if (PendingSignal() != 0) {
+      err = EINTR;
+      break;
+    }
+    struct pollfd wait = {fd, POLLOUT, 0};
+    // The signals are let through only while waiting.
+    int n = ppoll(&wait, 1, nullptr, &old);
+    if (n > 0) break;
+    if (n < 0 && errno != EINTR) {
+      err = errno;
+      break;
+    }
+  }
+  pthread_sigmask(SIG_SETMASK, &old, nullptr);
+  return err;
+}
+
+// How a write treats a handled signal: a file's write finishes first; a device's or a FIFO's
+// (non-blocking) is abandoned with EINTR.
+enum class OnSignal { kFinish, kAbandon };
+
 // Writes every byte from `offset` on, carrying on after short writes. Returns 0 or an errno.
-int WriteAll(int fd, std::span<const char> bytes, off_t offset = -1) {
+int WriteAll(int fd, std::span<const char> bytes, off_t offset = -1,
+             OnSignal on_signal = OnSignal::kFinish) {
+  bool abandon = on_signal == OnSignal::kAbandon;
   std::size_t done = 0;
   while (done < bytes.size()) {
+    if (abandon && PendingSignal() != 0) return EINTR;
     const char* from = bytes.data() + done;
     std::size_t left = bytes.size() - done;
-    ssize_t n = Retry([&] {
-      return offset < 0 ? write(fd, from, left)
-                        : pwrite(fd, from, left, offset + static_cast<off_t>(done));
-    });
+    ssize_t n = offset < 0 ? write(fd, from, left)
+                           : pwrite(fd, from, left, offset + static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;  // abandoned above when it must be
+    if (n < 0 && abandon && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      if (int err = WaitWritable(fd); err != 0) return err;
+      continue;
+    }
     if (n < 0) return errno;
     if (n == 0) return EIO;
     done += static_cast<std::size_t>(n);
@@ -350,9 +515,10 @@ int WriteAll(int fd, std::span<const char> bytes, off_t offset = -1) {
 
 // Writes every piece in order, from `offset` on (or from the descriptor's position when it is
 // negative). Returns 0 or an errno.
-int WritePieces(int fd, const Pieces& bytes, off_t offset = -1) {
+int WritePieces(int fd, const Pieces& bytes, off_t offset = -1,
+                OnSignal on_signal = OnSignal::kFinish) {
   return bytes.Each([&](std::span<const char> piece) {
-    int err = WriteAll(fd, piece, offset);
+    int err = WriteAll(fd, piece, offset, on_signal);
     if (offset >= 0) offset += static_cast<off_t>(piece.size());
     return err;
   });
@@ -381,8 +547,9 @@ int Sync(int fd) {
   return Errno(Retry([&] { return fsync(fd); }));
 }
 
-int SyncFolder(const std::string& folder) {
-  Fd fd(Retry([&] { return open(Openable(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); }));
+int SyncFolder(const Folder& folder) {
+  Fd fd(Retry(
+      [&] { return openat(folder.fd.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC); }));
   if (!fd.valid()) return errno;
   return Sync(fd.get());
 }
@@ -402,56 +569,89 @@ int Reserve(int fd, off_t size) {
   return errno == EOPNOTSUPP || errno == ENOSYS || errno == EINVAL ? 0 : errno;
 }
 
+// Writes `text` to a new file `name` in `folder` and flushes it. Returns 0 or an errno (EEXIST
+// when the name is taken); a failure leaves nothing.
+int WriteRecord(const Folder& folder, const std::string& name, const std::string& text) {
+  int dir = folder.fd.get();
+  Fd fd(Retry([&] {
+    return openat(dir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  }));
+  if (!fd.valid()) return errno;
+  int err = WriteAll(fd.get(), text);
+  if (err == 0) err = Sync(fd.get());
+  int closed = Close(fd);
+  if (err == 0) err = closed;
+  if (err != 0) unlinkat(dir, name.c_str(), 0);
+  return err;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Backups of the old content
 
-// The backup's name pattern in `folder`: the target's base name, cut where it would make the
-// name too long, and a unique suffix.
-std::string BackupPattern(const std::string& folder, const std::string& target) {
-  std::string base = target.substr(FolderOf(target).size());
-  constexpr std::size_t kRoom = kMaxName - (sizeof kBackupSuffix - 1);
-  if (base.size() > kRoom) base.resize(kRoom);
-  return folder + base + kBackupSuffix;
-}
-
-// Copies `size` bytes of the open target to a new backup in `folder` (a path ending in "/",
-// or "" for the working folder) and flushes it and its name to disk. Returns 0 or an errno;
-// on failure no backup is left.
-int BackupIn(const std::string& folder, const std::string& target, int source, off_t size,
+// Copies `size` bytes of the open target to a new backup in `folder` and flushes it and its
+// name to disk. In the state folder (`record`) its companion, holding the target's absolute
+// path, is written and flushed first. Returns 0 or an errno; on failure no backup is left.
+int BackupIn(const Folder& folder, bool record, const Target& target, int source, off_t size,
              const FileSystem& fs, NewFile& backup) {
-  backup.pattern = BackupPattern(folder, target);
-  int err = Step(fs, FsStep::kCreateBackup, backup.pattern, [&] {
-    if (int created = CreateIn(folder, backup); created != 0) return created;
-    return Errno(Retry([&] { return fchmod(backup.fd.get(), 0600); }));
-  });
+  // The companion's name must fit as well.
+  std::string suffix = record ? kBackupPathSuffix : "";
+  backup.pattern = CutFor(target.name, sizeof kBackupMarker - 1 + kRandomSize + suffix.size()) +
+                   kBackupMarker + kRandom;
+  int err = 0;
+  if (record) {
+    err = Step(fs, FsStep::kRecordPath, folder.Path(backup.pattern + suffix), [&] {
+      if (target.absolute.empty()) return ENOENT;
+      int made = WithUniqueName(backup.pattern, backup.chosen, [&](const std::string& name) {
+        return WriteRecord(folder, name + suffix, target.absolute + "\n");
+      });
+      if (made != 0) return made;
+      backup.companion = backup.chosen + suffix;
+      return SyncFolder(folder);
+    });
+  }
+  if (err == 0) {
+    err = Step(fs, FsStep::kCreateBackup, folder.Path(backup.Entry()), [&] {
+      if (int created = CreateIn(folder, backup); created != 0) return created;
+      return Errno(Retry([&] { return fchmod(backup.fd.get(), 0600); }));
+    });
+  }
   if (err != 0) {
-    Discard(backup, FsStep::kRemoveBackup, fs);
+    Discard(folder, backup, FsStep::kRemoveBackup, fs);
     return err;
   }
   // The pattern until it is named: the seam sees which backup it is.
-  auto path = [&] { return backup.name.empty() ? backup.pattern : backup.name; };
+  auto path = [&] { return folder.Path(backup.Entry()); };
   err = Step(fs, FsStep::kCopyBackup, path(),
              [&] { return CopyBytes(source, backup.fd.get(), size); });
   if (err == 0) err = Step(fs, FsStep::kSyncBackup, path(), [&] { return Sync(backup.fd.get()); });
-  if (err == 0) err = Step(fs, FsStep::kNameBackup, path(), [&] { return Name(backup); });
+  if (err == 0) err = Step(fs, FsStep::kNameBackup, path(), [&] { return Name(folder, backup); });
   if (err == 0) {
-    err = Step(fs, FsStep::kSyncFolder, Openable(folder), [&] { return SyncFolder(folder); });
+    err = Step(fs, FsStep::kSyncFolder, folder.Openable(), [&] { return SyncFolder(folder); });
   }
-  if (err != 0) Discard(backup, FsStep::kRemoveBackup, fs);
+  if (err != 0) Discard(folder, backup, FsStep::kRemoveBackup, fs);
   return err;
 }
 
 // Keeps the old content of the open target in a backup: beside the target, or where its folder
-// cannot take it, in the state folder. Returns 0 or the errno of the last place tried.
-int MakeBackup(const std::string& target, int source, off_t size, const FileSystem& fs,
-               NewFile& backup) {
-  int err = BackupIn(FolderOf(target), target, source, size, fs, backup);
+// cannot take it, in the state folder (opened into `state`). `place` receives the folder used.
+// Returns 0 or the errno of the last place tried.
+int MakeBackup(const Target& target, int source, off_t size, const FileSystem& fs,
+               NewFile& backup, Folder& state, const Folder*& place) {
+  place = &target.folder;
+  int err = BackupIn(target.folder, false, target, source, size, fs, backup);
   if (err == 0) return 0;
-  std::string state;
-  if (!BackupFolder(state)) return err;
-  err = Step(fs, FsStep::kMakeStateFolder, state, [&] { return MakeFolders(state); });
+  std::string path;
+  if (!BackupFolder(path)) return err;
+  err = Step(fs, FsStep::kMakeStateFolder, path, [&] {
+    if (int made = MakeFolders(path); made != 0) return made;
+    state.fd = Fd(Retry([&] { return open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC); }));
+    return state.fd.valid() ? 0 : errno;
+  });
   if (err != 0) return err;
-  return BackupIn(state + "/", target, source, size, fs, backup);
+  state.shown = path + "/";
+  place = &state;
+  backup = NewFile{};
+  return BackupIn(state, true, target, source, size, fs, backup);
 }
 
 // Puts the old content back into the target after a failed write: the bytes, the size, the
@@ -466,77 +666,60 @@ int Restore(int target, int backup, off_t size) {
 // The three ways of writing
 
 // Devices and FIFOs have no old content to keep: the bytes are written to them as they stand.
-int WriteInPlace(const std::string& path, const Pieces& bytes, const FileSystem& fs) {
+// The open does not wait (a FIFO nobody reads fails at once), and neither do the writes: a
+// handled signal abandons the wait for a slow reader.
+int WriteToDevice(const Target& target, const Pieces& bytes, const FileSystem& fs) {
+  std::string shown = target.Shown();
   Fd fd;
-  // Non-blocking open: a FIFO nobody reads fails at once instead of stopping the editor.
-  int err = Step(fs, FsStep::kOpenTarget, path, [&] {
-    fd = Fd(Retry(
-        [&] { return open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666); }));
-    return fd.valid() ? 0 : errno;
-  });
+  struct stat now;
+  int err = Step(fs, FsStep::kOpenTarget, shown,
+                 [&] { return OpenChecked(target, O_WRONLY | O_NONBLOCK, fd, now); });
   if (err != 0) return err;
-  int flags = fcntl(fd.get(), F_GETFL);
-  if (flags < 0 || fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) err = errno;
-  struct stat st;
-  if (err == 0 && fstat(fd.get(), &st) != 0) err = errno;
-  bool regular = err == 0 && S_ISREG(st.st_mode);
-  off_t size = static_cast<off_t>(bytes.size());
-  if (err == 0 && regular) {
-    err = Step(fs, FsStep::kAllocate, path, [&] { return Reserve(fd.get(), size); });
-  }
-  if (err == 0) err = Step(fs, FsStep::kWrite, path, [&] { return WritePieces(fd.get(), bytes); });
-  if (err == 0 && regular) {
-    err = Step(fs, FsStep::kTruncate, path,
-               [&] { return Errno(Retry([&] { return ftruncate(fd.get(), size); })); });
-  }
-  if (err == 0 && regular) err = Step(fs, FsStep::kSync, path, [&] { return Sync(fd.get()); });
-  int closed = Step(fs, FsStep::kClose, path, [&] { return Close(fd); });
+  err = Step(fs, FsStep::kWrite, shown,
+             [&] { return WritePieces(fd.get(), bytes, -1, OnSignal::kAbandon); });
+  int closed = Step(fs, FsStep::kClose, shown, [&] { return Close(fd); });
   return err != 0 ? err : closed;
 }
 
 // A regular file written in place, its old content kept in a backup until the new content is
 // on disk (see the picture above).
-int WriteKeepingOld(const std::string& target, const Pieces& bytes, const FileSystem& fs,
+int WriteKeepingOld(const Target& target, const Pieces& bytes, const FileSystem& fs,
                     std::string* kept) {
+  std::string shown = target.Shown();
   Fd fd;
-  int err = Step(fs, FsStep::kOpenTarget, target, [&] {
-    fd = Fd(Retry([&] { return open(target.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW); }));
-    return fd.valid() ? 0 : errno;
-  });
+  struct stat now;
+  // Non-blocking: something put in its place cannot hold the open.
+  int err = Step(fs, FsStep::kOpenTarget, shown,
+                 [&] { return OpenChecked(target, O_RDWR | O_NONBLOCK, fd, now); });
   if (err != 0) return err;
-  struct stat st;
-  if (fstat(fd.get(), &st) != 0) return errno;
-  // Replaced by something else since it was looked at.
-  if (!S_ISREG(st.st_mode)) {
-    fd.Close();
-    return WriteInPlace(target, bytes, fs);
-  }
 
-  off_t old_size = st.st_size;
+  off_t old_size = now.st_size;
   NewFile backup;
-  err = MakeBackup(target, fd.get(), old_size, fs, backup);
+  Folder state;
+  const Folder* place = nullptr;
+  err = MakeBackup(target, fd.get(), old_size, fs, backup, state, place);
   if (err != 0) return err;
 
   off_t size = static_cast<off_t>(bytes.size());
-  err = Step(fs, FsStep::kAllocate, target, [&] { return Reserve(fd.get(), size); });
+  err = Step(fs, FsStep::kAllocate, shown, [&] { return Reserve(fd.get(), size); });
   if (err == 0) {
-    err = Step(fs, FsStep::kWrite, target, [&] { return WritePieces(fd.get(), bytes, 0); });
+    err = Step(fs, FsStep::kWrite, shown, [&] { return WritePieces(fd.get(), bytes, 0); });
   }
   if (err == 0) {
-    err = Step(fs, FsStep::kTruncate, target,
+    err = Step(fs, FsStep::kTruncate, shown,
                [&] { return Errno(Retry([&] { return ftruncate(fd.get(), size); })); });
   }
-  if (err == 0) err = Step(fs, FsStep::kSync, target, [&] { return Sync(fd.get()); });
-  bool restored = err != 0 && Step(fs, FsStep::kRestore, target, [&] {
+  if (err == 0) err = Step(fs, FsStep::kSync, shown, [&] { return Sync(fd.get()); });
+  bool restored = err != 0 && Step(fs, FsStep::kRestore, shown, [&] {
                                 return Restore(fd.get(), backup.fd.get(), old_size);
                               }) == 0;
-  int closed = Step(fs, FsStep::kClose, target, [&] { return Close(fd); });
+  int closed = Step(fs, FsStep::kClose, shown, [&] { return Close(fd); });
   if (err == 0) err = closed;
   if (err == 0 || restored) {
-    Discard(backup, FsStep::kRemoveBackup, fs);
+    Discard(*place, backup, FsStep::kRemoveBackup, fs);
   } else if (kept != nullptr) {
     // Neither the new content nor the old is known to be whole in the target.
-    *kept = backup.name;
+    *kept = place->Path(backup.name);
   }
   return err;
 }
@@ -547,18 +730,41 @@ bool Refuses(int err) {
   return err == EACCES || err == EPERM || err == EROFS;
 }
 
+// Puts the complete temporary file `temp` in the target's place: over the target, when it is
+// still what the walk found, or under a name that nothing may have taken since.
+int PutInPlace(const Target& target, const std::string& temp) {
+  int dir = target.folder.fd.get();
+  const char* name = target.name.c_str();
+  if (target.exists) {
+    struct stat now;
+    if (fstatat(dir, name, &now, AT_SYMLINK_NOFOLLOW) != 0) {
+      return errno == ENOENT ? kTargetChanged : errno;
+    }
+    if (!SameFile(now, target.info)) return kTargetChanged;
+    return Errno(Retry([&] { return renameat(dir, temp.c_str(), dir, name); }));
+  }
+  int err =
+      Errno(Retry([&] { return renameat2(dir, temp.c_str(), dir, name, RENAME_NOREPLACE); }));
+  if (err == EINVAL) {
+    // No rename that refuses to replace here: a second link, which never replaces.
+    err = Errno(Retry([&] { return linkat(dir, temp.c_str(), dir, name, 0); }));
+    if (err == 0) unlinkat(dir, temp.c_str(), 0);
+  }
+  return err == EEXIST ? kTargetChanged : err;
+}
+
 // A regular file (or a new name) replaced through a temporary file and a rename.
-int WriteByRename(const std::string& target, const struct stat* old, const Pieces& bytes,
-                  const FileSystem& fs, std::string* kept) {
-  std::string folder = FolderOf(target);
-  if (folder.size() + sizeof kTempName > PATH_MAX) return ENAMETOOLONG;
+int WriteByRename(const Target& target, const Pieces& bytes, const FileSystem& fs,
+                  std::string* kept) {
+  const struct stat* old = target.exists ? &target.info : nullptr;
   NewFile temp;
-  temp.pattern = folder + kTempName;
-  int err = Step(fs, FsStep::kCreateTemp, temp.pattern, [&] { return CreateIn(folder, temp); });
+  temp.pattern = "." + CutFor(target.name, 1 + sizeof kTempMarker - 1 + kRandomSize) +
+                 kTempMarker + kRandom;
+  auto path = [&] { return target.folder.Path(temp.Entry()); };
+  int err = Step(fs, FsStep::kCreateTemp, path(), [&] { return CreateIn(target.folder, temp); });
   if (err != 0) {
     return old != nullptr && Refuses(err) ? WriteKeepingOld(target, bytes, fs, kept) : err;
   }
-  auto path = [&] { return temp.name.empty() ? temp.pattern : temp.name; };
 
   if (old != nullptr) {
     err = Step(fs, FsStep::kMatchOwner, path(), [&] {
@@ -568,7 +774,7 @@ int WriteByRename(const std::string& target, const struct stat* old, const Piece
       return Errno(Retry([&] { return fchown(temp.fd.get(), old->st_uid, old->st_gid); }));
     });
     if (err != 0) {
-      Discard(temp, FsStep::kRemoveTemp, fs);
+      Discard(target.folder, temp, FsStep::kRemoveTemp, fs);
       return WriteKeepingOld(target, bytes, fs, kept);
     }
   }
@@ -580,23 +786,31 @@ int WriteByRename(const std::string& target, const struct stat* old, const Piece
     err = Step(fs, FsStep::kWrite, path(), [&] { return WritePieces(temp.fd.get(), bytes); });
   }
   if (err == 0) err = Step(fs, FsStep::kSync, path(), [&] { return Sync(temp.fd.get()); });
-  if (err == 0) err = Step(fs, FsStep::kNameTemp, path(), [&] { return Name(temp); });
+  if (err == 0) {
+    err = Step(fs, FsStep::kNameTemp, path(), [&] { return Name(target.folder, temp); });
+  }
   if (err == 0) err = Step(fs, FsStep::kClose, path(), [&] { return Close(temp.fd); });
   if (err == 0) {
-    err = Step(fs, FsStep::kRename, target, [&] {
-      return Errno(Retry([&] { return rename(temp.name.c_str(), target.c_str()); }));
-    });
+    err = Step(fs, FsStep::kRename, target.Shown(), [&] { return PutInPlace(target, temp.name); });
   }
   if (err != 0) {
-    Discard(temp, FsStep::kRemoveTemp, fs);
+    Discard(target.folder, temp, FsStep::kRemoveTemp, fs);
     return err;
   }
   // The new content is in place; a folder that cannot be flushed does not undo the save.
-  Step(fs, FsStep::kSyncFolder, Openable(folder), [&] { return SyncFolder(folder); });
+  Step(fs, FsStep::kSyncFolder, target.folder.Openable(),
+       [&] { return SyncFolder(target.folder); });
   return 0;
 }
 
 }  // namespace
+
+int ResolveLinks(const char* path, std::string& target) {
+  Target found;
+  int err = Resolve(path, found);
+  target = err == 0 ? found.Shown() : std::string();
+  return err;
+}
 
 bool BackupFolder(std::string& folder) {
   folder = StateFolder();
@@ -607,55 +821,107 @@ bool BackupFolder(std::string& folder) {
 
 int WriteFileSafely(const char* path, const Pieces& bytes, const FileSystem& fs,
                     std::string* kept) {
-  std::string target;
-  if (int err = ResolveLinks(path, target); err != 0) return err;
-
-  struct stat st;
-  if (Retry([&] { return stat(target.c_str(), &st); }) != 0) {
-    return WriteByRename(target, nullptr, bytes, fs, kept);
-  }
-  if (!S_ISREG(st.st_mode)) return WriteInPlace(target, bytes, fs);
-  if (st.st_nlink > 1) return WriteKeepingOld(target, bytes, fs, kept);
+  Target target;
+  if (int err = Resolve(path, target); err != 0) return err;
+  if (!target.exists) return WriteByRename(target, bytes, fs, kept);
+  if (!S_ISREG(target.info.st_mode)) return WriteToDevice(target, bytes, fs);
+  if (target.info.st_nlink > 1) return WriteKeepingOld(target, bytes, fs, kept);
   // The rename must not replace a file that the user may not write.
-  if (faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) return errno;
-  return WriteByRename(target, &st, bytes, fs, kept);
+  if (faccessat(target.folder.fd.get(), target.name.c_str(), W_OK,
+                AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0) {
+    return errno == ENOENT ? kTargetChanged : errno;
+  }
+  return WriteByRename(target, bytes, fs, kept);
 }
 
 void TakeStamp(FileStamp& stamp, const char* name, int fd) {
-  stamp.known = std::strlen(name) < sizeof stamp.name &&
-                (fd >= 0 ? fstat(fd, &stamp.info) : stat(name, &stamp.info)) == 0;
-  if (stamp.known) std::strcpy(stamp.name, name);
+  stamp = FileStamp{};
+  Target target;
+  if (Resolve(name, target) != 0 || target.absolute.empty()) return;
+  stamp.known = true;
+  stamp.exists = target.exists;
+  stamp.path = std::move(target.absolute);
+  stamp.info = target.info;
+  // What was read counts over what the name shows now.
+  if (fd >= 0 && fstat(fd, &stamp.info) == 0) stamp.exists = true;
 }
 
-bool ChangedSince(const FileStamp& stamp, const char* name) {
-  struct stat now;
-  if (!stamp.known || std::strcmp(stamp.name, name) != 0 || stat(name, &now) != 0) return false;
+DiskChange ChangedSince(const FileStamp& stamp, const char* name) {
+  Target target;
+  if (!stamp.known || Resolve(name, target) != 0) return DiskChange::kNone;
   const struct stat& then = stamp.info;
-  return now.st_size != then.st_size || now.st_ino != then.st_ino || now.st_dev != then.st_dev ||
-         now.st_mtim.tv_sec != then.st_mtim.tv_sec || now.st_mtim.tv_nsec != then.st_mtim.tv_nsec;
+  const struct stat& now = target.info;
+  bool same_path = !target.absolute.empty() && target.absolute == stamp.path;
+  if (!stamp.exists) {
+    return same_path && target.exists ? DiskChange::kCreated : DiskChange::kNone;
+  }
+  bool same_file = target.exists && now.st_dev == then.st_dev && now.st_ino == then.st_ino;
+  if (!target.exists || (!same_path && !same_file)) return DiskChange::kNone;
+  auto same_time = [](const struct timespec& a, const struct timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+  };
+  // The change time also moves with the mode, the owner or the links, which change no text.
+  bool attributes_kept = now.st_mode == then.st_mode && now.st_uid == then.st_uid &&
+                         now.st_gid == then.st_gid && now.st_nlink == then.st_nlink;
+  bool changed = !same_file || now.st_size != then.st_size ||
+                 !same_time(now.st_mtim, then.st_mtim) ||
+                 (attributes_kept && !same_time(now.st_ctim, then.st_ctim));
+  return changed ? DiskChange::kChanged : DiskChange::kNone;
 }
+
+namespace {
+
+// Gives the complete file `file` in `folder` the name `name`, never over an existing entry
+// (EEXIST). Returns 0 or an errno.
+int NameNew(const Folder& folder, NewFile& file, const std::string& name) {
+  if (file.name.empty()) {
+    int err = LinkUnnamed(file.fd.get(), folder, name);
+    if (err == 0) file.name = name;
+    return err;
+  }
+  int dir = folder.fd.get();
+  const char* from = file.name.c_str();
+  int err =
+      Errno(Retry([&] { return renameat2(dir, from, dir, name.c_str(), RENAME_NOREPLACE); }));
+  if (err == EINVAL) {
+    // No rename that refuses to replace here: a second link, then the first one goes.
+    err = Errno(Retry([&] { return linkat(dir, from, dir, name.c_str(), 0); }));
+    if (err == 0) unlinkat(dir, from, 0);
+  }
+  if (err == 0) file.name = name;
+  return err;
+}
+
+}  // namespace
 
 int WriteNewFile(const std::string& folder, const char* base, const Pieces& bytes,
                  std::string& path) {
-  std::string stem = Join(folder, base);
-  for (int k = 0; k < 100; ++k) {
-    path = k == 0 ? stem : stem + "." + std::to_string(k);
-    if (path.size() >= PATH_MAX) return ENAMETOOLONG;
-    Fd fd(Retry([&] {
-      return open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    }));
-    if (!fd.valid() && errno == EEXIST) continue;
-    if (!fd.valid()) return errno;
-    int err = WritePieces(fd.get(), bytes);
-    if (err == 0) err = Sync(fd.get());
-    int closed = Close(fd);
-    if (err == 0) err = closed;
-    if (err != 0) {
-      unlink(path.c_str());  // a cut-off copy would pass for the document
-      return err;
-    }
-    SyncFolder(FolderOf(path));
-    return 0;
+  path = Join(folder, base);
+  Folder place;
+  place.fd = Fd(Retry([&] {
+    return open(folder.empty() ? "." : folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  }));
+  if (!place.fd.valid()) return errno;
+  NewFile file;
+  file.pattern = std::string(".") + base + "-" + kRandom;
+  const FileSystem none;
+  if (int err = CreateIn(place, file); err != 0) return err;
+  int err = WritePieces(file.fd.get(), bytes);
+  if (err == 0) err = Sync(file.fd.get());
+  // The first free name; a cut copy never bears one.
+  bool named = false;
+  for (int k = 0; err == 0 && !named && k < 100; ++k) {
+    std::string name = k == 0 ? std::string(base) : std::string(base) + "." + std::to_string(k);
+    err = NameNew(place, file, name);
+    named = err == 0;
+    if (err == EEXIST && k < 99) err = 0;
   }
-  return EEXIST;
+  if (err != 0) {
+    Discard(place, file, FsStep::kRemoveTemp, none);
+    return err;
+  }
+  path = Join(folder, file.name);
+  file.fd.Close();
+  SyncFolder(place);
+  return 0;
 }

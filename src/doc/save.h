@@ -53,17 +53,35 @@ class Pieces {
 /// must not change while they are written. A buffer that cannot be had fails with ENOMEM.
 Pieces DocumentPieces(const Document& doc);
 
+/// Names of the files a save makes beside its target or in the state folder, for code that
+/// looks for what an interrupted save left: a backup of the old content is
+/// NAME + kBackupMarker + six random characters, a temporary file of the new content
+/// "." + NAME + kTempMarker + six random characters (NAME cut so that each fits a folder entry),
+/// and a backup in the state folder has a companion, its own name + kBackupPathSuffix, holding
+/// the absolute path of the file it belongs to and a line end.
+inline constexpr char kBackupMarker[] = ".morvax-backup-";
+inline constexpr char kTempMarker[] = ".morvax-save-";
+inline constexpr char kBackupPathSuffix[] = ".path";
+
+/// The outcome of a save whose target changed kind or identity between the checks and the
+/// write (replaced, removed, turned into a link, or made where nothing was): nothing was
+/// written. Never an errno.
+inline constexpr int kTargetChanged = -1;
+
 /// Replaces the content of the file at `path` with `bytes`, keeping its permission bits and
 /// following symbolic links (but none that lies in a shared sticky folder and belongs to
-/// neither the user nor the folder's owner: EACCES). Where it can, writes a temporary file in
-/// the same folder, flushes it to disk and renames it over the target, so that a failure or a
-/// crash leaves the old content whole. A target with several hard links, one whose folder
-/// refuses a new file, or one whose owner a new file cannot be given is written in place, after
-/// its old content has been copied to a flushed backup beside it (or in the user's state
-/// folder, see BackupFolder); a failed in-place write puts the old content back. Devices and
-/// FIFOs are written in place as they stand. Returns 0, or the errno of the first failure;
-/// when the old content could not be put back, `kept` (if given) receives the backup's path.
-/// Interrupted system calls are retried, and no temporary file survives the call.
+/// neither the user nor the folder's owner: EACCES). The path is resolved once, and the file it
+/// leads to is then reached only through descriptors; a file that changed in between gives
+/// kTargetChanged. Where it can, writes a temporary file in the same folder, flushes it to disk
+/// and renames it over the target, so that a failure or a crash leaves the old content whole. A
+/// target with several hard links, one whose folder refuses a new file, or one whose owner a
+/// new file cannot be given is written in place, after its old content has been copied to a
+/// flushed backup beside it (or in the user's state folder, see BackupFolder, with its
+/// companion); a failed in-place write puts the old content back. Devices and FIFOs are written
+/// in place as they stand, and a pending SIGINT, SIGHUP or SIGTERM abandons that write with
+/// EINTR. Returns 0, an errno or kTargetChanged; when the old content could not be put back,
+/// `kept` (if given) receives the backup's path. Other interrupted system calls are retried,
+/// and no temporary file survives the call.
 int WriteFileSafely(const char* path, const Pieces& bytes, const FileSystem& fs = {},
                     std::string* kept = nullptr);
 
@@ -77,23 +95,37 @@ int ResolveLinks(const char* path, std::string& target);
 /// empty or relative. False when neither gives an absolute path (no home).
 bool BackupFolder(std::string& folder);
 
-/// What a file was when this session last read or wrote it: another program's change shows as
-/// a different size, modification time or inode.
+/// What a name led to when this session last read or wrote it: the absolute path it resolved
+/// to (links followed as a save follows them) and that file's state, or that nothing was there.
 struct FileStamp {
-  bool known = false;
-  char name[kNameSize] = {};
+  bool known = false;   // a stamp was taken and the name could be resolved
+  bool exists = false;  // a file was there
+  std::string path;
   struct stat info = {};
 };
 
-/// Stamps the file `name` as it is now (through `fd` when it is open, else by its name); an
-/// entry that cannot be examined leaves the stamp unknown.
+/// Stamps what `name` leads to now (the file open at `fd`, when given, is what was read).
+/// A name that cannot be resolved leaves the stamp unknown.
 void TakeStamp(FileStamp& stamp, const char* name, int fd = -1);
 
-/// True when `name` is the stamped file and it still exists, but differs from its stamp.
-bool ChangedSince(const FileStamp& stamp, const char* name);
+enum class DiskChange {
+  kNone,     // nothing another program did stands in the way of a save to the name
+  kChanged,  // the stamped file differs from its stamp
+  kCreated,  // the stamp found nothing, and a file is there now
+};
 
-/// Writes `bytes` to a new file `base` in `folder` ("" for the working folder), or `base.1` to
-/// `base.99` when that name is taken: never over an existing entry, mode 0600, flushed to disk
-/// with its folder entry. The name used goes to `path`. Returns 0 or an errno.
+/// What another program did to the stamped file, seen from a save to `name` (any spelling):
+/// only a name that resolves to the stamped path, or to the stamped file, can show a change. A
+/// change is another file, size or modification time, or a change time that moved while the
+/// mode, owner, group and link count stayed (those alone change no text). A stamped file gone
+/// is no change.
+DiskChange ChangedSince(const FileStamp& stamp, const char* name);
+
+/// Writes `bytes` to a new file in `folder` ("" for the working folder) and gives it the first
+/// free name of `base`, `base.1` ... `base.99`: never over an existing entry, mode 0600, flushed
+/// to disk before it is named, then its folder. Until then it is unnamed, or (where the file
+/// system has no unnamed files) `.base-XXXXXX`, removed on failure, so that a cut copy never
+/// bears one of those names. The name used (or, on failure, the first one) goes to `path`.
+/// Returns 0 or an errno.
 int WriteNewFile(const std::string& folder, const char* base, const Pieces& bytes,
                  std::string& path);
