@@ -99,7 +99,7 @@ editor() {
 # found_temps (temporary files), found_whole and found_partial (backups).
 judge() {
   local got
-  found_temps=0 found_whole=0 found_partial=0
+  found_temps=0 found_whole=0 found_partial=0 found_orphans=0
   if [[ $kind == symlink && ! -L $work/link ]]; then
     verdict=LOSS
     return
@@ -114,11 +114,16 @@ judge() {
   if [[ $kind == hardlink ]] && ! [[ $work/f -ef $work/g ]]; then got=LOSS; fi
   local folder file
   for folder in "${backups[@]}"; do
-    for file in "$folder"/.morvax-save-*; do
+    for file in "$folder"/.*.morvax-save-*; do
       [[ -e $file ]] && found_temps=$((found_temps + 1))
     done
     for file in "$folder"/*.morvax-backup-*; do
-      [[ -e $file ]] || continue
+      [[ -e $file && $file != *.path ]] || continue
+      # A backup in the state folder says whose it is from the moment it has its name.
+      if [[ $folder == */state/morvax/backup ]] &&
+        [[ $(cat "$file.path" 2>/dev/null) != "$(realpath "$real")" ]]; then
+        found_orphans=$((found_orphans + 1))
+      fi
       if cmp -s "$file" "$top/old"; then
         found_whole=$((found_whole + 1))
         [[ $got == LOSS ]] && got=backup
@@ -197,7 +202,7 @@ failed=0
 summary=()
 for kind in ${CRASH_KINDS:-plain symlink hardlink readonly}; do
   kills=0 injected=0 at_random=0 finished=0 misplaced=0 signalled=0 unsettled=0
-  left_temps=0 left_whole=0 left_partial=0
+  left_temps=0 left_whole=0 left_partial=0 left_orphans=0
   declare -A seen=([old]=0 [new]=0 [backup]=0 [LOSS]=0)
   for keys in 'w\nS\n' 'D\nS\n'; do
     # The new content, and the trace of an undisturbed save.
@@ -238,7 +243,7 @@ for kind in ${CRASH_KINDS:-plain symlink hardlink readonly}; do
       kills=$((kills + 1)) injected=$((injected + 1))
       judge
       left_temps=$((left_temps + found_temps)) left_whole=$((left_whole + found_whole))
-      left_partial=$((left_partial + found_partial))
+      left_partial=$((left_partial + found_partial)) left_orphans=$((left_orphans + found_orphans))
       seen[$verdict]=$((seen[$verdict] + 1))
       [[ $verdict != LOSS ]] || echo "crash: $kind: LOSS after a kill at $call #$n" >&2
     done < <(save_calls "$top/trace")
@@ -278,7 +283,7 @@ for kind in ${CRASH_KINDS:-plain symlink hardlink readonly}; do
       finish || status=$?
       judge
       left_temps=$((left_temps + found_temps)) left_whole=$((left_whole + found_whole))
-      left_partial=$((left_partial + found_partial))
+      left_partial=$((left_partial + found_partial)) left_orphans=$((left_orphans + found_orphans))
       if [[ $status -eq 137 ]]; then
         kills=$((kills + 1)) at_random=$((at_random + 1)) hits=$((hits + 1))
         seen[$verdict]=$((seen[$verdict] + 1))
@@ -298,10 +303,12 @@ for kind in ${CRASH_KINDS:-plain symlink hardlink readonly}; do
     "${seen[old]}" "${seen[new]}" "${seen[backup]}" "${seen[LOSS]}" "$left_temps" "$left_whole" \
     "$left_partial")
   [[ $misplaced -eq 0 ]] || line+=" | $misplaced kills missed their system call"
+  [[ $left_orphans -eq 0 ]] || line+=" | $left_orphans state-folder backups without their companion"
   line+=" | $signalled handled signals, $unsettled not settled after the save"
   echo "$line"
   summary+=("$line")
-  if [[ ${seen[LOSS]} -ne 0 || $kills -lt 100 || $misplaced -ne 0 || $unsettled -ne 0 ]]; then
+  if [[ ${seen[LOSS]} -ne 0 || $kills -lt 100 || $misplaced -ne 0 || $unsettled -ne 0 ||
+    $left_orphans -ne 0 ]]; then
     failed=1
   fi
   unset seen

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "session.h"
+#include "settings/consent.h"
 
 namespace {
 
@@ -217,6 +218,16 @@ TEST(LaunchCommand, CommandFromTheSettingsAsksForConsentOnceAtATerminal) {
                                    View(1, 1, "doc.txt") + "\n");
   EXPECT_EQ(runs, std::vector<std::string>(3, "make"));
 
+  // A second consent is recorded beside the first, and both are remembered.
+  const std::string settings2 = kPlainView + "launch_command=make check\n";
+  RunWithSettings(settings2, "=\ny\ndoc.txt\n", {}, options, kAtTerminal);
+  const std::string records = record + std::to_string(rc.size()) + " " + rc + " make check\n";
+  EXPECT_EQ(ReadFile(allowed), records);
+  for (const std::string& held : {settings, settings2}) {
+    Transcript t = RunWithSettings(held, "=\n", {}, options, kAtTerminal);
+    EXPECT_EQ(t.out.find("Run it?"), std::string::npos) << held;
+  }
+
   // Another command is asked about again, shown in caret display.
   Transcript other = RunWithSettings(kPlainView + "launch_command=make\x1b[2J\n", "=\nn\n", {},
                                      options, kAtTerminal);
@@ -229,7 +240,19 @@ TEST(LaunchCommand, CommandFromTheSettingsAsksForConsentOnceAtATerminal) {
   Transcript shared = RunWithSettings(settings, "=\ny\ndoc.txt\n", {}, options, kAtTerminal);
   EXPECT_NE(shared.out.find(question), std::string::npos);
   EXPECT_EQ(runs, std::vector<std::string>{"make"});
-  EXPECT_EQ(ReadFile(allowed), record);
+  EXPECT_EQ(ReadFile(allowed), records);
+}
+
+// A record counts only as a whole line: another settings file's command that holds the text of
+// one grants nothing.
+TEST(LaunchCommand, ConsentRecordsCountOnlyAsWholeLines) {
+  TempDir dir;
+  ScopedEnv state("XDG_STATE_HOME", (dir.path() + "/state").c_str());
+  const std::string rc = dir.path() + "/.morvax_rc";
+  const std::string embedded = "echo " + std::to_string(rc.size()) + " " + rc + " make";
+  ASSERT_TRUE(RecordAllowed("/elsewhere/.morvax_rc", embedded));
+  EXPECT_FALSE(IsAllowed(rc, "make"));
+  EXPECT_TRUE(IsAllowed("/elsewhere/.morvax_rc", embedded));
 }
 
 TEST(LaunchCommand, ConsentThatCannotBeRecordedRunsTheCommandOnce) {

@@ -59,7 +59,8 @@ bool RecordAllowed(const std::string& rc_path, const std::string& command) {
   if (!Recordable(rc_path, command)) return false;
   std::string path = AllowedFilePath();
   if (path.empty() || MakeFolders(path.substr(0, path.rfind('/'))) != 0) return false;
-  Fd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC,
+  // Readable too: the last byte is read before a record is added.
+  Fd fd(::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC,
                0600));
   struct stat info;
   if (!fd.valid() || !OwnFile(fd.get()) || fstat(fd.get(), &info) != 0) return false;
