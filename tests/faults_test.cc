@@ -1,7 +1,17 @@
 // The document changes under the editor's feet between start-up and a save; the launch
-// command does the changing, as another program on the machine would.
+// command (or the first step of a save) does the changing, as another program on the machine
+// would.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
 
 #include "session.h"
 
@@ -25,6 +35,114 @@ TEST(Faults, DocumentMadeUnreadableBetweenStartAndSaveKeepsItsMode) {
   chmod("doc.txt", 0600);
   EXPECT_EQ(ReadFile("doc.txt"), "one\n");
   EXPECT_NE(t.out.find("Saved to doc.txt\n"), std::string::npos);
+}
+
+// What another program does to the file between this session's reads or saves and a later
+// save, and what the save then asks. The change runs as the launch command (after `=` saved
+// the document) or at the first step of the first save.
+struct ChangeCase {
+  const char* name;
+  const char* file;  // the file's content at start-up; null: there is none
+  std::string input;
+  std::function<void()> change;
+  bool at_first_step = false;
+  std::vector<std::string> said = {};  // in this order ($TMP: the test's folder)
+  int questions = 0;                   // how many times a change on disk is asked about
+  std::string content = "";            // f.txt (or new.txt) at the end
+};
+
+struct stat StatOf(const char* name) {
+  struct stat info = {};
+  stat(name, &info);
+  return info;
+}
+
+// Rewrites f.txt as `text`, then gives it back the modification time `mtime` (or the one it
+// had before).
+void Rewrite(const std::string& text, const struct timespec* mtime = nullptr) {
+  struct stat before = StatOf("f.txt");
+  // Past the clock's granularity, so that the rewrite's change time is a new one.
+  std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  WriteFile("f.txt", text);
+  struct timespec times[2] = {before.st_atim, mtime != nullptr ? *mtime : before.st_mtim};
+  utimensat(AT_FDCWD, "f.txt", times, 0);
+}
+
+TEST(Faults, ChangeOnDiskIsAskedAboutWhateverTheSpelling) {
+  const std::string changed = " was changed by another program since it was read; overwrite it? "
+                              "(y/n)\nNothing was saved\n";
+  const std::string created =
+      "new.txt was created by another program since this session found it missing; overwrite "
+      "it? (y/n)\n";
+  const std::vector<ChangeCase> cases = {
+      {"another spelling", "old\n", "mine\n=\ns\n./f.txt\no\nn\n",
+       [] { WriteFile("f.txt", "theirs\n"); }, false,
+       {"Saved to f.txt\n", "./f.txt" + changed}, 1, "theirs\n"},
+      {"the absolute path", "old\n", "mine\n=\ns\n$TMP/f.txt\no\ny\n",
+       [] { WriteFile("f.txt", "theirs\n"); }, false,
+       {"$TMP/f.txt was changed by another program", "Saved to $TMP/f.txt\n"}, 1, "mine\n"},
+      {"another name of the same file", "old\n", "mine\n=\ns\ng.txt\no\nn\n",
+       [] {
+         ASSERT_EQ(link("f.txt", "g.txt"), 0);
+         WriteFile("f.txt", "theirs\n");
+       },
+       false, {"g.txt" + changed}, 1, "theirs\n"},
+      {"created after it was found missing", nullptr, "mine\nS\nS\nn\nS\ny\n",
+       [] { WriteFile("new.txt", "theirs\n"); }, true,
+       {"File new.txt not found!\n",
+        "Could not save to new.txt: the file changed while it was being saved\n",
+        created + "Nothing was saved\n", created + "Saved to new.txt\n"},
+       2, "mine\n"},
+      // The same size and the modification time put back: only the change time tells.
+      {"rewritten with its time put back", "old\n", "mine\n=\nS\nn\n",
+       [] { Rewrite("thei\n"); }, false, {"f.txt" + changed}, 1, "thei\n"},
+      // The mode changed too, so the change time says nothing: the nanoseconds tell.
+      {"rewritten within the same second", "old\n", "mine\n=\nS\nn\n",
+       [] {
+         struct timespec mtime = StatOf("f.txt").st_mtim;
+         mtime.tv_nsec ^= 1;
+         Rewrite("thei\n", &mtime);
+         chmod("f.txt", 0640);
+       },
+       false, {"f.txt" + changed}, 1, "thei\n"},
+      // A new link and a new mode change no text.
+      {"linked and made private", "old\n", "mine\n=\n!x\nS\n",
+       [] {
+         ASSERT_EQ(link("f.txt", "g.txt"), 0);
+         chmod("f.txt", 0600);
+       },
+       false, {"Saved to f.txt\n", "Saved to f.txt\n"}, 0, "mine\nx\n"},
+  };
+  for (const ChangeCase& c : cases) {
+    TempDir dir;
+    auto here = [&](std::string text) {
+      for (std::size_t at; (at = text.find("$TMP")) != std::string::npos;)
+        text.replace(at, 4, dir.path());
+      return text;
+    };
+    const char* name = c.file != nullptr ? "f.txt" : "new.txt";
+    if (c.file != nullptr) WriteFile(name, c.file);
+    Options options;
+    if (c.at_first_step) {
+      options.fs.before = [&c, done = false](FsStep, const char*) mutable {
+        if (!std::exchange(done, true)) c.change();
+        return 0;
+      };
+    } else {
+      options.run_shell = [&c](const char*) { c.change(); };
+    }
+    Transcript t = RunWithSettings("launch_command=true\n", here(c.input), {name}, options);
+    std::size_t at = 0;
+    for (const std::string& said : c.said) {
+      at = t.out.find(here(said), at);
+      EXPECT_NE(at, std::string::npos) << c.name << ": " << said << "\n" << t.out;
+    }
+    std::size_t asked = 0;
+    for (std::size_t q = 0; (q = t.out.find("by another program", q)) != std::string::npos; ++q)
+      ++asked;
+    EXPECT_EQ(asked, static_cast<std::size_t>(c.questions)) << c.name;
+    EXPECT_EQ(ReadFile(name), c.content) << c.name;
+  }
 }
 
 }  // namespace
