@@ -7,6 +7,7 @@ what a person at a console does. Exits 77 (skipped) where no pseudo-terminal can
 import array
 import fcntl
 import os
+import random
 import select
 import shutil
 import signal
@@ -114,6 +115,45 @@ def test_pipes(binary, base):
                        " nor to $HOME/morvax.hup (HOME is not set)\n"),
           f"no place at all: the reason: {out[-80:]!r}")
     check(status == 128 + signal.SIGHUP, "no place at all: status")
+    missing_home = os.path.join(base, "no-such-home")
+    for home, second in [("relative", "$HOME/morvax.hup (HOME is not an absolute path)"),
+                         (missing_home, missing_home + "/morvax.hup (No such file or directory)")]:
+        os.makedirs(os.path.join(folder, "relative"), exist_ok=True)
+        status, out = pipe_session(binary, folder, "lost\n", signal.SIGHUP, dict(env, HOME=home))
+        check(out.endswith("\nThe unsaved document could not be written to morvax.hup (File exists)"
+                           f" nor to {second}\n"), f"HOME={home}: {out[-100:]!r}")
+    check(os.listdir(os.path.join(folder, "relative")) == [], "a relative HOME is not used")
+
+    # A save into a FIFO whose reader does not read gives way to a terminating signal: the save
+    # fails, and the unsaved text goes to the recovery file.
+    folder = fresh(base, "fifo-save")
+    with open(os.path.join(folder, "big.txt"), "w") as f:
+        f.write(("x" * 99 + "\n") * 2000)  # more than a pipe holds
+    pipe = os.path.join(folder, "pipe")
+    os.mkfifo(pipe)
+    reader = os.open(pipe, os.O_RDONLY | os.O_NONBLOCK)
+    proc = subprocess.Popen([binary, "big.txt"], cwd=folder, stdin=subprocess.PIPE,
+                            stdout=subprocess.PIPE, env=env)
+    out = read_until(proc.stdout.fileno(), b"  > ")
+    proc.stdin.write(b"typed\ns\npipe\no\n")
+    proc.stdin.flush()
+    writing = select.select([reader], [], [], TIMEOUT)[0]
+    time.sleep(0.2)  # the pipe is full: the save waits for the reader
+    proc.send_signal(signal.SIGTERM)
+    try:
+        rest, _ = proc.communicate(timeout=TIMEOUT)
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        rest, _ = proc.communicate()
+    os.close(reader)
+    out = (out + rest).decode()
+    check(writing and proc.returncode == 128 + signal.SIGTERM,
+          f"FIFO save and SIGTERM: status {proc.returncode}")
+    check("Could not save to pipe: Interrupted system call\n\nUnsaved document written to "
+          "morvax.hup\n" in out, f"FIFO save and SIGTERM: {out[-120:]!r}")
+    path = os.path.join(folder, "morvax.hup")
+    check(os.path.exists(path) and open(path).read().startswith("typed"),
+          "FIFO save and SIGTERM: the text is in morvax.hup")
 
     # Exit statuses at the end of input: a failed save makes it 1, a later good save 0 again.
     folder = fresh(base, "status")
@@ -213,6 +253,46 @@ def test_slow_edges(binary, base):
     check(status == 130, f"SIGINT during a launch command: status {status}")
 
 
+def test_recovery_kills(binary, base, rounds=12):
+    """SIGTERM, then SIGKILL 5 to 40 ms later (as timeout -k and shutdown scripts do) while the
+    recovery file of a large document is written: a file under a recovery name is whole."""
+    source = fresh(base, "kills")
+    big = os.path.join(source, "big.txt")
+    with open(big, "w") as f:
+        f.write("".join(f"{i:07d} {'y' * 40}\n" for i in range(600000)))  # 29 MB
+    env = dict(os.environ, HOME=source)
+
+    def run(kill_after):
+        folder = tempfile.mkdtemp(dir=base)
+        with open(os.path.join(folder, ".morvax_rc"), "w") as f:
+            f.write("max_lines=700000\n")
+        proc = subprocess.Popen([binary, big], cwd=folder, stdin=subprocess.PIPE,
+                                stdout=subprocess.PIPE, env=env)
+        out = read_until(proc.stdout.fileno(), b"  > ")
+        proc.stdin.write(b"typed\n")
+        proc.stdin.flush()
+        read_until(proc.stdout.fileno(), b"  > ", out, 2)
+        proc.send_signal(signal.SIGTERM)
+        if kill_after is not None:
+            time.sleep(kill_after)
+            proc.kill()
+        proc.communicate(timeout=TIMEOUT)
+        return folder
+
+    whole = open(os.path.join(run(None), "morvax.hup"), "rb").read()
+    cut = written = 0
+    for _ in range(rounds):
+        folder = run(random.uniform(0.005, 0.040))
+        for name in os.listdir(folder):
+            if name.startswith("morvax.hup"):
+                written += 1
+                if open(os.path.join(folder, name), "rb").read() != whole:
+                    cut += 1
+        shutil.rmtree(folder)
+    print(f"recovery kills: {rounds} rounds, {written} recovery files, {cut} cut")
+    check(cut == 0, f"SIGTERM then SIGKILL: {cut} cut recovery files")
+
+
 def spawn(binary, folder, args=()):
     child = pexpect.spawn(binary, list(args), cwd=folder, timeout=TIMEOUT, dimensions=(50, 120),
                           env=dict(os.environ, HOME=folder, TERM="dumb"))
@@ -310,6 +390,30 @@ def test_terminal(binary, base):
     finish(child)
     check(open(os.path.join(folder, "doc.txt")).read() == "mine\n", "changed on disk: y writes")
 
+    # Ctrl-C abandons a save into a FIFO whose reader does not read; the editor goes on.
+    folder = fresh(base, "tty-fifo")
+    with open(os.path.join(folder, "big.txt"), "w") as f:
+        f.write(("x" * 99 + "\n") * 2000)
+    pipe = os.path.join(folder, "pipe")
+    os.mkfifo(pipe)
+    reader = os.open(pipe, os.O_RDONLY | os.O_NONBLOCK)
+    child = spawn(binary, folder, ["big.txt"])
+    typing(child, "s\n")
+    child.expect_exact("'x' to return")
+    typing(child, "pipe\n")
+    child.expect_exact("'o' to overwrite")
+    typing(child, "o\n")
+    select.select([reader], [], [], TIMEOUT)
+    time.sleep(0.2)
+    child.sendintr()
+    child.expect_exact("Could not save to pipe: Interrupted system call")
+    child.expect_exact("Interrupted")
+    child.expect_exact("  > ")
+    typing(child, "q\nq\n")
+    status, sig = finish(child)
+    os.close(reader)
+    check(status == 1, f"terminal: Ctrl-C at a FIFO save, then quit: status {status}/{sig}")
+
 
 def main():
     binary = os.path.abspath(sys.argv[1])
@@ -317,6 +421,7 @@ def main():
     try:
         test_pipes(binary, base)
         test_slow_edges(binary, base)
+        test_recovery_kills(binary, base)
         try:
             test_terminal(binary, base)
         except (pexpect.TIMEOUT, pexpect.EOF) as e:
