@@ -1,11 +1,16 @@
 // Whole sessions through the command loop: start-up, dispatch, the view, navigation, text
 // entry, insertion, undo, quitting and the end of input.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 
 #include <string>
 #include <vector>
 
 #include "app/messages.h"
+#include "core/signals.h"
 #include "term/caret.h"
 #include "session.h"
 
@@ -99,6 +104,25 @@ void RunEditCases(const std::vector<EditCase>& cases, const std::string& setting
     }
     EXPECT_TRUE(t.ed->doc.CheckInvariant()) << c.name;
     EXPECT_EQ(t.status, 0) << c.name;
+  }
+}
+
+// The handlers are the process's: each order is tried in a child of its own, which ends with 0
+// when the first terminating signal is the one pending.
+TEST(Signals, TheFirstOfTwoEndingSignalsIsTheOneTaken) {
+  for (auto [first, second] : {std::pair{SIGHUP, SIGTERM}, std::pair{SIGTERM, SIGHUP}}) {
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      InstallSignalHandlers();
+      kill(getpid(), first);
+      kill(getpid(), SIGINT);
+      kill(getpid(), second);
+      _exit(PendingSignal() == first ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << first << " then " << second;
   }
 }
 

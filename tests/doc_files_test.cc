@@ -39,10 +39,11 @@ bool IsRoot() {
   GTEST_SKIP() << "running as root: permissions refuse nothing, so this " \
                   "refusal cannot be provoked"
 
-// A text with the random part of backup names as XXXXXX and the test's folder as $TMP.
+// A text with the random part of backup and temporary names as XXXXXX and the test's folder
+// as $TMP.
 std::string Unrandom(const std::string& text) {
-  static const std::regex random("morvax-backup-[A-Za-z0-9]{6}");
-  std::string out = std::regex_replace(text, random, "morvax-backup-XXXXXX");
+  static const std::regex random("morvax-(backup|save)-[A-Za-z0-9]{6}");
+  std::string out = std::regex_replace(text, random, "morvax-$1-XXXXXX");
   std::string folder = std::filesystem::current_path().string();
   for (std::size_t at; (at = out.find(folder)) != std::string::npos;)
     out.replace(at, folder.size(), "$TMP");
@@ -308,6 +309,52 @@ TEST(SaveFailure, InjectedAtEachStepLeavesTheOldContentWhole) {
   });
 }
 
+// What the save found is not what is there when it writes: replaced, made, turned into a link.
+// The save fails and writes nowhere; another program's file is left as that program left it.
+TEST(SaveFailure, TargetThatChangesDuringTheSaveIsNotWritten) {
+  // Runs `change` once, just before `step`.
+  auto at = [](FsStep when, std::function<void()> change) {
+    Options options;
+    options.fs.before = [when, change](FsStep step, const char*) {
+      if (step == when) change();
+      return 0;
+    };
+    return options;
+  };
+  auto replace = [](const char* name, const char* text) {
+    return [=] {
+      unlink(name);
+      WriteFile(name, text);
+    };
+  };
+  const std::string changed = ": the file changed while it was being saved\n";
+  RunFailureCases({
+      {"replaced by a link before the rename",
+       [] {
+         WriteFile("f", "old\n");
+         WriteFile("victim", "theirs\n");
+       },
+       "f", "Could not save to f" + changed, ".", {"f", "victim"}, "victim", "theirs\n",
+       at(FsStep::kRename,
+          [] {
+            unlink("f");
+            ASSERT_EQ(symlink("victim", "f"), 0);
+          })},
+      {"a new name taken before the rename", [] {}, "new", "Could not save to new" + changed, ".",
+       {"new"}, "new", "theirs\n", at(FsStep::kRename, replace("new", "theirs\n"))},
+      {"replaced before an in-place write",
+       [] {
+         WriteFile("a", "old\n");
+         ASSERT_EQ(link("a", "b"), 0);
+       },
+       "a", "Could not save to a" + changed, ".", {"a", "b"}, "a", "theirs\n",
+       at(FsStep::kOpenTarget, replace("a", "theirs\n"))},
+      {"a FIFO replaced by a file", [] { ASSERT_EQ(mkfifo("pipe", 0644), 0); }, "pipe",
+       "Could not save to pipe" + changed, ".", {"pipe"}, "pipe", "theirs\n",
+       at(FsStep::kOpenTarget, replace("pipe", "theirs\n"))},
+  });
+}
+
 // Where the target's folder cannot take the backup, the state folder does; without one (no
 // home) the save fails with the folder's reason.
 TEST(SaveFailure, BackupThatTheFolderRefusesGoesToTheStateFolder) {
@@ -378,7 +425,21 @@ TEST(SaveTarget, SymbolicLinksAreFollowedAndKept) {
   ASSERT_EQ(symlink("real", "sub/rel"), 0);   // relative to its own folder
   ASSERT_EQ(symlink("sub/rel", "chain"), 0);  // a link to a link
   ASSERT_EQ(symlink("sub/new", "dangling"), 0);
+  // Absolute: to the file, and to its folder from a link in another one.
+  ASSERT_EQ(symlink((dir.path() + "/sub/real").c_str(), "absolute"), 0);
+  ASSERT_EQ(mkdir("other", 0755), 0);
+  ASSERT_EQ(symlink((dir.path() + "/sub").c_str(), "other/to-sub"), 0);
 
+  for (const char* name : {"absolute", "other/to-sub/real"}) {
+    WriteFile("sub/real", "old\n");
+    Transcript t = SaveDocAs(name);
+    EXPECT_EQ(SaveReport(t), "Saved to " + std::string(name) + "\n");
+    EXPECT_EQ(ReadFile("sub/real"), "doc\n") << name;
+  }
+  EXPECT_TRUE(std::filesystem::is_symlink("absolute"));
+  EXPECT_TRUE(std::filesystem::is_symlink("other/to-sub"));
+
+  WriteFile("sub/real", "old\n");
   Transcript t = SaveDocAs("chain");
   EXPECT_EQ(SaveReport(t), "Saved to chain\n");
   EXPECT_EQ(ReadFile("sub/real"), "doc\n");
@@ -442,9 +503,15 @@ TEST(SaveTarget, DurableSaveStepsInOrderAndAFailureAtEach) {
       steps.push_back(step);
       return step == c.fail ? EDQUOT : 0;
     };
+    std::string temp;  // the temporary file's name, as the seam sees it
+    options.fs.before = [&, before = options.fs.before](S step, const char* path) {
+      if (step == S::kCreateTemp) temp = Unrandom(path);
+      return before(step, path);
+    };
     Transcript t = SaveDocAs("f", options);
     if (!c.fail) {
       EXPECT_EQ(steps, order);
+      EXPECT_EQ(temp, ".f.morvax-save-XXXXXX");
     }
     EXPECT_EQ(SaveReport(t), c.saves ? "Saved to f\n" : failed);
     EXPECT_EQ(ReadFile("f"), c.saves ? "doc\n" : "old\n");
@@ -470,6 +537,21 @@ TEST(SaveTarget, NoDescriptorOutlivesASession) {
   Transcript t = RunWithSettings("", "O\nd\nO\nmissing\n!x\nS\n", {"f"});
   EXPECT_EQ(descriptors(), before);
   EXPECT_EQ(ReadFile("missing"), "xext\n") << t.out;
+}
+
+// The names made beside a target are cut to fit, so that the longest name saves either way.
+TEST(SaveTarget, LongestNameSavesByRenameAndInPlace) {
+  const std::string name(255, 'n');
+  for (bool hard_link : {false, true}) {
+    TempDir dir;
+    WriteFile(name, "old\n");
+    if (hard_link) {
+      ASSERT_EQ(link(name.c_str(), "other"), 0);
+    }
+    Transcript t = SaveDocAs(name, Failing({{FsStep::kCreateBackup, EACCES, name}}));
+    EXPECT_EQ(SaveReport(t), "Saved to " + name + "\n") << hard_link;
+    EXPECT_EQ(ReadFile(name), "doc\n") << hard_link;
+  }
 }
 
 TEST(SaveTarget, RenamedFileKeepsItsOwner) {
@@ -543,10 +625,12 @@ TEST(SaveTarget, LinkPlantedInASharedFolderIsNotFollowed) {
     std::string target;
     uid_t folder_owner;
     bool followed;
+    uid_t link_owner = 4321;
   };
   for (const Case& c : std::vector<Case>{
            {"planted", "shared/link", 0, false},
            {"the folder owner's", "shared/link", 4321, true},
+           {"the user's own", "shared/link", 4321, true, 0},
            {"planted, later in a chain", "chain", 0, false},
            {"planted folder link", "shared/dir/f", 0, false},
        }) {
@@ -559,7 +643,7 @@ TEST(SaveTarget, LinkPlantedInASharedFolderIsNotFollowed) {
     ASSERT_EQ(symlink("../private/f", "shared/link"), 0);
     ASSERT_EQ(symlink("../private", "shared/dir"), 0);
     ASSERT_EQ(symlink("shared/link", "chain"), 0);
-    ASSERT_EQ(lchown("shared/link", 4321, 4321), 0);
+    ASSERT_EQ(lchown("shared/link", c.link_owner, c.link_owner), 0);
     ASSERT_EQ(lchown("shared/dir", 4321, 4321), 0);
     Transcript t = SaveDocAs(c.target);
     EXPECT_EQ(SaveReport(t), c.followed ? "Saved to " + c.target + "\n"
