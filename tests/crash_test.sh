@@ -18,7 +18,13 @@
 # the save must finish first, the editor then end with 128 + the signal, and nothing be left
 # behind.
 #
+# Before those, two shorter checks: the first write, flush, link and rename of a save each
+# interrupted once (EINTR) must still save, with the temporary file flushed before its rename;
+# and, run as root, a race: another user plants and removes a link under the name root saves
+# to in a shared sticky folder, 300 saves long, and nothing may reach that user.
+#
 # Usage: tests/crash_test.sh MORVAX [RANDOM_KILLS_PER_KIND]   (default 80)
+# CRASH_KINDS chooses the kinds of target (default: all four; empty: none).
 # Needs strace (and setpriv from util-linux when run as root). Exits 1 on any loss, on a signal
 # not settled after the save, or when a kind got fewer than 100 kills.
 set -euo pipefail
@@ -200,7 +206,138 @@ died_in() {
 
 failed=0
 summary=()
-for kind in ${CRASH_KINDS:-plain symlink hardlink readonly}; do
+
+# --- interrupted system calls, and the flush before the rename ------------------------------
+# The first write, flush, link and rename of a save interrupted (EINTR) in turn: each is tried
+# again, and the save is made. In the trace of a real save, the temporary file is flushed
+# before it is renamed over the target.
+printf 'w\nS\n' >"$top/keys"
+kind=plain
+setup plain
+editor strace -s 256 -o "$top/trace"
+new=$top/new
+cp "$real" "$new"
+interrupted=()
+for call in write fsync linkat renameat renameat2; do
+  n=$(save_calls "$top/trace" | awk -v call="$call" '$1 == call { print $2; exit }')
+  [[ -n $n ]] || continue
+  setup plain
+  status=0
+  editor strace -o /dev/null -e "inject=$call:error=EINTR:when=$n" || status=$?
+  judge
+  if [[ $status -ne 0 || $verdict != new || $found_temps -ne 0 ]]; then
+    echo "crash: $call interrupted once: status $status, $verdict, $found_temps temporary" >&2
+    failed=1
+  fi
+  interrupted+=("$call")
+done
+# The lines of the temporary file's flush (the first of its descriptor after it was made) and
+# of its rename.
+read -r flushed renamed < <(awk '
+  /^openat\(.*O_TMPFILE.*\) = [0-9]+$/ { fd = $NF; flushed = ""; next }
+  fd != "" && flushed == "" && index($0, "fsync(" fd ")") == 1 { flushed = NR }
+  /^renameat2?\(.*morvax-save-.*\) = 0$/ { renamed = NR }
+  END { print (flushed == "" ? "none" : flushed), (renamed == "" ? "none" : renamed) }' "$top/trace")
+line="interrupted once and saved: ${interrupted[*]}"
+if [[ ${#interrupted[@]} -lt 4 || $flushed == none || $renamed == none ||
+  $flushed -gt $renamed ]]; then
+  echo "crash: the trace lacks a call, or the temporary file is not flushed before its rename" \
+    "(lines $flushed, $renamed)" >&2
+  failed=1
+else
+  line+="; the temporary file is flushed (line $flushed) before its rename (line $renamed)"
+fi
+echo "$line"
+summary+=("$line")
+
+# --- a link planted in a shared folder while root saves ------------------------------------
+# Another user plants a link to a FIFO or a file of theirs under the name root saves to, in a
+# sticky folder anyone may write (like /tmp), and removes it, over and over, while root saves
+# 300 times. Every save writes the file it was asked to, or fails with a reason; nothing
+# reaches the other user's FIFO or file.
+# The system's python: one installed for root alone may be out of the other user's reach.
+python=$(command -v /usr/bin/python3 || command -v python3 || true)
+if [[ ${#as_user[@]} -gt 0 && -n $python ]]; then
+  shared=$top/shared attacker=$top/attacker
+  mkdir -m 1777 "$shared"
+  mkdir -m 755 "$attacker" "$top/saver"
+  chown 65534:65534 "$attacker"
+  printf '' >"$top/saver/.morvax_rc"
+  "${as_user[@]}" "$python" - "$attacker" "$shared/target" <<'PLANT' &
+import os, sys, threading, time
+home, target = sys.argv[1:]
+fifo, mine = os.path.join(home, "fifo"), os.path.join(home, "file")
+os.mkfifo(fifo, 0o666)
+open(mine, "w").close()
+os.chmod(mine, 0o666)
+stop = os.path.join(home, "stop")
+def read_fifo():
+    # Keeps whatever reaches the FIFO.
+    fd = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)
+    with open(os.path.join(home, "captured"), "ab") as kept:
+        while not os.path.exists(stop):
+            try:
+                data = os.read(fd, 65536)
+            except BlockingIOError:
+                data = b""
+            if data:
+                kept.write(data)
+                kept.flush()
+            else:
+                time.sleep(0.0005)
+threading.Thread(target=read_fifo, daemon=True).start()
+planted = 0
+deadline = time.monotonic() + 300
+while not os.path.exists(stop) and time.monotonic() < deadline:
+    try:
+        os.symlink(fifo if planted % 2 else mine, target)
+        planted += 1
+        os.unlink(target)
+    except OSError:
+        pass
+print(f"planted {planted} links", file=open(os.path.join(home, "planted"), "w"))
+PLANT
+  planter=$!
+  saved=0 refused=0 bad=0
+  declare -A reasons=()
+  for ((i = 1; i <= 300; i++)); do
+    rm -f "$shared/target"
+    report=$(cd "$top/saver" && printf 'secret %d\nS\n%s\n' "$i" "$shared/target" |
+      "$top/morvax" 2>&1 | grep -a -E '^(Saved to|Could not save to) ' || true)
+    if [[ $report == "Saved to $shared/target" ]]; then
+      if [[ -L $shared/target || ! -f $shared/target || $(stat -c %u "$shared/target") != 0 ||
+        $(cat "$shared/target") != "secret $i" ]]; then
+        echo "crash: race: save $i reported saved, but $shared/target is not the file" >&2
+        bad=$((bad + 1))
+      fi
+      saved=$((saved + 1))
+    elif [[ $report =~ ^"Could not save to $shared/target: "(.+)$ ]]; then
+      refused=$((refused + 1))
+      reasons[${BASH_REMATCH[1]}]=$((${reasons[${BASH_REMATCH[1]}]:-0} + 1))
+    else
+      echo "crash: race: save $i: no report or no reason: '$report'" >&2
+      bad=$((bad + 1))
+    fi
+  done
+  touch "$attacker/stop"
+  wait "$planter" || true
+  if [[ ! -e $attacker/planted ]]; then
+    echo "crash: race: the other user planted nothing" >&2
+    bad=$((bad + 1))
+  fi
+  reached=$(cat "$attacker/file" "$attacker/captured" 2>/dev/null | wc -c)
+  line="race: $saved saved, $refused refused ("
+  for reason in "${!reasons[@]}"; do line+="$reason: ${reasons[$reason]}; "; done
+  line="${line%; }) while another user $(cat "$attacker/planted" 2>/dev/null || echo "planted ? links");"
+  line+=" $reached bytes reached that user"
+  echo "$line"
+  summary+=("$line")
+  if [[ $bad -ne 0 || $reached -ne 0 ]]; then failed=1; fi
+else
+  echo "race: skipped (needs root, setpriv and python3)"
+fi
+
+for kind in ${CRASH_KINDS-plain symlink hardlink readonly}; do
   kills=0 injected=0 at_random=0 finished=0 misplaced=0 signalled=0 unsettled=0
   left_temps=0 left_whole=0 left_partial=0 left_orphans=0
   declare -A seen=([old]=0 [new]=0 [backup]=0 [LOSS]=0)
