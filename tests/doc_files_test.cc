@@ -294,6 +294,11 @@ TEST(SaveFailure, InjectedAtEachStepLeavesTheOldContentWhole) {
           {{FsStep::kSyncBackup, EIO}}),
       row("backup name", linked, "a", "Could not save to a" + full, ab_state,
           {{FsStep::kNameBackup, ENOSPC}}),
+      // In the state folder, the companion first; nothing of either stays there.
+      {"backup record", linked, "a", "Could not save to a" + io, "state/morvax/backup", {}, "b",
+       "old\n", Failing({{FsStep::kCreateBackup, ENOSPC, "a"}, {FsStep::kRecordPath, EIO}})},
+      {"state backup after its record", linked, "a", "Could not save to a" + full,
+       "state/morvax/backup", {}, "b", "old\n", Failing({{FsStep::kCreateBackup, ENOSPC}})},
       // In place, after the backup: the old content is put back and the backup removed.
       row("reserve", linked, "a", "Could not save to a" + full, ab, {{FsStep::kAllocate, ENOSPC}}),
       row("write in place", linked, "a", "Could not save to a" + full, ab,
