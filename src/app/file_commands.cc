@@ -288,19 +288,20 @@ void WriteRecovery(Editor& ed) {
   int err = WriteNewFile("", msg::kRecoveryName, pieces, path);
   if (err != 0) {
     std::string here = std::strerror(err);
-    // A relative HOME would only be the working folder again, or somewhere below it.
+    // A relative HOME would be taken from the working folder, which already failed.
     const char* home = std::getenv("HOME");
-    const char* why = msg::kHomeNotSet;
-    if (home != nullptr && home[0] == '/') {
+    std::string there = msg::kRecoveryInHome;
+    const char* why = msg::kHomeNotAbsolute;
+    if (home == nullptr || home[0] == '\0') {
+      why = msg::kHomeNotSet;
+    } else if (home[0] == '/') {
       err = WriteNewFile(home, msg::kRecoveryName, pieces, path);
+      there = Shown(ed.io, path.c_str()).c_str();
       why = std::strerror(err);
-    } else if (home != nullptr && home[0] != '\0') {
-      why = msg::kHomeNotAbsolute;
     }
     if (err != 0) {
-      bool tried = home != nullptr && home[0] == '/';
       return TellRescue(ed, msg::kRecoveryFailed, msg::kRecoveryName, here.c_str(),
-                        tried ? Shown(ed.io, path.c_str()).c_str() : msg::kRecoveryInHome, why);
+                        there.c_str(), why);
     }
   }
   ed.modified = false;
