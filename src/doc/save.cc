@@ -247,8 +247,15 @@ int StartAt(bool root, Target& target) {
   target.folder.fd =
       Fd(Retry([&] { return open(root ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC); }));
   if (!target.folder.fd.valid()) return errno;
-  target.folder.shown = root ? "/" : "";
-  target.absolute = root ? "/" : WorkingFolder();
+  // Built a character at a time: g++ 12 at -O3 takes an assignment of "/" for an overlap.
+  target.folder.shown.clear();
+  target.absolute.clear();
+  if (root) {
+    target.folder.shown.push_back('/');
+    target.absolute.push_back('/');
+  } else {
+    target.absolute = WorkingFolder();
+  }
   return 0;
 }
 
@@ -758,8 +765,11 @@ int WriteByRename(const Target& target, const Pieces& bytes, const FileSystem& f
                   std::string* kept) {
   const struct stat* old = target.exists ? &target.info : nullptr;
   NewFile temp;
-  temp.pattern = "." + CutFor(target.name, 1 + sizeof kTempMarker - 1 + kRandomSize) +
-                 kTempMarker + kRandom;
+  // Appended in turn, for the same reason as in StartAt.
+  temp.pattern.push_back('.');
+  temp.pattern += CutFor(target.name, 1 + sizeof kTempMarker - 1 + kRandomSize);
+  temp.pattern += kTempMarker;
+  temp.pattern += kRandom;
   auto path = [&] { return target.folder.Path(temp.Entry()); };
   int err = Step(fs, FsStep::kCreateTemp, path(), [&] { return CreateIn(target.folder, temp); });
   if (err != 0) {
