@@ -386,6 +386,10 @@ TEST(SaveFailure, BackupThatTheFolderRefusesGoesToTheStateFolder) {
   }
   EXPECT_EQ(Mode("state/morvax"), 0700u);
   EXPECT_EQ(Mode("state"), 0700u);
+  // The next load of the file finds the backup through its companion.
+  EXPECT_NE(Unrandom(RunWithSettings("", "", {"a"}).out).find("An earlier save of a left $TMP" +
+                                                                kept + "\n"),
+            std::string::npos);
 
   // A relative XDG_STATE_HOME counts as unset; without a home there is no state folder.
   const char* home = std::getenv("HOME");
