@@ -13,6 +13,7 @@
 #include "app/navigation.h"
 #include "app/view.h"
 #include "doc/load.h"
+#include "support.h"
 
 namespace {
 

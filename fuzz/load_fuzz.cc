@@ -13,6 +13,7 @@
 #include "app/editor.h"
 #include "app/file_commands.h"
 #include "doc/save.h"
+#include "support.h"
 
 namespace {
 

@@ -21,6 +21,7 @@
 #include "app/editor.h"
 #include "doc/save.h"
 #include "settings/rc.h"
+#include "support.h"
 
 namespace {
 

@@ -25,6 +25,7 @@
 #include "doc/load.h"
 #include "doc/save.h"
 #include "session.h"
+#include "support.h"
 
 namespace {
 

@@ -14,6 +14,7 @@
 #include "doc/load.h"
 #include "doc/save.h"
 #include "session.h"
+#include "support.h"
 
 namespace {
 

@@ -9,6 +9,7 @@
 
 #include "doc/load.h"
 #include "session.h"
+#include "support.h"
 
 namespace {
 

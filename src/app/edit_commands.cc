@@ -5,6 +5,7 @@
 
 #include "app/editor.h"
 #include "app/messages.h"
+#include "app/reads.h"
 #include "edit/clipboard.h"
 #include "edit/line_commands.h"
 #include "edit/text_entry.h"
@@ -24,7 +25,7 @@ void FillClip(Editor& ed, int count) {
 // negative count, which has no meaning for either and is refused before any other check).
 bool ReadCount(Editor& ed, const char* prompt, const char* negative, int& count) {
   Line(ed.io, prompt);
-  if (!ReadNumber(ed.io, count)) return false;
+  if (!IsLine(ReadNumber(ed, count))) return false;
   if (count < 0) {
     Print(ed.io, "%s", negative);
     return false;
@@ -37,7 +38,7 @@ bool ReadCount(Editor& ed, const char* prompt, const char* negative, int& count)
 bool ReadDestination(Editor& ed, const char* prompt, const char* invalid, int& destination) {
   Print(ed.io, prompt, ed.cursor_line + 1);
   int number = 0;
-  if (!ReadNumber(ed.io, number)) return false;
+  if (!IsLine(ReadNumber(ed, number))) return false;
   destination = number - 1;  // seven characters cannot reach the int limits
   if (destination < 0 || destination >= ed.lines()) {
     Line(ed.io, invalid);
@@ -65,7 +66,7 @@ void TextEntry(Editor& ed, const char* text, bool shortened) {
 void NewInsert(Editor& ed) {
   Line(ed.io, msg::kInsertPrompt);
   char* answer = ed.insert_input.get();
-  if (!ReadAnswer(ed.io, answer, ed.lsize())) return;
+  if (!IsLine(ReadAnswer(ed, answer, ed.lsize()))) return;
   int count = 0;
   if (!CheckInsert(ed.cursor_line, ed.cursor_pos, count, answer, ed.doc, ed.io)) return;
   RecordCursorLine(ed);

@@ -7,49 +7,55 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/editor.h"
 #include "app/messages.h"
+#include "app/reads.h"
 #include "core/signals.h"
-#include "term/caret.h"
 #include "doc/leftovers.h"
 #include "doc/load.h"
 #include "doc/save.h"
+#include "term/caret.h"
 
 namespace {
 
-// The load of a text already split into `incoming`: the split warnings, the line count, the
-// partial-load question (a NUL byte also makes the load partial) and the placement, which
-// hands `block` (`size` bytes) over to the document. False when the partial load was not
-// confirmed; the document is then left as it was.
-bool Place(Editor& ed, std::string_view bytes, Document::Incoming& incoming, const LineCount& count,
-           Block& block) {
-  std::string_view text = TextOf(bytes);
-  std::size_t uncut = UncutLength(bytes);
-  ReportLines(text, count, ed.lines(), ed.lsize(), ed.io);
-  // A NUL byte ends the text: what follows it is not loaded either.
-  if (count.partial || text.size() < uncut) {
-    float percent =
-        static_cast<float>(static_cast<double>(count.loaded) * 100.0 / static_cast<double>(uncut));
-    if (!DataWarning(ed.io, percent)) return false;
+// "WARNING!  Line %i is being split" for every line that ended because it was too long, then
+// the number of lines. The text is walked again only when there are splits to tell.
+void ReportLines(Editor& ed, std::string_view text, const LineCount& count) {
+  if (count.splits > 0) {
+    WalkLines(text, ed.lines(), ed.lsize(), [&ed](int index, std::size_t, std::size_t, bool split) {
+      if (split) Print(ed.io, msg::kLineSplit, index + 1);
+    });
   }
-  ed.doc.Adopt(incoming, block, bytes.size());
-  return true;
+  Print(ed.io, msg::kLinesGenerated, count.lines);
+}
+
+// The partial-load question, with the loaded share in percent: kReplaced only for the answer
+// "Y"; kInputEnded when the input ended at it, else kDeclined (nothing more is printed).
+Loaded AskPartialLoad(Editor& ed, float percent) {
+  Print(ed.io, msg::kPartialLoad, static_cast<double>(percent));
+  Line(ed.io, msg::kPartialLoad2);
+  Line(ed.io, msg::kPartialLoad3);
+  Line(ed.io, msg::kPartialLoad4);
+  char answer[16];
+  Read read = ReadLine(ed, answer, sizeof answer);
+  if (IsEnd(read)) return Loaded::kInputEnded;
+  return IsYes(read, answer, "Y\n") ? Loaded::kReplaced : Loaded::kDeclined;
 }
 
 }  // namespace
 
-bool LoadBytes(Editor& ed, std::string_view bytes) {
-  Block block(static_cast<char*>(std::malloc(bytes.size() + 1)), &std::free);
-  Document::Incoming incoming;
-  LineCount count;
-  if (block == nullptr) return false;
-  if (!bytes.empty()) std::memcpy(block.get(), bytes.data(), bytes.size());
-  std::string_view copy(block.get(), bytes.size());
-  if (!PrepareLines(TextOf(copy), ed.lines(), ed.lsize(), incoming, count)) return false;
-  return Place(ed, copy, incoming, count, block);
+Loaded PlaceLines(Editor& ed, std::string_view bytes, Document::Incoming& incoming,
+                  const LineCount& count, Block& block) {
+  ReportLines(ed, TextOf(bytes), count);
+  if (std::optional<float> percent = PartialShare(bytes, count)) {
+    if (Loaded answer = AskPartialLoad(ed, *percent); answer != Loaded::kReplaced) return answer;
+  }
+  ed.doc.Adopt(incoming, block, bytes.size());
+  return Loaded::kReplaced;
 }
 
 namespace {
@@ -85,16 +91,16 @@ Loaded ReadFileIn(Editor& ed, const char* name) {
   Document::Incoming incoming;
   LineCount count;
   std::string_view bytes(block.get(), size);
-  if (err == 0 && !PrepareLines(TextOf(bytes), ed.lines(), ed.lsize(), incoming, count)) {
-    err = ENOMEM;
-  }
+  if (err == 0) err = PrepareLines(TextOf(bytes), ed.lines(), ed.lsize(), incoming, count);
   if (err != 0) {
     Print(ed.io, msg::kCouldNotRead, Shown(ed.io, name).c_str(), std::strerror(err));
     return Loaded::kUnreadable;
   }
   Print(ed.io, msg::kOpened, Shown(ed.io, name).c_str());
   Print(ed.io, msg::kReadBytes, static_cast<int>(size));
-  if (!Place(ed, bytes, incoming, count, block)) return Loaded::kDeclined;
+  if (Loaded placed = PlaceLines(ed, bytes, incoming, count, block); placed != Loaded::kReplaced) {
+    return placed;
+  }
   // A new document: nothing to undo, nothing unsaved, and the file as it was read.
   ForgetUndo(ed.undo);
   ed.modified = false;
@@ -116,14 +122,20 @@ Loaded LoadFile(Editor& ed, const char* name) {
 
 namespace {
 
-// Reads a file name into `name` (kNameSize bytes). False when the command is to be abandoned:
-// the read failed, or the name does not fit (said here).
-bool ReadName(Editor& ed, char* name) {
-  if (!ReadAnswer(ed.io, name, kNameSize, Asks::kFileName)) return false;
-  if (!ed.io.lost) return true;
-  name[0] = '\0';
-  Print(ed.io, "%s", msg::kNameTooLong);
-  return false;
+// Reads a file name into `name` (kNameSize bytes). A read that gives no name abandons the
+// command; a cut line is a name that does not fit (said here, and `name` is emptied).
+Read ReadName(Editor& ed, char* name) {
+  Read read = ReadAnswer(ed, name, kNameSize, Asks::kFileName);
+  if (IsCut(read)) {
+    name[0] = '\0';
+    Print(ed.io, "%s", msg::kNameTooLong);
+  }
+  return read;
+}
+
+// A read that gave a whole name.
+bool Named(Read read) {
+  return IsLine(read) && !IsCut(read);
 }
 
 // The questions before an `open`: false when there is nothing to open, else the name to open
@@ -132,13 +144,13 @@ bool OpenDialogue(Editor& ed, char* name) {
   Line(ed.io, msg::kOpenPrompt1);
   Line(ed.io, msg::kOpenPrompt2);
   Line(ed.io, msg::kOpenPrompt3);
-  if (!ReadName(ed, name) || std::strcmp(name, "x") == 0) return false;
+  if (!Named(ReadName(ed, name)) || std::strcmp(name, "x") == 0) return false;
   if (std::strcmp(name, "s") == 0) {
     // An unsaved document is never discarded by a save that did not happen.
     if (Save(ed) != Saved::kWritten) return false;
     // At this prompt "x" and "s" are names like any other.
     Line(ed.io, msg::kOpenNext);
-    if (!ReadName(ed, name)) return false;
+    if (!Named(ReadName(ed, name))) return false;
   }
   return true;
 }
@@ -157,8 +169,7 @@ Saved SaveTo(Editor& ed, const char* name) {
     Print(ed.io, change == DiskChange::kCreated ? msg::kCreatedOnDisk : msg::kChangedOnDisk,
           Shown(ed.io, name).c_str());
     char answer[16];
-    if (!ReadAnswer(ed.io, answer, sizeof answer) || ed.io.pasted ||
-        std::strcmp(answer, "y") != 0) {
+    if (!IsYes(ReadAnswer(ed, answer, sizeof answer), answer, "y")) {
       Print(ed.io, "%s", msg::kNothingSaved);
       return Saved::kAbandoned;
     }
@@ -191,9 +202,9 @@ Saved SaveAsking(Editor& ed, const char* name) {
   char asked[kNameSize] = "";
   while (name[0] == '\0') {
     Line(ed.io, msg::kSaveNamePrompt);
-    if (!ReadName(ed, asked)) {
+    if (Read read = ReadName(ed, asked); !Named(read)) {
       // A name too long was said so already.
-      if (!ed.io.lost) Print(ed.io, "%s", msg::kNoNameGiven);
+      if (!IsCut(read)) Print(ed.io, "%s", msg::kNoNameGiven);
       return Saved::kAbandoned;
     }
     name = asked;
@@ -205,20 +216,21 @@ Saved SaveAsking(Editor& ed, const char* name) {
 // false when the user cancelled or the read failed.
 bool DefineSaveName(Editor& ed, char* name) {
   Line(ed.io, msg::kSaveAsPrompt);
-  if (!ReadName(ed, name) || std::strcmp(name, "x") == 0) return false;
+  if (!Named(ReadName(ed, name)) || std::strcmp(name, "x") == 0) return false;
   if (!Exists(name)) return true;
 
   Line(ed.io, msg::kFileExists);
   Line(ed.io, msg::kNewNameOrOverwrite);
   char answer[kNameSize];
-  if (!ReadName(ed, answer)) return false;
-  if (ed.io.pasted) answer[0] = '\0';  // never an "o": no name, which is asked for
+  Read read = ReadName(ed, answer);
+  if (!Named(read)) return false;
+  if (IsPasted(read)) answer[0] = '\0';  // never an "o": no name, which is asked for
   if (std::strcmp(answer, "o") == 0) return true;
   // From here on every answer is a name, "x" and "o" included.
   std::strcpy(name, answer);
   while (Exists(name)) {
     Line(ed.io, msg::kFileExistsAgain);
-    if (!ReadName(ed, name)) return false;
+    if (!Named(ReadName(ed, name))) return false;
   }
   return true;
 }
@@ -237,6 +249,7 @@ void OpenCommand(Editor& ed) {
       break;
     case Loaded::kUnreadable:
     case Loaded::kDeclined:
+    case Loaded::kInputEnded:
     case Loaded::kInterrupted:
       break;
   }

@@ -5,6 +5,8 @@
 
 #include <string_view>
 
+#include "doc/load.h"
+
 struct Editor;
 
 enum class Loaded {
@@ -12,13 +14,17 @@ enum class Loaded {
   kNotFound,     // nothing exists at the name: the document stays, the name may be used
   kUnreadable,   // something is there but cannot be read: nothing changes
   kDeclined,     // a partial load was not confirmed: nothing changes
+  kInputEnded,   // the input ended at the partial-load question: nothing changes
   kInterrupted,  // a signal came before the file was read whole: nothing changes
 };
 
-/// Replaces the document with a file's bytes: the split warnings, the line count, the
-/// partial-load question (a NUL byte also makes the load partial) and the placement. Returns
-/// false when the partial load was not confirmed; the document is then left as it was.
-bool LoadBytes(Editor& ed, std::string_view bytes);
+/// Replaces the document with the lines of a file's `bytes`, already split into `incoming` and
+/// `count` (doc/load.h) and held in `block`, which the document takes over: says the split
+/// warnings and the line count, and asks the partial-load question when the load is partial
+/// (a NUL byte also makes it so). kReplaced, or what became of the question; the document is
+/// then left as it was.
+Loaded PlaceLines(Editor& ed, std::string_view bytes, Document::Incoming& incoming,
+                  const LineCount& count, Block& block);
 
 /// Loads the file `name`. The whole file is read before anything is printed, so a failure
 /// leaves one line of report and the document as it was. A signal that comes while the file

@@ -3,6 +3,7 @@
 #include "app/commands.h"
 #include "app/editor.h"
 #include "app/messages.h"
+#include "app/reads.h"
 #include "term/caret.h"
 
 namespace {
@@ -95,7 +96,7 @@ void Help(Editor& ed) {
   for (;;) {
     Print(ed.io, "%s", kMenu);
     // The end of input leaves the help as "x" would; the old answer is never reused.
-    if (!ReadAnswer(ed.io, answer, kAnswerSize)) return;
+    if (!IsLine(ReadAnswer(ed, answer, kAnswerSize))) return;
     if (answer[0] == 'x') return;
     for (const SectionText& section : kSections) {
       if (answer[0] == section.letter) PrintSection(ed, section);

@@ -13,10 +13,11 @@
 #include "app/editor.h"
 #include "app/file_commands.h"
 #include "app/messages.h"
-#include "term/caret.h"
+#include "app/reads.h"
 #include "settings/consent.h"
+#include "term/caret.h"
 
-int SetCommand(Editor& ed) {
+CommandSet SetCommand(Editor& ed) {
   if (ed.launch_command[0] != '\0') {
     Print(ed.io, msg::kCommandInMemory, Shown(ed.io, ed.launch_command).c_str());
   } else {
@@ -25,18 +26,19 @@ int SetCommand(Editor& ed) {
   Line(ed.io, msg::kCommandPrompt);
 
   char typed[kNameSize];
-  if (!ReadLine(ed.io, typed, kNameSize)) return 0;
-  if (ed.io.lost) {
+  Read read = ReadLine(ed, typed, kNameSize);
+  if (!IsLine(read)) return CommandSet::kKept;
+  if (IsCut(read)) {
     Print(ed.io, "%s", msg::kCommandTooLong);
-    return -1;
+    return CommandSet::kTooLong;
   }
   // A plain Enter is one byte and a single character with its line end two: a new command
   // has at least two characters, so the stored one can never become empty.
-  if (std::strlen(typed) < 3) return 0;
+  if (std::strlen(typed) < 3) return CommandSet::kKept;
   std::strncpy(ed.launch_command, typed, kNameSize);
   StripLineEnd(ed.launch_command);
   ed.launch_from_rc = false;
-  return 1;
+  return CommandSet::kReplaced;
 }
 
 namespace {
@@ -84,8 +86,7 @@ bool Consented(Editor& ed) {
   Print(ed.io, msg::kConsentQuestion, Shown(ed.io, ed.rc_path.c_str()).c_str(),
         Shown(ed.io, ed.launch_command).c_str());
   char answer[kConsentAnswerSize];
-  if (!ReadAnswer(ed.io, answer, kConsentAnswerSize) || ed.io.pasted ||
-      std::strcmp(answer, "y") != 0) {
+  if (!IsYes(ReadAnswer(ed, answer, kConsentAnswerSize), answer, "y")) {
     return false;
   }
   // A record that cannot be written only means that the next session asks again.
@@ -97,7 +98,7 @@ bool Consented(Editor& ed) {
 
 void CommandExec(Editor& ed) {
   if (ed.launch_command[0] == '\0') {
-    if (SetCommand(ed) < 0 || ed.launch_command[0] == '\0') return;
+    if (SetCommand(ed) == CommandSet::kTooLong || ed.launch_command[0] == '\0') return;
   }
   if (!Consented(ed)) return;
   // Nothing was saved (no name, or the input ended at the name prompt), so nothing is run.

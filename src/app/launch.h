@@ -5,11 +5,14 @@
 
 struct Editor;
 
-/// Shows the stored command and reads a replacement. A read of fewer than three bytes (line end
-/// included), or the end of input, keeps the current command and returns 0; a command longer
-/// than 255 characters is refused with a message and gives -1; otherwise the text read, cut at
-/// its line end, becomes the command and the result is 1.
-int SetCommand(Editor& ed);
+enum class CommandSet {
+  kReplaced,  // the text read, cut at its line end, is the command now
+  kKept,      // a line of fewer than three bytes (line end included), or no line: no change
+  kTooLong,   // a command longer than 255 characters, refused with a message
+};
+
+/// Shows the stored command and reads a replacement.
+CommandSet SetCommand(Editor& ed);
 
 /// `command_exec`: asks for a command when none is held, saves the document, then runs the
 /// command through the shell, which shares the editor's terminal, and waits for it. At a

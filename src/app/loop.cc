@@ -12,11 +12,12 @@
 #include "app/editor.h"
 #include "app/file_commands.h"
 #include "app/messages.h"
-#include "term/caret.h"
-#include "core/signals.h"
-#include "term/line_editor.h"
+#include "app/reads.h"
 #include "app/view.h"
+#include "core/signals.h"
 #include "settings/rc.h"
+#include "term/caret.h"
+#include "term/line_editor.h"
 
 const char* const kUsage =
     "Usage: morvax [FILE]\n"
@@ -156,7 +157,8 @@ bool StartEditor(Editor& ed, int argc, const char* const* argv) {
       Print(ed.io, "%s", msg::kNameTooLong);
     } else {
       std::strcpy(ed.current_name, name);
-      switch (LoadFile(ed, name)) {
+      Loaded loaded = LoadFile(ed, name);
+      switch (loaded) {
         case Loaded::kReplaced:
         case Loaded::kNotFound:
           break;
@@ -166,10 +168,11 @@ bool StartEditor(Editor& ed, int argc, const char* const* argv) {
           ed.current_name[0] = '\0';
           break;
         case Loaded::kDeclined:
+        case Loaded::kInputEnded:
           // A signal at the question ends the program as that signal.
           if (TakeEndingSignal(ed)) break;
           // The input ended at the question: end the output's last line, as every end does.
-          if (ed.io.ended) Print(ed.io, "\n");
+          if (loaded == Loaded::kInputEnded) Print(ed.io, "\n");
           ed.Stop(1);
           break;
       }
@@ -186,16 +189,14 @@ bool StartEditor(Editor& ed, int argc, const char* const* argv) {
 void Quit(Editor& ed) {
   Line(ed.io, msg::kQuitConfirm);
   char* answer = ed.command_input.get();
-  if (!ReadLine(ed.io, answer, ed.command_input_size())) {
-    // Only an end of input for good ends the program here; at a terminal it leaves the quit.
-    if (ed.io.at_end && ed.io.ended) {
-      Print(ed.io, "\n");
-      ed.Finish();
-    }
-    return;
+  Read read = ReadLine(ed, answer, ed.command_input_size());
+  // Only an end of input for good ends the program here; Ctrl-D at a terminal leaves the quit.
+  if (read == Read::kEnd) {
+    Print(ed.io, "\n");
+    ed.Finish();
+  } else if (IsYes(read, answer, "q\n")) {
+    ed.Finish();
   }
-  // A pasted line never says yes.
-  if (!ed.io.pasted && std::strcmp(answer, "q\n") == 0) ed.Finish();
 }
 
 namespace {
@@ -210,15 +211,15 @@ bool TakeEndingSignal(Editor& ed) {
   return true;
 }
 
-// The read at the command prompt failed. False when the session ends here.
-bool CommandReadFailed(Editor& ed) {
+// The read at the command prompt gave no line (`read`). False when the session ends here.
+bool CommandReadFailed(Editor& ed, Read read) {
   if (TakeEndingSignal(ed)) return false;
-  if (ed.io.output_failed) {
+  if (read == Read::kOutputFailed) {
     WriteRecovery(ed);
     ed.Stop(1);
     return false;
   }
-  if (!ed.io.ended) return true;  // interrupted at the terminal: the view again
+  if (!IsEnd(read)) return true;  // interrupted at the terminal: the view again
   if (ed.io.terminal && ed.modified && !ed.end_warned) {
     Print(ed.io, "%s", msg::kUnsavedAtEnd);
     ed.end_warned = true;
@@ -233,19 +234,19 @@ bool CommandReadFailed(Editor& ed) {
 
 bool RunTurn(Editor& ed) {
   if (!ed.running || TakeEndingSignal(ed)) return false;
-  ed.io.abandoned = false;
+  NewTurn(ed.io);
   Display(ed.cursor_line, ed.cursor_pos, ed.page_length - 1, ed.doc, ed.show_numbers,
           ed.current_name, ed.io);
 
   char* input = ed.command_input.get();
-  if (!ReadLine(ed.io, input, ed.command_input_size())) return CommandReadFailed(ed);
+  Read read = ReadLine(ed, input, ed.command_input_size());
+  if (!IsLine(read)) return CommandReadFailed(ed, read);
   ed.end_warned = false;
   // A line that lost characters is text, however it begins; so is a pasted line, even an
   // empty one, and it keeps its "!".
-  bool shortened = ed.io.lost;
-  bool pasted = ed.io.pasted;
-  if (!shortened && !pasted && std::strcmp(input, "\n") == 0 &&
-      ed.cursor_line < ed.lines() - 1) {
+  bool shortened = IsCut(read);
+  bool pasted = IsPasted(read);
+  if (!shortened && !pasted && std::strcmp(input, "\n") == 0 && ed.cursor_line < ed.lines() - 1) {
     ++ed.cursor_line;
     return true;
   }

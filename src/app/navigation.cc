@@ -5,6 +5,7 @@
 
 #include "app/editor.h"
 #include "app/messages.h"
+#include "app/reads.h"
 
 void PositionBack(Editor& ed) {
   if (ed.cursor_pos > 0) --ed.cursor_pos;
@@ -50,16 +51,16 @@ void PageForw(Editor& ed) {
 void PageLength(Editor& ed) {
   Line(ed.io, msg::kPageLengthPrompt);
   int value = 0;
-  if (!ReadNumber(ed.io, value)) return;
+  if (!IsLine(ReadNumber(ed, value))) return;
   if (value >= 1) ed.page_length = value;
 }
 
 namespace {
 
-// Reads a fresh jump string; false at end of input.
+// Reads a fresh jump string; false when the read gave no line.
 bool ReadJumpString(Editor& ed) {
   Line(ed.io, msg::kJumpPrompt);
-  return ReadAnswer(ed.io, ed.jump_string.get(), ed.lsize());
+  return IsLine(ReadAnswer(ed, ed.jump_string.get(), ed.lsize()));
 }
 
 // Column of the first occurrence of `needle` in line `line` at or after column `from`, or -1.
@@ -102,14 +103,14 @@ void LockTog(Editor& ed) {
 void GoToLine(Editor& ed) {
   Line(ed.io, msg::kGoToLine);
   int value = 0;
-  if (!ReadNumber(ed.io, value)) return;
+  if (!IsLine(ReadNumber(ed, value))) return;
   if (value >= 1 && value <= ed.lines()) ed.cursor_line = value - 1;
 }
 
 void GoToPos(Editor& ed) {
   Line(ed.io, msg::kGoToPos);
   int value = 0;
-  if (!ReadNumber(ed.io, value)) return;
+  if (!IsLine(ReadNumber(ed, value))) return;
   if (value >= 1 && value <= ed.lsize()) ed.cursor_pos = value - 1;
 }
 

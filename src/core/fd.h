@@ -1,4 +1,5 @@
-// An owned file descriptor: closed when it goes out of scope, so an early return cannot leak it.
+// Descriptors: an owned one (closed when it goes out of scope, so an early return cannot leak
+// it), the one retry of system calls that a signal interrupts, and a bounded read.
 #pragma once
 
 #include <unistd.h>
@@ -42,16 +43,41 @@ class Fd {
   int fd_ = -1;
 };
 
-/// Appends what `fd` holds, up to its end or until `text` holds `limit` bytes, retrying
-/// interrupted reads. False on a read error.
-inline bool ReadAtMost(int fd, std::size_t limit, std::string& text) {
+/// Runs `call` (a system call that returns -1 and sets errno on failure) again for as long as a
+/// signal interrupts it, and returns its last result with errno as that left it. The signal
+/// handlers only record (core/signals.h), so the caller acts on a signal afterwards. A call
+/// that may wait long (a FIFO's open, a read from a pipe) gives way to a signal with `stop`,
+/// asked before every try: once it says so, no further try is made, and the result is -1
+/// with errno EINTR.
+template <typename Call, typename Stop>
+auto RetryOnEintr(Call call, Stop stop) {
+  using Result = decltype(call());
+  Result result;
+  do {
+    if (stop()) {
+      errno = EINTR;
+      return Result(-1);
+    }
+    result = call();
+  } while (result == -1 && errno == EINTR);
+  return result;
+}
+
+template <typename Call>
+auto RetryOnEintr(Call call) {
+  return RetryOnEintr(call, [] { return false; });
+}
+
+/// Appends what `fd` holds, up to its end or until `text` holds `limit` bytes. Returns 0 or the
+/// errno of a failed read.
+inline int ReadUpTo(int fd, std::size_t limit, std::string& text) {
   char chunk[4096];
   while (text.size() < limit) {
-    ssize_t n = ::read(fd, chunk, std::min(sizeof chunk, limit - text.size()));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
+    ssize_t n = RetryOnEintr(
+        [&] { return ::read(fd, chunk, std::min(sizeof chunk, limit - text.size())); });
+    if (n < 0) return errno;
     if (n == 0) break;
     text.append(chunk, static_cast<std::size_t>(n));
   }
-  return true;
+  return 0;
 }

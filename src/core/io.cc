@@ -4,30 +4,41 @@
 
 #include <cerrno>
 #include <cstdarg>
-#include <cstdlib>
 #include <cstring>
 
 #include "core/signals.h"
 
 namespace {
 
-// A read that cannot go on: the rest of this turn's reads fail as well.
-bool Abandon(Io& io, char* buf) {
+// A read that gives no line: the buffer is emptied, and the rest of this turn's reads give none.
+Read Fail(Io& io, char* buf, Read result) {
   buf[0] = '\0';
   io.abandoned = true;
+  return result;
+}
+
+// A read that a recorded signal ends. Ctrl-C at a terminal is taken here: it only leaves the
+// command. Any other signal stays recorded for the loop.
+Read Signalled(Io& io, char* buf) {
   if (io.terminal && PendingSignal() == SIGINT) {
     ClearInterrupt();
-    std::fputs("\nInterrupted\n", io.out);  // moves up with the read results
+    return Fail(io, buf, Read::kInterrupted);
   }
-  return false;
+  return Fail(io, buf, Read::kSignal);
+}
+
+// The input ended: at a terminal without an error (Ctrl-D), only for this command.
+Read Ended(Io& io, char* buf, bool for_good) {
+  if (for_good) io.at_end = true;
+  return Fail(io, buf, for_good ? Read::kEnd : Read::kEndTyped);
 }
 
 // Keeps at most limit - 1 bytes of a line, its line end included when it fits, and drops the
-// rest; io.lost tells whether anything but the line end was dropped. The text ends at a NUL it
-// kept, so nothing after that NUL counts as lost.
+// rest; cut() tells whether anything but the line end was dropped. The text ends at a NUL it
+// kept, so nothing after that NUL counts as dropped.
 class Keeper {
  public:
-  Keeper(Io& io, char* buf, int limit) : io_(io), buf_(buf), limit_(limit) {}
+  Keeper(char* buf, int limit) : buf_(buf), limit_(limit) {}
 
   /// Takes the next byte of the line; false once the line has ended.
   bool Take(int c) {
@@ -37,103 +48,90 @@ class Keeper {
       return c != '\n';
     }
     if (c == '\n') return false;
-    if (!nul_) io_.lost = true;
+    if (!nul_) cut_ = true;
     return true;
   }
   int kept() const { return kept_; }
-  /// Ends the text kept.
-  void Finish() { buf_[kept_] = '\0'; }
+  /// Ends the text kept and says what the read gave: a line, `pasted` or not.
+  Read Finish(bool pasted = false) {
+    buf_[kept_] = '\0';
+    if (pasted) return cut_ ? Read::kPastedCut : Read::kPasted;
+    return cut_ ? Read::kLineCut : Read::kLine;
+  }
 
  private:
-  Io& io_;
   char* buf_;
   int limit_;
   int kept_ = 0;
   bool nul_ = false;
+  bool cut_ = false;
 };
 
 // A read at a terminal through the line editor, which shows `prompt` before the line.
-bool ReadEdited(Io& io, char* buf, int limit, Asks asks, const std::string& prompt) {
+Read ReadEdited(Io& io, char* buf, int limit, Asks asks, const std::string& prompt) {
   std::string line;
   LineReader::Status status;
   do {
     status = io.editor->Read(prompt.c_str(), asks == Asks::kFileName, line);
     // Interrupted by a signal this editor does not act on: the read goes on.
   } while (status == LineReader::Status::kFailed && errno == EINTR && PendingSignal() == 0);
-  io.pasted = status == LineReader::Status::kPasted;
-  if (status != LineReader::Status::kLine && !io.pasted) {
-    io.ended = status == LineReader::Status::kEnd;
-    // Ctrl-D leaves the terminal readable; an error or a hangup does not.
-    if (status == LineReader::Status::kFailed && errno != EINTR) io.at_end = io.ended = true;
-    return Abandon(io, buf);
+  if (status == LineReader::Status::kEnd) return Ended(io, buf, false);
+  if (status == LineReader::Status::kFailed) {
+    // An error or a hangup leaves the terminal unreadable.
+    return errno == EINTR ? Signalled(io, buf) : Ended(io, buf, true);
   }
-  Keeper keeper(io, buf, limit);
+  Keeper keeper(buf, limit);
   for (char c : line) {
     if (!keeper.Take(static_cast<unsigned char>(c))) break;
   }
-  keeper.Finish();
-  return true;
+  return keeper.Finish(status == LineReader::Status::kPasted);
 }
 
 }  // namespace
 
-bool ReadLine(Io& io, char* buf, int limit, Asks asks) {
+void NewTurn(Io& io) {
+  io.abandoned = false;
+}
+
+Read ReadLine(Io& io, char* buf, int limit, Asks asks) {
   // The prompt left by Prompt() belongs to this read only.
   std::string prompt = std::move(io.prompt);
   io.prompt.clear();
   buf[0] = '\0';
-  io.lost = false;
-  io.pasted = false;
   if (std::fflush(io.out) != 0 || std::ferror(io.out) != 0) {
     io.output_failed = true;
     io.at_end = true;
   }
-  // An input that ended for good stays ended for every later read.
-  io.ended = io.at_end && !io.output_failed;
-  if (io.at_end || io.abandoned || PendingSignal() != 0) return Abandon(io, buf);
+  if (io.output_failed) return Fail(io, buf, Read::kOutputFailed);
+  if (PendingSignal() != 0) return Signalled(io, buf);
+  if (io.at_end) return Fail(io, buf, Read::kEnd);
+  if (io.abandoned) return Fail(io, buf, Read::kAbandoned);
   if (io.editor != nullptr) return ReadEdited(io, buf, limit, asks, prompt);
 
-  Keeper keeper(io, buf, limit);
+  Keeper keeper(buf, limit);
   for (;;) {
     int c = getc_unlocked(io.in);
     if (c == EOF) {
       if (std::ferror(io.in) != 0 && errno == EINTR) {
         std::clearerr(io.in);
-        if (PendingSignal() != 0) return Abandon(io, buf);
+        if (PendingSignal() != 0) return Signalled(io, buf);
         continue;
       }
       if (keeper.kept() > 0 && std::ferror(io.in) == 0) break;  // a last line without its end
-      io.ended = true;
       if (io.terminal && std::ferror(io.in) == 0) {
         std::clearerr(io.in);  // Ctrl-D: the terminal can still be read
-      } else {
-        io.at_end = true;
+        return Ended(io, buf, false);
       }
-      return Abandon(io, buf);
+      return Ended(io, buf, true);
     }
     if (!keeper.Take(c)) break;
   }
-  keeper.Finish();
-  return true;
+  return keeper.Finish();
 }
 
 void StripLineEnd(char* text) {
   char* end = std::strchr(text, '\n');
   if (end != nullptr) *end = '\0';
-}
-
-bool ReadNumber(Io& io, int& value) {
-  char answer[8];
-  if (!ReadLine(io, answer, sizeof answer)) return false;
-  // Seven characters cannot leave the int range.
-  value = static_cast<int>(std::strtol(answer, nullptr, 10));
-  return true;
-}
-
-bool ReadAnswer(Io& io, char* buf, int limit, Asks asks) {
-  if (!ReadLine(io, buf, limit, asks)) return false;
-  StripLineEnd(buf);
-  return true;
 }
 
 void Prompt(Io& io, const char* text) {
@@ -155,4 +153,3 @@ void Print(Io& io, const char* format, ...) {
   std::vfprintf(io.out, format, args);
   va_end(args);
 }
-

@@ -26,7 +26,7 @@ class LineReader {
 struct Io {
   std::FILE* in = nullptr;
   std::FILE* out = nullptr;
-  /// Standard input is a terminal: Ctrl-C and Ctrl-D abandon the command waiting for an answer
+  /// Standard input is a terminal: Ctrl-C and Ctrl-D leave the command waiting for an answer
   /// instead of ending the input for good.
   bool terminal = false;
   bool out_terminal = false;  // standard output is a terminal: texts from files are Shown
@@ -37,37 +37,67 @@ struct Io {
   std::string prompt = {};  // with line editing: what Prompt() left for the next read to show
   std::string shown = {};   // at a terminal: the caret display of the view's last line
 
-  bool at_end = false;         // the input has ended (or failed) for good: no further reads
-  bool abandoned = false;      // a read of this turn was interrupted or ended: the rest fail too
-  bool ended = false;          // the last failed read met the end of input
-  bool lost = false;           // the last read dropped characters beyond its limit
-  /// Bytes of the last line read were pasted at the terminal: it is never a command, and a
-  /// question that wants a yes takes it as a no.
-  bool pasted = false;
-  bool output_failed = false;  // writing the output failed: the session ends at this read
+  // What the reads keep between them; callers look at the result of each read instead.
+  bool at_end = false;         // the input ended for good, or the output failed: reads are over
+  bool output_failed = false;  // writing the output failed
+  bool abandoned = false;      // a read of this turn gave no line (cleared by NewTurn)
 };
+
+/// What a read gave. The kinds of line come first, so that a new kind of line can be added
+/// without touching the callers that only ask IsLine().
+enum class Read {
+  kLine,       // a whole line: its bytes, and its line end when that fits
+  kLineCut,    // a line longer than the limit: the bytes beyond it were read and dropped
+  kPasted,     // a line of which some bytes were pasted at the terminal (bracketed paste)
+  kPastedCut,  // a pasted line longer than the limit
+  // No line; the buffer is empty, so that a read that failed never yields an earlier answer.
+  kEnd,           // the input ended for good (or cannot be read): so does every later read
+  kEndTyped,      // Ctrl-D on an empty line at a terminal: only the command waiting is left
+  kInterrupted,   // Ctrl-C at a terminal: the read took the signal, and the command is left
+  kSignal,        // another signal came; it stays recorded (PendingSignal) for the loop
+  kAbandoned,     // an earlier read of this turn gave no line: neither does any later one
+  kOutputFailed,  // the output cannot be written: the session ends at this read
+};
+
+/// True for the results that carry a line.
+constexpr bool IsLine(Read read) {
+  return read == Read::kLine || read == Read::kLineCut || read == Read::kPasted ||
+         read == Read::kPastedCut;
+}
+
+/// True for a line that lost the bytes beyond the limit.
+constexpr bool IsCut(Read read) {
+  return read == Read::kLineCut || read == Read::kPastedCut;
+}
+
+/// True for a line with pasted bytes: it is never a command, and a question that wants a yes
+/// takes it as a no.
+constexpr bool IsPasted(Read read) {
+  return read == Read::kPasted || read == Read::kPastedCut;
+}
+
+/// True for an end of input: for good, or typed at a terminal.
+constexpr bool IsEnd(Read read) {
+  return read == Read::kEnd || read == Read::kEndTyped;
+}
 
 /// What a read asks for. With line editing, Tab completes a file name; elsewhere it types a tab.
 enum class Asks { kText, kFileName };
 
+/// Starts a new turn of reads: a read that gave no line in the last turn no longer ends those
+/// of this one.
+void NewTurn(Io& io);
+
 /// Reads one whole line: at most limit - 1 bytes are kept, the line end included when it fits;
-/// the rest of a longer line is read and dropped, never left for the next read (`io.lost` says
-/// whether characters other than the line end were dropped). Output is flushed first. Returns
-/// false at end of input, when a signal interrupts the read, or when an earlier read of this
-/// turn failed; buf is then empty, so a failed read never yields the last answer. A SIGINT at a
-/// terminal prints "Interrupted" and is taken here. With line editing (io.editor) the line is
-/// typed there, with the same limits and results.
-bool ReadLine(Io& io, char* buf, int limit, Asks asks = Asks::kText);
+/// the rest of a longer line is read and dropped, never left for the next read (kLineCut when
+/// characters other than the line end were dropped; a kept NUL byte ends the text, and nothing
+/// after it counts). Output is flushed first. With line editing (io.editor) the line is typed
+/// there, with the same limits and results. Where several results apply, the first of these
+/// wins: kOutputFailed, a signal (kInterrupted or kSignal), kEnd, kAbandoned.
+Read ReadLine(Io& io, char* buf, int limit, Asks asks = Asks::kText);
 
 /// Cuts a text at its first line feed.
 void StripLineEnd(char* text);
-
-/// Reads a numeric answer (at most 7 characters of its line) and converts it as strtol does in
-/// base 10; an answer without digits is 0. Returns false when the read fails.
-bool ReadNumber(Io& io, int& value);
-
-/// Reads a one-line answer of at most limit - 1 characters with its line end removed.
-bool ReadAnswer(Io& io, char* buf, int limit, Asks asks = Asks::kText);
 
 /// Prints the prompt that the next read answers on the same line; with line editing it is
 /// kept for that read instead, which shows it as the line editor's prompt.
@@ -78,4 +108,3 @@ void Line(Io& io, const char* text);
 
 /// printf to the output stream.
 void Print(Io& io, const char* format, ...) __attribute__((format(printf, 2, 3)));
-

@@ -36,7 +36,3 @@ int PendingSignal() {
 void ClearInterrupt() {
   g_interrupt = 0;
 }
-
-void RaiseRecorded(int signal) {
-  Record(signal);
-}

@@ -13,6 +13,3 @@ int PendingSignal();
 
 /// Forgets a recorded SIGINT (the one signal that does not end the program at a terminal).
 void ClearInterrupt();
-
-/// Records `signal` as if it had arrived (for tests and for code that turns an event into one).
-void RaiseRecorded(int signal);

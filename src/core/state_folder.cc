@@ -5,11 +5,14 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "core/fd.h"
+#include "core/path.h"
+
 std::string StateFolder() {
   const char* state = std::getenv("XDG_STATE_HOME");
-  if (state != nullptr && state[0] == '/') return std::string(state) + "/morvax";
+  if (state != nullptr && state[0] == '/') return JoinPath(state, "morvax");
   const char* home = std::getenv("HOME");
-  if (home != nullptr && home[0] == '/') return std::string(home) + "/.local/state/morvax";
+  if (home != nullptr && home[0] == '/') return JoinPath(home, ".local/state/morvax");
   return {};
 }
 
@@ -17,11 +20,9 @@ int MakeFolders(const std::string& path) {
   for (std::size_t at = 1; at <= path.size(); ++at) {
     if (at < path.size() && path[at] != '/') continue;
     std::string prefix = path.substr(0, at);
-    int made;
-    do {
-      made = mkdir(prefix.c_str(), 0700);
-    } while (made != 0 && errno == EINTR);
-    if (made != 0 && errno != EEXIST) return errno;
+    if (RetryOnEintr([&] { return mkdir(prefix.c_str(), 0700); }) != 0 && errno != EEXIST) {
+      return errno;
+    }
   }
   struct stat st;
   if (stat(path.c_str(), &st) != 0) return errno;

@@ -75,7 +75,7 @@ bool Records(const std::string& companion, const std::string& path) {
   if (!fd.valid() || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
   std::string text;
   // One byte more than the record: a longer file records another path.
-  return ReadAtMost(fd.get(), path.size() + 2, text) && text.size() == path.size() + 1 &&
+  return ReadUpTo(fd.get(), path.size() + 2, text) == 0 && text.size() == path.size() + 1 &&
          text.starts_with(path) && text.back() == '\n';
 }
 

@@ -1,16 +1,16 @@
-// Reading a file into the grid: the file read, and the splitting of the text into line slots
-// with its warnings. The splitting works on plain bytes and knows no files; writing documents
-// back is doc/save.h.
+// Reading a file into the grid: the file read, and the splitting of the text into line slots.
+// The splitting works on plain bytes and knows no files. Nothing here prints or asks: the
+// counts go back to the caller, which reports them. Writing documents back is doc/save.h.
 #pragma once
 
 #include <cstddef>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string_view>
 
 #include "core/document.h"
 #include "core/fd.h"
-#include "core/io.h"
 
 /// How a text divides into line slots.
 struct LineCount {
@@ -28,28 +28,53 @@ std::string_view TextOf(std::string_view bytes);
 /// newline.
 std::size_t UncutLength(std::string_view bytes);
 
-/// Finds how `text` splits into at most `lines` lines of at most `lsize` - 1 characters:
-/// newlines end lines, and a line that would grow longer is split. Prints a warning for each
-/// split, then the number of lines.
-LineCount MarkLines(std::string_view text, int lines, int lsize, Io& io);
+/// The one rule that splits `text` into at most `lines` lines of at most `lsize` - 1
+/// characters. Calls emit(index, start, length, split) for each line in order, `split` when the
+/// line ended because its slot was full (the next line then begins with the byte that did not
+/// fit). A newline ends a line and belongs to none; a line of exactly lsize - 1 characters
+/// followed by a newline is not split. The last line may end with the text.
+///
+///   lsize 4, text "abcdef\ngh":  "abc" (split) | "def" (newline) | "gh" (end of text)
+template <typename Emit>
+LineCount WalkLines(std::string_view text, int lines, int lsize, Emit emit) {
+  const std::size_t room = static_cast<std::size_t>(lsize) - 1;
+  const std::size_t size = text.size();
+  LineCount count;
+  // The next newline at or after `from`, or the text's size when there is none. Searched
+  // again only once a line has passed it, so a long line is not scanned once per piece.
+  auto next_newline = [text](std::size_t from) {
+    std::size_t at = text.find('\n', from);
+    return at == std::string_view::npos ? text.size() : at;
+  };
+  std::size_t start = 0;
+  std::size_t newline = next_newline(0);
+  while (start < size && count.lines < lines) {
+    if (newline < start) newline = next_newline(start);
+    std::size_t length = newline - start;
+    if (length > room) {
+      emit(count.lines, start, room, true);
+      start += room;
+      ++count.splits;
+    } else {
+      emit(count.lines, start, length, false);
+      start = newline < size ? newline + 1 : size;
+    }
+    ++count.lines;
+  }
+  count.loaded = start;
+  count.partial = start < size;
+  return count;
+}
 
-/// What MarkLines prints, for a text already split into `count`: the walk is made again only
-/// when there are split warnings to print.
-void ReportLines(std::string_view text, const LineCount& count, int lines, int lsize, Io& io);
+/// When the lines `count` found in a file's `bytes` leave some of them out (the grid filled up
+/// before the text ended, or a NUL byte cut the text), the share of the bytes less a final
+/// newline that they hold, in percent; nothing when they hold the whole text.
+std::optional<float> PartialShare(std::string_view bytes, const LineCount& count);
 
-/// The partial-load question, with the loaded share in percent. True only for the answer "Y";
-/// false for any other answer and when the read fails (nothing more is printed then).
-bool DataWarning(Io& io, float percent);
-
-/// Splits `text` as MarkLines does, without a word, into `incoming`: the lines point into
-/// the text, which is not copied. False when the memory for the index cannot be had.
-bool PrepareLines(std::string_view text, int lines, int lsize, Document::Incoming& incoming,
-                  LineCount& count);
-
-/// Empties the document and places the lines of `text` in it, as MarkLines splits it,
-/// dropping whatever does not fit in the grid. The text is copied into a block of the
-/// document's. False when the memory cannot be had: the document is then left as it was.
-bool ParseLines(std::string_view text, Document& doc);
+/// Splits `text` as WalkLines does into `incoming`: the lines point into the text, which is
+/// not copied. Returns 0, or ENOMEM when the memory for the index cannot be had.
+int PrepareLines(std::string_view text, int lines, int lsize, Document::Incoming& incoming,
+                 LineCount& count);
 
 /// Opens a file for reading. Returns 0 or the errno of the failure: EINTR when a signal the
 /// editor acts on (core/signals.h) has come, before or while the open waits (a FIFO without a

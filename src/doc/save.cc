@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "core/fd.h"
+#include "core/path.h"
 #include "core/signals.h"
 #include "core/state_folder.h"
 
@@ -29,17 +30,6 @@ std::size_t ImageSize(const Document& doc) {
   int last = DocLength(doc);
   for (int i = 0; i <= last; ++i) size += doc.text(i).size() + 1;
   return size;
-}
-
-void FormatLines(const Document& doc, std::span<char> image) {
-  std::size_t at = 0;
-  int last = DocLength(doc);
-  for (int i = 0; i <= last; ++i) {
-    std::string_view text = doc.text(i);
-    if (!text.empty()) std::memcpy(image.data() + at, text.data(), text.size());
-    at += text.size();
-    image[at++] = '\n';
-  }
 }
 
 namespace {
@@ -140,17 +130,6 @@ constexpr std::size_t kRandomSize = sizeof kRandom - 1;
 // Bytes copied at a time into a backup.
 constexpr std::size_t kCopyChunk = 1 << 20;
 
-// Runs a system call again while a handled signal interrupts it: the signal is acted on once
-// the save is over.
-template <typename Call>
-auto Retry(Call call) {
-  decltype(call()) result;
-  do {
-    result = call();
-  } while (result == -1 && errno == EINTR);
-  return result;
-}
-
 int Errno(int result) {
   return result == 0 ? 0 : errno;
 }
@@ -166,13 +145,6 @@ template <typename Call>
 int Step(const FileSystem& fs, FsStep step, const std::string& path, Call call) {
   if (int err = fs.Check(step, path.c_str()); err != 0) return err;
   return call();
-}
-
-// "a" in "" is "a"; in "/" it is "/a"; in "x/y" it is "x/y/a".
-std::string Join(const std::string& folder, const std::string& name) {
-  if (folder.empty()) return name;
-  if (folder.back() == '/') return folder + name;
-  return folder + "/" + name;
 }
 
 // `name` cut where it would leave less than `room` bytes of a folder entry's name.
@@ -245,7 +217,7 @@ void PushComponents(const std::string& path, std::vector<std::string>& pending) 
 // Sets `target` to start a walk at the root or at the working folder.
 int StartAt(bool root, Target& target) {
   target.folder.fd =
-      Fd(Retry([&] { return open(root ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC); }));
+      Fd(RetryOnEintr([&] { return open(root ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC); }));
   if (!target.folder.fd.valid()) return errno;
   // Built a character at a time: g++ 12 at -O3 takes an assignment of "/" for an overlap.
   target.folder.shown.clear();
@@ -293,7 +265,7 @@ int Resolve(const char* path, Target& target) {
     std::string name = std::move(pending.back());
     pending.pop_back();
     int folder = target.folder.fd.get();
-    Fd entry(Retry([&] { return openat(folder, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC); }));
+    Fd entry(RetryOnEintr([&] { return openat(folder, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC); }));
     struct stat info;
     if (!entry.valid()) {
       // A missing last component is a new file; anything else fails the walk.
@@ -333,7 +305,7 @@ int Resolve(const char* path, Target& target) {
 // and checks that it is what was found (its state now goes to `now`). Returns 0, an errno, or
 // kTargetChanged.
 int OpenChecked(const Target& target, int flags, Fd& fd, struct stat& now) {
-  fd = Fd(Retry([&] {
+  fd = Fd(RetryOnEintr([&] {
     return openat(target.folder.fd.get(), target.name.c_str(),
                   flags | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
   }));
@@ -407,13 +379,13 @@ bool CanNameLater() {
 int CreateIn(const Folder& folder, NewFile& file) {
   int dir = folder.fd.get();
   if (CanNameLater()) {
-    file.fd = Fd(Retry([&] { return openat(dir, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600); }));
+    file.fd = Fd(RetryOnEintr([&] { return openat(dir, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600); }));
     if (file.fd.valid()) return 0;
     // Filesystems without unnamed files say so in one of these ways.
     if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return errno;
   }
   auto make = [&](const std::string& name) {
-    file.fd = Fd(Retry([&] {
+    file.fd = Fd(RetryOnEintr([&] {
       return openat(dir, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     }));
     return file.fd.valid() ? 0 : errno;
@@ -427,7 +399,7 @@ int CreateIn(const Folder& folder, NewFile& file) {
 // Links the unnamed file open at `fd` into `folder` as `name`; never over an existing entry.
 int LinkUnnamed(int fd, const Folder& folder, const std::string& name) {
   std::string self = "/proc/self/fd/" + std::to_string(fd);
-  return Errno(Retry([&] {
+  return Errno(RetryOnEintr([&] {
     return linkat(AT_FDCWD, self.c_str(), folder.fd.get(), name.c_str(), AT_SYMLINK_FOLLOW);
   }));
 }
@@ -450,7 +422,7 @@ void Discard(const Folder& folder, NewFile& file, FsStep remove, const FileSyste
   for (std::string* name : {&file.name, &file.companion}) {
     if (name->empty()) continue;
     Step(fs, remove, folder.Path(*name), [&] {
-      return Errno(Retry([&] { return unlinkat(folder.fd.get(), name->c_str(), 0); }));
+      return Errno(RetryOnEintr([&] { return unlinkat(folder.fd.get(), name->c_str(), 0); }));
     });
     name->clear();
   }
@@ -474,21 +446,14 @@ int WaitWritable(int fd) {
   sigset_t handled = HandledSignals();
   sigset_t old;
   pthread_sigmask(SIG_BLOCK, &handled, &old);
-  int err = 0;
-  for (;;) {
-    if (PendingSignal() != 0) {
-      err = EINTR;
-      break;
-    }
-    struct pollfd wait = {fd, POLLOUT, 0};
-    // The signals are let through only while waiting.
-    int n = ppoll(&wait, 1, nullptr, &old);
-    if (n > 0) break;
-    if (n < 0 && errno != EINTR) {
-      err = errno;
-      break;
-    }
-  }
+  // The signals are let through only while waiting.
+  int n = RetryOnEintr(
+      [&] {
+        struct pollfd wait = {fd, POLLOUT, 0};
+        return ppoll(&wait, 1, nullptr, &old);
+      },
+      [] { return PendingSignal() != 0; });
+  int err = n > 0 ? 0 : errno;
   pthread_sigmask(SIG_SETMASK, &old, nullptr);
   return err;
 }
@@ -503,12 +468,14 @@ int WriteAll(int fd, std::span<const char> bytes, off_t offset = -1,
   bool abandon = on_signal == OnSignal::kAbandon;
   std::size_t done = 0;
   while (done < bytes.size()) {
-    if (abandon && PendingSignal() != 0) return EINTR;
     const char* from = bytes.data() + done;
     std::size_t left = bytes.size() - done;
-    ssize_t n = offset < 0 ? write(fd, from, left)
-                           : pwrite(fd, from, left, offset + static_cast<off_t>(done));
-    if (n < 0 && errno == EINTR) continue;  // abandoned above when it must be
+    ssize_t n = RetryOnEintr(
+        [&] {
+          return offset < 0 ? write(fd, from, left)
+                            : pwrite(fd, from, left, offset + static_cast<off_t>(done));
+        },
+        [&] { return abandon && PendingSignal() != 0; });
     if (n < 0 && abandon && (errno == EAGAIN || errno == EWOULDBLOCK)) {
       if (int err = WaitWritable(fd); err != 0) return err;
       continue;
@@ -539,7 +506,7 @@ int CopyBytes(int from, int to, off_t size) {
   if (buffer == nullptr) return ENOMEM;
   for (off_t at = 0; at < size;) {
     std::size_t want = std::min(chunk, static_cast<std::size_t>(size - at));
-    ssize_t n = Retry([&] { return pread(from, buffer.get(), want, at); });
+    ssize_t n = RetryOnEintr([&] { return pread(from, buffer.get(), want, at); });
     if (n < 0) return errno;
     if (n == 0) return EIO;
     if (int err = WriteAll(to, {buffer.get(), static_cast<std::size_t>(n)}, at); err != 0) {
@@ -551,11 +518,11 @@ int CopyBytes(int from, int to, off_t size) {
 }
 
 int Sync(int fd) {
-  return Errno(Retry([&] { return fsync(fd); }));
+  return Errno(RetryOnEintr([&] { return fsync(fd); }));
 }
 
 int SyncFolder(const Folder& folder) {
-  Fd fd(Retry(
+  Fd fd(RetryOnEintr(
       [&] { return openat(folder.fd.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC); }));
   if (!fd.valid()) return errno;
   return Sync(fd.get());
@@ -572,7 +539,7 @@ int Close(Fd& fd) {
 // cannot reserve are written without.
 int Reserve(int fd, off_t size) {
   if (size == 0) return 0;
-  if (Retry([&] { return fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, size); }) == 0) return 0;
+  if (RetryOnEintr([&] { return fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, size); }) == 0) return 0;
   return errno == EOPNOTSUPP || errno == ENOSYS || errno == EINVAL ? 0 : errno;
 }
 
@@ -580,7 +547,7 @@ int Reserve(int fd, off_t size) {
 // when the name is taken); a failure leaves nothing.
 int WriteRecord(const Folder& folder, const std::string& name, const std::string& text) {
   int dir = folder.fd.get();
-  Fd fd(Retry([&] {
+  Fd fd(RetryOnEintr([&] {
     return openat(dir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   }));
   if (!fd.valid()) return errno;
@@ -619,7 +586,7 @@ int BackupIn(const Folder& folder, bool record, const Target& target, int source
   if (err == 0) {
     err = Step(fs, FsStep::kCreateBackup, folder.Path(backup.Entry()), [&] {
       if (int created = CreateIn(folder, backup); created != 0) return created;
-      return Errno(Retry([&] { return fchmod(backup.fd.get(), 0600); }));
+      return Errno(RetryOnEintr([&] { return fchmod(backup.fd.get(), 0600); }));
     });
   }
   if (err != 0) {
@@ -651,7 +618,7 @@ int MakeBackup(const Target& target, int source, off_t size, const FileSystem& f
   if (!BackupFolder(path)) return err;
   err = Step(fs, FsStep::kMakeStateFolder, path, [&] {
     if (int made = MakeFolders(path); made != 0) return made;
-    state.fd = Fd(Retry([&] { return open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC); }));
+    state.fd = Fd(RetryOnEintr([&] { return open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC); }));
     return state.fd.valid() ? 0 : errno;
   });
   if (err != 0) return err;
@@ -665,7 +632,7 @@ int MakeBackup(const Target& target, int source, off_t size, const FileSystem& f
 // flush. Returns 0 or an errno.
 int Restore(int target, int backup, off_t size) {
   if (int err = CopyBytes(backup, target, size); err != 0) return err;
-  if (Retry([&] { return ftruncate(target, size); }) != 0) return errno;
+  if (RetryOnEintr([&] { return ftruncate(target, size); }) != 0) return errno;
   return Sync(target);
 }
 
@@ -714,7 +681,7 @@ int WriteKeepingOld(const Target& target, const Pieces& bytes, const FileSystem&
   }
   if (err == 0) {
     err = Step(fs, FsStep::kTruncate, shown,
-               [&] { return Errno(Retry([&] { return ftruncate(fd.get(), size); })); });
+               [&] { return Errno(RetryOnEintr([&] { return ftruncate(fd.get(), size); })); });
   }
   if (err == 0) err = Step(fs, FsStep::kSync, shown, [&] { return Sync(fd.get()); });
   bool restored = err != 0 && Step(fs, FsStep::kRestore, shown, [&] {
@@ -748,13 +715,13 @@ int PutInPlace(const Target& target, const std::string& temp) {
       return errno == ENOENT ? kTargetChanged : errno;
     }
     if (!SameFile(now, target.info)) return kTargetChanged;
-    return Errno(Retry([&] { return renameat(dir, temp.c_str(), dir, name); }));
+    return Errno(RetryOnEintr([&] { return renameat(dir, temp.c_str(), dir, name); }));
   }
   int err =
-      Errno(Retry([&] { return renameat2(dir, temp.c_str(), dir, name, RENAME_NOREPLACE); }));
+      Errno(RetryOnEintr([&] { return renameat2(dir, temp.c_str(), dir, name, RENAME_NOREPLACE); }));
   if (err == EINVAL) {
     // No rename that refuses to replace here: a second link, which never replaces.
-    err = Errno(Retry([&] { return linkat(dir, temp.c_str(), dir, name, 0); }));
+    err = Errno(RetryOnEintr([&] { return linkat(dir, temp.c_str(), dir, name, 0); }));
     if (err == 0) unlinkat(dir, temp.c_str(), 0);
   }
   return err == EEXIST ? kTargetChanged : err;
@@ -781,7 +748,7 @@ int WriteByRename(const Target& target, const Pieces& bytes, const FileSystem& f
       struct stat st;
       if (fstat(temp.fd.get(), &st) != 0) return errno;
       if (st.st_uid == old->st_uid && st.st_gid == old->st_gid) return 0;
-      return Errno(Retry([&] { return fchown(temp.fd.get(), old->st_uid, old->st_gid); }));
+      return Errno(RetryOnEintr([&] { return fchown(temp.fd.get(), old->st_uid, old->st_gid); }));
     });
     if (err != 0) {
       Discard(target.folder, temp, FsStep::kRemoveTemp, fs);
@@ -791,7 +758,7 @@ int WriteByRename(const Target& target, const Pieces& bytes, const FileSystem& f
   // After the owner: a change of owner clears the set-id bits.
   mode_t mode = old != nullptr ? old->st_mode & 07777 : 0666 & ~CurrentUmask();
   err = Step(fs, FsStep::kMatchMode, path(),
-             [&] { return Errno(Retry([&] { return fchmod(temp.fd.get(), mode); })); });
+             [&] { return Errno(RetryOnEintr([&] { return fchmod(temp.fd.get(), mode); })); });
   if (err == 0) {
     err = Step(fs, FsStep::kWrite, path(), [&] { return WritePieces(temp.fd.get(), bytes); });
   }
@@ -892,10 +859,10 @@ int NameNew(const Folder& folder, NewFile& file, const std::string& name) {
   int dir = folder.fd.get();
   const char* from = file.name.c_str();
   int err =
-      Errno(Retry([&] { return renameat2(dir, from, dir, name.c_str(), RENAME_NOREPLACE); }));
+      Errno(RetryOnEintr([&] { return renameat2(dir, from, dir, name.c_str(), RENAME_NOREPLACE); }));
   if (err == EINVAL) {
     // No rename that refuses to replace here: a second link, then the first one goes.
-    err = Errno(Retry([&] { return linkat(dir, from, dir, name.c_str(), 0); }));
+    err = Errno(RetryOnEintr([&] { return linkat(dir, from, dir, name.c_str(), 0); }));
     if (err == 0) unlinkat(dir, from, 0);
   }
   if (err == 0) file.name = name;
@@ -906,9 +873,9 @@ int NameNew(const Folder& folder, NewFile& file, const std::string& name) {
 
 int WriteNewFile(const std::string& folder, const char* base, const Pieces& bytes,
                  std::string& path) {
-  path = Join(folder, base);
+  path = JoinPath(folder, base);
   Folder place;
-  place.fd = Fd(Retry([&] {
+  place.fd = Fd(RetryOnEintr([&] {
     return open(folder.empty() ? "." : folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
   }));
   if (!place.fd.valid()) return errno;
@@ -930,7 +897,7 @@ int WriteNewFile(const std::string& folder, const char* base, const Pieces& byte
     Discard(place, file, FsStep::kRemoveTemp, none);
     return err;
   }
-  path = Join(folder, file.name);
+  path = JoinPath(folder, file.name);
   file.fd.Close();
   SyncFolder(place);
   return 0;

@@ -19,9 +19,6 @@
 /// Bytes of the written form: every line from 0 to DocLength, each followed by a newline.
 std::size_t ImageSize(const Document& doc);
 
-/// Assembles the written form into `image`, which holds exactly ImageSize(doc) bytes.
-void FormatLines(const Document& doc, std::span<char> image);
-
 /// The bytes of a file to be written, made piece by piece as they are written so that no whole
 /// image of them need be held: size() bytes in all. Each() hands every piece in order to `sink`
 /// and stops at the first nonzero result, which it returns (0 when all went); it may be gone

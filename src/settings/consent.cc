@@ -7,6 +7,7 @@
 #include <cerrno>
 
 #include "core/fd.h"
+#include "core/path.h"
 #include "core/state_folder.h"
 
 namespace {
@@ -34,7 +35,7 @@ bool OwnFile(int fd) {
 
 std::string AllowedFilePath() {
   std::string folder = StateFolder();
-  return folder.empty() ? folder : folder + "/allowed";
+  return folder.empty() ? folder : JoinPath(folder, "allowed");
 }
 
 bool IsAllowed(const std::string& rc_path, const std::string& command) {
@@ -45,7 +46,7 @@ bool IsAllowed(const std::string& rc_path, const std::string& command) {
   if (!fd.valid() || !OwnFile(fd.get())) return false;
 
   std::string text;
-  if (!ReadAtMost(fd.get(), text.max_size(), text)) return false;
+  if (ReadUpTo(fd.get(), text.max_size(), text) != 0) return false;
   std::string record = Record(rc_path, command);
   // Whole lines only: the record at the start of the file or right after a line end.
   for (std::size_t at = text.find(record); at != std::string::npos;
@@ -58,7 +59,7 @@ bool IsAllowed(const std::string& rc_path, const std::string& command) {
 bool RecordAllowed(const std::string& rc_path, const std::string& command) {
   if (!Recordable(rc_path, command)) return false;
   std::string path = AllowedFilePath();
-  if (path.empty() || MakeFolders(path.substr(0, path.rfind('/'))) != 0) return false;
+  if (path.empty() || MakeFolders(FolderOf(path)) != 0) return false;
   // Readable too: the last byte is read before a record is added.
   Fd fd(::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC,
                0600));
@@ -69,10 +70,7 @@ bool RecordAllowed(const std::string& rc_path, const std::string& command) {
   char last = '\n';
   if (info.st_size > 0 && pread(fd.get(), &last, 1, info.st_size - 1) != 1) return false;
   if (last != '\n') record.insert(0, 1, '\n');
-  ssize_t written;
-  do {
-    written = ::write(fd.get(), record.data(), record.size());
-  } while (written < 0 && errno == EINTR);
+  ssize_t written = RetryOnEintr([&] { return ::write(fd.get(), record.data(), record.size()); });
   if (written != static_cast<ssize_t>(record.size())) {
     // A part of a record would glue itself to the next one.
     if (written > 0 && ftruncate(fd.get(), info.st_size) != 0) return false;

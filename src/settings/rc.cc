@@ -219,7 +219,7 @@ RcOutcome ReadRC(std::span<Key> keys, GridSize& size, StartValues& start) {
 
   // One byte more than allowed shows a file that grew after the check.
   std::string text;
-  if (!ReadAtMost(fd.get(), kRcMaxBytes + 1, text)) return kUnreadable;
+  if (ReadUpTo(fd.get(), kRcMaxBytes + 1, text) != 0) return kUnreadable;
   if (text.size() > kRcMaxBytes) return Ignored(Distrust::kTooLarge);
   ApplySettings(text, keys, size, start);
   if (char* real = realpath(kRcName, nullptr)) {

@@ -1,0 +1,31 @@
+#include "app/reads.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "app/editor.h"
+#include "app/messages.h"
+
+Read ReadLine(Editor& ed, char* buf, int limit, Asks asks) {
+  Read read = ReadLine(ed.io, buf, limit, asks);
+  if (read == Read::kInterrupted) Print(ed.io, "%s", msg::kInterrupted);
+  return read;
+}
+
+Read ReadAnswer(Editor& ed, char* buf, int limit, Asks asks) {
+  Read read = ReadLine(ed, buf, limit, asks);
+  StripLineEnd(buf);
+  return read;
+}
+
+Read ReadNumber(Editor& ed, int& value) {
+  char answer[8];
+  Read read = ReadLine(ed, answer, sizeof answer);
+  // Seven characters cannot leave the int range.
+  if (IsLine(read)) value = static_cast<int>(std::strtol(answer, nullptr, 10));
+  return read;
+}
+
+bool IsYes(Read read, const char* answer, const char* yes) {
+  return IsLine(read) && !IsPasted(read) && std::strcmp(answer, yes) == 0;
+}

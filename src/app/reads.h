@@ -1,0 +1,22 @@
+// The editor's reads: every read in app/ goes through these. They are the stream's reads
+// (core/io.h), with the word the editor says when Ctrl-C leaves a read at a terminal.
+#pragma once
+
+#include "core/io.h"
+
+struct Editor;
+
+/// Reads one line as core's ReadLine does (same limits, same results); a Ctrl-C at a terminal
+/// (kInterrupted) is said at once: "Interrupted".
+Read ReadLine(Editor& ed, char* buf, int limit, Asks asks = Asks::kText);
+
+/// Reads a one-line answer of at most limit - 1 characters, its line end removed.
+Read ReadAnswer(Editor& ed, char* buf, int limit, Asks asks = Asks::kText);
+
+/// Reads a numeric answer (at most 7 characters of its line) and converts it as strtol does in
+/// base 10: an answer without digits is 0. `value` is set only when a line was read.
+Read ReadNumber(Editor& ed, int& value);
+
+/// True when `read` gave a typed line and `answer`, the text it read, is exactly `yes`: a
+/// pasted line never says yes.
+bool IsYes(Read read, const char* answer, const char* yes);
