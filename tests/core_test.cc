@@ -35,6 +35,7 @@ TEST(Startup, QuitNeedsTheLetterQAsConfirmation) {
     std::string input;
     int views;  // views printed in all
     bool quit;
+    Terminals terminals = {};
   };
   const Case cases[] = {
       {"q then q", "q\nq\n", 1, true},
@@ -43,10 +44,12 @@ TEST(Startup, QuitNeedsTheLetterQAsConfirmation) {
       {"other letter is not run", "q\nz\n", 2, false},
       {"q with a space continues", "q\nq \n", 2, false},
       {"input end at the confirmation ends", "q\n", 1, true},
+      // Ctrl-D leaves only the quit; at the next prompt it ends the session.
+      {"Ctrl-D at a terminal leaves the quit", "q\n", 2, true, Terminals{.in = true}},
   };
   for (const Case& c : cases) {
     TempDir dir;
-    Transcript t = RunWithSettings("", c.input);
+    Transcript t = RunWithSettings("", c.input, {}, {}, c.terminals);
     EXPECT_EQ(t.status, 0) << c.name;
     int views = 0;
     for (std::size_t at = 0; (at = t.out.find("\nEditing ", at)) != std::string::npos; ++at) {

@@ -603,6 +603,8 @@ TEST(Save, NameDialogues) {
   const std::string exists = "The file already exists.\nEnter a new filename or 'o' to overwrite\n";
   const Files e1 = {{"e1", "one\n"}};
   const Files e12 = {{"e1", "one\n"}, {"e2", "two\n"}};
+  const std::string n256(256, 'n');
+  const std::string too_long = "File name is longer than 255 characters\n";
   const std::vector<SaveCase> cases = {
       {"S asks until a name is given",
        {},
@@ -687,6 +689,15 @@ TEST(Save, NameDialogues) {
        "",
        {{"e1", "one\n"}, {"e2", "two\n"}}},
       {"input end at the first prompt", {}, {"g"}, "doc\ns\n", ask, "g", {}, {"g"}},
+      // A name too long is said once and leaves the dialogue: no second question, no save.
+      {"S with a name too long",
+       {},
+       {},
+       "doc\nS\n" + n256 + "\n",
+       "Enter a filename to save to\n" + too_long,
+       "",
+       {}},
+      {"s with a name too long", {}, {"g"}, "doc\ns\n" + n256 + "\n", ask + too_long, "g", {}},
   };
   for (const SaveCase& c : cases) {
     TempDir dir;
