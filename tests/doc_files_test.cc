@@ -22,6 +22,7 @@
 
 #include "doc/file_system.h"
 #include "core/io.h"
+#include "core/path.h"
 #include "doc/load.h"
 #include "doc/save.h"
 #include "session.h"
@@ -705,6 +706,22 @@ TEST(SaveTarget, DevicesAndFifosAreWrittenInPlace) {
   EXPECT_EQ(read(reader, got, sizeof got), 4);
   EXPECT_STREQ(got, "doc\n");
   close(reader);
+}
+
+// The one way paths are joined and taken apart: a folder with or without its last slash, the
+// root, and the working folder ("").
+TEST(Path, JoinsAFolderAndANameAndTakesAPathApart) {
+  const char* const joined[][3] = {
+      {"", "a", "a"},     {"/", "a", "/a"},        {"x", "a", "x/a"},
+      {"x/", "a", "x/a"}, {"/x/y", "a", "/x/y/a"},
+  };
+  for (const auto& [folder, name, path] : joined) EXPECT_EQ(JoinPath(folder, name), path) << path;
+  EXPECT_EQ(FolderOf("x/y/a"), "x/y/");
+  EXPECT_EQ(LastPart("x/y/a"), "a");
+  // The folder part keeps its slash, so that the parts join into the path again.
+  for (const char* path : {"a", "/a", "x/a", "/x/y/a", "x/", "/"}) {
+    EXPECT_EQ(JoinPath(FolderOf(path), LastPart(path)), path) << path;
+  }
 }
 
 // ---------------------------------------------------------------------------------------------
