@@ -1,5 +1,6 @@
-// The editor's two streams and the reads and writes every subsystem uses on them. Nothing here
-// knows about commands: it reads whole lines with byte limits and prints whole lines.
+// The editor's two streams: the read of one whole line with a byte limit, and the writes.
+// Nothing here knows about commands or says anything of its own: a read returns what happened
+// (Read), and the caller says what it means.
 #pragma once
 
 #include <cstdio>
@@ -43,8 +44,8 @@ struct Io {
   bool abandoned = false;      // a read of this turn gave no line (cleared by NewTurn)
 };
 
-/// What a read gave. The kinds of line come first, so that a new kind of line can be added
-/// without touching the callers that only ask IsLine().
+/// What a read gave: a kind of line, or why there is none. A new kind of line joins IsLine(),
+/// and the callers that only need "a line or not", which ask IsLine(), stay as they are.
 enum class Read {
   kLine,       // a whole line: its bytes, and its line end when that fits
   kLineCut,    // a line longer than the limit: the bytes beyond it were read and dropped
@@ -54,7 +55,7 @@ enum class Read {
   kEnd,           // the input ended for good (or cannot be read): so does every later read
   kEndTyped,      // Ctrl-D on an empty line at a terminal: only the command waiting is left
   kInterrupted,   // Ctrl-C at a terminal: the read took the signal, and the command is left
-  kSignal,        // another signal came; it stays recorded (PendingSignal) for the loop
+  kSignal,        // any other signal; it stays recorded (PendingSignal) for the loop to take
   kAbandoned,     // an earlier read of this turn gave no line: neither does any later one
   kOutputFailed,  // the output cannot be written: the session ends at this read
 };
