@@ -14,6 +14,7 @@
 #include "app/file_commands.h"
 #include "app/messages.h"
 #include "app/reads.h"
+#include "core/fd.h"
 #include "settings/consent.h"
 #include "term/caret.h"
 
@@ -68,8 +69,7 @@ void RunShell(const char* command, bool terminal) {
   pid_t child;
   if (posix_spawn(&child, "/bin/sh", nullptr, &attributes, argv, environ) == 0) {
     int status;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
+    RetryOnEintr([&] { return waitpid(child, &status, 0); });
   }
   posix_spawnattr_destroy(&attributes);
   if (terminal) sigaction(SIGINT, &old_interrupt, nullptr);

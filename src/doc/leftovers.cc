@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "core/fd.h"
+#include "core/path.h"
 #include "doc/save.h"
 
 namespace {
@@ -46,13 +47,6 @@ bool IsBackup(std::string_view entry) {
   return entry.size() > end &&
          entry.substr(entry.size() - end, kBackupMark.size()) == kBackupMark &&
          IsRandom(entry.substr(entry.size() - kRandom));
-}
-
-// "/" and "a" give "/a"; "/x" and "a" give "/x/a".
-std::string Under(const std::string& folder, std::string_view name) {
-  std::string path = folder;
-  if (path.back() != '/') path += '/';
-  return path.append(name);
 }
 
 // Calls `found(entry)` for every entry of `folder` but "." and "..". Nothing when it cannot be
@@ -100,26 +94,22 @@ struct Leftover {
 std::vector<std::string> FindLeftovers(const char* name) {
   std::string target;
   if (ResolveLinks(name, target) != 0) return {};
-  std::size_t slash = target.rfind('/');
-  std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+  std::string base = LastPart(target);
   if (base.empty() || base == "." || base == "..") return {};  // a folder: no save's target
-  std::string parent = slash == std::string::npos ? "."
-                       : slash == 0               ? "/"
-                                                  : target.substr(0, slash);
-  std::unique_ptr<char, void (*)(void*)> real(realpath(parent.c_str(), nullptr), &std::free);
+  std::string parent = FolderOf(target);
+  std::unique_ptr<char, void (*)(void*)> real(
+      realpath(parent.empty() ? "." : parent.c_str(), nullptr), &std::free);
   if (real == nullptr) return {};
   const std::string folder = real.get();
-  const std::string file = Under(folder, base);
+  const std::string file = JoinPath(folder, base);
 
   std::vector<Leftover> found;
   // Beside the file: named after the way `name` went there when that way holds no link.
-  std::string_view given = name;
-  std::size_t last = given.rfind('/');
-  std::string by_name(last == std::string_view::npos ? "" : given.substr(0, last + 1));
-  bool direct = !ThroughLink(given);
+  std::string by_name = FolderOf(name);
+  bool direct = !ThroughLink(name);
   ForEachEntry(folder, [&](std::string_view entry) {
     if (Named(entry, base, kBackupMark) || Named(entry, "." + base, kTempMark)) {
-      std::string absolute = Under(folder, entry);
+      std::string absolute = JoinPath(folder, entry);
       found.push_back({absolute, direct ? by_name + std::string(entry) : absolute});
     }
   });
@@ -127,7 +117,7 @@ std::vector<std::string> FindLeftovers(const char* name) {
   std::string state;
   if (BackupFolder(state)) {
     ForEachEntry(state, [&](std::string_view entry) {
-      std::string absolute = Under(state, entry);
+      std::string absolute = JoinPath(state, entry);
       if (IsBackup(entry) && Records(absolute + ".path", file)) {
         found.push_back({absolute, absolute});
       }
