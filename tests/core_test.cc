@@ -193,6 +193,7 @@ TEST(Dispatch, PastedLinesAreNeverCommandsNorAYes) {
       {"overwrite: no name, asked for", "", {}, "s\nold.txt\n" + p + "o\nnew.txt\n", {}},
       {"changed on disk", "", {"old.txt"}, "+\nrun\n=\nS\n" + p + "y\n", {"old"}},
       {"partial load", "max_lines=1\n", {"two.txt"}, p + "Y\n", {}, 1},
+      {"a long pasted line keeps its bang", "max_char=4\n", {}, p + "!abcdef\n", {"!abc"}},
   };
   for (const Case& c : cases) {
     TempDir dir;
