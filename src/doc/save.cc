@@ -265,7 +265,8 @@ int Resolve(const char* path, Target& target) {
     std::string name = std::move(pending.back());
     pending.pop_back();
     int folder = target.folder.fd.get();
-    Fd entry(RetryOnEintr([&] { return openat(folder, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC); }));
+    Fd entry(RetryOnEintr(
+        [&] { return openat(folder, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC); }));
     struct stat info;
     if (!entry.valid()) {
       // A missing last component is a new file; anything else fails the walk.
@@ -379,7 +380,8 @@ bool CanNameLater() {
 int CreateIn(const Folder& folder, NewFile& file) {
   int dir = folder.fd.get();
   if (CanNameLater()) {
-    file.fd = Fd(RetryOnEintr([&] { return openat(dir, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600); }));
+    file.fd =
+        Fd(RetryOnEintr([&] { return openat(dir, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600); }));
     if (file.fd.valid()) return 0;
     // Filesystems without unnamed files say so in one of these ways.
     if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return errno;
@@ -618,7 +620,8 @@ int MakeBackup(const Target& target, int source, off_t size, const FileSystem& f
   if (!BackupFolder(path)) return err;
   err = Step(fs, FsStep::kMakeStateFolder, path, [&] {
     if (int made = MakeFolders(path); made != 0) return made;
-    state.fd = Fd(RetryOnEintr([&] { return open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC); }));
+    state.fd =
+        Fd(RetryOnEintr([&] { return open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC); }));
     return state.fd.valid() ? 0 : errno;
   });
   if (err != 0) return err;
@@ -717,8 +720,8 @@ int PutInPlace(const Target& target, const std::string& temp) {
     if (!SameFile(now, target.info)) return kTargetChanged;
     return Errno(RetryOnEintr([&] { return renameat(dir, temp.c_str(), dir, name); }));
   }
-  int err =
-      Errno(RetryOnEintr([&] { return renameat2(dir, temp.c_str(), dir, name, RENAME_NOREPLACE); }));
+  int err = Errno(
+      RetryOnEintr([&] { return renameat2(dir, temp.c_str(), dir, name, RENAME_NOREPLACE); }));
   if (err == EINVAL) {
     // No rename that refuses to replace here: a second link, which never replaces.
     err = Errno(RetryOnEintr([&] { return linkat(dir, temp.c_str(), dir, name, 0); }));
@@ -858,8 +861,8 @@ int NameNew(const Folder& folder, NewFile& file, const std::string& name) {
   }
   int dir = folder.fd.get();
   const char* from = file.name.c_str();
-  int err =
-      Errno(RetryOnEintr([&] { return renameat2(dir, from, dir, name.c_str(), RENAME_NOREPLACE); }));
+  int err = Errno(
+      RetryOnEintr([&] { return renameat2(dir, from, dir, name.c_str(), RENAME_NOREPLACE); }));
   if (err == EINVAL) {
     // No rename that refuses to replace here: a second link, then the first one goes.
     err = Errno(RetryOnEintr([&] { return linkat(dir, from, dir, name.c_str(), 0); }));
