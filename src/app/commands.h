@@ -40,8 +40,9 @@ inline constexpr unsigned kHelpShowsDefaultKey = 1u << 1;
 inline constexpr unsigned kKeyMayBeBang = 1u << 2;
 
 struct Command {
-  // Every field is given in every row: no row leaves a handler or a help line out.
-  constexpr Command(const char* name, char default_key, Handler handler, int dispatch,
+  // Every field is given in every row: no row leaves a handler or a help line out (the handler
+  // is taken by reference, so it cannot be null).
+  constexpr Command(const char* name, char default_key, void (&handler)(Editor&), int dispatch,
                     unsigned flags, HelpLine help)
       : name(name),
         default_key(default_key),
@@ -157,7 +158,7 @@ inline void NoCommandHasThatName() {}
 constexpr bool RowsComplete() {
   for (const Command& c : kCommands) {
     if (c.name == nullptr || c.name[0] == '\0' || c.default_key == '\0' || c.default_key == '\n' ||
-        c.handler == nullptr || c.help.text == nullptr || c.help.line < 1) {
+        c.help.text == nullptr || c.help.line < 1) {
       return false;
     }
   }
