@@ -698,6 +698,14 @@ TEST(Save, NameDialogues) {
        "",
        {}},
       {"s with a name too long", {}, {"g"}, "doc\ns\n" + n256 + "\n", ask + too_long, "g", {}},
+      // A NUL byte in a name refuses it: the name before the NUL is never used.
+      {"S with a name holding a NUL",
+       e1,
+       {},
+       std::string("doc\nS\ne1\0x\n", 11),
+       "Enter a filename to save to\nFile name holds a NUL byte\n",
+       "",
+       {{"e1", "one\n"}}},
   };
   for (const SaveCase& c : cases) {
     TempDir dir;

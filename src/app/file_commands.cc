@@ -123,9 +123,11 @@ Loaded LoadFile(Editor& ed, const char* name) {
 namespace {
 
 // Reads a file name into `name` (kNameSize bytes). A read that gives no name abandons the
-// command; a cut line is a name that does not fit (said here, and `name` is emptied).
+// command; a cut line is a name that does not fit (said here, and `name` is emptied), and a
+// name holding a NUL byte is refused (said by the read).
 Read ReadName(Editor& ed, char* name) {
   Read read = ReadAnswer(ed, name, kNameSize, Asks::kFileName);
+  if (HeldNul(read)) name[0] = '\0';
   if (IsCut(read)) {
     name[0] = '\0';
     Print(ed.io, "%s", msg::kNameTooLong);
@@ -135,7 +137,7 @@ Read ReadName(Editor& ed, char* name) {
 
 // A read that gave a whole name.
 bool Named(Read read) {
-  return IsLine(read) && !IsCut(read);
+  return IsLine(read) && !IsCut(read) && !HeldNul(read);
 }
 
 // The questions before an `open`: false when there is nothing to open, else the name to open
@@ -203,8 +205,8 @@ Saved SaveAsking(Editor& ed, const char* name) {
   while (name[0] == '\0') {
     Line(ed.io, msg::kSaveNamePrompt);
     if (Read read = ReadName(ed, asked); !Named(read)) {
-      // A name too long was said so already.
-      if (!IsCut(read)) Print(ed.io, "%s", msg::kNoNameGiven);
+      // A name too long or holding a NUL byte was said so already.
+      if (!IsCut(read) && !HeldNul(read)) Print(ed.io, "%s", msg::kNoNameGiven);
       return Saved::kAbandoned;
     }
     name = asked;

@@ -244,16 +244,18 @@ bool RunTurn(Editor& ed) {
   ed.end_warned = false;
   // A line that lost characters is text, however it begins; so is a pasted line, even an
   // empty one, and it keeps its "!".
+  // A line cut at a NUL byte is text too.
   bool shortened = IsCut(read);
   bool pasted = IsPasted(read);
-  if (!shortened && !pasted && std::strcmp(input, "\n") == 0 && ed.cursor_line < ed.lines() - 1) {
+  bool text = shortened || pasted || HeldNul(read);
+  if (!text && std::strcmp(input, "\n") == 0 && ed.cursor_line < ed.lines() - 1) {
     ++ed.cursor_line;
     return true;
   }
   StripLineEnd(input);
 
   unsigned records = ed.undo.records;
-  int id = shortened || pasted ? -1 : FindCommand(ed.keys, input);
+  int id = text ? -1 : FindCommand(ed.keys, input);
   // A change that could not get its memory midway would leave half of it done, so the memory
   // is had first (the handlers of changes to other lines ask for those too).
   if (ChangesDocument(id) && !ed.doc.Reserve(ed.cursor_line + 1)) {

@@ -15,6 +15,7 @@ inline constexpr const char* kNoMemory =
     "Not enough memory for a buffer of %i lines of %i characters\n";
 
 inline constexpr const char* kInterrupted = "\nInterrupted\n";
+inline constexpr const char* kTextAfterNulDropped = "Text after a NUL byte was dropped\n";
 inline constexpr const char* kUnsavedAtEnd =
     "\nThe document has unsaved changes: end the input once more to quit without saving\n";
 inline constexpr const char* kRecoveryWritten = "\nUnsaved document written to %s\n";
@@ -91,6 +92,7 @@ inline constexpr const char* kPartialLoad3 = "Do you wish to continue (Y,n)?";
 inline constexpr const char* kPartialLoad4 =
     "If not, restart with more lines by editing the .morvax_rc file.";
 inline constexpr const char* kNameTooLong = "File name is longer than 255 characters\n";
+inline constexpr const char* kNameHoldsNul = "File name holds a NUL byte\n";
 inline constexpr const char* kChangedOnDisk =
     "%s was changed by another program since it was read; overwrite it? (y/n)\n";
 inline constexpr const char* kCreatedOnDisk =

@@ -9,6 +9,9 @@
 Read ReadLine(Editor& ed, char* buf, int limit, Asks asks) {
   Read read = ReadLine(ed.io, buf, limit, asks);
   if (read == Read::kInterrupted) Print(ed.io, "%s", msg::kInterrupted);
+  if (HeldNul(read)) {
+    Print(ed.io, "%s", asks == Asks::kFileName ? msg::kNameHoldsNul : msg::kTextAfterNulDropped);
+  }
   return read;
 }
 

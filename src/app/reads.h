@@ -7,7 +7,8 @@
 struct Editor;
 
 /// Reads one line as core's ReadLine does (same limits, same results); a Ctrl-C at a terminal
-/// (kInterrupted) is said at once: "Interrupted".
+/// (kInterrupted) is said at once: "Interrupted", and so is a NUL byte in the line (HeldNul):
+/// in a file name it refuses the name, elsewhere the text after it is dropped.
 Read ReadLine(Editor& ed, char* buf, int limit, Asks asks = Asks::kText);
 
 /// Reads a one-line answer of at most limit - 1 characters, its line end removed.

@@ -55,8 +55,8 @@ class Keeper {
   /// Ends the text kept and says what the read gave: a line, `pasted` or not.
   Read Finish(bool pasted = false) {
     buf_[kept_] = '\0';
-    if (pasted) return cut_ ? Read::kPastedCut : Read::kPasted;
-    return cut_ ? Read::kLineCut : Read::kLine;
+    if (pasted) return nul_ ? Read::kPastedNul : cut_ ? Read::kPastedCut : Read::kPasted;
+    return nul_ ? Read::kLineNul : cut_ ? Read::kLineCut : Read::kLine;
   }
 
  private:

@@ -51,6 +51,8 @@ enum class Read {
   kLineCut,    // a line longer than the limit: the bytes beyond it were read and dropped
   kPasted,     // a line of which some bytes were pasted at the terminal (bracketed paste)
   kPastedCut,  // a pasted line longer than the limit
+  kLineNul,    // a line that held a NUL byte: the text ends there, and what followed is dropped
+  kPastedNul,  // a pasted line that held a NUL byte
   // No line; the buffer is empty, so that a read that failed never yields an earlier answer.
   kEnd,           // the input ended for good (or cannot be read): so does every later read
   kEndTyped,      // Ctrl-D on an empty line at a terminal: only the command waiting is left
@@ -63,7 +65,7 @@ enum class Read {
 /// True for the results that carry a line.
 constexpr bool IsLine(Read read) {
   return read == Read::kLine || read == Read::kLineCut || read == Read::kPasted ||
-         read == Read::kPastedCut;
+         read == Read::kPastedCut || read == Read::kLineNul || read == Read::kPastedNul;
 }
 
 /// True for a line that lost the bytes beyond the limit.
@@ -74,7 +76,12 @@ constexpr bool IsCut(Read read) {
 /// True for a line with pasted bytes: it is never a command, and a question that wants a yes
 /// takes it as a no.
 constexpr bool IsPasted(Read read) {
-  return read == Read::kPasted || read == Read::kPastedCut;
+  return read == Read::kPasted || read == Read::kPastedCut || read == Read::kPastedNul;
+}
+
+/// True for a line cut at a NUL byte it held: it is never a command, and never a file name.
+constexpr bool HeldNul(Read read) {
+  return read == Read::kLineNul || read == Read::kPastedNul;
 }
 
 /// True for an end of input: for good, or typed at a terminal.
@@ -92,7 +99,7 @@ void NewTurn(Io& io);
 /// Reads one whole line: at most limit - 1 bytes are kept, the line end included when it fits;
 /// the rest of a longer line is read and dropped, never left for the next read (the line is
 /// cut, IsCut, when characters other than the line end were dropped; a kept NUL byte ends the
-/// text, and nothing after it counts). Output is flushed first. With line editing (io.editor)
+/// text, HeldNul, and nothing after it counts). Output is flushed first. With line editing (io.editor)
 /// the line is typed there, with the same limits and results, and may be pasted. Where several
 /// results apply, the first of these wins: kOutputFailed, a signal (kInterrupted or kSignal),
 /// kEnd, kAbandoned.
