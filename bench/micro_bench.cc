@@ -20,18 +20,15 @@ namespace {
 // The default grid holding `count` lines of `length` characters.
 void Fill(Document& doc, int count, int length) {
   if (!doc.allocated()) doc.Allocate(32767, 256);
-  for (int i = 0; i < count; ++i) {
-    std::span<char> slot = doc.slot(i);
-    std::memset(slot.data(), 'a' + i % 26, length);
-  }
+  for (int i = 0; i < count; ++i) doc.SetLine(i, std::string(length, 'a' + i % 26));
 }
 
 void BM_WedgeDeleteShortDocument(benchmark::State& state) {
   Document doc;
   Fill(doc, 100, 80);
   for (auto _ : state) {
-    Wedge(0, doc);
-    Delete(0, doc);
+    doc.OpenLine(0);
+    doc.RemoveLine(0);
   }
 }
 BENCHMARK(BM_WedgeDeleteShortDocument);
@@ -39,7 +36,7 @@ BENCHMARK(BM_WedgeDeleteShortDocument);
 void BM_WedgeFullDocument(benchmark::State& state) {
   Document doc;
   Fill(doc, 32767, 80);
-  for (auto _ : state) Wedge(0, doc);
+  for (auto _ : state) doc.OpenLine(0);
 }
 BENCHMARK(BM_WedgeFullDocument);
 
@@ -47,8 +44,8 @@ void BM_DeleteFullDocument(benchmark::State& state) {
   Document doc;
   Fill(doc, 32767, 80);
   for (auto _ : state) {
-    Delete(0, doc);
-    doc.slot(32766)[0] = 'x';  // keep the document full
+    doc.RemoveLine(0);
+    doc.SetLine(32766, "x");  // keep the document full
   }
 }
 BENCHMARK(BM_DeleteFullDocument);
@@ -62,8 +59,8 @@ void BM_WedgeDeleteAtTopOfMillionLines(benchmark::State& state) {
   for (int i = 0; i < 1000000; ++i) text += "line " + std::to_string(i) + " xxxxxxxxxxxxxxxx\n";
   ParseLines(text, doc);
   for (auto _ : state) {
-    Wedge(0, doc);
-    Delete(0, doc);
+    doc.OpenLine(0);
+    doc.RemoveLine(0);
   }
 }
 BENCHMARK(BM_WedgeDeleteAtTopOfMillionLines);

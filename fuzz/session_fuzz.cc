@@ -125,7 +125,7 @@ void CheckEditor(const Editor& ed) {
   Check(ed.cursor_pos >= 0 && ed.cursor_pos <= ed.lsize() - 1, "cursor column inside a slot");
   Check(ed.page_length >= 1, "page length at least 1");
   Check(ed.anchor >= 0 && ed.anchor <= ed.lsize() - 1, "anchor inside a slot");
-  Check(ed.doc.CheckInvariant(), "every slot a line with a zero tail");
+  Check(ed.doc.CheckInvariant(), "every line within its limit, the index whole");
   Check(strnlen(ed.clip.get(), ed.lsize()) < static_cast<std::size_t>(ed.lsize()),
         "clipboard terminated");
   Check(strnlen(ed.current_name, kNameSize) < kNameSize, "file name terminated");

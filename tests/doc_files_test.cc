@@ -786,12 +786,12 @@ void FillRandomly(Document& doc, std::mt19937& rng) {
   int last = std::uniform_int_distribution<int>(0, doc.lines() - 1)(rng);
   for (int i = 0; i <= last && !stop(rng); ++i) {
     if (empty(rng)) continue;
-    std::span<char> slot = doc.slot(i);
-    int n = length(rng);
-    for (int c = 0; c < n; ++c) {
+    std::string line(length(rng), ' ');
+    for (char& c : line) {
       int b = byte(rng);
-      slot[c] = static_cast<char>(b == '\n' ? 'N' : b);
+      c = static_cast<char>(b == '\n' ? 'N' : b);
     }
+    ASSERT_TRUE(doc.SetLine(i, line));
   }
 }
 
@@ -817,7 +817,7 @@ std::string Gathered(const Document& doc) {
 // The first slot whose bytes differ between two grids of the same size, or -1.
 int FirstDifference(const Document& a, const Document& b) {
   for (int i = 0; i < a.lines(); ++i) {
-    if (!std::ranges::equal(a.slot(i), b.slot(i))) return i;
+    if (std::string_view(a.text(i)) != b.text(i)) return i;
   }
   return -1;
 }
@@ -853,16 +853,16 @@ TEST(RoundTrip, SaveThenLoadGivesBackEverySlot) {
       int column = std::uniform_int_distribution<int>(0, lsize - 2)(rng);
       switch (step % 4) {
         case 0:
-          for (Document* d : {&doc, &back}) ZeroFrom(d->slot(line), column);
+          for (Document* d : {&doc, &back}) d->Truncate(line, column);
           break;
         case 1:
-          for (Document* d : {&doc, &back}) PadToCursor(d->slot(line), column);
+          for (Document* d : {&doc, &back}) ASSERT_TRUE(d->WriteAt(line, column, ""));
           break;
         case 2:
-          for (Document* d : {&doc, &back}) Delete(line, *d);
+          for (Document* d : {&doc, &back}) d->RemoveLine(line);
           break;
         case 3:
-          for (Document* d : {&doc, &back}) Wedge(line, *d);
+          for (Document* d : {&doc, &back}) ASSERT_TRUE(d->OpenLine(line));
           break;
       }
     }

@@ -554,7 +554,7 @@ TEST(Save, ImageHoldsEveryLineUpToTheLastWithText) {
     Document doc;
     ASSERT_TRUE(doc.Allocate(c.lines, c.lsize));
     for (const auto& [line, text] : c.slots)
-      std::copy(text.begin(), text.end(), doc.slot(line).begin());
+      ASSERT_TRUE(doc.SetLine(line, text));
     ASSERT_EQ(ImageSize(doc), c.bytes.size()) << c.name;
     std::string image(ImageSize(doc), '?');
     FormatLines(doc, image);

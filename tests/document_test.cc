@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <random>
 #include <string>
 #include <vector>
@@ -14,9 +15,7 @@
 namespace {
 
 void Put(Document& doc, int line, const std::string& text) {
-  std::span<char> slot = doc.slot(line);
-  ZeroFrom(slot, 0);
-  std::copy(text.begin(), text.end(), slot.begin());
+  ASSERT_TRUE(doc.SetLine(line, text));
 }
 
 std::vector<std::string> All(const Document& doc) {
@@ -47,37 +46,53 @@ TEST(Document, AllocateRefusesAGridBeyondTheIntRange) {
   EXPECT_TRUE(doc.Allocate(3, 2));
 }
 
-TEST(Document, WedgePushesTheLastLineOutAndDeleteEmptiesIt) {
+TEST(Document, OpenLinePushesTheLastLineOutAndRemoveLineEmptiesIt) {
   Document doc;
   ASSERT_TRUE(doc.Allocate(5, 4));
   for (int i = 0; i < 5; ++i) Put(doc, i, std::string(1, static_cast<char>('A' + i)));
-  Wedge(1, doc);
+  ASSERT_TRUE(doc.OpenLine(1));
   EXPECT_EQ(All(doc), (std::vector<std::string>{"A", "", "B", "C", "D"}));
-  Delete(1, doc);
+  doc.RemoveLine(1);
   EXPECT_EQ(All(doc), (std::vector<std::string>{"A", "B", "C", "D", ""}));
-  Wedge(4, doc);
+  ASSERT_TRUE(doc.OpenLine(4));
   EXPECT_EQ(All(doc), (std::vector<std::string>{"A", "B", "C", "D", ""}));
   Put(doc, 4, "E");
-  Delete(4, doc);
+  doc.RemoveLine(4);
   EXPECT_EQ(All(doc), (std::vector<std::string>{"A", "B", "C", "D", ""}));
   EXPECT_TRUE(doc.CheckInvariant());
 }
 
-TEST(Document, DeleteOfALongLineLeavesNothingOfItBehind) {
+TEST(Document, RemoveLineOfALongLineLeavesNothingOfItBehind) {
   Document doc;
   ASSERT_TRUE(doc.Allocate(4, 8));
   Put(doc, 0, "abcdefg");
   Put(doc, 1, "xy");
-  Delete(0, doc);
+  doc.RemoveLine(0);
   EXPECT_EQ(SlotText(doc, 0), "xy");
-  std::span<const char> slot = doc.slot(0);
-  for (int c = 2; c < 8; ++c) EXPECT_EQ(slot[c], '\0') << c;
+  // Past the short line's end lies nothing: a write there pads with spaces.
+  ASSERT_TRUE(doc.WriteAt(0, 6, "Q"));
+  EXPECT_EQ(SlotText(doc, 0), "xy    Q");
   EXPECT_TRUE(doc.CheckInvariant());
 }
 
-// The document with its index, its load block and its scratch slot must behave exactly like
-// the plain grid of slots: random writes (whole lines, shortened lines, lines left open for
-// writing across the next step), shifts, loads and clears against a vector of strings.
+// What a change does to a line of the plain grid, `limit` bytes at most.
+std::string Changed(std::string line, int change, int column, std::string text, int limit) {
+  text = text.substr(0, text.find('\0'));
+  if (change == 2) return column < static_cast<int>(line.size()) ? line.erase(column, text.size())
+                                                                   : line;
+  int at = std::min(column, limit);
+  text.resize(std::min<std::size_t>(text.size(), limit - at));
+  if (static_cast<int>(line.size()) < at) line.resize(at, ' ');
+  if (change == 0) return line.replace(at, text.size(), text);
+  line.insert(at, text);
+  line.resize(std::min<std::size_t>(line.size(), limit));
+  return line;
+}
+
+// The document with its index, its load block and its gap must behave exactly like the plain
+// grid of lines: random whole-line writes (too long ones and ones with a NUL among them),
+// writes, inserts and cuts at any column with text from anywhere (another line's view too),
+// truncations, shifts, loads and clears against a vector of strings. Each change counts once.
 TEST(Document, ShiftsMatchAPlainModelOverRandomSequences) {
   for (unsigned seed = 1; seed <= 300; ++seed) {
     std::mt19937 rng(seed);
@@ -88,28 +103,30 @@ TEST(Document, ShiftsMatchAPlainModelOverRandomSequences) {
     std::vector<std::string> model(lines);
     for (int step = 0; step < 80; ++step) {
       int line = static_cast<int>(rng() % lines);
+      std::uint64_t changes = doc.changes() + 1;
       switch (rng() % 8) {
         case 0:
         case 1: {
-          std::string text(rng() % lsize, static_cast<char>('a' + step % 26));
+          std::string text(rng() % (lsize + 2), static_cast<char>('a' + step % 26));
+          if (!text.empty() && rng() % 4 == 0) text[rng() % text.size()] = '\0';
           Put(doc, line, text);
-          model[line] = text;
+          model[line] = text.substr(0, std::min<std::size_t>(text.find('\0'), lsize - 1));
           break;
         }
         case 2: {
           // Shortened where it lies (in the load block or its own block).
-          int keep = static_cast<int>(rng() % lsize);
-          ZeroFrom(doc.slot(line), keep);
+          int keep = static_cast<int>(rng() % (lsize + 1));
+          doc.Truncate(line, keep);
           model[line].resize(std::min<std::size_t>(model[line].size(), keep));
           break;
         }
         case 3:
-          Wedge(line, doc);
+          ASSERT_TRUE(doc.OpenLine(line));
           model.insert(model.begin() + line, "");
           model.pop_back();
           break;
         case 4:
-          Delete(line, doc);
+          doc.RemoveLine(line);
           model.erase(model.begin() + line);
           model.push_back("");
           break;
@@ -124,7 +141,7 @@ TEST(Document, ShiftsMatchAPlainModelOverRandomSequences) {
             loaded.push_back(l);
           }
           if (count > 0 && rng() % 2 == 0) {
-            // One line of exactly two slots' worth, when it still fits.
+            // One line of exactly two lines' worth, when it still fits.
             std::string l(2 * (lsize - 1), 'Z');
             if (count + 1 < lines) {
               text += l;
@@ -137,16 +154,34 @@ TEST(Document, ShiftsMatchAPlainModelOverRandomSequences) {
           std::copy(loaded.begin(), loaded.end(), model.begin());
           break;
         }
-        case 6:
-          ASSERT_TRUE(doc.Commit());
+        case 6: {
+          int change = static_cast<int>(rng() % 3);  // write, insert, cut
+          int column = static_cast<int>(rng() % (lsize + 2));
+          int from = static_cast<int>(rng() % lines);
+          bool own = rng() % 2 == 0;
+          std::string text = own ? std::string(rng() % (lsize + 1), static_cast<char>('0' + step % 10))
+                                 : model[from];
+          std::string_view given = own ? std::string_view(text) : std::string_view(doc.text(from));
+          if (change == 2) {
+            doc.CutAt(line, column, static_cast<int>(text.size()));
+          } else {
+            bool done = change == 0 ? doc.WriteAt(line, column, given)
+                                    : doc.InsertAt(line, column, given);
+            ASSERT_TRUE(done);
+          }
+          model[line] = Changed(model[line], change, column, text, lsize - 1);
           break;
+        }
         case 7:
           if (rng() % 4 == 0) {
             doc.Clear();
             model.assign(lines, "");
+          } else {
+            --changes;
           }
           break;
       }
+      ASSERT_EQ(doc.changes(), changes) << "seed " << seed << " step " << step;
       ASSERT_EQ(All(doc), model) << "seed " << seed << " step " << step;
       ASSERT_TRUE(doc.CheckInvariant()) << "seed " << seed << " step " << step;
       int last = 0;
@@ -162,41 +197,57 @@ TEST(Document, ShiftsMatchAPlainModelOverRandomSequences) {
   }
 }
 
-// A copy of a line stays as it was while another line, or the same one, is written: a step may
-// read one line while it writes another.
-TEST(Document, CopiesOfLinesStayWhileLinesAreWritten) {
+// A change may take its text from any line, the one it changes included: it reads the text
+// before it writes.
+TEST(Document, ChangesTakeTheirTextFromAnyLine) {
   Document doc;
   ASSERT_TRUE(doc.Allocate(4, 8));
   ASSERT_TRUE(ParseLines("abc\ndef", doc));
-  std::span<const char> held = doc.view(0);
-  Put(doc, 1, "xyz");
-  Put(doc, 0, "0123456");
-  Put(doc, 2, "q");
-  EXPECT_EQ(std::string(held.data()), "abc");
-  EXPECT_EQ(SlotText(doc, 0), "0123456");
-  EXPECT_EQ(SlotText(doc, 1), "xyz");
+  ASSERT_TRUE(doc.SetLine(2, doc.text(0)));
+  ASSERT_TRUE(doc.InsertAt(0, 1, doc.text(0)));
+  EXPECT_EQ(SlotText(doc, 0), "aabcbc");
+  ASSERT_TRUE(doc.WriteAt(1, 2, doc.text(1)));
+  EXPECT_EQ(SlotText(doc, 1), "dedef");
+  ASSERT_TRUE(doc.SetLine(1, doc.text(1).substr(3)));
+  EXPECT_EQ(SlotText(doc, 1), "ef");
+  EXPECT_EQ(SlotText(doc, 2), "abc");
   EXPECT_TRUE(doc.CheckInvariant());
 }
 
-TEST(Document, PadToCursorFillsWithSpacesOnlyUpToTheCursor) {
+TEST(Document, WriteAtFillsWithSpacesOnlyUpToTheColumn) {
   Document doc;
   ASSERT_TRUE(doc.Allocate(1, 12));
   Put(doc, 0, "abc");
-  PadToCursor(doc.slot(0), 7);
+  ASSERT_TRUE(doc.WriteAt(0, 7, ""));
   EXPECT_EQ(SlotText(doc, 0), "abc    ");
-  PadToCursor(doc.slot(0), 2);
+  ASSERT_TRUE(doc.WriteAt(0, 2, ""));
   EXPECT_EQ(SlotText(doc, 0), "abc    ");
+  // Past the last column only pads to it.
+  ASSERT_TRUE(doc.WriteAt(0, 40, "X"));
+  EXPECT_EQ(SlotText(doc, 0), "abc" + std::string(8, ' '));
   EXPECT_TRUE(doc.CheckInvariant());
 }
 
-TEST(Document, CopySlotLeavesZerosAfterAShorterSource) {
+TEST(Document, SetLineOfAShorterLineLeavesNothingOfTheLongerOne) {
   Document doc;
   ASSERT_TRUE(doc.Allocate(2, 8));
   Put(doc, 0, "abcdefg");
   Put(doc, 1, "x");
-  CopySlot(doc.view(1), doc.slot(0));
+  ASSERT_TRUE(doc.SetLine(0, doc.text(1)));
   EXPECT_EQ(SlotText(doc, 0), "x");
+  ASSERT_TRUE(doc.InsertAt(0, 3, "y"));
+  EXPECT_EQ(SlotText(doc, 0), "x  y");
   EXPECT_TRUE(doc.CheckInvariant());
+}
+
+// A view outlives the document's next change only in a build without assertions.
+TEST(DocumentDeathTest, AViewUsedAfterAChangeIsCaught) {
+  Document doc;
+  ASSERT_TRUE(doc.Allocate(2, 8));
+  Put(doc, 0, "abc");
+  LineView view = doc.text(0);
+  doc.Truncate(1, 0);
+  EXPECT_DEBUG_DEATH(static_cast<void>(view.size()), "after the document changed");
 }
 
 }  // namespace

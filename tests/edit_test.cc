@@ -30,9 +30,7 @@ class Bench {
   }
 
   void Put(int line, const std::string& text) {
-    std::span<char> slot = ed.doc.slot(line);
-    ZeroFrom(slot, 0);
-    std::memcpy(slot.data(), text.data(), text.size());
+    if (!ed.doc.SetLine(line, text)) std::abort();
   }
   void SetClip(const std::string& text) {
     std::memset(ed.clip.get(), 0, ed.lsize());

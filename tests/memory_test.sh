@@ -37,11 +37,11 @@ echo "$out" | grep -qxF "Not enough memory for a buffer of 32767 lines of 255 ch
 [ "$status" = 1 ] || { echo "FAIL: status $status when memory is refused"; fail=1; }
 
 # Memory for the grid's lines, but not for a change: the change is refused, the document stays
-# as it was and the session goes on. One line of 149,999,999 characters: its work slots take
-# about 1.6 GB of address space at the start, and a change asks for 0.3 GB more.
+# as it was and the session goes on. One line of 149,999,999 characters: its line-sized
+# buffers take about 1.05 GB of address space at the start, and a change asks for 0.3 GB more.
 printf 'max_lines=1\nmax_char=149999999\n' > .morvax_rc
 rm -f saved.txt
-out="$( (ulimit -v 1750000; printf 'abc\nS\nsaved.txt\nq\nq\n' | "$morvax") 2>&1)"
+out="$( (ulimit -v 1200000; printf 'abc\nS\nsaved.txt\nq\nq\n' | "$morvax") 2>&1)"
 status=$?
 echo "$out" | grep -qF "Not enough memory for this change" ||
   { echo "FAIL: a change without memory was not refused: $out"; fail=1; }

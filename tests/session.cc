@@ -57,8 +57,7 @@ bool FileExists(const std::string& name) {
 }
 
 std::string SlotText(const Document& doc, int line) {
-  std::span<const char> slot = doc.slot(line);
-  return std::string(slot.data(), LineLength(slot));
+  return std::string(doc.text(line));
 }
 
 std::string DefaultKeys() {

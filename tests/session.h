@@ -31,7 +31,7 @@ void WriteFile(const std::string& name, const std::string& bytes);
 std::string ReadFile(const std::string& name);
 bool FileExists(const std::string& name);
 
-/// The text of slot `line`: its bytes up to the first NUL.
+/// The text of line `line`.
 std::string SlotText(const Document& doc, int line);
 
 /// The default keys, by CommandId, as the command table gives them.

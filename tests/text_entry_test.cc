@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "app/edit_commands.h"
 #include "core/document.h"
 #include "session.h"
 
@@ -13,9 +14,7 @@ namespace {
 
 // A grid of two slots of 11 bytes (lines of at most 10 characters) holding `line` first.
 bool StartWith(Document& doc, const std::string& line) {
-  if (!doc.Allocate(2, 11)) return false;
-  std::copy(line.begin(), line.end(), doc.slot(0).begin());
-  return true;
+  return doc.Allocate(2, 11) && doc.SetLine(0, line);
 }
 
 TEST(Insert, CheckedInsertionKeepsEveryLineInsideItsSlot) {
@@ -43,14 +42,14 @@ TEST(Insert, CheckedInsertionKeepsEveryLineInsideItsSlot) {
   for (const Case& c : cases) {
     Document doc;
     ASSERT_TRUE(StartWith(doc, c.line));
-    int go = 0;
+    bool go = false;
     std::string out = Collect([&](Io& io) {
-      int count = -1;
-      go = CheckInsert(0, c.position, count, c.text, doc, io);
-      if (go) Insert(0, c.position, count, c.text, doc);
+      InsertFit fit = CheckInsert(0, c.position, c.text, doc);
+      go = ReportInsert(io, fit, doc.lsize());
+      EXPECT_TRUE(!go || Insert(0, c.position, fit.count, c.text, doc));
     });
     EXPECT_EQ(out, c.message) << c.line << " + " << c.text;
-    EXPECT_EQ(go == 1, c.result != nullptr) << c.line << " + " << c.text;
+    EXPECT_EQ(go, c.result != nullptr) << c.line << " + " << c.text;
     EXPECT_EQ(SlotText(doc, 0), c.result ? c.result : c.line) << c.line << " + " << c.text;
     EXPECT_TRUE(doc.CheckInvariant()) << c.line << " + " << c.text;
   }
@@ -75,14 +74,16 @@ TEST(Replace, OverwritesOnlyInsideTheSlot) {
   for (const Case& c : cases) {
     Document doc;
     ASSERT_TRUE(StartWith(doc, c.line));
-    EXPECT_EQ(Collect([&](Io& io) { Replace(0, c.position, c.text, doc, io); }), c.message)
+    EXPECT_EQ(Collect([&](Io& io) { ReportEntry(io, Replace(0, c.position, c.text, doc)); }),
+              c.message)
         << c.line;
     EXPECT_EQ(SlotText(doc, 0), c.result) << c.line;
     EXPECT_TRUE(doc.CheckInvariant()) << c.line;
   }
   Document doc;
   ASSERT_TRUE(doc.Allocate(2, 11));
-  EXPECT_EQ(Collect([&](Io& io) { Replace(2, 0, "X", doc, io); }), "Invalid Line Number\n");
+  EXPECT_EQ(Collect([&](Io& io) { ReportEntry(io, Replace(2, 0, "X", doc)); }),
+            "Invalid Line Number\n");
 }
 
 }  // namespace

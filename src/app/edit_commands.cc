@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string_view>
 
 #include "app/editor.h"
 #include "app/messages.h"
@@ -16,9 +17,34 @@ namespace {
 // Replaces the clipboard with `count` characters of the cursor line from the cursor.
 // The checks keep count within the line's text, so the copy stays inside both buffers.
 void FillClip(Editor& ed, int count) {
-  std::span<const char> slot = ed.doc.view(ed.cursor_line);
-  std::memcpy(ed.clip.get(), slot.data() + ed.cursor_pos, count);
+  std::string_view text = ed.doc.text(ed.cursor_line);
+  if (count > 0) std::memcpy(ed.clip.get(), text.data() + ed.cursor_pos, count);
   ed.clip[count] = '\0';
+}
+
+// A change the document refused for want of memory (the reservation before the command makes
+// that rare): says so. Returns `done`.
+bool Done(Editor& ed, bool done) {
+  if (!done) Print(ed.io, "%s", msg::kNoMemoryForChange);
+  return done;
+}
+
+// What a copy or cut check decided, said; true to go ahead.
+bool Decided(Editor& ed, ClipCheck check, int count, const char* shortened, const char* nothing) {
+  switch (check) {
+    case ClipCheck::kGo:
+      return true;
+    case ClipCheck::kShortened:
+      Print(ed.io, shortened, count);
+      return true;
+    case ClipCheck::kNothing:
+      Line(ed.io, nothing);
+      return false;
+    case ClipCheck::kTooLong:
+      Print(ed.io, msg::kMaxCutSize, count);
+      return false;
+  }
+  return false;
 }
 
 // Reads the count of a copy or cut; false when the command must stop here (end of input, or a
@@ -57,9 +83,34 @@ void RecordCursorLine(Editor& ed) {
 
 }  // namespace
 
+void ReportEntry(Io& io, Entry entry) {
+  switch (entry) {
+    case Entry::kWritten:
+      break;
+    case Entry::kShortened:
+      Print(io, "%s", msg::kTextShortened);
+      break;
+    case Entry::kInvalidLine:
+      Line(io, msg::kInvalidLine);
+      break;
+    case Entry::kAtEndOfLine:
+      Line(io, msg::kAtEndOfLine);
+      break;
+    case Entry::kNoMemory:
+      Print(io, "%s", msg::kNoMemoryForChange);
+      break;
+  }
+}
+
+bool ReportInsert(Io& io, const InsertFit& fit, int lsize) {
+  if (fit.past_end) Line(io, msg::kInsertTooLongForPosition);
+  if (fit.line_full) Print(io, msg::kInsertLineExceeded, lsize);
+  return fit.count > 0;
+}
+
 void TextEntry(Editor& ed, const char* text, bool shortened) {
   RecordCursorLine(ed);
-  Replace(ed.cursor_line, ed.cursor_pos, text, ed.doc, ed.io, shortened);
+  ReportEntry(ed.io, Replace(ed.cursor_line, ed.cursor_pos, text, ed.doc, shortened));
   if (ed.cursor_line < ed.lines() - 1 && ed.line_lock == 0) ++ed.cursor_line;
 }
 
@@ -67,22 +118,24 @@ void NewInsert(Editor& ed) {
   Line(ed.io, msg::kInsertPrompt);
   char* answer = ed.insert_input.get();
   if (!IsLine(ReadAnswer(ed, answer, ed.lsize()))) return;
-  int count = 0;
-  if (!CheckInsert(ed.cursor_line, ed.cursor_pos, count, answer, ed.doc, ed.io)) return;
+  InsertFit fit = CheckInsert(ed.cursor_line, ed.cursor_pos, answer, ed.doc);
+  if (!ReportInsert(ed.io, fit, ed.lsize())) return;
   RecordCursorLine(ed);
-  Insert(ed.cursor_line, ed.cursor_pos, count, answer, ed.doc);
+  Done(ed, Insert(ed.cursor_line, ed.cursor_pos, fit.count, answer, ed.doc));
 }
 
 void ClipCopy(Editor& ed) {
   int count = 0;
   if (!ReadCount(ed, msg::kCopyPrompt, msg::kCopyNegative, count)) return;
-  if (CheckCopy(ed.cursor_line, ed.cursor_pos, count, ed.doc, ed.io)) FillClip(ed, count);
+  ClipCheck check = CheckCopy(ed.cursor_line, ed.cursor_pos, count, ed.doc);
+  if (Decided(ed, check, count, msg::kCopyShortened, msg::kNothingToCopy)) FillClip(ed, count);
 }
 
 void ClipCut(Editor& ed) {
   int count = 0;
   if (!ReadCount(ed, msg::kCutPrompt, msg::kCutNegative, count)) return;
-  if (CheckCut(ed.cursor_line, ed.cursor_pos, count, ed.doc, ed.io)) {
+  ClipCheck check = CheckCut(ed.cursor_line, ed.cursor_pos, count, ed.doc);
+  if (Decided(ed, check, count, msg::kCutShortened, msg::kNothingToCut)) {
     RecordCursorLine(ed);
     FillClip(ed, count);
     Cut(ed.cursor_line, ed.cursor_pos, count, ed.doc);
@@ -91,19 +144,20 @@ void ClipCut(Editor& ed) {
 
 void ClipPaste(Editor& ed) {
   int count = 0;
-  if (CheckPaste(ed.cursor_pos, count, ed.clip.get(), ed.lsize(), ed.io)) {
-    RecordCursorLine(ed);
-    Paste(ed.cursor_line, ed.cursor_pos, count, ed.clip.get(), ed.doc);
-  }
+  ClipCheck check = CheckPaste(ed.cursor_pos, count, ed.clip.get(), ed.lsize());
+  if (check == ClipCheck::kNothing) return Line(ed.io, msg::kNothingToPaste);
+  if (check == ClipCheck::kShortened) Line(ed.io, msg::kPasteShortened);
+  RecordCursorLine(ed);
+  Done(ed, Paste(ed.cursor_line, ed.cursor_pos, count, ed.clip.get(), ed.doc));
 }
 
 // The empty clipboard is refused here: the insertion check would refuse it silently.
 void ClipInsert(Editor& ed) {
   if (ed.clip[0] == '\0') return Line(ed.io, msg::kNothingToPaste);
-  int count = 0;
-  if (CheckInsert(ed.cursor_line, ed.cursor_pos, count, ed.clip.get(), ed.doc, ed.io)) {
+  InsertFit fit = CheckInsert(ed.cursor_line, ed.cursor_pos, ed.clip.get(), ed.doc);
+  if (ReportInsert(ed.io, fit, ed.lsize())) {
     RecordCursorLine(ed);
-    Insert(ed.cursor_line, ed.cursor_pos, count, ed.clip.get(), ed.doc);
+    Done(ed, Insert(ed.cursor_line, ed.cursor_pos, fit.count, ed.clip.get(), ed.doc));
   }
 }
 
@@ -130,11 +184,13 @@ void TrimWrap(Editor& ed) {
   int p = ed.cursor_pos;
   if (c >= ed.lines() - 1) return;
   RecordPair(ed.undo, UndoMode::kWrap, c, c + 1, ed.doc);
-  // The tail is read in place: Insert writes only to line c + 1, a different slot.
-  std::span<const char> slot = ed.doc.view(c);
-  const char* tail = LengthFrom(slot, p) > 0 ? slot.data() + p : "";
-  int count = 0;
-  if (CheckInsert(c + 1, 0, count, tail, ed.doc, ed.io)) Insert(c + 1, 0, count, tail, ed.doc);
+  // The tail is handed over as a view of line c: the document reads it before it writes.
+  std::string_view text = ed.doc.text(c);
+  std::string_view tail = text.substr(std::min(text.size(), static_cast<std::size_t>(p)));
+  InsertFit fit = CheckInsert(c + 1, 0, tail, ed.doc);
+  // Line c keeps its tail when line c + 1 could not get the memory to take it.
+  bool fits = ReportInsert(ed.io, fit, ed.lsize());
+  if (fits && !Done(ed, Insert(c + 1, 0, fit.count, tail, ed.doc))) return;
   Trim(c, p, ed.doc);
   ed.cursor_line = c + 1;
   ed.cursor_pos = 0;
@@ -144,14 +200,14 @@ void LineMove(Editor& ed) {
   int d = 0;
   if (!ReadDestination(ed, msg::kMovePrompt, msg::kMoveBadDestination, d)) return;
   RecordPair(ed.undo, UndoMode::kMove, ed.cursor_line, d, ed.doc);
-  Move(ed.cursor_line, d, ed.doc);
+  Done(ed, Move(ed.cursor_line, d, ed.doc));
 }
 
 void LineCopy(Editor& ed) {
   int d = 0;
   if (!ReadDestination(ed, msg::kCopyLinePrompt, msg::kCopyBadDestination, d)) return;
   RecordPair(ed.undo, UndoMode::kCopy, ed.cursor_line, d, ed.doc);
-  Copy(ed.cursor_line, d, ed.doc);
+  Done(ed, Copy(ed.cursor_line, d, ed.doc));
 }
 
 // Opens an empty line at the cursor line c; undo deletes it again.
@@ -164,7 +220,7 @@ void LineCopy(Editor& ed) {
 void LineInsert(Editor& ed) {
   if (!ed.doc.text(ed.lines() - 1).empty()) return Print(ed.io, "%s", msg::kNoRoomForLine);
   RecordWedge(ed.undo, ed.cursor_line);
-  Wedge(ed.cursor_line, ed.doc);
+  Done(ed, ed.doc.OpenLine(ed.cursor_line));
 }
 
 // Removes the cursor line c and closes the gap; undo wedges it back in.
@@ -174,15 +230,19 @@ void LineInsert(Editor& ed) {
 //   undo:             A B [C] D E      every slot back, the last one included
 void LineDelete(Editor& ed) {
   RecordDelete(ed.undo, ed.cursor_line, ed.doc);
-  Delete(ed.cursor_line, ed.doc);
+  ed.doc.RemoveLine(ed.cursor_line);
 }
 
 void Undo(Editor& ed) {
-  UndoMode mode = ed.undo.mode;
-  bool pair = mode == UndoMode::kMove || mode == UndoMode::kCopy || mode == UndoMode::kWrap;
-  if (!ed.doc.Reserve(pair ? std::max(ed.undo.line, ed.undo.other) : ed.undo.line)) {
-    return Print(ed.io, "%s", msg::kNoMemoryForChange);
+  if (!ed.doc.Reserve(UndoReach(ed.undo))) return Print(ed.io, "%s", msg::kNoMemoryForChange);
+  switch (ApplyUndo(ed.undo, ed.doc)) {
+    case Undone::kRestored:
+      ed.cursor_line = ed.undo.line;
+      break;
+    case Undone::kNothing:
+      break;
+    case Undone::kNoMemory:
+      Print(ed.io, "%s", msg::kNoMemoryForChange);
+      break;
   }
-  int line = ApplyUndo(ed.undo, ed.doc);
-  if (line >= 0) ed.cursor_line = line;
 }

@@ -3,7 +3,16 @@
 // before it changes anything, then calls the workers under edit/.
 #pragma once
 
+#include "core/io.h"
+#include "edit/text_entry.h"
+
 struct Editor;
+
+/// Says what became of a text entry: its message, or nothing when the whole text was written.
+void ReportEntry(Io& io, Entry entry);
+/// Says why an insertion is shortened or refused, for a grid of `lsize`; true when it goes
+/// ahead.
+bool ReportInsert(Io& io, const InsertFit& fit, int lsize);
 
 /// The loop's action for an input that is no command; `shortened` when the input line lost
 /// characters before it came here.

@@ -3,6 +3,7 @@
 // benchmark can run any number of editors in one process.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -55,7 +56,9 @@ struct Editor {
   /// The current file as this session last loaded or saved it, to see another program's change.
   FileStamp stamp;
 
-  bool modified = false;     // changed since the last load that replaced it or save of it
+  /// doc.changes() when the document was last loaded (a load that replaced it), saved, or
+  /// written to a recovery file.
+  std::uint64_t saved_changes = 0;
   bool save_failed = false;  // the last save attempted failed: the program ends with status 1
   bool end_warned = false;   // the last read at the terminal met the end of input, unsaved
 
@@ -70,6 +73,10 @@ struct Editor {
   /// Ends the program as a confirmed quit or the end of input does: status 1 when the last save
   /// attempted failed.
   void Finish() { Stop(save_failed ? 1 : 0); }
+  /// The document changed since the last load that replaced it or save of it.
+  bool modified() const { return doc.changes() != saved_changes; }
+  /// The document as it is now is the one on disk.
+  void MarkSaved() { saved_changes = doc.changes(); }
   int lines() const { return doc.lines(); }
   int lsize() const { return doc.lsize(); }
   int command_input_size() const { return lsize() < 3 ? 3 : lsize(); }

@@ -103,7 +103,7 @@ Loaded ReadFileIn(Editor& ed, const char* name) {
   }
   // A new document: nothing to undo, nothing unsaved, and the file as it was read.
   ForgetUndo(ed.undo);
-  ed.modified = false;
+  ed.MarkSaved();
   TakeStamp(ed.stamp, name, fd.get());
   return Loaded::kReplaced;
 }
@@ -194,7 +194,7 @@ Saved SaveTo(Editor& ed, const char* name) {
     return Saved::kFailed;
   }
   Print(ed.io, msg::kSaved, Shown(ed.io, name).c_str());
-  ed.modified = false;
+  ed.MarkSaved();
   TakeStamp(ed.stamp, name);
   return Saved::kWritten;
 }
@@ -297,7 +297,7 @@ void TellRescue(Editor& ed, const char* format, Texts... texts) {
 }  // namespace
 
 void WriteRecovery(Editor& ed) {
-  if (!ed.modified) return;
+  if (!ed.modified()) return;
   Pieces pieces = DocumentPieces(ed.doc);
   std::string path;
   int err = WriteNewFile("", msg::kRecoveryName, pieces, path);
@@ -319,6 +319,6 @@ void WriteRecovery(Editor& ed) {
                         there.c_str(), why);
     }
   }
-  ed.modified = false;
+  ed.MarkSaved();
   TellRescue(ed, msg::kRecoveryWritten, Shown(ed.io, path.c_str()).c_str());
 }

@@ -220,7 +220,7 @@ bool CommandReadFailed(Editor& ed, Read read) {
     return false;
   }
   if (!IsEnd(read)) return true;  // interrupted at the terminal: the view again
-  if (ed.io.terminal && ed.modified && !ed.end_warned) {
+  if (ed.io.terminal && ed.modified() && !ed.end_warned) {
     Print(ed.io, "%s", msg::kUnsavedAtEnd);
     ed.end_warned = true;
     return true;
@@ -254,7 +254,6 @@ bool RunTurn(Editor& ed) {
   }
   StripLineEnd(input);
 
-  unsigned records = ed.undo.records;
   int id = text ? -1 : FindCommand(ed.keys, input);
   // A change that could not get its memory midway would leave half of it done, so the memory
   // is had first (the handlers of changes to other lines ask for those too).
@@ -269,8 +268,6 @@ bool RunTurn(Editor& ed) {
     if (input[0] == '!' && !pasted) std::memmove(input, input + 1, std::strlen(input));
     TextEntry(ed, input, shortened);
   }
-  if (!ed.doc.Commit()) Print(ed.io, "%s", msg::kNoMemoryForChange);
-  if (ed.undo.records != records) ed.modified = true;
   return ed.running && !TakeEndingSignal(ed);
 }
 

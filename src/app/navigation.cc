@@ -30,8 +30,8 @@ void PositionBeg(Editor& ed) {
 }
 
 void PositionEnd(Editor& ed) {
-  int rest = LengthFrom(ed.doc.view(ed.cursor_line), ed.cursor_pos);
-  if (rest == 0) return;
+  int rest = static_cast<int>(ed.doc.text(ed.cursor_line).size()) - ed.cursor_pos;
+  if (rest <= 0) return;
   int end = ed.cursor_pos + rest;
   ed.cursor_pos = end >= ed.lsize() ? ed.lsize() - 1 : end;
 }

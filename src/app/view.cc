@@ -2,17 +2,20 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 #include "app/messages.h"
 #include "term/caret.h"
 
 namespace {
 
-// The text of a line from column p, or null when the line does not reach column p.
-const char* TextFrom(const Document& doc, int line, int p) {
-  std::span<const char> slot = doc.slot(line);
-  if (LengthFrom(slot, p) == 0) return nullptr;
-  return slot.data() + p;
+// Whether line `line` reaches column p; if so, `shown` receives its text from there as it is
+// printed (valid until the next call).
+bool TextFrom(Io& io, const Document& doc, int line, int p, std::string_view& shown) {
+  std::string_view text = doc.text(line);
+  if (text.size() <= static_cast<std::size_t>(p)) return false;
+  shown = ShownInPlace(io, text.substr(p));
+  return true;
 }
 
 }  // namespace
@@ -30,24 +33,27 @@ void Display(int cursor_line, int cursor_pos, int before, const Document& doc, i
   // Room for "[%i] " with any int.
   char prefix[24] = "> ";
   for (int k = first; k <= last; ++k) {
-    const char* text = TextFrom(doc, k, cursor_pos);
+    std::string_view text;
+    bool reaches = TextFrom(io, doc, k, cursor_pos, text);
+    // A line is no NUL-terminated string: it is printed by its length.
+    int n = static_cast<int>(text.size());
     if (k == cursor_line) {
       if (numbers) std::snprintf(prefix, sizeof prefix, "[%i] ", k + 1);
-      if (text != nullptr) {
-        Print(io, "%s%s\n", prefix, ShownInPlace(io, text));
+      if (reaches) {
+        Print(io, "%s%.*s\n", prefix, n, text.data());
       } else if (numbers) {
         Print(io, "%s\n", prefix);
       } else {
         Print(io, ">\n");
       }
     } else if (numbers) {
-      if (text != nullptr) {
-        Print(io, " %i  %s\n", k + 1, ShownInPlace(io, text));
+      if (reaches) {
+        Print(io, " %i  %.*s\n", k + 1, n, text.data());
       } else {
         Print(io, " %i\n", k + 1);
       }
-    } else if (text != nullptr) {
-      Print(io, "  %s\n", ShownInPlace(io, text));
+    } else if (reaches) {
+      Print(io, "  %.*s\n", n, text.data());
     } else {
       Print(io, "\n");
     }

@@ -11,6 +11,10 @@
 #include <utility>
 #include <vector>
 
+#ifndef NDEBUG
+#include <ostream>
+#endif
+
 Document::~Document() {
   Free();
 }
@@ -22,20 +26,18 @@ void Document::ReleaseAll() {
   block_size_ = 0;
   count_ = gap_ = 0;
   gapsize_ = cap_;
-  pending_ = -1;
 }
 
 void Document::Free() {
   ReleaseAll();
   std::free(index_);
-  std::free(scratch_);
-  std::free(copies_);
+  std::free(work_);
   for (char*& spare : spare_) {
     std::free(spare);
     spare = nullptr;
   }
   index_ = nullptr;
-  scratch_ = copies_ = nullptr;
+  work_ = nullptr;
   cap_ = gapsize_ = lines_ = lsize_ = 0;
 }
 
@@ -57,16 +59,10 @@ bool Document::Allocate(int lines, int lsize) {
   if (static_cast<long long>(lines) * lsize > INT_MAX) return false;
   std::size_t width = static_cast<std::size_t>(lsize);
   if (!CouldHave(static_cast<std::size_t>(lines) * width)) return false;
-  char* scratch = static_cast<char*>(std::calloc(1, width));
-  char* copies = static_cast<char*>(std::calloc(kCopies, width));
-  if (scratch == nullptr || copies == nullptr) {
-    std::free(scratch);
-    std::free(copies);
-    return false;
-  }
+  char* work = static_cast<char*>(std::malloc(width));
+  if (work == nullptr) return false;
   Free();
-  scratch_ = scratch;
-  copies_ = copies;
+  work_ = work;
   lines_ = lines;
   lsize_ = lsize;
   return true;
@@ -126,15 +122,14 @@ bool Document::Extend(int count) {
   return true;
 }
 
-bool Document::InsertEmpty(int line) {
-  if (gapsize_ == 0 && !GrowIndex(std::min(lines_, std::max(cap_ * 2, 16)))) return false;
+// The caller has made sure of a free record (OpenLine).
+void Document::InsertEmpty(int line) {
   MoveGap(line);
   index_[line] = {nullptr, 0};
   ++gap_;
   --gapsize_;
   ++count_;
   Normalize();
-  return true;
 }
 
 void Document::Erase(int line) {
@@ -152,58 +147,126 @@ void Document::Erase(int line) {
   Normalize();
 }
 
-void Document::Fill(char* slot, std::string_view text) const {
-  std::size_t old = strnlen(slot, lsize_);
-  if (!text.empty()) std::memcpy(slot, text.data(), text.size());
-  if (old > text.size()) std::memset(slot + text.size(), 0, old - text.size());
-  slot[text.size()] = '\0';
-}
-
-std::string_view Document::text(int i) const {
-  if (i == pending_) return {scratch_, strnlen(scratch_, lsize_)};
+std::string_view Document::Bytes(int i) const {
   if (i >= count_) return {};
   const LineRecord& r = At(i);
   return {r.text, static_cast<std::size_t>(r.length)};
 }
 
-std::span<char> Document::slot(int i) {
-  if (i != pending_) {
-    Commit();
-    Fill(scratch_, text(i));
-    pending_ = i;
-  }
-  return {scratch_, static_cast<std::size_t>(lsize_)};
+LineView Document::text(int i) const {
+#ifdef NDEBUG
+  return Bytes(i);
+#else
+  return {Bytes(i), &changes_, changes_};
+#endif
 }
 
-std::span<const char> Document::slot(int i) const {
-  char* copy = copies_ + static_cast<std::ptrdiff_t>(next_copy_) * lsize_;
-  next_copy_ = (next_copy_ + 1) % kCopies;
-  Fill(copy, text(i));
-  return {copy, static_cast<std::size_t>(lsize_)};
+// How many bytes of `text` a line takes where `room` bytes are left: up to its first NUL.
+int Document::Usable(std::string_view text, int room) const {
+  std::size_t n = std::min(text.size(), static_cast<std::size_t>(std::max(room, 0)));
+  const void* nul = n > 0 ? std::memchr(text.data(), '\0', n) : nullptr;
+  return nul != nullptr ? static_cast<int>(static_cast<const char*>(nul) - text.data())
+                        : static_cast<int>(n);
 }
 
-bool Document::Commit() {
-  if (pending_ < 0) return true;
-  int i = std::exchange(pending_, -1);
-  int length = static_cast<int>(strnlen(scratch_, lsize_));
+// Makes the first `length` bytes of the work block line i's text. Text that fits where the
+// line is, the load block included, is written over it; a longer one gets a block of its own.
+bool Document::Store(int i, int length) {
   if (length == 0 && i >= count_) return true;
   if (!Extend(i + 1)) return false;
   LineRecord& r = At(i);
   if (length == 0) {
     Release(r);
   } else if (length <= r.length) {
-    // Text that fits where the line is, the load block included, is written over it.
-    std::memcpy(r.text, scratch_, length);
+    std::memcpy(r.text, work_, length);
     r.length = length;
   } else {
     char* text = static_cast<char*>(std::malloc(static_cast<std::size_t>(length)));
     if (text == nullptr) text = TakeSpare();
     if (text == nullptr) return false;
-    std::memcpy(text, scratch_, length);
+    std::memcpy(text, work_, length);
     Release(r);
     r = {text, length};
   }
   return true;
+}
+
+// Every change puts the new line together in the work block from the old one and the text it
+// was given, and only then stores it: so the text may be a view of any line, this one too.
+
+bool Document::SetLine(int i, std::string_view text) {
+  int n = Usable(text, lsize_ - 1);
+  if (n > 0) std::memcpy(work_, text.data(), n);
+  return Counted(Store(i, n));
+}
+
+bool Document::WriteAt(int i, int column, std::string_view text) {
+  std::string_view old = Bytes(i);
+  int at = std::min(column, lsize_ - 1);
+  int n = Usable(text, lsize_ - 1 - at);
+  int kept = static_cast<int>(old.size());
+  int length = std::max(kept, at + n);
+  if (kept > 0) std::memcpy(work_, old.data(), kept);
+  if (kept < at) std::memset(work_ + kept, ' ', at - kept);
+  if (n > 0) std::memcpy(work_ + at, text.data(), n);
+  return Counted(Store(i, length));
+}
+
+//   "abcdef" InsertAt(2, "XY"):  head "ab", then "XY", then the tail "cdef" as far as it fits
+bool Document::InsertAt(int i, int column, std::string_view text) {
+  std::string_view old = Bytes(i);
+  int at = std::min(column, lsize_ - 1);
+  int n = Usable(text, lsize_ - 1 - at);
+  int head = std::min(static_cast<int>(old.size()), at);
+  int tail = std::min(static_cast<int>(old.size()) - head, lsize_ - 1 - at - n);
+  if (head > 0) std::memcpy(work_, old.data(), head);
+  if (head < at) std::memset(work_ + head, ' ', at - head);
+  if (n > 0) std::memcpy(work_ + at, text.data(), n);
+  if (tail > 0) std::memcpy(work_ + at + n, old.data() + head, tail);
+  return Counted(Store(i, at + n + tail));
+}
+
+// Removing bytes never needs memory: the line shrinks where it is.
+void Document::CutAt(int i, int column, int count) {
+  ++changes_;
+  if (i >= count_ || column < 0 || count <= 0) return;
+  LineRecord& r = At(i);
+  if (column >= r.length) return;
+  int cut = std::min(count, r.length - column);
+  std::memmove(r.text + column, r.text + column + cut, r.length - column - cut);
+  r.length -= cut;
+  if (r.length == 0) Release(r);
+}
+
+void Document::Truncate(int i, int column) {
+  ++changes_;
+  if (i >= count_) return;
+  LineRecord& r = At(i);
+  if (column <= 0) {
+    Release(r);
+  } else if (column < r.length) {
+    r.length = column;
+  }
+}
+
+// Lines at or after the extent are all empty, so a shift only moves the records from `line`
+// to the extent, and only as far as the gap is from `line`.
+bool Document::OpenLine(int line) {
+  if (line >= count_) return Counted(true);  // everything from here down is empty already
+  if (count_ == lines_) {
+    // The last line's text falls out of the grid, which frees its record.
+    Erase(lines_ - 1);
+    if (line == lines_ - 1) return Counted(true);
+  } else if (gapsize_ == 0 && !GrowIndex(std::min(lines_, std::max(cap_ * 2, 16)))) {
+    return false;
+  }
+  InsertEmpty(line);
+  return Counted(true);
+}
+
+void Document::RemoveLine(int line) {
+  ++changes_;
+  if (line < count_) Erase(line);
 }
 
 bool Document::Reserve(int line) {
@@ -221,6 +284,7 @@ bool Document::Reserve(int line) {
 
 void Document::Clear() {
   ReleaseAll();
+  ++changes_;
 }
 
 bool Document::Incoming::Add(const char* text, int length) {
@@ -247,22 +311,13 @@ void Document::Adopt(Incoming& incoming, Block& block, std::size_t size) {
   gapsize_ = cap_ - count_;
   block_ = block.release();
   block_size_ = size;
+  ++changes_;
 }
 
 bool Document::CheckInvariant() const {
   if (lines_ <= 0 || count_ < 0 || count_ > lines_ || gap_ < 0 || gap_ > count_ || gapsize_ < 0 ||
-      count_ + gapsize_ > cap_ || (gap_ == count_ && count_ + gapsize_ != cap_) || pending_ < -1 ||
-      pending_ >= lines_) {
+      count_ + gapsize_ > cap_ || (gap_ == count_ && count_ + gapsize_ != cap_)) {
     return false;
-  }
-  auto zero_tail = [this](const char* slot) {
-    std::size_t len = strnlen(slot, lsize_);
-    if (len >= static_cast<std::size_t>(lsize_)) return false;
-    return std::all_of(slot + len, slot + lsize_, [](char c) { return c == 0; });
-  };
-  if (!zero_tail(scratch_)) return false;
-  for (int k = 0; k < kCopies; ++k) {
-    if (!zero_tail(copies_ + static_cast<std::ptrdiff_t>(k) * lsize_)) return false;
   }
   // Each line's bytes: within its slot's length, no NUL, in no other line.
   std::vector<std::pair<const char*, const char*>> spans;
@@ -288,7 +343,7 @@ std::string_view Document::LoadedRun(int i, int last, int& next) const {
   const char* end = nullptr;
   const char* block_end = block_ + block_size_;
   int j = i;
-  for (; j <= last && j < count_ && j != pending_; ++j) {
+  for (; j <= last && j < count_; ++j) {
     const LineRecord& r = At(j);
     if (r.text == nullptr || Owned(r.text) || (start != nullptr && r.text != end)) break;
     const char* newline = r.text + r.length;
@@ -307,50 +362,11 @@ int DocLength(const Document& doc) {
   return 0;
 }
 
-// Lines at or after the extent are all empty, so a shift only moves the records from `line`
-// to the extent, and only as far as the gap is from `line`.
-void Wedge(int line, Document& doc) {
-  doc.Commit();
-  if (line >= doc.count_) return;  // everything from here down is empty already
-  if (doc.count_ == doc.lines_) {
-    // The last line's text falls out of the grid; a Wedge on the last line just empties it.
-    doc.Erase(doc.lines_ - 1);
-    if (line == doc.lines_ - 1) return;
-  }
-  doc.InsertEmpty(line);
+#ifndef NDEBUG
+std::ostream& operator<<(std::ostream& out, const LineView& view) {
+  return out << std::string_view(view);
 }
-
-void Delete(int line, Document& doc) {
-  doc.Commit();
-  if (line >= doc.count_) return;
-  doc.Erase(line);
-}
-
-void CopySlot(std::span<const char> from, std::span<char> to) {
-  int len = LineLength(from);
-  int old = LineLength(to);
-  std::memmove(to.data(), from.data(), len);
-  std::memset(to.data() + len, 0, static_cast<std::size_t>(std::max(old, len) - len + 1));
-}
-
-void ZeroFrom(std::span<char> slot, int from) {
-  int len = LineLength(slot);
-  if (from < len) std::memset(slot.data() + from, 0, len - from);
-}
-
-int LineLength(std::span<const char> slot) {
-  return static_cast<int>(strnlen(slot.data(), slot.size()));
-}
-
-int LengthFrom(std::span<const char> slot, int column) {
-  int rest = LineLength(slot) - column;
-  return rest > 0 ? rest : 0;
-}
-
-void PadToCursor(std::span<char> slot, int position) {
-  int len = LineLength(slot);
-  if (len < position) std::memset(slot.data() + len, ' ', position - len);
-}
+#endif
 
 void ExpectFullUse(void* block, std::size_t size) {
   constexpr std::size_t kHuge = 2u << 20;

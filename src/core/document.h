@@ -1,25 +1,39 @@
-// The document: `lines` line slots of `lsize` bytes each, as every command sees them. Owns the
-// lines' bytes, the line index and the document's extent; the editing code decides what to
-// write, this file only says where a line lives.
+// The document: `lines` lines of text, as every command sees them. Owns the lines' bytes, the
+// line index and the document's extent; the editing code decides what to write, and the
+// changes below keep the grid's rules whatever it writes:
 //
-// Every slot, as the accessors hand it out, holds one NUL-terminated line of at most lsize - 1
-// characters followed only by zeros (the zero tail). Writers may rely on it: text written
-// without a terminator ends where the old zeros begin.
+//   - a line holds at most lsize - 1 bytes and no NUL: text handed to a change ends at its
+//     first NUL, and what would pass the limit is dropped;
+//   - writing at a column past a line's end first fills the line with spaces up to it;
+//   - nothing lies past a line's end: what a change removes is gone.
+//
+// Reading: text(i) is a view of line i's bytes. It stays valid until the document next
+// changes (a change below carried out, a load, Clear or Free); builds with assertions check
+// that on every use of the view. Text handed to a change may be a view of any line of this
+// document: it is read before anything is written.
+//
+// Changing: each change below that is carried out adds one to changes(), whether or not a
+// byte differs, so that the editor can tell whether the document changed since it was saved.
+// A change that could not get its memory returns false and changes and counts nothing;
+// Reserve gets that memory ahead of a command, so that its changes are then never refused.
 //
 // Inside, a line takes only the bytes of its text. Lines read from a file stay where the read
-// put them, in the load block that the document keeps; a line written since then lives in a
+// put them, in the load block that the document keeps; a line grown since then lives in a
 // block of its own. The index holds one record (where, how long) per line up to the extent,
 // with a gap at the place last edited, so that opening or removing a line near the cursor
-// moves few records. A writer gets the line in a scratch slot of lsize bytes, which goes back
-// to the line's storage (Commit) before any other line is handed out for writing, before the
-// lines shift, and at the end of every command.
+// moves few records.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <memory>
-#include <span>
 #include <string_view>
+
+#ifndef NDEBUG
+#include <cassert>
+#include <iosfwd>
+#endif
 
 /// Tells the system that a large block is about to be written whole, so that it is mapped in
 /// huge pages where it can be: filling it then costs far fewer page faults. Harmless anywhere.
@@ -34,6 +48,47 @@ struct LineRecord {
   int length;
 };
 
+#ifdef NDEBUG
+/// A view of a line's bytes (see the top of this file for how long it lasts).
+using LineView = std::string_view;
+#else
+/// A view of a line's bytes that checks, whenever it is used, that the document has not changed
+/// since the view was taken. Builds without assertions use std::string_view itself.
+class LineView {
+ public:
+  static constexpr std::size_t npos = std::string_view::npos;
+  const char* data() const { return Valid().data(); }
+  std::size_t size() const { return Valid().size(); }
+  std::size_t length() const { return size(); }
+  bool empty() const { return Valid().empty(); }
+  const char* begin() const { return data(); }
+  const char* end() const { return data() + size(); }
+  char operator[](std::size_t k) const { return Valid()[k]; }
+  LineView substr(std::size_t pos, std::size_t count = npos) const {
+    return {Valid().substr(pos, count), changes_, taken_};
+  }
+  std::size_t find(std::string_view needle, std::size_t from = 0) const {
+    return Valid().find(needle, from);
+  }
+  operator std::string_view() const { return Valid(); }
+  friend bool operator==(const LineView& a, std::string_view b) { return a.Valid() == b; }
+
+ private:
+  friend class Document;
+  LineView(std::string_view text, const std::uint64_t* changes, std::uint64_t taken)
+      : text_(text), changes_(changes), taken_(taken) {}
+  std::string_view Valid() const {
+    assert(*changes_ == taken_ && "a line's view was used after the document changed");
+    return text_;
+  }
+
+  std::string_view text_;
+  const std::uint64_t* changes_;  // the document's count of changes
+  std::uint64_t taken_;           // that count when the view was taken
+};
+std::ostream& operator<<(std::ostream& out, const LineView& view);
+#endif
+
 class Document {
  public:
   Document() = default;
@@ -41,52 +96,71 @@ class Document {
   Document(const Document&) = delete;
   Document& operator=(const Document&) = delete;
 
-  /// Sets up an empty document of `lines` slots of `lsize` bytes. Returns false when
+  /// Sets up an empty document of `lines` lines of at most lsize - 1 bytes. Returns false when
   /// lines * lsize does not fit in a signed 32-bit product or a block of that size could not
   /// be had (as a grid of that size would be refused); the document is then left unallocated.
   bool Allocate(int lines, int lsize);
-  bool allocated() const { return scratch_ != nullptr; }
+  bool allocated() const { return work_ != nullptr; }
   /// Gives everything back; the document is then unallocated.
   void Free();
 
   int lines() const { return lines_; }
   int lsize() const { return lsize_; }
 
-  /// The slot of line i (0 <= i < lines) for writing: a scratch slot holding the line, which
-  /// is stored back when another line is asked for writing, when the lines shift, and at
-  /// Commit. It widens the extent to cover line i. Asking again for the same line gives the
-  /// same slot with what was written to it.
-  std::span<char> slot(int i);
-  /// A copy of line i's slot, as it is now (what was written to the scratch slot included).
-  /// It stays as it is until three more copies have been asked for: enough for any one step
-  /// to hold a line while it reads another.
-  std::span<const char> slot(int i) const;
-  /// Read-only copy of line i without widening the extent, for use through a mutable Document.
-  std::span<const char> view(int i) const { return slot(i); }
-  /// The text of line i without a copy, for scans of the whole document: valid until the
-  /// next write to the document.
-  std::string_view text(int i) const;
+  /// The bytes of line i (0 <= i < lines), without a line end; empty past the extent.
+  LineView text(int i) const;
 
   /// The written form (each line and a newline) of lines i, i + 1, ... up to `last`, as far as
   /// it lies unbroken in the load block: loaded lines that kept their length, and the newlines
   /// that followed them in the file. `next` receives the first line not covered; the run is
-  /// empty when line i is no such line. Valid until the next write.
+  /// empty when line i is no such line. Valid until the document next changes.
   std::string_view LoadedRun(int i, int last, int& next) const;
 
   /// Lines at or after extent() are empty. An upper bound, not the exact length.
-  int extent() const { return count_ > pending_ + 1 ? count_ : pending_ + 1; }
+  int extent() const { return count_; }
 
+  /// How many changes were carried out (the changes below, loads and clears) since the start.
+  std::uint64_t changes() const { return changes_; }
+
+  // The changes. Every line number lies in 0 .. lines - 1; a column may lie anywhere from 0 on
+  // (one past the last column, lsize - 1, counts as that column).
+
+  /// Line i holds `text` (as much of it as fits).
+  bool SetLine(int i, std::string_view text);
+  /// Writes `text` over line i from `column`, padding the line with spaces up to the column
+  /// first; what would pass the last column is dropped. An empty text only pads.
+  ///
+  ///   "abcdef" WriteAt(2, "XY") -> "abXYef"      "ab" WriteAt(4, "XY") -> "ab  XY"
+  bool WriteAt(int i, int column, std::string_view text);
+  /// Puts `text` into line i at `column` and moves the rest of the line right, padding the line
+  /// with spaces up to the column first; what would pass the last column falls off the end.
+  ///
+  ///   "abcdef" InsertAt(2, "XY") -> "abXYcdef"
+  bool InsertAt(int i, int column, std::string_view text);
+  /// Removes `count` bytes of line i from `column` (those there are) and moves the rest left.
+  ///
+  ///   "abcdef" CutAt(1, 2) -> "adef"
+  void CutAt(int i, int column, int count);
+  /// Cuts line i off at `column`: it keeps the bytes before it.
+  void Truncate(int i, int column);
+  /// Opens an empty line at `line`; every later line moves down one and the text of the last
+  /// line falls out of the grid. False when the index cannot grow (see Reserve).
+  ///
+  ///   before: A B C D E        (the last line holds E)
+  ///   OpenLine(1): A _ B C D   E is gone; OpenLine on the last line just empties it
+  bool OpenLine(int line);
+  /// Removes `line`; every later line moves up one and the last line becomes empty.
+  ///
+  ///   before: A B C D E
+  ///   RemoveLine(1): A C D E _
+  void RemoveLine(int line);
   /// Empties every line.
   void Clear();
 
-  /// Stores the line being written back to its storage. False when no memory could be had for
-  /// it: the line then keeps the text it had before it was asked for writing.
-  bool Commit();
-
-  /// Gets, ahead of a change, the memory that the change may need: index room for every line
+  /// Gets, ahead of a command, the memory that its changes may need: index room for every line
   /// up to `line` and one more, and spare room for two lines to grow. False when it cannot be
-  /// had (nothing changes then). After it, Commit and the shifts do not fail for want of
-  /// memory unless lines beyond `line` are written.
+  /// had (nothing changes then). After it, no change to lines up to `line` is refused for want
+  /// of memory, as long as at most two lines grow.
   bool Reserve(int line);
 
   /// The lines of a load in the making, appended in order: each is a run of bytes in the block
@@ -112,17 +186,12 @@ class Document {
   /// bytes, which the document keeps from now on: nothing needs copying). Cannot fail.
   void Adopt(Incoming& incoming, Block& block, std::size_t size);
 
-  /// Checks the zero-tail rule on every slot handed out, that every line's text fits its slot
-  /// and holds no NUL, that no two lines share bytes and that the index is consistent. For
-  /// tests and fuzzers; returns false on the first breach.
+  /// Checks that every line's text fits the limit and holds no NUL, that no two lines share
+  /// bytes and that the index is consistent. For tests and fuzzers; returns false on the first
+  /// breach.
   bool CheckInvariant() const;
 
-  friend void Wedge(int line, Document& doc);
-  friend void Delete(int line, Document& doc);
-
  private:
-  static constexpr int kCopies = 4;
-
   // Logical line i (< count_) is record Physical(i): a gap of gapsize_ unused records sits
   // before logical line gap_, and what follows the last line is unused too. With the gap at
   // the end (or empty) every unused record belongs to the gap.
@@ -135,62 +204,36 @@ class Document {
   }
   LineRecord& At(int i) { return index_[Physical(i)]; }
   const LineRecord& At(int i) const { return index_[Physical(i)]; }
+  std::string_view Bytes(int i) const;
+  int Usable(std::string_view text, int room) const;
   bool Owned(const char* text) const;
   bool GrowIndex(int capacity);
   void MoveGap(int to);
   bool Extend(int count);
-  bool InsertEmpty(int line);
+  void InsertEmpty(int line);
   void Erase(int line);
   void Release(LineRecord& record);
   void ReleaseAll();
   char* TakeSpare();
-  void Fill(char* slot, std::string_view text) const;
+  bool Store(int i, int length);
+  bool Counted(bool done) {
+    if (done) ++changes_;
+    return done;
+  }
 
-  char* scratch_ = nullptr;  // the slot being written: lsize bytes
-  char* copies_ = nullptr;   // kCopies read-only copies of lsize bytes each
-  mutable int next_copy_ = 0;
+  char* work_ = nullptr;  // lsize bytes where a change puts a line together
   char* spare_[2] = {nullptr, nullptr};
   LineRecord* index_ = nullptr;
   int cap_ = 0;
   int count_ = 0;  // lines with a record; every later line is empty
   int gap_ = 0;
   int gapsize_ = 0;
-  int pending_ = -1;       // the line in the scratch slot, or -1
   char* block_ = nullptr;  // the load block, where loaded lines keep their text
   std::size_t block_size_ = 0;
   int lines_ = 0;
   int lsize_ = 0;
+  std::uint64_t changes_ = 0;
 };
 
 /// Index of the last line that holds text; 0 when none does (and when only line 0 does).
 int DocLength(const Document& doc);
-
-/// Opens an empty line at `line`; every later line moves down one and the text of the last
-/// line falls out of the grid.
-///
-///   before: A B C D E        (last slot holds E)
-///   Wedge(1): A _ B C D      E is gone; a Wedge on the last slot just empties it
-void Wedge(int line, Document& doc);
-
-/// Removes `line`; every later line moves up one and the last line becomes empty.
-///
-///   before: A B C D E
-///   Delete(1): A C D E _
-void Delete(int line, Document& doc);
-
-/// Whole-slot copy: the destination ends up holding the source's line and zeros after it.
-void CopySlot(std::span<const char> from, std::span<char> to);
-
-/// Zeroes a slot from column `from` to its end (whole slot for 0).
-void ZeroFrom(std::span<char> slot, int from);
-
-/// Length of the line held in a slot (bytes before the first NUL, at most the slot's size).
-int LineLength(std::span<const char> slot);
-
-/// Characters of a slot's line from `column` to its end; 0 when the column is at or beyond
-/// the end of the line.
-int LengthFrom(std::span<const char> slot, int column);
-
-/// Pad to cursor: a line shorter than `position` is filled with spaces up to column
-/// position - 1. Requires position < slot.size().
-void PadToCursor(std::span<char> slot, int position);

@@ -1,22 +1,21 @@
 #include "edit/line_commands.h"
 
 void Clear(int line, Document& doc) {
-  ZeroFrom(doc.slot(line), 0);
+  doc.SetLine(line, {});
 }
 
 void Trim(int line, int position, Document& doc) {
-  if (position >= doc.lsize()) return;
-  ZeroFrom(doc.slot(line), position);
+  doc.Truncate(line, position);
 }
 
-void Copy(int source, int destination, Document& doc) {
-  CopySlot(doc.view(source), doc.slot(destination));
+bool Copy(int source, int destination, Document& doc) {
+  return doc.SetLine(destination, doc.text(source));
 }
 
-// Copying a line onto itself and then emptying the source would lose it, so a move onto the
-// same line is left as it is.
-void Move(int source, int destination, Document& doc) {
-  if (source == destination) return;
-  Copy(source, destination, doc);
-  Clear(source, doc);
+// Emptying the source after a move onto the same line would lose it: that move is a copy of
+// the line onto itself.
+bool Move(int source, int destination, Document& doc) {
+  if (!Copy(source, destination, doc)) return false;
+  if (source != destination) Clear(source, doc);
+  return true;
 }

@@ -3,45 +3,36 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/messages.h"
-
-void Replace(int line, int position, const char* text, Document& doc, Io& io, bool shortened) {
-  if (line < 0 || line >= doc.lines()) return Line(io, msg::kInvalidLine);
-  if (position >= doc.lsize() - 1) return Line(io, msg::kAtEndOfLine);
-  std::span<char> slot = doc.slot(line);
-  PadToCursor(slot, position);
+Entry Replace(int line, int position, const char* text, Document& doc, bool shortened) {
+  if (line < 0 || line >= doc.lines()) return Entry::kInvalidLine;
+  if (position >= doc.lsize() - 1) return Entry::kAtEndOfLine;
   int len = static_cast<int>(std::strlen(text));
   int room = doc.lsize() - 1 - position;
-  if (len > room || shortened) Print(io, "%s", msg::kTextShortened);
-  len = std::min(len, room);
-  std::memcpy(slot.data() + position, text, len);
+  if (!doc.WriteAt(line, position, {text, static_cast<std::size_t>(std::min(len, room))})) {
+    return Entry::kNoMemory;
+  }
+  return len > room || shortened ? Entry::kShortened : Entry::kWritten;
 }
 
-int CheckInsert(int line, int position, int& count, const char* text, const Document& doc, Io& io) {
-  int len = static_cast<int>(std::strlen(text));
-  int n = LineLength(doc.slot(line));
+InsertFit CheckInsert(int line, int position, std::string_view text, const Document& doc) {
+  int len = static_cast<int>(text.size());
+  int n = static_cast<int>(doc.text(line).size());
   int max = doc.lsize() - 1;
-  int allowed = len;
+  InsertFit fit;
+  fit.count = len;
   if (position + len > max) {
-    Line(io, msg::kInsertTooLongForPosition);
-    allowed = max - position;
+    fit.past_end = true;
+    fit.count = max - position;
   }
   if (n + len > max) {
-    Print(io, msg::kInsertLineExceeded, doc.lsize());
-    allowed = std::min(allowed, max - n);
+    fit.line_full = true;
+    fit.count = std::min(fit.count, max - n);
   }
-  count = allowed;
-  return allowed > 0 ? 1 : 0;
+  return fit;
 }
 
-// Insert at column p of "abcdef" with p = 2 and "XY":
-//   ab|cdef  ->  tail "cdef" saved, "XY" written at 2, tail written at 4  ->  abXYcdef
-// A line shorter than p is first padded with spaces, so the tail is then empty.
-void Insert(int line, int position, int count, const char* text, Document& doc) {
-  std::span<char> slot = doc.slot(line);
-  PadToCursor(slot, position);
-  int tail = LengthFrom(slot, position);
-  // memmove keeps the tail intact while it slides right over itself.
-  std::memmove(slot.data() + position + count, slot.data() + position, tail);
-  std::memcpy(slot.data() + position, text, count);
+// Insert at column 2 of "abcdef" with "XY":  ab|cdef  ->  abXYcdef. A line shorter than the
+// column is first padded with spaces.
+bool Insert(int line, int position, int count, std::string_view text, Document& doc) {
+  return doc.InsertAt(line, position, text.substr(0, static_cast<std::size_t>(count)));
 }

@@ -1,28 +1,28 @@
 #include "edit/undo.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace {
 
-std::span<char> Copy(char* copy, const Document& doc) {
-  return {copy, static_cast<std::size_t>(doc.lsize())};
-}
-
-void Recall(int line, const char* copy, Document& doc) {
-  CopySlot({copy, static_cast<std::size_t>(doc.lsize())}, doc.slot(line));
+// Keeps the text of `line` in `copy` (lsize bytes), with a NUL after it.
+void Keep(char* copy, int line, const Document& doc) {
+  std::string_view text = doc.text(line);
+  std::memcpy(copy, text.data(), text.size());
+  copy[text.size()] = '\0';
 }
 
 }  // namespace
 
 void RecordLine(UndoState& undo, int line, const Document& doc) {
   undo.line = line;
-  CopySlot(doc.slot(line), Copy(undo.first.get(), doc));
+  Keep(undo.first.get(), line, doc);
   undo.mode = UndoMode::kLine;
-  ++undo.records;
 }
 
 void RecordWedge(UndoState& undo, int line) {
   undo.line = line;
   undo.mode = UndoMode::kWedge;
-  ++undo.records;
 }
 
 void RecordDelete(UndoState& undo, int line, const Document& doc) {
@@ -32,43 +32,47 @@ void RecordDelete(UndoState& undo, int line, const Document& doc) {
 
 void RecordPair(UndoState& undo, UndoMode mode, int source, int destination, const Document& doc) {
   if (destination >= 0 && destination < doc.lines()) {
-    CopySlot(doc.slot(source), Copy(undo.first.get(), doc));
-    CopySlot(doc.slot(destination), Copy(undo.second.get(), doc));
+    Keep(undo.first.get(), source, doc);
+    Keep(undo.second.get(), destination, doc);
   }
   undo.line = source;
   undo.other = destination;
   undo.mode = mode;
-  ++undo.records;
 }
 
 void ForgetUndo(UndoState& undo) {
   undo.mode = UndoMode::kNone;
 }
 
-int ApplyUndo(UndoState& undo, Document& doc) {
+int UndoReach(const UndoState& undo) {
+  bool pair = undo.mode == UndoMode::kMove || undo.mode == UndoMode::kCopy ||
+              undo.mode == UndoMode::kWrap;
+  return pair ? std::max(undo.line, undo.other) : undo.line;
+}
+
+Undone ApplyUndo(UndoState& undo, Document& doc) {
+  bool done = true;
   switch (undo.mode) {
     case UndoMode::kNone:
-      return -1;
+      return Undone::kNothing;
     case UndoMode::kLine:
-      Recall(undo.line, undo.first.get(), doc);
+      done = doc.SetLine(undo.line, undo.first.get());
       break;
     case UndoMode::kWedge:
-      Delete(undo.line, doc);
+      doc.RemoveLine(undo.line);
       break;
     case UndoMode::kDelete:
-      Wedge(undo.line, doc);
-      Recall(undo.line, undo.first.get(), doc);
+      done = doc.OpenLine(undo.line) && doc.SetLine(undo.line, undo.first.get());
       break;
     case UndoMode::kMove:
     case UndoMode::kWrap:
-      Recall(undo.line, undo.first.get(), doc);
-      Recall(undo.other, undo.second.get(), doc);
+      done = doc.SetLine(undo.line, undo.first.get()) &&
+             doc.SetLine(undo.other, undo.second.get());
       break;
     case UndoMode::kCopy:
-      Recall(undo.other, undo.second.get(), doc);
+      done = doc.SetLine(undo.other, undo.second.get());
       break;
   }
   undo.mode = UndoMode::kNone;
-  ++undo.records;
-  return undo.line;
+  return done ? Undone::kRestored : Undone::kNoMemory;
 }

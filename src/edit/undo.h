@@ -10,8 +10,8 @@
 enum class UndoMode {
   kNone,    // nothing to undo
   kLine,    // one line's old text: restore it
-  kWedge,   // an empty line opened: delete it again
-  kDelete,  // a line removed: wedge it back in with its text
+  kWedge,   // an empty line opened: remove it again
+  kDelete,  // a line removed: open it again with its text
   kMove,    // a line moved: restore source and destination
   kCopy,    // a line copied: restore the destination
   kWrap,    // a line's tail sent to the next line: restore both
@@ -19,11 +19,12 @@ enum class UndoMode {
 
 struct UndoState {
   UndoMode mode = UndoMode::kNone;
-  unsigned records = 0;  // counts every record made, so that a caller can tell an edit happened
-  int line = 0;          // the line restored, opened or removed; the source of a two-line record
-  int other = 0;         // the destination of a two-line record
-  std::unique_ptr<char[]> first;   // lsize bytes: the text of `line`
-  std::unique_ptr<char[]> second;  // lsize bytes: the text of `other`
+  int line = 0;   // the line restored, opened or removed; the source of a two-line record
+  int other = 0;  // the destination of a two-line record
+  // Room for two lines, had at start-up so that recording never asks for memory: the text of
+  // `line` and of `other`, each ending with a NUL (lsize bytes each).
+  std::unique_ptr<char[]> first;
+  std::unique_ptr<char[]> second;
 };
 
 /// `line` is about to change: keep its text.
@@ -38,6 +39,16 @@ void RecordPair(UndoState& undo, UndoMode mode, int source, int destination, con
 /// Nothing is left to undo.
 void ForgetUndo(UndoState& undo);
 
-/// Puts back what the record holds and empties it. Returns the line the cursor goes to, or -1
-/// when there was nothing to undo.
-int ApplyUndo(UndoState& undo, Document& doc);
+/// The last line that undoing the record changes: the line to Reserve before ApplyUndo.
+int UndoReach(const UndoState& undo);
+
+/// What ApplyUndo did.
+enum class Undone {
+  kRestored,  // the record is put back; the cursor goes to undo.line
+  kNothing,   // there was nothing to undo
+  kNoMemory,  // the document refused a change for want of memory (only when the lines up to
+              // UndoReach were not reserved): what was put back stays
+};
+
+/// Puts back what the record holds and empties it.
+Undone ApplyUndo(UndoState& undo, Document& doc);

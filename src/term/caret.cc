@@ -29,11 +29,15 @@ bool UserCharsetIsUtf8() {
   return std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0;
 }
 
-const char* ShownInPlace(Io& io, const char* text) {
+std::string_view ShownInPlace(Io& io, std::string_view text) {
   if (!io.out_terminal) return text;
   io.shown.clear();
   AppendCaretDisplay(text, io.shown, io.utf8);
-  return io.shown.c_str();
+  return io.shown;
+}
+
+const char* ShownInPlace(Io& io, const char* text) {
+  return io.out_terminal ? ShownInPlace(io, std::string_view(text)).data() : text;
 }
 
 void AppendCaretDisplay(std::string_view text, std::string& out, bool utf8) {

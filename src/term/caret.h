@@ -22,6 +22,8 @@ bool UserCharsetIsUtf8();
 
 /// Shown (below) for the view's lines, which are printed every turn: the caret display goes to
 /// io.shown, whose room is kept from turn to turn. Valid until the next call.
+std::string_view ShownInPlace(Io& io, std::string_view text);
+/// The same for a NUL-terminated text: the result is NUL-terminated too.
 const char* ShownInPlace(Io& io, const char* text);
 
 /// A text that comes from a document, a file name, the settings file or a stored command, as it
