@@ -485,6 +485,25 @@ TEST(TextEntry, OverwritesPadsAndShortens) {
       "max_lines=3\nmax_char=15\n");
 }
 
+// The document is unsaved after every change carried out, an undo included, and only then: a
+// text entry refused at the last column changes nothing.
+TEST(TextEntry, OnlyAChangeCarriedOutLeavesTheDocumentUnsaved) {
+  const struct {
+    const char* input;
+    bool modified;
+  } cases[] = {
+      {"G\n16\nxy\n", false},
+      {"G\n15\nxy\n", true},
+      {"xy\ns\nsaved.txt\n", false},
+      {"xy\ns\nsaved.txt\nz\n", true},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    Transcript t = RunWithSettings("max_lines=3\nmax_char=15\n", c.input);
+    EXPECT_EQ(t.ed->modified(), c.modified) << c.input;
+  }
+}
+
 TEST(TextEntry, NewInsertChecksAndInserts) {
   RunEditCases(
       {

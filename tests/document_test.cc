@@ -78,8 +78,10 @@ TEST(Document, RemoveLineOfALongLineLeavesNothingOfItBehind) {
 // What a change does to a line of the plain grid, `limit` bytes at most.
 std::string Changed(std::string line, int change, int column, std::string text, int limit) {
   text = text.substr(0, text.find('\0'));
-  if (change == 2) return column < static_cast<int>(line.size()) ? line.erase(column, text.size())
-                                                                   : line;
+  if (change == 2) {
+    if (column < static_cast<int>(line.size())) line.erase(column, text.size());
+    return line;
+  }
   int at = std::min(column, limit);
   text.resize(std::min<std::size_t>(text.size(), limit - at));
   if (static_cast<int>(line.size()) < at) line.resize(at, ' ');
@@ -159,14 +161,15 @@ TEST(Document, ShiftsMatchAPlainModelOverRandomSequences) {
           int column = static_cast<int>(rng() % (lsize + 2));
           int from = static_cast<int>(rng() % lines);
           bool own = rng() % 2 == 0;
-          std::string text = own ? std::string(rng() % (lsize + 1), static_cast<char>('0' + step % 10))
-                                 : model[from];
+          std::string text =
+              own ? std::string(rng() % (lsize + 1), static_cast<char>('0' + step % 10))
+                  : model[from];
           std::string_view given = own ? std::string_view(text) : std::string_view(doc.text(from));
           if (change == 2) {
             doc.CutAt(line, column, static_cast<int>(text.size()));
           } else {
-            bool done = change == 0 ? doc.WriteAt(line, column, given)
-                                    : doc.InsertAt(line, column, given);
+            bool done =
+                change == 0 ? doc.WriteAt(line, column, given) : doc.InsertAt(line, column, given);
             ASSERT_TRUE(done);
           }
           model[line] = Changed(model[line], change, column, text, lsize - 1);

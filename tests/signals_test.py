@@ -96,6 +96,13 @@ def test_pipes(binary, base):
     status, out = pipe_session(binary, folder, "one\ns\nsaved.txt\n", signal.SIGTERM, env, 3)
     check(not os.path.exists(os.path.join(folder, "morvax.hup")), "saved: no recovery file")
 
+    # A text entry refused at the last column changed nothing: nothing to write.
+    folder = fresh(base, "refused")
+    status, out = pipe_session(binary, folder, "G\n256\nxy\n", signal.SIGHUP, env, 3)
+    check("At End Of Line\n" in out, f"refused entry: refused: {out[-60:]!r}")
+    check(status == 128 + signal.SIGHUP, f"refused entry: status {status}")
+    check(not os.path.exists(os.path.join(folder, "morvax.hup")), "refused entry: no recovery file")
+
     # Never over an existing file; a working folder that cannot take it sends it to $HOME.
     folder = fresh(base, "taken")
     for name in ["morvax.hup"] + [f"morvax.hup.{k}" for k in range(1, 3)]:

@@ -45,8 +45,8 @@ void ForgetUndo(UndoState& undo) {
 }
 
 int UndoReach(const UndoState& undo) {
-  bool pair = undo.mode == UndoMode::kMove || undo.mode == UndoMode::kCopy ||
-              undo.mode == UndoMode::kWrap;
+  bool pair =
+      undo.mode == UndoMode::kMove || undo.mode == UndoMode::kCopy || undo.mode == UndoMode::kWrap;
   return pair ? std::max(undo.line, undo.other) : undo.line;
 }
 
@@ -66,8 +66,7 @@ Undone ApplyUndo(UndoState& undo, Document& doc) {
       break;
     case UndoMode::kMove:
     case UndoMode::kWrap:
-      done = doc.SetLine(undo.line, undo.first.get()) &&
-             doc.SetLine(undo.other, undo.second.get());
+      done = doc.SetLine(undo.line, undo.first.get()) && doc.SetLine(undo.other, undo.second.get());
       break;
     case UndoMode::kCopy:
       done = doc.SetLine(undo.other, undo.second.get());
