@@ -8,9 +8,9 @@
 //   - nothing lies past a line's end: what a change removes is gone.
 //
 // Reading: text(i) is a view of line i's bytes. It stays valid until the document next
-// changes (a change below carried out, a load, Clear or Free); builds with assertions check
-// that on every use of the view. Text handed to a change may be a view of any line of this
-// document: it is read before anything is written.
+// changes (a change below carried out, a load or Clear), and builds with assertions check that
+// on every use of the view; Free ends it too. Text handed to a change may be a view of any
+// line of this document: it is read before anything is written.
 //
 // Changing: each change below that is carried out adds one to changes(), whether or not a
 // byte differs, so that the editor can tell whether the document changed since it was saved.
@@ -57,6 +57,7 @@ using LineView = std::string_view;
 class LineView {
  public:
   static constexpr std::size_t npos = std::string_view::npos;
+  LineView() = default;  // the empty text, of no document
   const char* data() const { return Valid().data(); }
   std::size_t size() const { return Valid().size(); }
   std::size_t length() const { return size(); }
@@ -78,13 +79,14 @@ class LineView {
   LineView(std::string_view text, const std::uint64_t* changes, std::uint64_t taken)
       : text_(text), changes_(changes), taken_(taken) {}
   std::string_view Valid() const {
-    assert(*changes_ == taken_ && "a line's view was used after the document changed");
+    assert((changes_ == nullptr || *changes_ == taken_) &&
+           "a line's view was used after the document changed");
     return text_;
   }
 
   std::string_view text_;
-  const std::uint64_t* changes_;  // the document's count of changes
-  std::uint64_t taken_;           // that count when the view was taken
+  const std::uint64_t* changes_ = nullptr;  // the document's count of changes
+  std::uint64_t taken_ = 0;                 // that count when the view was taken
 };
 std::ostream& operator<<(std::ostream& out, const LineView& view);
 #endif
