@@ -8,7 +8,7 @@ namespace {
 // Keeps the text of `line` in `copy` (lsize bytes), with a NUL after it.
 void Keep(char* copy, int line, const Document& doc) {
   std::string_view text = doc.text(line);
-  std::memcpy(copy, text.data(), text.size());
+  if (!text.empty()) std::memcpy(copy, text.data(), text.size());
   copy[text.size()] = '\0';
 }
 
