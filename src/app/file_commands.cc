@@ -1,6 +1,5 @@
 #include "app/file_commands.h"
 
-#include <signal.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -14,7 +13,6 @@
 #include "app/editor.h"
 #include "app/messages.h"
 #include "app/reads.h"
-#include "core/signals.h"
 #include "doc/leftovers.h"
 #include "doc/load.h"
 #include "doc/save.h"
@@ -63,10 +61,7 @@ namespace {
 // A load given up for a signal. Ctrl-C at a terminal only stops the load; any other signal is
 // taken by the loop once the command is over.
 Loaded Interrupted(Editor& ed) {
-  if (ed.io.terminal && PendingSignal() == SIGINT) {
-    ClearInterrupt();
-    Print(ed.io, "%s", msg::kInterrupted);
-  }
+  TakeInterrupt(ed);
   return Loaded::kInterrupted;
 }
 
@@ -191,6 +186,8 @@ Saved SaveTo(Editor& ed, const char* name) {
   }
   if (err != 0) {
     Print(ed.io, msg::kCouldNotSave, Shown(ed.io, name).c_str(), std::strerror(err));
+    // A save into a FIFO or device that Ctrl-C stopped: said at once, not at the next read.
+    if (err == EINTR) TakeInterrupt(ed);
     return Saved::kFailed;
   }
   Print(ed.io, msg::kSaved, Shown(ed.io, name).c_str());

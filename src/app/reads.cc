@@ -1,10 +1,13 @@
 #include "app/reads.h"
 
+#include <signal.h>
+
 #include <cstdlib>
 #include <cstring>
 
 #include "app/editor.h"
 #include "app/messages.h"
+#include "core/signals.h"
 
 Read ReadLine(Editor& ed, char* buf, int limit, Asks asks) {
   Read read = ReadLine(ed.io, buf, limit, asks);
@@ -31,4 +34,11 @@ Read ReadNumber(Editor& ed, int& value) {
 
 bool IsYes(Read read, const char* answer, const char* yes) {
   return IsLine(read) && !IsPasted(read) && std::strcmp(answer, yes) == 0;
+}
+
+bool TakeInterrupt(Editor& ed) {
+  if (!ed.io.terminal || PendingSignal() != SIGINT) return false;
+  ClearInterrupt();
+  Print(ed.io, "%s", msg::kInterrupted);
+  return true;
 }

@@ -21,3 +21,7 @@ Read ReadNumber(Editor& ed, int& value);
 /// True when `read` gave a typed line and `answer`, the text it read, is exactly `yes`: a
 /// pasted line never says yes.
 bool IsYes(Read read, const char* answer, const char* yes);
+
+/// A Ctrl-C at a terminal that stopped a slow step (a load, a save into a FIFO) rather than a
+/// read: forgotten and said at once, "Interrupted", as a read says it. True when there was one.
+bool TakeInterrupt(Editor& ed);
