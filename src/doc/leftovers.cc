@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <cstdlib>
 #include <memory>
 #include <string_view>
 
@@ -17,9 +16,9 @@
 
 namespace {
 
-// What follows a save's files' stems: a mark, then six random letters or digits.
-constexpr std::string_view kBackupMark = ".morvax-backup-";
-constexpr std::string_view kTempMark = ".morvax-save-";
+// What follows a save's files' stems (doc/save.h): a mark, then six random letters or digits.
+constexpr std::string_view kBackupMark = kBackupMarker;
+constexpr std::string_view kTempMark = kTempMarker;
 constexpr std::size_t kRandom = 6;
 // Longest name of one folder entry: a save cuts the stem to fit.
 constexpr std::size_t kMaxName = NAME_MAX;
@@ -73,17 +72,6 @@ bool Records(const std::string& companion, const std::string& path) {
          text.starts_with(path) && text.back() == '\n';
 }
 
-// True when a symbolic link lies anywhere on the way `name` takes.
-bool ThroughLink(std::string_view name) {
-  for (std::size_t end = 1; end <= name.size(); ++end) {
-    if (end < name.size() && (name[end] != '/' || name[end - 1] == '/')) continue;
-    struct stat st;
-    if (lstat(std::string(name.substr(0, end)).c_str(), &st) != 0) return false;
-    if (S_ISLNK(st.st_mode)) return true;
-  }
-  return false;
-}
-
 struct Leftover {
   std::string absolute;
   std::string shown;
@@ -92,21 +80,17 @@ struct Leftover {
 }  // namespace
 
 std::vector<std::string> FindLeftovers(const char* name) {
-  std::string target;
-  if (ResolveLinks(name, target) != 0) return {};
-  std::string base = LastPart(target);
+  Resolved target;
+  if (ResolveLinks(name, target) != 0 || target.absolute.empty()) return {};
+  std::string base = LastPart(target.path);
   if (base.empty() || base == "." || base == "..") return {};  // a folder: no save's target
-  std::string parent = FolderOf(target);
-  std::unique_ptr<char, void (*)(void*)> real(
-      realpath(parent.empty() ? "." : parent.c_str(), nullptr), &std::free);
-  if (real == nullptr) return {};
-  const std::string folder = real.get();
-  const std::string file = JoinPath(folder, base);
+  const std::string& file = target.absolute;
+  const std::string folder = FolderOf(file);
 
   std::vector<Leftover> found;
   // Beside the file: named after the way `name` went there when that way holds no link.
   std::string by_name = FolderOf(name);
-  bool direct = !ThroughLink(name);
+  bool direct = !target.through_link;
   ForEachEntry(folder, [&](std::string_view entry) {
     if (Named(entry, base, kBackupMark) || Named(entry, "." + base, kTempMark)) {
       std::string absolute = JoinPath(folder, entry);
@@ -118,7 +102,7 @@ std::vector<std::string> FindLeftovers(const char* name) {
   if (BackupFolder(state)) {
     ForEachEntry(state, [&](std::string_view entry) {
       std::string absolute = JoinPath(state, entry);
-      if (IsBackup(entry) && Records(absolute + ".path", file)) {
+      if (IsBackup(entry) && Records(absolute + kBackupPathSuffix, file)) {
         found.push_back({absolute, absolute});
       }
     });

@@ -178,7 +178,8 @@ struct Target {
   std::string name;      // its name there
   std::string absolute;  // its absolute path; "" when the working folder has none
   bool exists = false;
-  struct stat info = {};  // what it is (never a link), when it exists
+  bool through_link = false;  // a symbolic link was followed on the way
+  struct stat info = {};      // what it is (never a link), when it exists
 
   std::string Shown() const { return folder.Path(name); }
 };
@@ -276,6 +277,7 @@ int Resolve(const char* path, Target& target) {
       return errno;
     } else if (S_ISLNK(info.st_mode)) {
       if (++hops > kMaxLinks) return ELOOP;
+      target.through_link = true;
       if (PlantedLink(folder, info)) return EACCES;
       std::string link;
       if (int err = ReadLink(entry.get(), link); err != 0) return err;
@@ -785,10 +787,11 @@ int WriteByRename(const Target& target, const Pieces& bytes, const FileSystem& f
 
 }  // namespace
 
-int ResolveLinks(const char* path, std::string& target) {
+int ResolveLinks(const char* path, Resolved& resolved) {
   Target found;
   int err = Resolve(path, found);
-  target = err == 0 ? found.Shown() : std::string();
+  resolved = {};
+  if (err == 0) resolved = {found.Shown(), std::move(found.absolute), found.through_link};
   return err;
 }
 

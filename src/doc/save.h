@@ -82,10 +82,17 @@ inline constexpr int kTargetChanged = -1;
 int WriteFileSafely(const char* path, const Pieces& bytes, const FileSystem& fs = {},
                     std::string* kept = nullptr);
 
+/// Where a name leads a save.
+struct Resolved {
+  std::string path;      // the entry's path, as the name leads there through its links
+  std::string absolute;  // its absolute path, every link followed; "" when there is none
+  bool through_link = false;  // a symbolic link lies on the way
+};
+
 /// Follows the symbolic links on the way from `path` to the entry that a save writes, as
-/// WriteFileSafely does (a link planted in a shared sticky folder is refused with EACCES),
-/// leaving its path in `target`; the entry need not exist. Returns 0 or an errno.
-int ResolveLinks(const char* path, std::string& target);
+/// WriteFileSafely does (a link planted in a shared sticky folder is refused with EACCES); the
+/// entry need not exist. Returns 0 or an errno.
+int ResolveLinks(const char* path, Resolved& resolved);
 
 /// The folder that takes backups where the target's own folder cannot:
 /// $XDG_STATE_HOME/morvax/backup, or ~/.local/state/morvax/backup when XDG_STATE_HOME is unset,
