@@ -242,9 +242,8 @@ bool RunTurn(Editor& ed) {
   Read read = ReadLine(ed, input, ed.command_input_size());
   if (!IsLine(read)) return CommandReadFailed(ed, read);
   ed.end_warned = false;
-  // A line that lost characters is text, however it begins; so is a pasted line, even an
-  // empty one, and it keeps its "!".
-  // A line cut at a NUL byte is text too.
+  // A line that lost characters is text, however it begins; so is a line cut at a NUL byte,
+  // and a pasted line, even an empty one, which keeps its "!".
   bool shortened = IsCut(read);
   bool pasted = IsPasted(read);
   bool text = shortened || pasted || HeldNul(read);

@@ -200,28 +200,32 @@ bool Document::SetLine(int i, std::string_view text) {
   return Counted(Store(i, n));
 }
 
+// Puts a line together in the work block: the first `head` bytes of `old`, spaces up to column
+// `at` where they end before it, then as much of `text` as fits from `at`. Returns the bytes of
+// `text` used.
+int Document::Compose(std::string_view old, int head, int at, std::string_view text) {
+  int n = Usable(text, lsize_ - 1 - at);
+  if (head > 0) std::memcpy(work_, old.data(), head);
+  if (head < at) std::memset(work_ + head, ' ', at - head);
+  if (n > 0) std::memcpy(work_ + at, text.data(), n);
+  return n;
+}
+
 bool Document::WriteAt(int i, int column, std::string_view text) {
   std::string_view old = Bytes(i);
   int at = std::min(column, lsize_ - 1);
-  int n = Usable(text, lsize_ - 1 - at);
   int kept = static_cast<int>(old.size());
-  int length = std::max(kept, at + n);
-  if (kept > 0) std::memcpy(work_, old.data(), kept);
-  if (kept < at) std::memset(work_ + kept, ' ', at - kept);
-  if (n > 0) std::memcpy(work_ + at, text.data(), n);
-  return Counted(Store(i, length));
+  int n = Compose(old, kept, at, text);
+  return Counted(Store(i, std::max(kept, at + n)));
 }
 
 //   "abcdef" InsertAt(2, "XY"):  head "ab", then "XY", then the tail "cdef" as far as it fits
 bool Document::InsertAt(int i, int column, std::string_view text) {
   std::string_view old = Bytes(i);
   int at = std::min(column, lsize_ - 1);
-  int n = Usable(text, lsize_ - 1 - at);
   int head = std::min(static_cast<int>(old.size()), at);
+  int n = Compose(old, head, at, text);
   int tail = std::min(static_cast<int>(old.size()) - head, lsize_ - 1 - at - n);
-  if (head > 0) std::memcpy(work_, old.data(), head);
-  if (head < at) std::memset(work_ + head, ' ', at - head);
-  if (n > 0) std::memcpy(work_ + at, text.data(), n);
   if (tail > 0) std::memcpy(work_ + at + n, old.data() + head, tail);
   return Counted(Store(i, at + n + tail));
 }

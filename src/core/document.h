@@ -208,6 +208,7 @@ class Document {
   const LineRecord& At(int i) const { return index_[Physical(i)]; }
   std::string_view Bytes(int i) const;
   int Usable(std::string_view text, int room) const;
+  int Compose(std::string_view old, int head, int at, std::string_view text);
   bool Owned(const char* text) const;
   bool GrowIndex(int capacity);
   void MoveGap(int to);
