@@ -1,0 +1,145 @@
+// Writing a regular file in place, its old content kept in a backup until the new content is on
+// disk, and the folder that takes backups where the target's own folder cannot.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+
+#include "core/fd.h"
+#include "core/path.h"
+#include "core/state_folder.h"
+#include "doc/save.h"
+#include "doc/save_steps.h"
+
+namespace save_steps {
+
+namespace {
+
+// Copies `size` bytes of the open target to a new backup in `folder` and flushes it and its
+// name to disk. In the state folder (`record`) its companion, holding the target's absolute
+// path, is written and flushed first. Returns 0 or an errno; on failure no backup is left.
+int BackupIn(const Folder& folder, bool record, const Target& target, int source, off_t size,
+             const FileSystem& fs, NewFile& backup) {
+  // The companion's name must fit as well.
+  std::string suffix = record ? kBackupPathSuffix : "";
+  backup.pattern = CutFor(target.name, sizeof kBackupMarker - 1 + kRandomSize + suffix.size()) +
+                   kBackupMarker + kRandom;
+  int err = 0;
+  if (record) {
+    err = Step(fs, FsStep::kRecordPath, folder.Path(backup.pattern + suffix), [&] {
+      if (target.absolute.empty()) return ENOENT;
+      int made = WithUniqueName(backup.pattern, backup.chosen, [&](const std::string& name) {
+        return WriteRecord(folder, name + suffix, target.absolute + "\n");
+      });
+      if (made != 0) return made;
+      backup.companion = backup.chosen + suffix;
+      return SyncFolder(folder);
+    });
+  }
+  if (err == 0) {
+    err = Step(fs, FsStep::kCreateBackup, folder.Path(backup.Entry()), [&] {
+      if (int created = CreateIn(folder, backup); created != 0) return created;
+      return Errno(RetryOnEintr([&] { return fchmod(backup.fd.get(), 0600); }));
+    });
+  }
+  if (err != 0) {
+    Discard(folder, backup, FsStep::kRemoveBackup, fs);
+    return err;
+  }
+  // The pattern until it is named: the seam sees which backup it is.
+  auto path = [&] { return folder.Path(backup.Entry()); };
+  err = Step(fs, FsStep::kCopyBackup, path(),
+             [&] { return CopyBytes(source, backup.fd.get(), size); });
+  if (err == 0) err = Step(fs, FsStep::kSyncBackup, path(), [&] { return Sync(backup.fd.get()); });
+  if (err == 0) err = Step(fs, FsStep::kNameBackup, path(), [&] { return Name(folder, backup); });
+  if (err == 0) {
+    err = Step(fs, FsStep::kSyncFolder, folder.Openable(), [&] { return SyncFolder(folder); });
+  }
+  if (err != 0) Discard(folder, backup, FsStep::kRemoveBackup, fs);
+  return err;
+}
+
+// Keeps the old content of the open target in a backup: beside the target, or where its folder
+// cannot take it, in the state folder (opened into `state`). `place` receives the folder used.
+// Returns 0 or the errno of the last place tried.
+int MakeBackup(const Target& target, int source, off_t size, const FileSystem& fs,
+               NewFile& backup, Folder& state, const Folder*& place) {
+  place = &target.folder;
+  int err = BackupIn(target.folder, false, target, source, size, fs, backup);
+  if (err == 0) return 0;
+  std::string path;
+  if (!BackupFolder(path)) return err;
+  err = Step(fs, FsStep::kMakeStateFolder, path, [&] {
+    if (int made = MakeFolders(path); made != 0) return made;
+    state.fd =
+        Fd(RetryOnEintr([&] { return open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC); }));
+    return state.fd.valid() ? 0 : errno;
+  });
+  if (err != 0) return err;
+  state.shown = path + "/";
+  place = &state;
+  backup = NewFile{};
+  return BackupIn(state, true, target, source, size, fs, backup);
+}
+
+// Puts the old content back into the target after a failed write: the bytes, the size, the
+// flush. Returns 0 or an errno.
+int Restore(int target, int backup, off_t size) {
+  if (int err = CopyBytes(backup, target, size); err != 0) return err;
+  if (RetryOnEintr([&] { return ftruncate(target, size); }) != 0) return errno;
+  return Sync(target);
+}
+
+}  // namespace
+
+int WriteKeepingOld(const Target& target, const Pieces& bytes, const FileSystem& fs,
+                    std::string* kept) {
+  std::string shown = target.Shown();
+  Fd fd;
+  struct stat now;
+  // Non-blocking: something put in its place cannot hold the open.
+  int err = Step(fs, FsStep::kOpenTarget, shown,
+                 [&] { return OpenChecked(target, O_RDWR | O_NONBLOCK, fd, now); });
+  if (err != 0) return err;
+
+  off_t old_size = now.st_size;
+  NewFile backup;
+  Folder state;
+  const Folder* place = nullptr;
+  err = MakeBackup(target, fd.get(), old_size, fs, backup, state, place);
+  if (err != 0) return err;
+
+  off_t size = static_cast<off_t>(bytes.size());
+  err = Step(fs, FsStep::kAllocate, shown, [&] { return Reserve(fd.get(), size); });
+  if (err == 0) {
+    err = Step(fs, FsStep::kWrite, shown, [&] { return WritePieces(fd.get(), bytes, 0); });
+  }
+  if (err == 0) {
+    err = Step(fs, FsStep::kTruncate, shown,
+               [&] { return Errno(RetryOnEintr([&] { return ftruncate(fd.get(), size); })); });
+  }
+  if (err == 0) err = Step(fs, FsStep::kSync, shown, [&] { return Sync(fd.get()); });
+  bool restored = err != 0 && Step(fs, FsStep::kRestore, shown, [&] {
+                                return Restore(fd.get(), backup.fd.get(), old_size);
+                              }) == 0;
+  int closed = Step(fs, FsStep::kClose, shown, [&] { return Close(fd); });
+  if (err == 0) err = closed;
+  if (err == 0 || restored) {
+    Discard(*place, backup, FsStep::kRemoveBackup, fs);
+  } else if (kept != nullptr) {
+    // Neither the new content nor the old is known to be whole in the target.
+    *kept = place->Path(backup.name);
+  }
+  return err;
+}
+
+}  // namespace save_steps
+
+bool BackupFolder(std::string& folder) {
+  folder = StateFolder();
+  if (folder.empty()) return false;
+  folder += "/backup";
+  return true;
+}

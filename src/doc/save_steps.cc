@@ -1,0 +1,218 @@
+// The plain file steps of a save, and the new files it makes beside a target.
+#include "doc/save_steps.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstddef>
+#include <memory>
+#include <new>
+#include <string>
+
+#include "core/fd.h"
+#include "core/signals.h"
+
+namespace save_steps {
+
+namespace {
+
+// Bytes copied at a time into a backup.
+constexpr std::size_t kCopyChunk = 1 << 20;
+
+// Unnamed files can be named only through /proc.
+bool CanNameLater() {
+  return access("/proc/self/fd", X_OK) == 0;
+}
+
+// Handled signals held back while a wait for a slow reader starts, so that none slips in
+// between the check and the wait.
+sigset_t HandledSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int signal : {SIGINT, SIGHUP, SIGTERM}) sigaddset(&set, signal);
+  return set;
+}
+
+// Waits until the non-blocking `fd` can take bytes. Returns 0, an errno, or EINTR as soon as a
+// handled signal is pending.
+int WaitWritable(int fd) {
+  sigset_t handled = HandledSignals();
+  sigset_t old;
+  pthread_sigmask(SIG_BLOCK, &handled, &old);
+  // The signals are let through only while waiting.
+  int n = RetryOnEintr(
+      [&] {
+        struct pollfd wait = {fd, POLLOUT, 0};
+        return ppoll(&wait, 1, nullptr, &old);
+      },
+      [] { return PendingSignal() != 0; });
+  int err = n > 0 ? 0 : errno;
+  pthread_sigmask(SIG_SETMASK, &old, nullptr);
+  return err;
+}
+
+}  // namespace
+
+void Randomize(std::string& name) {
+  static constexpr char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  unsigned char random[kRandomSize];
+  if (getrandom(random, sizeof random, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof random)) {
+    // No entropy yet: the clock and the process id are unique enough, and a clash only means
+    // another try.
+    struct timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    unsigned long long mix = (static_cast<unsigned long long>(now.tv_nsec) * 2654435761u) ^
+                             (static_cast<unsigned long long>(getpid()) << 20) ^
+                             static_cast<unsigned long long>(now.tv_sec);
+    for (unsigned char& r : random) {
+      r = static_cast<unsigned char>(mix);
+      mix = (mix >> 8) | (mix << 56);
+    }
+  }
+  std::size_t at = name.size() - sizeof random;
+  for (std::size_t i = 0; i < sizeof random; ++i) {
+    name[at + i] = kChars[random[i] % (sizeof kChars - 1)];
+  }
+}
+
+int CreateIn(const Folder& folder, NewFile& file) {
+  int dir = folder.fd.get();
+  if (CanNameLater()) {
+    file.fd =
+        Fd(RetryOnEintr([&] { return openat(dir, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600); }));
+    if (file.fd.valid()) return 0;
+    // Filesystems without unnamed files say so in one of these ways.
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return errno;
+  }
+  auto make = [&](const std::string& name) {
+    file.fd = Fd(RetryOnEintr([&] {
+      return openat(dir, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    }));
+    return file.fd.valid() ? 0 : errno;
+  };
+  if (file.chosen.empty()) return WithUniqueName(file.pattern, file.name, make);
+  int err = make(file.chosen);
+  if (err == 0) file.name = file.chosen;
+  return err;
+}
+
+int LinkUnnamed(int fd, const Folder& folder, const std::string& name) {
+  std::string self = "/proc/self/fd/" + std::to_string(fd);
+  return Errno(RetryOnEintr([&] {
+    return linkat(AT_FDCWD, self.c_str(), folder.fd.get(), name.c_str(), AT_SYMLINK_FOLLOW);
+  }));
+}
+
+int Name(const Folder& folder, NewFile& file) {
+  if (!file.name.empty()) return 0;
+  auto link = [&](const std::string& name) { return LinkUnnamed(file.fd.get(), folder, name); };
+  if (file.chosen.empty()) return WithUniqueName(file.pattern, file.name, link);
+  int err = link(file.chosen);
+  if (err == 0) file.name = file.chosen;
+  return err;
+}
+
+void Discard(const Folder& folder, NewFile& file, FsStep remove, const FileSystem& fs) {
+  file.fd.Close();
+  for (std::string* name : {&file.name, &file.companion}) {
+    if (name->empty()) continue;
+    Step(fs, remove, folder.Path(*name), [&] {
+      return Errno(RetryOnEintr([&] { return unlinkat(folder.fd.get(), name->c_str(), 0); }));
+    });
+    name->clear();
+  }
+}
+
+int WriteAll(int fd, std::span<const char> bytes, off_t offset, OnSignal on_signal) {
+  bool abandon = on_signal == OnSignal::kAbandon;
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const char* from = bytes.data() + done;
+    std::size_t left = bytes.size() - done;
+    ssize_t n = RetryOnEintr(
+        [&] {
+          return offset < 0 ? write(fd, from, left)
+                            : pwrite(fd, from, left, offset + static_cast<off_t>(done));
+        },
+        [&] { return abandon && PendingSignal() != 0; });
+    if (n < 0 && abandon && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      if (int err = WaitWritable(fd); err != 0) return err;
+      continue;
+    }
+    if (n < 0) return errno;
+    if (n == 0) return EIO;
+    done += static_cast<std::size_t>(n);
+  }
+  return 0;
+}
+
+int WritePieces(int fd, const Pieces& bytes, off_t offset, OnSignal on_signal) {
+  return bytes.Each([&](std::span<const char> piece) {
+    int err = WriteAll(fd, piece, offset, on_signal);
+    if (offset >= 0) offset += static_cast<off_t>(piece.size());
+    return err;
+  });
+}
+
+int CopyBytes(int from, int to, off_t size) {
+  std::size_t chunk = std::min(kCopyChunk, static_cast<std::size_t>(std::max<off_t>(size, 1)));
+  std::unique_ptr<char[]> buffer(new (std::nothrow) char[chunk]);
+  if (buffer == nullptr) return ENOMEM;
+  for (off_t at = 0; at < size;) {
+    std::size_t want = std::min(chunk, static_cast<std::size_t>(size - at));
+    ssize_t n = RetryOnEintr([&] { return pread(from, buffer.get(), want, at); });
+    if (n < 0) return errno;
+    if (n == 0) return EIO;
+    if (int err = WriteAll(to, {buffer.get(), static_cast<std::size_t>(n)}, at); err != 0) {
+      return err;
+    }
+    at += n;
+  }
+  return 0;
+}
+
+int Sync(int fd) {
+  return Errno(RetryOnEintr([&] { return fsync(fd); }));
+}
+
+int SyncFolder(const Folder& folder) {
+  Fd fd(RetryOnEintr(
+      [&] { return openat(folder.fd.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC); }));
+  if (!fd.valid()) return errno;
+  return Sync(fd.get());
+}
+
+int Close(Fd& fd) {
+  int err = fd.Close();
+  return err == EINTR ? 0 : err;
+}
+
+int Reserve(int fd, off_t size) {
+  if (size == 0) return 0;
+  if (RetryOnEintr([&] { return fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, size); }) == 0) return 0;
+  return errno == EOPNOTSUPP || errno == ENOSYS || errno == EINVAL ? 0 : errno;
+}
+
+int WriteRecord(const Folder& folder, const std::string& name, const std::string& text) {
+  int dir = folder.fd.get();
+  Fd fd(RetryOnEintr([&] {
+    return openat(dir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  }));
+  if (!fd.valid()) return errno;
+  int err = WriteAll(fd.get(), text);
+  if (err == 0) err = Sync(fd.get());
+  int closed = Close(fd);
+  if (err == 0) err = closed;
+  if (err != 0) unlinkat(dir, name.c_str(), 0);
+  return err;
+}
+
+}  // namespace save_steps

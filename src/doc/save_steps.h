@@ -1,0 +1,178 @@
+// The parts of a save that its files share (see doc/save.h for what a save does, and the comment
+// at the top of doc/save.cc for how): the target as the walk found it, new files made beside it,
+// and the plain file steps, each returning 0 or an errno. Only the save's own files include this.
+#pragma once
+
+#include <limits.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <span>
+#include <string>
+#include <utility>
+
+#include "core/fd.h"
+#include "doc/file_system.h"
+#include "doc/save.h"
+
+namespace save_steps {
+
+// Longest name of one folder entry.
+inline constexpr std::size_t kMaxName = NAME_MAX;
+// The random part of the names of files made beside a target.
+inline constexpr char kRandom[] = "XXXXXX";
+inline constexpr std::size_t kRandomSize = sizeof kRandom - 1;
+
+inline int Errno(int result) {
+  return result == 0 ? 0 : errno;
+}
+
+// Runs one step through the seam: its errno when the seam fails it, else the call's.
+template <typename Call>
+int Step(const FileSystem& fs, FsStep step, const std::string& path, Call call) {
+  if (int err = fs.Check(step, path.c_str()); err != 0) return err;
+  return call();
+}
+
+// `name` cut where it would leave less than `room` bytes of a folder entry's name.
+inline std::string CutFor(std::string name, std::size_t room) {
+  if (name.size() > kMaxName - room) name.resize(kMaxName - room);
+  return name;
+}
+
+// Same file, same kind: what a check found and what was opened or is there now.
+inline bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino &&
+         (a.st_mode & S_IFMT) == (b.st_mode & S_IFMT);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Finding the target (doc/save_resolve.cc)
+
+/// A folder a save works in: its descriptor, and its path as the user's name leads to it ("" for
+/// the working folder, else ending in "/"), which is what the seam and the messages see.
+struct Folder {
+  Fd fd;
+  std::string shown;
+
+  std::string Path(const std::string& name) const { return shown + name; }
+  std::string Openable() const { return shown.empty() ? std::string(".") : shown; }
+};
+
+/// The entry a save writes, as the walk found it.
+struct Target {
+  Folder folder;         // the folder that holds it
+  std::string name;      // its name there
+  std::string absolute;  // its absolute path; "" when the working folder has none
+  bool exists = false;
+  bool through_link = false;  // a symbolic link was followed on the way
+  struct stat info = {};      // what it is (never a link), when it exists
+
+  std::string Shown() const { return folder.Path(name); }
+};
+
+// Walks `path` to the entry that a write reaches, following symbolic links; the entry need not
+// exist, its folder must. Returns 0 or an errno (EACCES for a link that may have been planted).
+int Resolve(const char* path, Target& target);
+
+// Opens the target the walk found, with `flags`, never following a link nor making a file,
+// and checks that it is what was found (its state now goes to `now`). Returns 0, an errno, or
+// kTargetChanged.
+int OpenChecked(const Target& target, int flags, Fd& fd, struct stat& now);
+
+// ---------------------------------------------------------------------------------------------
+// New files: unnamed until complete where the system allows, else under a unique name
+// (doc/save_steps.cc)
+
+// Replaces the trailing X's of `name` with random letters and digits.
+void Randomize(std::string& name);
+
+// Tries unique names from `pattern` (ending in six X's) until `make(name)` succeeds or fails
+// for another reason than an existing entry. Leaves the name made in `name`.
+template <typename Make>
+int WithUniqueName(const std::string& pattern, std::string& name, Make make) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string candidate = pattern;
+    Randomize(candidate);
+    int err = make(candidate);
+    if (err == 0) name = std::move(candidate);
+    if (err != EEXIST) return err;
+  }
+  return EEXIST;
+}
+
+/// A file being made in a folder: unnamed (O_TMPFILE) until Name() links it, or named from the
+/// start.
+struct NewFile {
+  Fd fd;
+  std::string pattern;    // the name to make unique
+  std::string chosen;     // or the name it is to have, already known to be free
+  std::string name;       // the name it has, empty while unnamed
+  std::string companion;  // the name of its companion record, if it has one
+
+  std::string Entry() const {
+    if (!name.empty()) return name;
+    return chosen.empty() ? pattern : chosen;
+  }
+};
+
+// Opens a new empty file in `folder`. Returns 0 or an errno.
+int CreateIn(const Folder& folder, NewFile& file);
+
+// Links the unnamed file open at `fd` into `folder` as `name`; never over an existing entry.
+int LinkUnnamed(int fd, const Folder& folder, const std::string& name);
+
+// Gives a complete unnamed file its name (the chosen one, or a unique one). Returns 0 or an
+// errno.
+int Name(const Folder& folder, NewFile& file);
+
+// Closes a file that is not wanted: an unnamed one vanishes, a named one is removed, and so
+// is its companion.
+void Discard(const Folder& folder, NewFile& file, FsStep remove, const FileSystem& fs);
+
+// ---------------------------------------------------------------------------------------------
+// Plain file steps (doc/save_steps.cc)
+
+// How a write treats a handled signal: a file's write finishes first; a device's or a FIFO's
+// (non-blocking) is abandoned with EINTR.
+enum class OnSignal { kFinish, kAbandon };
+
+// Writes every byte from `offset` on, carrying on after short writes. Returns 0 or an errno.
+int WriteAll(int fd, std::span<const char> bytes, off_t offset = -1,
+             OnSignal on_signal = OnSignal::kFinish);
+
+// Writes every piece in order, from `offset` on (or from the descriptor's position when it is
+// negative). Returns 0 or an errno.
+int WritePieces(int fd, const Pieces& bytes, off_t offset = -1,
+                OnSignal on_signal = OnSignal::kFinish);
+
+// Copies the first `size` bytes of `from` to the same offsets of `to`. Returns 0 or an errno
+// (EIO when `from` turns out shorter).
+int CopyBytes(int from, int to, off_t size);
+
+int Sync(int fd);
+int SyncFolder(const Folder& folder);
+
+// Closing: an interrupted close has still closed the descriptor on this system.
+int Close(Fd& fd);
+
+// Reserves the space for `size` bytes without changing the file's size, so that a full disk
+// fails before any old byte is overwritten and leaves the file as it was. Filesystems that
+// cannot reserve are written without.
+int Reserve(int fd, off_t size);
+
+// Writes `text` to a new file `name` in `folder` and flushes it. Returns 0 or an errno (EEXIST
+// when the name is taken); a failure leaves nothing.
+int WriteRecord(const Folder& folder, const std::string& name, const std::string& text);
+
+// ---------------------------------------------------------------------------------------------
+// Writing in place (doc/save_in_place.cc)
+
+// A regular file written in place, its old content kept in a backup until the new content is
+// on disk (see the picture in doc/save.cc).
+int WriteKeepingOld(const Target& target, const Pieces& bytes, const FileSystem& fs,
+                    std::string* kept);
+
+}  // namespace save_steps
