@@ -171,26 +171,30 @@ Saved SaveTo(Editor& ed, const char* name) {
       return Saved::kAbandoned;
     }
   }
-  std::string kept;  // a backup that still holds the old content
   // The bytes are made as they are written: no image of the whole file is held.
-  int err = WriteFileSafely(name, DocumentPieces(ed.doc), ed.options.fs, &kept);
-  ed.save_failed = err != 0;
-  if (err != 0 && !kept.empty()) {
-    Print(ed.io, msg::kCouldNotSaveKept, Shown(ed.io, name).c_str(), std::strerror(err),
-          Shown(ed.io, kept.c_str()).c_str());
-    return Saved::kFailed;
-  }
-  if (err == kTargetChanged) {
+  SaveResult result = WriteFileSafely(name, DocumentPieces(ed.doc), ed.options.fs);
+  ed.save_failed = !result.saved();
+  if (result.outcome == SaveOutcome::kTargetChanged) {
     Print(ed.io, msg::kChangedWhileSaving, Shown(ed.io, name).c_str());
     return Saved::kFailed;
   }
-  if (err != 0) {
-    Print(ed.io, msg::kCouldNotSave, Shown(ed.io, name).c_str(), std::strerror(err));
+  if (!result.saved()) {
+    // A backup that still holds the old content is named.
+    if (!result.kept.empty()) {
+      Print(ed.io, msg::kCouldNotSaveKept, Shown(ed.io, name).c_str(), std::strerror(result.err),
+            Shown(ed.io, result.kept.c_str()).c_str());
+      return Saved::kFailed;
+    }
+    Print(ed.io, msg::kCouldNotSave, Shown(ed.io, name).c_str(), std::strerror(result.err));
     // A save into a FIFO or device that Ctrl-C stopped: said at once, not at the next read.
-    if (err == EINTR) TakeInterrupt(ed);
+    if (result.err == EINTR) TakeInterrupt(ed);
     return Saved::kFailed;
   }
   Print(ed.io, msg::kSaved, Shown(ed.io, name).c_str());
+  if (!result.kept.empty()) {
+    Print(ed.io, msg::kCouldNotRemoveBackup, Shown(ed.io, result.kept.c_str()).c_str(),
+          std::strerror(result.err));
+  }
   ed.MarkSaved();
   TakeStamp(ed.stamp, name);
   return Saved::kWritten;

@@ -113,6 +113,7 @@ inline constexpr const char* kCouldNotSaveKept =
     "Could not save to %s: %s; its old content is in %s\n";
 inline constexpr const char* kChangedWhileSaving =
     "Could not save to %s: the file changed while it was being saved\n";
+inline constexpr const char* kCouldNotRemoveBackup = "Could not remove the backup %s: %s\n";
 inline constexpr const char* kNoNameGiven = "No file name given; nothing saved\n";
 
 // Settings file.

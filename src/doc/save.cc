@@ -124,17 +124,17 @@ mode_t CurrentUmask() {
 // Devices and FIFOs have no old content to keep: the bytes are written to them as they stand.
 // The open does not wait (a FIFO nobody reads fails at once), and neither do the writes: a
 // handled signal abandons the wait for a slow reader.
-int WriteToDevice(const Target& target, const Pieces& bytes, const FileSystem& fs) {
+SaveResult WriteToDevice(const Target& target, const Pieces& bytes, const FileSystem& fs) {
   std::string shown = target.Shown();
   Fd fd;
   struct stat now;
-  int err = Step(fs, FsStep::kOpenTarget, shown,
-                 [&] { return OpenChecked(target, O_WRONLY | O_NONBLOCK, fd, now); });
-  if (err != 0) return err;
-  err = Step(fs, FsStep::kWrite, shown,
-             [&] { return WritePieces(fd.get(), bytes, -1, OnSignal::kAbandon); });
+  SaveResult opened = Step(fs, FsStep::kOpenTarget, shown,
+                           [&] { return OpenChecked(target, O_WRONLY | O_NONBLOCK, fd, now); });
+  if (!opened.saved()) return opened;
+  int err = Step(fs, FsStep::kWrite, shown,
+                 [&] { return WritePieces(fd.get(), bytes, -1, OnSignal::kAbandon); });
   int closed = Step(fs, FsStep::kClose, shown, [&] { return Close(fd); });
-  return err != 0 ? err : closed;
+  return Failed(err != 0 ? err : closed);
 }
 
 // Reasons a folder gives for refusing a new file, where the target can still be written in
@@ -145,16 +145,16 @@ bool Refuses(int err) {
 
 // Puts the complete temporary file `temp` in the target's place: over the target, when it is
 // still what the walk found, or under a name that nothing may have taken since.
-int PutInPlace(const Target& target, const std::string& temp) {
+SaveResult PutInPlace(const Target& target, const std::string& temp) {
   int dir = target.folder.fd.get();
   const char* name = target.name.c_str();
   if (target.exists) {
     struct stat now;
     if (fstatat(dir, name, &now, AT_SYMLINK_NOFOLLOW) != 0) {
-      return errno == ENOENT ? kTargetChanged : errno;
+      return errno == ENOENT ? Changed() : Failed(errno);
     }
-    if (!SameFile(now, target.info)) return kTargetChanged;
-    return Errno(RetryOnEintr([&] { return renameat(dir, temp.c_str(), dir, name); }));
+    if (!SameFile(now, target.info)) return Changed();
+    return Failed(Errno(RetryOnEintr([&] { return renameat(dir, temp.c_str(), dir, name); })));
   }
   int err = Errno(
       RetryOnEintr([&] { return renameat2(dir, temp.c_str(), dir, name, RENAME_NOREPLACE); }));
@@ -163,12 +163,11 @@ int PutInPlace(const Target& target, const std::string& temp) {
     err = Errno(RetryOnEintr([&] { return linkat(dir, temp.c_str(), dir, name, 0); }));
     if (err == 0) unlinkat(dir, temp.c_str(), 0);
   }
-  return err == EEXIST ? kTargetChanged : err;
+  return err == EEXIST ? Changed() : Failed(err);
 }
 
 // A regular file (or a new name) replaced through a temporary file and a rename.
-int WriteByRename(const Target& target, const Pieces& bytes, const FileSystem& fs,
-                  std::string* kept) {
+SaveResult WriteByRename(const Target& target, const Pieces& bytes, const FileSystem& fs) {
   const struct stat* old = target.exists ? &target.info : nullptr;
   NewFile temp;
   // Appended in turn, for the same reason as in StartAt.
@@ -179,7 +178,7 @@ int WriteByRename(const Target& target, const Pieces& bytes, const FileSystem& f
   auto path = [&] { return target.folder.Path(temp.Entry()); };
   int err = Step(fs, FsStep::kCreateTemp, path(), [&] { return CreateIn(target.folder, temp); });
   if (err != 0) {
-    return old != nullptr && Refuses(err) ? WriteKeepingOld(target, bytes, fs, kept) : err;
+    return old != nullptr && Refuses(err) ? WriteKeepingOld(target, bytes, fs) : Failed(err);
   }
 
   if (old != nullptr) {
@@ -191,7 +190,7 @@ int WriteByRename(const Target& target, const Pieces& bytes, const FileSystem& f
     });
     if (err != 0) {
       Discard(target.folder, temp, FsStep::kRemoveTemp, fs);
-      return WriteKeepingOld(target, bytes, fs, kept);
+      return WriteKeepingOld(target, bytes, fs);
     }
   }
   // After the owner: a change of owner clears the set-id bits.
@@ -206,32 +205,32 @@ int WriteByRename(const Target& target, const Pieces& bytes, const FileSystem& f
     err = Step(fs, FsStep::kNameTemp, path(), [&] { return Name(target.folder, temp); });
   }
   if (err == 0) err = Step(fs, FsStep::kClose, path(), [&] { return Close(temp.fd); });
+  SaveResult result = Failed(err);
   if (err == 0) {
-    err = Step(fs, FsStep::kRename, target.Shown(), [&] { return PutInPlace(target, temp.name); });
+    result = Step(fs, FsStep::kRename, target.Shown(), [&] { return PutInPlace(target, temp.name); });
   }
-  if (err != 0) {
+  if (!result.saved()) {
     Discard(target.folder, temp, FsStep::kRemoveTemp, fs);
-    return err;
+    return result;
   }
   // The new content is in place; a folder that cannot be flushed does not undo the save.
   Step(fs, FsStep::kSyncFolder, target.folder.Openable(),
        [&] { return SyncFolder(target.folder); });
-  return 0;
+  return result;
 }
 
 }  // namespace
 
-int WriteFileSafely(const char* path, const Pieces& bytes, const FileSystem& fs,
-                    std::string* kept) {
+SaveResult WriteFileSafely(const char* path, const Pieces& bytes, const FileSystem& fs) {
   Target target;
-  if (int err = Resolve(path, target); err != 0) return err;
-  if (!target.exists) return WriteByRename(target, bytes, fs, kept);
+  if (int err = Resolve(path, target); err != 0) return Failed(err);
+  if (!target.exists) return WriteByRename(target, bytes, fs);
   if (!S_ISREG(target.info.st_mode)) return WriteToDevice(target, bytes, fs);
-  if (target.info.st_nlink > 1) return WriteKeepingOld(target, bytes, fs, kept);
+  if (target.info.st_nlink > 1) return WriteKeepingOld(target, bytes, fs);
   // The rename must not replace a file that the user may not write.
   if (faccessat(target.folder.fd.get(), target.name.c_str(), W_OK,
                 AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0) {
-    return errno == ENOENT ? kTargetChanged : errno;
+    return errno == ENOENT ? Changed() : Failed(errno);
   }
-  return WriteByRename(target, bytes, fs, kept);
+  return WriteByRename(target, bytes, fs);
 }

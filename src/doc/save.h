@@ -60,10 +60,22 @@ inline constexpr char kBackupMarker[] = ".morvax-backup-";
 inline constexpr char kTempMarker[] = ".morvax-save-";
 inline constexpr char kBackupPathSuffix[] = ".path";
 
-/// The outcome of a save whose target changed kind or identity between the checks and the
-/// write (replaced, removed, turned into a link, or made where nothing was): nothing was
-/// written. Never an errno.
-inline constexpr int kTargetChanged = -1;
+/// What a save did.
+enum class SaveOutcome {
+  kSaved,          // the new content is in the file
+  kFailed,         // it is not: `err` says why
+  kTargetChanged,  // the target changed kind or identity between the checks and the write
+                   // (replaced, removed, turned into a link, or made where nothing was):
+                   // nothing was written over it
+};
+
+struct SaveResult {
+  SaveOutcome outcome = SaveOutcome::kSaved;
+  int err = 0;  // kFailed: its errno; kSaved: 0, or why the backup `kept` could not be removed
+  std::string kept;  // a backup that still holds the old content, when one stayed: its path
+
+  bool saved() const { return outcome == SaveOutcome::kSaved; }
+};
 
 /// Replaces the content of the file at `path` with `bytes`, keeping its permission bits and
 /// following symbolic links (but none that lies in a shared sticky folder and belongs to
@@ -74,13 +86,12 @@ inline constexpr int kTargetChanged = -1;
 /// target with several hard links, one whose folder refuses a new file, or one whose owner a
 /// new file cannot be given is written in place, after its old content has been copied to a
 /// flushed backup beside it (or in the user's state folder, see BackupFolder, with its
-/// companion); a failed in-place write puts the old content back. Devices and FIFOs are written
-/// in place as they stand, and a pending SIGINT, SIGHUP or SIGTERM abandons that write with
-/// EINTR. Returns 0, an errno or kTargetChanged; when the old content could not be put back,
-/// `kept` (if given) receives the backup's path. Other interrupted system calls are retried,
-/// and no temporary file survives the call.
-int WriteFileSafely(const char* path, const Pieces& bytes, const FileSystem& fs = {},
-                    std::string* kept = nullptr);
+/// companion); a failed in-place write puts the old content back. A backup that could not be
+/// removed afterwards (or, after a failure, whose content could not be put back) is `kept`.
+/// Devices and FIFOs are written in place as they stand, and a pending SIGINT, SIGHUP or
+/// SIGTERM abandons that write with EINTR. Other interrupted system calls are retried, and no
+/// temporary file survives the call.
+SaveResult WriteFileSafely(const char* path, const Pieces& bytes, const FileSystem& fs = {});
 
 /// Where a name leads a save.
 struct Resolved {

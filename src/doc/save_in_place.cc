@@ -94,22 +94,21 @@ int Restore(int target, int backup, off_t size) {
 
 }  // namespace
 
-int WriteKeepingOld(const Target& target, const Pieces& bytes, const FileSystem& fs,
-                    std::string* kept) {
+SaveResult WriteKeepingOld(const Target& target, const Pieces& bytes, const FileSystem& fs) {
   std::string shown = target.Shown();
   Fd fd;
   struct stat now;
   // Non-blocking: something put in its place cannot hold the open.
-  int err = Step(fs, FsStep::kOpenTarget, shown,
-                 [&] { return OpenChecked(target, O_RDWR | O_NONBLOCK, fd, now); });
-  if (err != 0) return err;
+  SaveResult opened = Step(fs, FsStep::kOpenTarget, shown,
+                           [&] { return OpenChecked(target, O_RDWR | O_NONBLOCK, fd, now); });
+  if (!opened.saved()) return opened;
 
   off_t old_size = now.st_size;
   NewFile backup;
   Folder state;
   const Folder* place = nullptr;
-  err = MakeBackup(target, fd.get(), old_size, fs, backup, state, place);
-  if (err != 0) return err;
+  int err = MakeBackup(target, fd.get(), old_size, fs, backup, state, place);
+  if (err != 0) return Failed(err);
 
   off_t size = static_cast<off_t>(bytes.size());
   err = Step(fs, FsStep::kAllocate, shown, [&] { return Reserve(fd.get(), size); });
@@ -126,13 +125,15 @@ int WriteKeepingOld(const Target& target, const Pieces& bytes, const FileSystem&
                               }) == 0;
   int closed = Step(fs, FsStep::kClose, shown, [&] { return Close(fd); });
   if (err == 0) err = closed;
-  if (err == 0 || restored) {
-    Discard(*place, backup, FsStep::kRemoveBackup, fs);
-  } else if (kept != nullptr) {
+  SaveResult result = Failed(err);
+  if (err != 0 && !restored) {
     // Neither the new content nor the old is known to be whole in the target.
-    *kept = place->Path(backup.name);
+    result.kept = place->Path(backup.name);
+  } else if (int removed = Discard(*place, backup, FsStep::kRemoveBackup, fs); removed != 0) {
+    result.kept = place->Path(backup.name);
+    if (err == 0) result.err = removed;
   }
-  return err;
+  return result;
 }
 
 }  // namespace save_steps

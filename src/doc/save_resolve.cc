@@ -141,15 +141,15 @@ int Resolve(const char* path, Target& target) {
   }
 }
 
-int OpenChecked(const Target& target, int flags, Fd& fd, struct stat& now) {
+SaveResult OpenChecked(const Target& target, int flags, Fd& fd, struct stat& now) {
   fd = Fd(RetryOnEintr([&] {
     return openat(target.folder.fd.get(), target.name.c_str(),
                   flags | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
   }));
   // Gone, or a link now.
-  if (!fd.valid()) return errno == ENOENT || errno == ELOOP ? kTargetChanged : errno;
-  if (fstat(fd.get(), &now) != 0) return errno;
-  return SameFile(now, target.info) ? 0 : kTargetChanged;
+  if (!fd.valid()) return errno == ENOENT || errno == ELOOP ? Changed() : Failed(errno);
+  if (fstat(fd.get(), &now) != 0) return Failed(errno);
+  return SameFile(now, target.info) ? SaveResult{} : Changed();
 }
 
 }  // namespace save_steps

@@ -120,15 +120,18 @@ int Name(const Folder& folder, NewFile& file) {
   return err;
 }
 
-void Discard(const Folder& folder, NewFile& file, FsStep remove, const FileSystem& fs) {
+int Discard(const Folder& folder, NewFile& file, FsStep remove, const FileSystem& fs) {
   file.fd.Close();
   for (std::string* name : {&file.name, &file.companion}) {
     if (name->empty()) continue;
-    Step(fs, remove, folder.Path(*name), [&] {
+    int err = Step(fs, remove, folder.Path(*name), [&] {
       return Errno(RetryOnEintr([&] { return unlinkat(folder.fd.get(), name->c_str(), 0); }));
     });
+    // A file that stays keeps the record of whose it is.
+    if (err != 0 && name == &file.name) return err;
     name->clear();
   }
+  return 0;
 }
 
 int WriteAll(int fd, std::span<const char> bytes, off_t offset, OnSignal on_signal) {

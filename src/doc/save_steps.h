@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <span>
 #include <string>
+#include <type_traits>
 #include <utility>
 
 #include "core/fd.h"
@@ -29,10 +30,26 @@ inline int Errno(int result) {
   return result == 0 ? 0 : errno;
 }
 
-// Runs one step through the seam: its errno when the seam fails it, else the call's.
+// A save that failed with `err` (none when it is 0), and one whose target changed.
+inline SaveResult Failed(int err) {
+  return err == 0 ? SaveResult{} : SaveResult{SaveOutcome::kFailed, err, {}};
+}
+inline SaveResult Changed() {
+  return {SaveOutcome::kTargetChanged, 0, {}};
+}
+
+// Runs one step through the seam: its failure when the seam fails it, else the call's (an
+// errno, or a SaveResult for the steps that can find the target changed).
 template <typename Call>
-int Step(const FileSystem& fs, FsStep step, const std::string& path, Call call) {
-  if (int err = fs.Check(step, path.c_str()); err != 0) return err;
+auto Step(const FileSystem& fs, FsStep step, const std::string& path, Call call)
+    -> decltype(call()) {
+  if (int err = fs.Check(step, path.c_str()); err != 0) {
+    if constexpr (std::is_same_v<decltype(call()), SaveResult>) {
+      return Failed(err);
+    } else {
+      return err;
+    }
+  }
   return call();
 }
 
@@ -78,9 +95,8 @@ struct Target {
 int Resolve(const char* path, Target& target);
 
 // Opens the target the walk found, with `flags`, never following a link nor making a file,
-// and checks that it is what was found (its state now goes to `now`). Returns 0, an errno, or
-// kTargetChanged.
-int OpenChecked(const Target& target, int flags, Fd& fd, struct stat& now);
+// and checks that it is what was found (its state now goes to `now`).
+SaveResult OpenChecked(const Target& target, int flags, Fd& fd, struct stat& now);
 
 // ---------------------------------------------------------------------------------------------
 // New files: unnamed until complete where the system allows, else under a unique name
@@ -129,8 +145,9 @@ int LinkUnnamed(int fd, const Folder& folder, const std::string& name);
 int Name(const Folder& folder, NewFile& file);
 
 // Closes a file that is not wanted: an unnamed one vanishes, a named one is removed, and so
-// is its companion.
-void Discard(const Folder& folder, NewFile& file, FsStep remove, const FileSystem& fs);
+// is its companion. Returns 0 or the errno of the file's removal; a file that stays keeps its
+// name in `file` and its companion.
+int Discard(const Folder& folder, NewFile& file, FsStep remove, const FileSystem& fs);
 
 // ---------------------------------------------------------------------------------------------
 // Plain file steps (doc/save_steps.cc)
@@ -172,7 +189,6 @@ int WriteRecord(const Folder& folder, const std::string& name, const std::string
 
 // A regular file written in place, its old content kept in a backup until the new content is
 // on disk (see the picture in doc/save.cc).
-int WriteKeepingOld(const Target& target, const Pieces& bytes, const FileSystem& fs,
-                    std::string* kept);
+SaveResult WriteKeepingOld(const Target& target, const Pieces& bytes, const FileSystem& fs);
 
 }  // namespace save_steps
