@@ -111,7 +111,7 @@ namespace {
 class ScriptReader : public LineReader {
  public:
   explicit ScriptReader(std::FILE* in) : in_(in) {}
-  Status Read(const char*, bool, std::string& line) override {
+  Status Read(const char*, Asks, std::string& line) override {
     line.clear();
     for (int c; line.empty() || line.back() != '\n';) {
       if ((c = std::getc(in_)) == EOF) break;

@@ -5,6 +5,7 @@ Usage: tty_test.py PATH-TO-MORVAX. Exits 77 (skipped) where no pseudo-terminal c
 except in CI (CI set in the environment), where a test that cannot run fails.
 """
 import os
+import re
 import shutil
 import sys
 import tempfile
@@ -171,8 +172,25 @@ def lines_are_edited_and_recalled(binary, folder):
     child.send("a\tb\n")  # away from a file-name prompt, Tab is a tab
     child.expect_exact("Editing 5:1 ")
     child.expect_exact("  > ")
+    # Two resizes while a line of three rows is typed: each redraw goes up to the prompt's row
+    # and clears the screen from there, so nothing of an earlier drawing stays below the line.
+    child.send("w" * 240 + "0123456789")
+    child.expect_exact("0123456789")
+    for columns in (100, 60):
+        child.setwinsize(50, columns)
+        child.expect_exact("\r\x1b[J  > www")
+        check(re.fullmatch(r"(\x1b\[\d*[A-G]|[\r\x08])*\x1b\[\d*A\r?", child.before),
+              f"before the redraw at {columns} columns: {child.before!r}")
+        child.expect_exact("0123456789")
+    child.send("\n")
+    child.expect_exact("Editing 6:1 ")
+    # Ctrl-D ends its "^D" with a line end: the next message starts a line of its own.
+    reading(child)
+    child.sendeof()
+    child.expect_exact("^D\r\n\r\nThe document has unsaved changes")
+    child.expect_exact("  > ")
     saved = saved_document(child, folder)
-    check(saved == b"hello\nabc\nabc\na\tb\n", f"saved {saved!r}")
+    check(saved == b"hello\nabc\nabc\na\tb\n" + b"w" * 240 + b"0123456789\n", f"saved {saved!r}")
     finish(child)
 
 
@@ -326,7 +344,8 @@ def suspend_and_fg_redraw_the_typed_line(binary, folder):
     check(shell.before.startswith(PASTE_OFF), f"before the stop: {shell.before!r}")
     shell.expect_exact("$ ")
     shell.send("fg\n")
-    shell.expect_exact(PASTE_ON + "  > typed before")  # the line comes back, redrawn
+    shell.expect_exact("\r\nEditing 1:1 +\r\n")  # the view comes back, then the typed line
+    shell.expect_exact(PASTE_ON + "  > typed before")
     shell.send(", after\n")
     shell.expect_exact("Editing 2:1")
     shell.expect_exact("  > ")

@@ -230,16 +230,22 @@ bool CommandReadFailed(Editor& ed, Read read) {
   return false;
 }
 
+// The view before the command read. Without `with_prompt`: printed again above the line
+// editor's prompt after a suspend.
+void ShowView(Editor& ed, bool with_prompt) {
+  Display(ed.cursor_line, ed.cursor_pos, ed.page_length - 1, ed.doc, ed.show_numbers,
+          ed.current_name, ed.io, with_prompt);
+}
+
 }  // namespace
 
 bool RunTurn(Editor& ed) {
   if (!ed.running || TakeEndingSignal(ed)) return false;
   NewTurn(ed.io);
-  Display(ed.cursor_line, ed.cursor_pos, ed.page_length - 1, ed.doc, ed.show_numbers,
-          ed.current_name, ed.io);
+  ShowView(ed, true);
 
   char* input = ed.command_input.get();
-  Read read = ReadLine(ed, input, ed.command_input_size());
+  Read read = ReadLine(ed, input, ed.command_input_size(), Asks::kCommand);
   if (!IsLine(read)) return CommandReadFailed(ed, read);
   ed.end_warned = false;
   // A line that lost characters is text, however it begins; so is a line cut at a NUL byte,
@@ -277,7 +283,9 @@ int RunEditor(int argc, const char* const* argv, Io io, Options options) {
   ed.io.terminal = isatty(fileno(io.in)) == 1;
   ed.io.out_terminal = isatty(fileno(io.out)) == 1;
   if (ed.io.out_terminal) ed.io.utf8 = UserCharsetIsUtf8();
-  if (ed.io.terminal && ed.io.out_terminal) editor = LineEditor::Open(io.in, io.out);
+  if (ed.io.terminal && ed.io.out_terminal) {
+    editor = LineEditor::Open(io.in, io.out, [&ed] { ShowView(ed, false); });
+  }
   ed.io.editor = editor.get();
   ed.options = std::move(options);
   InstallSignalHandlers();

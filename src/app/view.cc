@@ -21,7 +21,7 @@ bool TextFrom(Io& io, const Document& doc, int line, int p, std::string_view& sh
 }  // namespace
 
 void Display(int cursor_line, int cursor_pos, int before, const Document& doc, int show_numbers,
-             const char* file_name, Io& io) {
+             const char* file_name, Io& io, bool with_prompt) {
   Print(io, msg::kHeader, cursor_line + 1, cursor_pos + 1, ShownInPlace(io, file_name));
 
   int first = cursor_line - before;
@@ -59,6 +59,7 @@ void Display(int cursor_line, int cursor_pos, int before, const Document& doc, i
     }
   }
 
+  if (!with_prompt) return;
   int width = numbers ? static_cast<int>(std::strlen(prefix)) : 2;
   char prompt[sizeof prefix + 2];
   std::snprintf(prompt, sizeof prompt, "%*s> ", width - 2, "");

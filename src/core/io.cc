@@ -72,7 +72,7 @@ Read ReadEdited(Io& io, char* buf, int limit, Asks asks, const std::string& prom
   std::string line;
   LineReader::Status status;
   do {
-    status = io.editor->Read(prompt.c_str(), asks == Asks::kFileName, line);
+    status = io.editor->Read(prompt.c_str(), asks, line);
     // Interrupted by a signal this editor does not act on: the read goes on.
   } while (status == LineReader::Status::kFailed && errno == EINTR && PendingSignal() == 0);
   if (status == LineReader::Status::kEnd) return Ended(io, buf, false);

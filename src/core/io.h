@@ -6,6 +6,11 @@
 #include <cstdio>
 #include <string>
 
+/// What a read asks for. With line editing, Tab completes a file name (elsewhere it types a
+/// tab), and the command read, below the view, prints the view again when the terminal comes
+/// back to it after a suspend.
+enum class Asks { kText, kFileName, kCommand };
+
 /// A source of whole typed lines: the line editor at a terminal (term/line_editor.h).
 class LineReader {
  public:
@@ -16,8 +21,8 @@ class LineReader {
     kFailed,  // a read error or a signal interrupted the read (errno says which); no retry
   };
   virtual ~LineReader() = default;
-  /// Reads one line with `prompt` shown before it. With `names`, Tab completes a file name.
-  virtual Status Read(const char* prompt, bool names, std::string& line) = 0;
+  /// Reads one line with `prompt` shown before it, for what `asks` says.
+  virtual Status Read(const char* prompt, Asks asks, std::string& line) = 0;
   /// Hands the terminal back as it was, until Return: before a launch command runs.
   virtual void Leave() {}
   /// Takes the terminal again after Leave.
@@ -88,9 +93,6 @@ constexpr bool HeldNul(Read read) {
 constexpr bool IsEnd(Read read) {
   return read == Read::kEnd || read == Read::kEndTyped;
 }
-
-/// What a read asks for. With line editing, Tab completes a file name; elsewhere it types a tab.
-enum class Asks { kText, kFileName };
 
 /// Starts a new turn of reads: a read that gave no line in the last turn no longer ends those
 /// of this one.

@@ -5,14 +5,14 @@
 // Built without libedit: there is no line editor, and Io reads the stream itself.
 struct LineEditor::State {};
 
-std::unique_ptr<LineEditor> LineEditor::Open(std::FILE*, std::FILE*) {
+std::unique_ptr<LineEditor> LineEditor::Open(std::FILE*, std::FILE*, std::function<void()>) {
   return nullptr;
 }
 
 LineEditor::LineEditor(std::unique_ptr<State> state) : state_(std::move(state)) {}
 LineEditor::~LineEditor() = default;
 
-LineEditor::Status LineEditor::Read(const char*, bool, std::string&) {
+LineEditor::Status LineEditor::Read(const char*, Asks, std::string&) {
   return Status::kEnd;
 }
 
@@ -35,6 +35,7 @@ void LineEditor::Return() {}
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string_view>
 #include <vector>
 
@@ -59,6 +60,9 @@ struct LineEditor::State {
   int fd = -1;
   bool utf8 = false;
   std::string prompt;  // shown before the line, redrawn by libedit
+  std::function<void()> print_view;  // prints what stands above the command read's prompt
+  bool at_view = false;              // this read is the command read
+  bool input_ended = false;          // the terminal's input ended (or failed) during this read
 
   // Characters decoded but not yet handed to libedit.
   wchar_t pending[4] = {};
@@ -70,6 +74,7 @@ struct LineEditor::State {
 
   std::wstring insert;      // what kAct puts into the line
   bool redisplay = false;   // kAct redraws the line: the window changed size
+  std::string clear_row;    // the terminal's "clear to the end of the row", while lent (Act)
   std::string paste_bytes;  // pasted bytes of the line not yet in it
   bool in_paste = false;    // between ESC[200~ and ESC[201~
   bool after_cr = false;    // a pasted CR ended a line: an LF right after it belongs to it
@@ -223,6 +228,7 @@ void TakeTerminalEvents(State& s, bool drawn) {
     continued = 0;
     Retake(s);
     if (drawn) {
+      if (s.at_view) s.print_view();
       PasteModeOn(s);
       el_set(s.el, EL_REFRESH);
     }
@@ -232,6 +238,27 @@ void TakeTerminalEvents(State& s, bool drawn) {
     el_resize(s.el);
     if (drawn) s.redisplay = true;
   }
+}
+
+// libedit's redraw goes to the first row of the prompt and clears that row, then draws: after
+// a resize the rows below may still hold the line as it was drawn before. For that redraw,
+// the capability that clears to the end of the row lends its place to the one that clears to
+// the end of the screen; the next character read gives it back (GiveBackClearRow).
+void LendClearRow(State& s) {
+  const char* row = nullptr;
+  const char* screen = nullptr;
+  el_get(s.el, EL_GETTC, "ce", &row);
+  el_get(s.el, EL_GETTC, "cd", &screen);
+  if (row == nullptr || screen == nullptr || screen[0] == '\0') return;
+  s.clear_row = row;
+  std::string to_end = screen;  // copied: settc may reuse the storage it points into
+  el_set(s.el, EL_SETTC, "ce", to_end.c_str(), nullptr);
+}
+
+void GiveBackClearRow(State& s) {
+  if (s.clear_row.empty()) return;
+  el_set(s.el, EL_SETTC, "ce", s.clear_row.c_str(), nullptr);
+  s.clear_row.clear();
 }
 
 // ---- Reading the terminal ----
@@ -366,6 +393,7 @@ int Decode(State& s, unsigned char lead, wchar_t* c) {
 // are taken here; a pasted text is gathered up to its next line end or its end.
 int GetChar(EditLine* el, wchar_t* c) {
   State& s = StateOf(el);
+  GiveBackClearRow(s);
   if (s.pending_at < s.pending_count) {
     *c = s.pending[s.pending_at++];
     return 1;
@@ -375,7 +403,10 @@ int GetChar(EditLine* el, wchar_t* c) {
     unsigned char byte;
     int got = NextByte(s, byte, true);
     if (got == kAttention) return Hand(s, c, false);
-    if (got != 1) return got;
+    if (got != 1) {
+      s.input_ended = true;
+      return got;
+    }
     if (byte == 0x1b) {
       Marker marker = ReadMarker(s, got);
       if (got < 0) return -1;
@@ -408,6 +439,7 @@ unsigned char Act(EditLine* el, int) {
   }
   if (s.redisplay) {
     s.redisplay = false;
+    LendClearRow(s);
     return CC_REDISPLAY;
   }
   return CC_REFRESH;
@@ -517,10 +549,12 @@ LineEditor::~LineEditor() {
   Release(*state_);
 }
 
-std::unique_ptr<LineEditor> LineEditor::Open(std::FILE* in, std::FILE* out) {
+std::unique_ptr<LineEditor> LineEditor::Open(std::FILE* in, std::FILE* out,
+                                             std::function<void()> print_view) {
   auto state = std::make_unique<State>();
   state->fd = fileno(in);
   state->out = out;
+  state->print_view = std::move(print_view);
   // The user's character set decides how typed text is shown; the bytes pass whatever it is.
   state->utf8 = UserCharsetIsUtf8();
   const char* term = std::getenv("TERM");
@@ -554,16 +588,19 @@ std::unique_ptr<LineEditor> LineEditor::Open(std::FILE* in, std::FILE* out) {
   return std::unique_ptr<LineEditor>(new LineEditor(std::move(state)));
 }
 
-LineEditor::Status LineEditor::Read(const char* prompt, bool names, std::string& line) {
+LineEditor::Status LineEditor::Read(const char* prompt, Asks asks, std::string& line) {
   State& s = *state_;
   s.prompt = prompt;
+  s.at_view = asks == Asks::kCommand && s.print_view != nullptr;
+  s.input_ended = false;
   s.pending_count = s.pending_at = 0;
   s.insert.clear();
   s.paste_bytes.clear();
   s.redisplay = s.pasted = false;
   TakeTerminalEvents(s, false);
   PasteModeOn(s);
-  el_wset(s.el, EL_BIND, L"^I", names ? L"morvax-complete" : L"ed-insert", nullptr);
+  el_wset(s.el, EL_BIND, L"^I", asks == Asks::kFileName ? L"morvax-complete" : L"ed-insert",
+          nullptr);
   // Bound at every read, so that no other binding (a "bind -v" typed at ed-command) drops them.
   const wchar_t act[] = {kAct, 0};
   const wchar_t newline[] = {kNewline, 0};
@@ -576,6 +613,11 @@ LineEditor::Status LineEditor::Read(const char* prompt, bool names, std::string&
   const wchar_t* text = el_wgets(s.el, &count);
   // el_wgets gives the terminal back at the end of every line: the editor keeps it.
   el_set(s.el, EL_PREP_TERM, 1);
+  GiveBackClearRow(s);
+  if (count == 0 && !s.input_ended) {
+    std::fputc('\n', s.out);  // Ctrl-D: libedit echoed "^D", and what follows goes below it
+    std::fflush(s.out);
+  }
   if (text == nullptr || count <= 0) return count < 0 ? Status::kFailed : Status::kEnd;
   line = ToBytes(text, text + count);
 

@@ -7,12 +7,13 @@
 // The terminal belongs to the editor from the first read to the end: it stays in the editor's
 // mode (no echo, no line buffering) between reads too, so that keys typed while the editor
 // prints are shown once, at the next read. It is put back as it was before the program ends
-// (the destructor), before a suspend (Ctrl-Z; `fg` takes it again and redraws the line) and
-// before a launch command (Leave, Return). Bracketed paste mode is on while the editor has the
+// (the destructor), before a suspend (Ctrl-Z; `fg` takes it again and redraws the line, below
+// the view at the command read) and before a launch command (Leave, Return). Bracketed paste mode is on while the editor has the
 // terminal, where TERM names one that is not "dumb".
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -23,19 +24,23 @@ class LineEditor : public LineReader {
   /// A line editor on two terminal streams, or null when the program was built without libedit
   /// or it cannot start. Installs handlers for SIGWINCH, SIGTSTP and SIGCONT (SA_RESTART; they
   /// only record the signal, and the reads act on it); libedit's own signal handling stays off.
-  static std::unique_ptr<LineEditor> Open(std::FILE* in, std::FILE* out);
+  /// `print_view` prints what stands above the command read's prompt (Asks::kCommand), to `out`.
+  static std::unique_ptr<LineEditor> Open(std::FILE* in, std::FILE* out,
+                                          std::function<void()> print_view);
   /// Puts the terminal back as it was, bracketed paste mode off as the last thing written.
   ~LineEditor() override;
   LineEditor(const LineEditor&) = delete;
   LineEditor& operator=(const LineEditor&) = delete;
 
-  /// Reads one line with `prompt` shown before it (and redrawn with it). Every byte typed
-  /// reaches `line` as typed, whatever the locale. With `names`, Tab completes the answer as a
-  /// file name; otherwise Tab types a tab. A line read is added to the session's history.
+  /// Reads one line with `prompt` shown before it (and redrawn with it: after a resize from the
+  /// prompt's row down, the rest of the screen cleared). Every byte typed reaches `line` as
+  /// typed, whatever the locale. At Asks::kFileName, Tab completes the answer as a file name;
+  /// otherwise Tab types a tab. A line read is added to the session's history. Ctrl-D on an
+  /// empty line ends the read (kEnd) with "^D" and a line end.
   /// A pasted text (between the markers ESC[200~ and ESC[201~, which never reach a line) is
   /// text, not keys: CR, LF and CR LF each end one line, every other byte is put into the line
   /// as it is. kPasted says that a pasted byte arrived during the read.
-  Status Read(const char* prompt, bool names, std::string& line) override;
+  Status Read(const char* prompt, Asks asks, std::string& line) override;
 
   /// Puts the terminal back as it was (input still arriving from a paste is dropped) and lets
   /// Ctrl-Z stop the program as usual, until Return.
