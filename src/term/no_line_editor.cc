@@ -1,0 +1,18 @@
+#include "term/line_editor.h"
+
+// Built without libedit: there is no line editor, and Io reads the stream itself.
+struct LineEditor::State {};
+
+std::unique_ptr<LineEditor> LineEditor::Open(std::FILE*, std::FILE*, std::function<void()>) {
+  return nullptr;
+}
+
+LineEditor::LineEditor(std::unique_ptr<State> state) : state_(std::move(state)) {}
+LineEditor::~LineEditor() = default;
+
+LineEditor::Status LineEditor::Read(const char*, Asks, std::string&) {
+  return Status::kEnd;
+}
+
+void LineEditor::Leave() {}
+void LineEditor::Return() {}

@@ -1,0 +1,144 @@
+// The bytes the terminal sends, typed or pasted, turned into libedit's characters as the
+// comment on State says: UTF-8 decoded where the locale says so, C1 controls and pasted text
+// handed over as kAct, the paste markers taken out.
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+
+#include "core/utf8.h"
+#include "term/line_editor_state.h"
+
+namespace line_editing {
+namespace {
+
+// One byte of input, those given back first: 1, 0 at the end of input, -1 on an error, or
+// kAttention (see WaitForInput). An interrupted read is not retried, so that the signal that
+// interrupted it is handled by the caller.
+int NextByte(State& s, unsigned char& byte, bool attend) {
+  if (s.ahead_count > 0) {
+    byte = s.ahead[0];
+    std::memmove(s.ahead, s.ahead + 1, static_cast<std::size_t>(--s.ahead_count));
+    return 1;
+  }
+  int waited = WaitForInput(s, attend);
+  if (waited != 1) return waited;
+  ssize_t n = ::read(s.fd, &byte, 1);
+  if (n == 1) return 1;
+  return n == 0 ? 0 : -1;
+}
+
+// Gives bytes back, to be read again before any other.
+void GiveBack(State& s, const unsigned char* bytes, int n) {
+  std::memmove(s.ahead + n, s.ahead, static_cast<std::size_t>(s.ahead_count));
+  std::memcpy(s.ahead, bytes, static_cast<std::size_t>(n));
+  s.ahead_count += n;
+}
+
+enum class Marker { kNone, kStart, kEnd };
+
+// After an ESC: the rest of a paste marker, "[200~" (start) or "[201~" (end). Bytes that spell
+// no marker are given back, except after a signal or an error (`got` -1): they belong to the
+// line that it drops.
+Marker ReadMarker(State& s, int& got) {
+  static constexpr char kStart[] = "[200~";
+  unsigned char seen[5];
+  int n = 0;
+  for (;;) {
+    got = NextByte(s, seen[n], false);
+    if (got != 1) break;
+    unsigned char c = seen[n++];
+    bool fits = c == kStart[n - 1] || (n == 4 && c == '1');
+    if (!fits) break;
+    if (n == 5) return seen[3] == '0' ? Marker::kStart : Marker::kEnd;
+  }
+  if (got >= 0) GiveBack(s, seen, n);
+  return Marker::kNone;
+}
+
+// Hands what was pasted or must be put in as it stands to libedit: kAct, then kNewline for a
+// line end.
+int Hand(State& s, wchar_t* c, bool line_end) {
+  AppendWide(s, s.paste_bytes, s.insert);
+  s.paste_bytes.clear();
+  if (line_end) s.pending[s.pending_count++] = kNewline;
+  *c = kAct;
+  return 1;
+}
+
+// The character a typed byte begins, as the comment on State says.
+int Decode(State& s, unsigned char lead, wchar_t* c) {
+  unsigned char seq[4] = {lead};
+  int n = lead < 0x80 ? 1 : s.utf8 ? Utf8SequenceLength(lead) : 0;
+  int have = 1;
+  while (have < n) {
+    int got = NextByte(s, seq[have], false);
+    if (got < 0) return -1;
+    if (got == 0 || !Utf8Continues(seq[0], have, seq[have])) {
+      // No character: each byte so far on its own, and the one that did not fit comes next.
+      if (got == 1) GiveBack(s, seq + have, 1);
+      for (int i = 1; i < have; ++i) s.pending[s.pending_count++] = kByteEscape + seq[i];
+      n = 0;
+      break;
+    }
+    ++have;
+  }
+  if (n == 0) {
+    *c = static_cast<wchar_t>(kByteEscape + seq[0]);
+    return 1;
+  }
+  auto code = static_cast<wchar_t>(Utf8Decode(seq, n));
+  if (code >= 0x80 && code <= 0x9f) {
+    // A C1 control is text too, though libedit binds those codes to keys.
+    s.insert += code;
+    *c = kAct;
+    return 1;
+  }
+  *c = code;
+  return 1;
+}
+
+}  // namespace
+
+// libedit's reader (EL_GETCFN): one character, as the comment on State says. Paste markers
+// are taken here; a pasted text is gathered up to its next line end or its end.
+int GetChar(EditLine* el, wchar_t* c) {
+  State& s = StateOf(el);
+  GiveBackClearRow(s);
+  if (s.pending_at < s.pending_count) {
+    *c = s.pending[s.pending_at++];
+    return 1;
+  }
+  s.pending_at = s.pending_count = 0;
+  for (;;) {
+    unsigned char byte;
+    int got = NextByte(s, byte, true);
+    if (got == kAttention) return Hand(s, c, false);
+    if (got != 1) {
+      s.input_ended = true;
+      return got;
+    }
+    if (byte == 0x1b) {
+      Marker marker = ReadMarker(s, got);
+      if (got < 0) return -1;
+      if (marker == Marker::kStart) {
+        s.in_paste = true;
+        continue;
+      }
+      if (marker == Marker::kEnd) {
+        s.in_paste = s.after_cr = false;
+        if (s.paste_bytes.empty()) continue;
+        return Hand(s, c, false);  // a paste without a line end stays in the line
+      }
+    }
+    if (!s.in_paste) return Decode(s, byte, c);
+    bool lf_of_cr = byte == '\n' && s.after_cr;
+    s.after_cr = byte == '\r';
+    if (lf_of_cr) continue;
+    s.pasted = true;
+    if (byte == '\r' || byte == '\n') return Hand(s, c, true);
+    s.paste_bytes += static_cast<char>(byte);
+  }
+}
+
+}  // namespace line_editing
