@@ -290,10 +290,13 @@ TEST(Load, WhatEarlierSessionsLeftIsNamed) {
     Files files;
     std::vector<std::string> args;
     std::string input;
-    std::string said;  // the chunk that names them: 0 at start-up, else 1
+    std::string said;         // the chunk that names them: 0 at start-up, else 1
+    std::string others = "";  // "UID:FILE ...": files (made empty when missing) given to UID,
+                              // by root only (the row is left out otherwise)
   };
   const std::string left = "An earlier save of ";
   const std::string hup = "Unsaved text from an earlier session is in morvax.hup";
+  const std::string hidden = "Unsaved text from an earlier session is in .morvax.hup-";
   const std::string n250(250, 'n');
   const std::vector<Case> cases = {
       {"beside the file and in the state folder, in byte order, others not",
@@ -338,8 +341,40 @@ TEST(Load, WhatEarlierSessionsLeftIsNamed) {
        {},
        "",
        hup + "\n" + hup + ".1\n" + hup + ".2\n" + hup + ".3\n" + hup + ".4\nand 1 more\n"},
+      {"five at most of each, the hidden recovery files after the others, leftovers in order "
+       "of their paths (beside the file first), not as shown",
+       ".morvax.hup-Zz99zz .morvax.hup-Yb12Cd .morvax.hup-Ab12C morvax.hup-Ab12Cd morvax.hup.3 "
+       ".morvax.hup-Qm12Cd .morvax.hup-Ab12Cd0 .morvax.hup-Mm12Cd .morvax.hup-Ab12-d "
+       ".morvax.hup-Cc12Cd .morvax.hup-Ab12Cd f.morvax-backup-Ab12Cd f.morvax-backup-Ab12Ce "
+       "f.morvax-backup-Ab12Cf .f.morvax-save-zz99ZZ S/f.morvax-backup-QQ11qq "
+       "S/f.morvax-backup-RR11rr",
+       {{"f", "x\n"},
+        {"S/f.morvax-backup-QQ11qq.path", "$TMP/f\n"},
+        {"S/f.morvax-backup-RR11rr.path", "$TMP/f\n"}},
+       {"f"},
+       "",
+       hup + ".3\n" + hidden + "Ab12Cd\n" + hidden + "Cc12Cd\n" + hidden + "Mm12Cd\n" + hidden +
+           "Qm12Cd\nand 2 more\nOpened f\nRead 2 bytes, 1 Lines Generated\n" + left +
+           "f left .f.morvax-save-zz99ZZ\n" + left + "f left f.morvax-backup-Ab12Cd\n" + left +
+           "f left f.morvax-backup-Ab12Ce\n" + left + "f left f.morvax-backup-Ab12Cf\n" + left +
+           "f left $TMP/S/f.morvax-backup-QQ11qq\nand 1 more\n"},
+      {"root's own and the file owner's, not a third user's",
+       "sub/.f.morvax-save-zz99ZZ S/f.morvax-backup-QQ11qq .morvax.hup-Ab12Cd",
+       {{"sub/f", "x\n"},
+        {"S/f.morvax-backup-QQ11qq.path", "$TMP/sub/f\n"},
+        {"S/f.morvax-backup-RR11rr.path", "$TMP/sub/f\n"}},
+       {"sub/f"},
+       "",
+       hidden + "Ab12Cd\nOpened sub/f\nRead 2 bytes, 1 Lines Generated\n" + left +
+           "sub/f left $TMP/S/f.morvax-backup-QQ11qq\n" + left +
+           "sub/f left sub/.f.morvax-save-zz99ZZ\n" + left +
+           "sub/f left sub/f.morvax-backup-Ab12Cd\n",
+       "4242:sub/f 4242:sub/f.morvax-backup-Ab12Cd 4343:sub/f.morvax-backup-Pl12an "
+       "4343:sub/.f.morvax-save-Pl12an 4343:S/f.morvax-backup-RR11rr 4343:.morvax.hup-Pl12an "
+       "4242:.morvax.hup-Ot12er"},
   };
   for (const Case& c : cases) {
+    if (!c.others.empty() && geteuid() != 0) continue;
     TempDir dir;
     // The state folder's backups are reached through "S" too.
     ASSERT_EQ(mkdir("sub", 0755) | mkdir("state", 0700) | mkdir("state/morvax", 0700) |
@@ -358,6 +393,13 @@ TEST(Load, WhatEarlierSessionsLeftIsNamed) {
     std::istringstream empty(c.empty);
     for (std::string file; empty >> file;) WriteFile(file, "");
     for (const auto& [file, bytes] : c.files) WriteFile(file, expand(bytes));
+    std::istringstream others(c.others);
+    for (std::string other; others >> other;) {
+      std::string file = other.substr(other.find(':') + 1);
+      if (!FileExists(file)) WriteFile(file, "");
+      uid_t uid = std::stoi(other);
+      ASSERT_EQ(chown(file.c_str(), uid, uid), 0) << file;
+    }
     Transcript t = RunWithSettings("", c.input, c.args);
     EXPECT_EQ(Chunk(t, c.input.empty() ? 0 : 1), expand(c.said)) << c.name;
   }

@@ -103,15 +103,25 @@ Loaded ReadFileIn(Editor& ed, const char* name) {
   return Loaded::kReplaced;
 }
 
+// Says `say(file)` for each of the first five of `found`, then how many more there are.
+template <typename Say>
+void SayFirstFive(Editor& ed, const std::vector<std::string>& found, Say say) {
+  constexpr std::size_t kNamed = 5;
+  for (std::size_t i = 0; i < found.size() && i < kNamed; ++i) say(found[i]);
+  if (found.size() > kNamed) {
+    Print(ed.io, msg::kMoreRecovery, static_cast<int>(found.size() - kNamed));
+  }
+}
+
 }  // namespace
 
 Loaded LoadFile(Editor& ed, const char* name) {
   Loaded loaded = ReadFileIn(ed, name);
   if (loaded == Loaded::kInterrupted) return loaded;
-  for (const std::string& leftover : FindLeftovers(name)) {
+  SayFirstFive(ed, FindLeftovers(name), [&](const std::string& leftover) {
     Print(ed.io, msg::kEarlierSaveLeft, Shown(ed.io, name).c_str(),
           Shown(ed.io, leftover.c_str()).c_str());
-  }
+  });
   return loaded;
 }
 
@@ -272,14 +282,9 @@ void SaveOverwrite(Editor& ed) {
 }
 
 void AnnounceRecoveryFiles(Editor& ed) {
-  constexpr std::size_t kNamed = 5;  // the rest are counted
-  std::vector<std::string> found = FindRecoveryFiles(msg::kRecoveryName);
-  for (std::size_t i = 0; i < found.size() && i < kNamed; ++i) {
-    Print(ed.io, msg::kEarlierRecovery, found[i].c_str());
-  }
-  if (found.size() > kNamed) {
-    Print(ed.io, msg::kMoreRecovery, static_cast<int>(found.size() - kNamed));
-  }
+  SayFirstFive(ed, FindRecoveryFiles(msg::kRecoveryName), [&](const std::string& file) {
+    Print(ed.io, msg::kEarlierRecovery, Shown(ed.io, file.c_str()).c_str());
+  });
 }
 
 namespace {

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -60,6 +61,21 @@ void ForEachEntry(const std::string& folder, Found found) {
   }
 }
 
+constexpr uid_t kNoOwner = static_cast<uid_t>(-1);
+
+// The owner of the entry `path` itself (a link is not followed); kNoOwner when there is none.
+uid_t OwnerOf(const std::string& path) {
+  struct stat st;
+  return fstatat(AT_FDCWD, path.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 ? st.st_uid : kNoOwner;
+}
+
+// True when a file of `owner` is the user's own: any other user may have planted it. To root,
+// the files of `also` (the owner of the file it was left for) count as its own too.
+bool Mine(uid_t owner, uid_t also = kNoOwner) {
+  uid_t me = geteuid();
+  return owner != kNoOwner && (owner == me || (me == 0 && owner == also));
+}
+
 // True when the regular file `companion` holds exactly `path` and a line end.
 bool Records(const std::string& companion, const std::string& path) {
   // Non-blocking: a FIFO by that name must not stop the editor.
@@ -86,6 +102,7 @@ std::vector<std::string> FindLeftovers(const char* name) {
   if (base.empty() || base == "." || base == "..") return {};  // a folder: no save's target
   const std::string& file = target.absolute;
   const std::string folder = FolderOf(file);
+  const uid_t owner = OwnerOf(file);
 
   std::vector<Leftover> found;
   // Beside the file: named after the way `name` went there when that way holds no link.
@@ -94,6 +111,7 @@ std::vector<std::string> FindLeftovers(const char* name) {
   ForEachEntry(folder, [&](std::string_view entry) {
     if (Named(entry, base, kBackupMark) || Named(entry, "." + base, kTempMark)) {
       std::string absolute = JoinPath(folder, entry);
+      if (!Mine(OwnerOf(absolute), owner)) return;
       found.push_back({absolute, direct ? by_name + std::string(entry) : absolute});
     }
   });
@@ -102,7 +120,8 @@ std::vector<std::string> FindLeftovers(const char* name) {
   if (BackupFolder(state)) {
     ForEachEntry(state, [&](std::string_view entry) {
       std::string absolute = JoinPath(state, entry);
-      if (IsBackup(entry) && Records(absolute + kBackupPathSuffix, file)) {
+      if (IsBackup(entry) && Mine(OwnerOf(absolute), owner) &&
+          Records(absolute + kBackupPathSuffix, file)) {
         found.push_back({absolute, absolute});
       }
     });
@@ -127,8 +146,18 @@ std::vector<std::string> FindRecoveryFiles(const char* base) {
     if (fstatat(AT_FDCWD, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
       found.push_back(std::move(name));
     } else if (errno == EACCES) {
-      break;  // the folder cannot be searched
+      return found;  // the folder cannot be searched
     }
   }
+  // Then the hidden files of recoveries cut short before they were named.
+  std::vector<std::string> hidden;
+  std::string stem = std::string(".") + base;
+  ForEachEntry(".", [&](std::string_view entry) {
+    std::string name(entry);
+    if (Named(entry, stem, "-") && Mine(OwnerOf(name))) hidden.push_back(std::move(name));
+  });
+  std::sort(hidden.begin(), hidden.end());
+  found.insert(found.end(), std::make_move_iterator(hidden.begin()),
+               std::make_move_iterator(hidden.end()));
   return found;
 }

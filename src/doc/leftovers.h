@@ -12,12 +12,14 @@
 /// (NAME the file's own name, cut as a save cuts it; six letters or digits for the X's), and
 /// each backup in the state folder (BackupFolder in doc/save.h) whose companion file
 /// BACKUP.path holds the file's absolute path and a line end. In byte order of their absolute
-/// paths. Each is named by `name`'s folder part and its own name when it lies beside the file
-/// and `name` reaches the file through no symbolic link, else by its absolute path. A folder
-/// that cannot be listed adds nothing.
+/// paths. Only files of the user are counted (to root: of root or of the file's owner), since
+/// another user may plant any name. Each is named by `name`'s folder part and its own name when
+/// it lies beside the file and `name` reaches the file through no symbolic link, else by its
+/// absolute path. A folder that cannot be listed adds nothing.
 std::vector<std::string> FindLeftovers(const char* name);
 
 /// Which of the recovery files `base`, `base.1` ... `base.99` are in the working folder, in
-/// that order. Each is looked up by its name (an entry of any kind counts; the folder is not
-/// listed); a folder that cannot be searched has none.
+/// that order, each looked up by its name (an entry of any kind counts); then the user's files
+/// `.base-XXXXXX` there (recoveries cut short before they were named), in byte order. A folder
+/// that cannot be searched has none; one that cannot be listed, no hidden ones.
 std::vector<std::string> FindRecoveryFiles(const char* base);
