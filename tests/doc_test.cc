@@ -808,7 +808,9 @@ TEST(Arguments, NamesDashesAndLength) {
     std::string messages;  // before the first view
     std::string current_name;
     Lines lines;
+    std::string place = "1:1";  // the cursor in the first view
   };
+  const std::string opened_x = "Opened x\nRead 4 bytes, 1 Lines Generated\n";
   const std::string n255(255, 'n');
   const std::string n256(256, 'n');
   const std::vector<Case> cases = {
@@ -835,12 +837,29 @@ TEST(Arguments, NamesDashesAndLength) {
        {}},
       {"255 characters fit", {n255}, "File " + n255 + " not found!\n", n255, {}},
       {"256 characters are refused", {n256}, "File name is longer than 255 characters\n", "", {}},
+      {"+LINE", {"+12", "x"}, opened_x, "x", {"one"}, "12:1"},
+      {"+LINE,COLUMN at the grid's last line and column",
+       {"+0032767,256", "x"}, opened_x, "x", {"one"}, "32767:256"},
+      {"+LINE,COLUMN past the grid", {"+32768,257", "x"}, opened_x, "x", {"one"}},
+      {"+LINE,COLUMN with a column past the grid", {"+2,257", "x"}, opened_x, "x", {"one"}, "2:1"},
+      {"+0", {"+0", "x"}, opened_x, "x", {"one"}},
+      {"+LINE then a double dash", {"+3,2", "--", "x"}, opened_x, "x", {"one"}, "3:2"},
+      {"+LINE then a double dash alone names nothing", {"+3", "--"}, "File +3 not found!\n", "+3", {}},
+      {"+LINE alone is a name", {"+3"}, "File +3 not found!\n", "+3", {}},
+      {"+LINE after a double dash is a name", {"--", "+3", "x"}, "File +3 not found!\n", "+3", {}},
+      {"+ then no number is a name", {"+abc", "x"}, "File +abc not found!\n", "+abc", {}},
+      {"+ then eight digits is a name", {"+12345678", "x"}, "File +12345678 not found!\n",
+       "+12345678", {}},
+      {"+LINE, then no column is a name", {"+3,", "x"}, "File +3, not found!\n", "+3,", {}},
   };
   for (const Case& c : cases) {
     TempDir dir;
     WriteFile("-dash", "dash\n");
+    WriteFile("x", "one\n");
     Transcript t = RunWithSettings("", "", c.args);
     EXPECT_EQ(Chunk(t, 0), c.messages) << c.name;
+    std::string view = "\nEditing " + c.place + " " + c.current_name + "\n";
+    EXPECT_EQ(t.AfterHint().substr(c.messages.size(), view.size()), view) << c.name;
     EXPECT_EQ(t.ed->current_name, c.current_name) << c.name;
     EXPECT_EQ(t.Lines(), c.lines) << c.name;
     EXPECT_EQ(t.status, 0) << c.name;

@@ -12,6 +12,7 @@
 #include "app/editor.h"
 #include "app/file_commands.h"
 #include "app/messages.h"
+#include "app/navigation.h"
 #include "app/reads.h"
 #include "app/view.h"
 #include "core/signals.h"
@@ -21,16 +22,19 @@
 
 const char* const kUsage =
     "Usage: morvax [FILE]\n"
-    "       morvax -- FILE\n"
+    "       morvax [+LINE[,COLUMN]] [--] FILE\n"
     "       morvax --help | --version\n"
     "\n"
     "Edit FILE, or a new document, line by line on standard input and output.\n"
+    "+LINE starts the cursor on line LINE of FILE, +LINE,COLUMN also at column\n"
+    "COLUMN (1 to 7 digits each); a line or column outside the grid is ignored.\n"
     "Before every read Morvax shows the lines up to the cursor line. A line that is\n"
     "exactly a command key runs that command; any other line is written over the\n"
     "document at the cursor, and the cursor moves to the next line. A line that\n"
     "begins with '!' writes the rest of the line as text. With the default keys 'h'\n"
     "shows every command and 'q' quits. Keys and limits come from .morvax_rc in the\n"
-    "working directory, which is created with the defaults when it is missing.\n"
+    "working directory, or from the file that MORVAX_RC names when it is set and\n"
+    "not empty; the file is created with the defaults when it is missing.\n"
     "\n"
     "Exit status: 0; 1 when the last save failed, the output cannot be written, a\n"
     "partial load at start-up is declined, or there is no memory for the grid;\n"
@@ -40,11 +44,45 @@ namespace {
 
 bool TakeEndingSignal(Editor& ed);
 
-// The document named on the command line: "--" lets a name begin with a dash.
-const char* FileArgument(int argc, const char* const* argv) {
-  if (argc < 2) return nullptr;
-  if (std::strcmp(argv[1], "--") == 0) return argc > 2 ? argv[2] : nullptr;
-  return argv[1];
+// What the command line asks for: the document, and the line and column (from 1; 0 when not
+// asked) where the cursor starts.
+struct Arguments {
+  const char* name = nullptr;
+  int line = 0;
+  int column = 0;
+};
+
+// 1 to 7 digits at the front of `text` into `value`: what follows them, or nullptr.
+const char* Digits(const char* text, int& value) {
+  auto digit = [](char c) { return c >= '0' && c <= '9'; };
+  int n = 0;
+  for (value = 0; n < 7 && digit(text[n]); ++n) value = value * 10 + (text[n] - '0');
+  return n == 0 || digit(text[n]) ? nullptr : text + n;
+}
+
+// "+LINE" or "+LINE,COLUMN", as other programs call an editor.
+bool IsPlace(const char* text, Arguments& args) {
+  if (text[0] != '+') return false;
+  const char* rest = Digits(text + 1, args.line);
+  if (rest != nullptr && *rest == ',') rest = Digits(rest + 1, args.column);
+  return rest != nullptr && *rest == '\0';
+}
+
+// The document named from argument `i` on: "--" lets a name begin with a dash.
+const char* NameAt(int i, int argc, const char* const* argv) {
+  if (i >= argc) return nullptr;
+  if (std::strcmp(argv[i], "--") == 0) return i + 1 < argc ? argv[i + 1] : nullptr;
+  return argv[i];
+}
+
+// A first argument "+LINE[,COLUMN]" counts only when a name follows it; else it is the name.
+Arguments TakeArguments(int argc, const char* const* argv) {
+  Arguments args;
+  if (argc > 2 && IsPlace(argv[1], args)) {
+    args.name = NameAt(2, argc, argv);
+    if (args.name != nullptr) return args;
+  }
+  return {NameAt(1, argc, argv)};
 }
 
 // The grid and its line-sized work buffers: all of them, or none.
@@ -151,7 +189,8 @@ bool StartEditor(Editor& ed, int argc, const char* const* argv) {
     return false;
   }
 
-  const char* name = FileArgument(argc, argv);
+  Arguments args = TakeArguments(argc, argv);
+  const char* name = args.name;
   if (name != nullptr) {
     if (std::strlen(name) >= kNameSize) {
       Print(ed.io, "%s", msg::kNameTooLong);
@@ -181,6 +220,8 @@ bool StartEditor(Editor& ed, int argc, const char* const* argv) {
 
   ed.cursor_line = 0;
   ed.cursor_pos = 0;
+  MoveToLine(ed, args.line);
+  MoveToColumn(ed, args.column);
   ed.line_lock = 0;
   ForgetUndo(ed.undo);
   return ed.running;

@@ -103,14 +103,20 @@ void LockTog(Editor& ed) {
 void GoToLine(Editor& ed) {
   Line(ed.io, msg::kGoToLine);
   int value = 0;
-  if (!IsLine(ReadNumber(ed, value))) return;
-  if (value >= 1 && value <= ed.lines()) ed.cursor_line = value - 1;
+  if (IsLine(ReadNumber(ed, value))) MoveToLine(ed, value);
 }
 
 void GoToPos(Editor& ed) {
   Line(ed.io, msg::kGoToPos);
   int value = 0;
-  if (!IsLine(ReadNumber(ed, value))) return;
+  if (IsLine(ReadNumber(ed, value))) MoveToColumn(ed, value);
+}
+
+void MoveToLine(Editor& ed, int value) {
+  if (value >= 1 && value <= ed.lines()) ed.cursor_line = value - 1;
+}
+
+void MoveToColumn(Editor& ed, int value) {
   if (value >= 1 && value <= ed.lsize()) ed.cursor_pos = value - 1;
 }
 

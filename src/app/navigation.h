@@ -21,3 +21,8 @@ void GoToPos(Editor& ed);
 void AnchorGo(Editor& ed);
 void AnchorSet(Editor& ed);
 void NumTog(Editor& ed);
+
+/// The moves of GoToLine and GoToPos, also taken by a "+LINE,COLUMN" argument: line or column
+/// `value`, counted from 1. A value outside the grid changes nothing and says nothing.
+void MoveToLine(Editor& ed, int value);
+void MoveToColumn(Editor& ed, int value);
