@@ -397,6 +397,47 @@ def the_rescue_is_told_on_standard_error(binary, folder):
     check("2004" not in child.before, "bracketed paste mode without a terminal for output")
 
 
+class Skipped(Exception):
+    pass
+
+
+def less_v_opens_the_file_at_its_line(binary, folder):
+    if shutil.which("less") is None:
+        check(not os.environ.get("CI"), "less is not installed")
+        raise Skipped("less is not installed")
+    with open(os.path.join(folder, "nums.txt"), "w") as f:
+        f.writelines(f"{n}\n" for n in range(1, 201))
+    env = {k: v for k, v in os.environ.items() if k not in ("LESSEDIT", "LESS", "LESSSECURE")}
+    env.update(TERM="xterm", EDITOR=binary, VISUAL=binary)
+    child = pexpect.spawn("less", ["nums.txt"], cwd=folder, env=env, encoding="utf-8",
+                          codec_errors="replace", timeout=10, dimensions=(20, 80))
+    child.expect_exact("1\r\n")
+    child.send("120g")
+    child.expect_exact("120\r\n")
+    child.send("v")
+    child.expect_exact("  > ")
+    # The line that less names is the one it put on the editor's command line.
+    called = []
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            if (os.readlink(f"/proc/{pid}/cwd") == os.path.realpath(folder)
+                    and os.readlink(f"/proc/{pid}/exe") == os.path.realpath(binary)):
+                with open(f"/proc/{pid}/cmdline", "rb") as f:
+                    called.append(f.read().split(b"\0")[:-1])
+        except OSError:
+            pass  # another user's process, or one that has ended
+    check(len(called) == 1 and len(called[0]) == 3 and called[0][2] == b"nums.txt",
+          f"less called {called}")
+    line = called[0][1].decode().lstrip("+")
+    check(line.isdigit() and int(line) >= 120, f"less named {called[0][1]}")
+    check(f"Editing {line}:1 nums.txt\r\n" in child.before, f"the editor began {child.before!r}")
+    check(f"[{line}] {line}\r\n" in child.before, f"the view was {child.before!r}")
+    reading(child)
+    child.sendeof()
+    child.send("q")
+    child.expect(pexpect.EOF)
+
+
 SCENARIOS = [
     typed_lines_and_a_launch_command,
     escape_sequences_are_shown_not_obeyed,
@@ -410,6 +451,7 @@ SCENARIOS = [
     suspend_and_fg_redraw_the_typed_line,
     keys_typed_during_a_long_save_are_shown_once,
     the_rescue_is_told_on_standard_error,
+    less_v_opens_the_file_at_its_line,
 ]
 
 
@@ -429,6 +471,8 @@ def main():
             else:
                 print(f"SKIP: no pseudo-terminal can be had here: {e}")
                 return SKIP
+        except Skipped as e:
+            print(f"SKIP {scenario.__name__}: {e}")
         except Failure as e:
             print(f"FAIL {scenario.__name__}: {e}")
             failed += 1
