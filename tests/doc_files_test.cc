@@ -4,14 +4,19 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
+#include <cstdint>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <optional>
 #include <random>
 #include <regex>
@@ -90,6 +95,47 @@ Options Failing(std::vector<Fault> faults) {
   };
   return options;
 }
+
+// Whether the test's folder lets a finished file be exchanged with its target.
+bool Exchanges() {
+  WriteFile("x1", "");
+  WriteFile("x2", "");
+  bool works = renameat2(AT_FDCWD, "x1", AT_FDCWD, "x2", RENAME_EXCHANGE) == 0;
+  unlink("x1");
+  unlink("x2");
+  return works;
+}
+
+// The extended attributes of `name`, and their values.
+std::map<std::string, std::string> Attributes(const char* name) {
+  std::map<std::string, std::string> attributes;
+  char list[4096];
+  ssize_t size = listxattr(name, list, sizeof list);
+  for (ssize_t at = 0; at < size; at += static_cast<ssize_t>(std::strlen(list + at)) + 1) {
+    char value[4096];
+    ssize_t n = getxattr(name, list + at, value, sizeof value);
+    attributes[list + at] = std::string(value, static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+  }
+  return attributes;
+}
+
+// The bytes of a POSIX ACL as the kernel keeps it in an extended attribute: a version, then
+// {tag, permissions, id} for each entry, little-endian, in order of tag and id.
+std::string Acl(std::vector<std::array<std::uint32_t, 3>> entries) {
+  std::string bytes;
+  auto put = [&](std::uint32_t value, int size) {
+    for (int i = 0; i < size; ++i) bytes.push_back(static_cast<char>(value >> (8 * i)));
+  };
+  put(2, 4);
+  for (const auto& [tag, permissions, id] : entries) {
+    put(tag, 2);
+    put(permissions, 2);
+    put(id, 4);
+  }
+  return bytes;
+}
+constexpr std::uint32_t kOwner = 1, kUser = 2, kGroup = 4, kMask = 0x10, kOther = 0x20;
+constexpr std::uint32_t kNoId = 0xFFFFFFFF;
 
 // The line that reports how the save went.
 std::string SaveReport(const Transcript& t) {
@@ -325,12 +371,12 @@ TEST(SaveFailure, InjectedAtEachStepLeavesTheOldContentWhole) {
 // What the save found is not what is there when it writes: replaced, made, turned into a link.
 // The save fails and writes nowhere; another program's file is left as that program left it.
 TEST(SaveFailure, TargetThatChangesDuringTheSaveIsNotWritten) {
-  // Runs `change` once, just before `step`.
-  auto at = [](FsStep when, std::function<void()> change) {
-    Options options;
-    options.fs.before = [when, change](FsStep step, const char*) {
+  // Runs `change` once, just before `step`; fails the steps of `faults`.
+  auto at = [](FsStep when, std::function<void()> change, std::vector<Fault> faults = {}) {
+    Options options = Failing(std::move(faults));
+    options.fs.before = [when, change, fail = options.fs.before](FsStep step, const char* path) {
       if (step == when) change();
-      return 0;
+      return fail(step, path);
     };
     return options;
   };
@@ -341,7 +387,36 @@ TEST(SaveFailure, TargetThatChangesDuringTheSaveIsNotWritten) {
     };
   };
   const std::string changed = ": the file changed while it was being saved\n";
+  // Moved aside, and a link to it put in its place: the same file, seen through the link.
+  auto linked_aside = [] {
+    ASSERT_EQ(rename("f", "real"), 0);
+    ASSERT_EQ(symlink("real", "f"), 0);
+  };
+  auto old_f = [] { WriteFile("f", "old\n"); };
+  // Replaced by a new file made while the old one still stands, so that it gets another inode.
+  auto swap_in = [] {
+    WriteFile("new", "theirs\n");
+    ASSERT_EQ(rename("new", "f"), 0);
+  };
+  TempDir here;
+  if (Exchanges()) {
+    // Replaced after the last check: what the exchange takes out goes back.
+    RunFailureCases({
+        {"replaced right before the exchange", old_f, "f", "Could not save to f" + changed, ".",
+         {"f"}, "f", "theirs\n", at(FsStep::kExchange, swap_in)},
+        {"and it cannot go back", old_f, "f",
+         "Could not save to f: Input/output error; its old content is in "
+         ".f.morvax-save-XXXXXX\n",
+         ".", {".f.morvax-save-XXXXXX", "f"}, "f", "doc\n",
+         at(FsStep::kExchange, swap_in, {{FsStep::kExchangeBack, EIO}})},
+    });
+  }
   RunFailureCases({
+      {"a link to it before the rename", old_f, "f", "Could not save to f" + changed, ".",
+       {"f", "real"}, "real", "old\n", at(FsStep::kRename, linked_aside)},
+      {"a link to it, where no exchange is", old_f, "f", "Could not save to f" + changed, ".",
+       {"f", "real"}, "real", "old\n",
+       at(FsStep::kRename, linked_aside, {{FsStep::kExchange, EINVAL}})},
       {"replaced by a link before the rename",
        [] {
          WriteFile("f", "old\n");
@@ -493,23 +568,42 @@ TEST(SaveTarget, SingleLinkIsReplacedAndHardLinkedFileWrittenInPlace) {
 }
 
 // The durable save, step by step through the file-system seam, with each step failed in turn:
-// a failure up to the rename keeps the old file and is reported (a quota is no reason to write
-// in place); an owner that cannot be kept falls back to a write in place; the folder's flush
-// comes after the new content is in place and does not undo the save.
+// a failure up to the exchange keeps the old file and is reported (a quota is no reason to write
+// in place); an owner that cannot be kept falls back to a write in place; an old file that
+// cannot be removed after the exchange is said; the folder's flush comes after the new content
+// is in place and does not undo the save.
 TEST(SaveTarget, DurableSaveStepsInOrderAndAFailureAtEach) {
   using S = FsStep;
-  const std::vector<S> order = {S::kCreateTemp, S::kMatchOwner, S::kMatchMode,
-                                S::kWrite,      S::kSync,       S::kNameTemp,
-                                S::kClose,      S::kRename,     S::kSyncFolder};
+  TempDir here;
+  bool exchanges = Exchanges();
+  std::vector<S> order = {S::kReadAttributes, S::kCreateTemp, S::kMatchOwner, S::kMatchAttributes,
+                          S::kMatchMode,      S::kWrite,      S::kSync,       S::kNameTemp,
+                          S::kClose,          S::kRename,     S::kExchange,   S::kSyncFolder};
+  if (exchanges) order.insert(order.end() - 1, S::kRemoveOld);
   const std::string failed = std::string("Could not save to f: ") + std::strerror(EDQUOT) + "\n";
+  const std::string old = ".f.morvax-save-XXXXXX";
   struct StepCase {
     std::optional<S> fail;  // fails with EDQUOT whenever it comes
     bool saves;
+    Lines entries = {"f"};
+    std::string report = "";  // when it saves, what follows "Saved to f"
   };
-  const StepCase cases[] = {{std::nullopt, true},   {S::kCreateTemp, false}, {S::kMatchOwner, true},
-                            {S::kMatchMode, false}, {S::kWrite, false},      {S::kSync, false},
-                            {S::kNameTemp, false},  {S::kClose, false},      {S::kRename, false},
-                            {S::kSyncFolder, true}};
+  const StepCase cases[] = {
+      {std::nullopt, true},
+      {S::kReadAttributes, false},
+      {S::kCreateTemp, false},
+      {S::kMatchOwner, true},
+      {S::kMatchAttributes, false},
+      {S::kMatchMode, false},
+      {S::kWrite, false},
+      {S::kSync, false},
+      {S::kNameTemp, false},
+      {S::kClose, false},
+      {S::kRename, false},
+      {S::kExchange, false},
+      {S::kRemoveOld, true, exchanges ? Lines{old, "f"} : Lines{"f"},
+       exchanges ? "Could not remove the backup " + old + ": " + std::strerror(EDQUOT) + "\n" : ""},
+      {S::kSyncFolder, true}};
   for (const StepCase& c : cases) {
     SCOPED_TRACE(c.fail ? static_cast<int>(*c.fail) : -1);
     TempDir dir;
@@ -530,9 +624,18 @@ TEST(SaveTarget, DurableSaveStepsInOrderAndAFailureAtEach) {
       EXPECT_EQ(steps, order);
       EXPECT_EQ(temp, ".f.morvax-save-XXXXXX");
     }
-    EXPECT_EQ(SaveReport(t), c.saves ? "Saved to f\n" : failed);
+    std::string out = Unrandom(t.out);
+    std::size_t at = out.find(SaveReport(t)) + SaveReport(t).size();
+    EXPECT_EQ(SaveReport(t) + out.substr(at, c.report.size()),
+              c.saves ? "Saved to f\n" + c.report : failed);
     EXPECT_EQ(ReadFile("f"), c.saves ? "doc\n" : "old\n");
-    EXPECT_EQ(Entries("."), Lines{"f"});
+    EXPECT_EQ(Entries("."), c.entries);
+    // What the exchange took out holds the old content.
+    for (const auto& entry : std::filesystem::directory_iterator(".")) {
+      if (entry.path().filename().string().starts_with(".f.")) {
+        EXPECT_EQ(ReadFile(entry.path()), "old\n");
+      }
+    }
   }
 }
 
@@ -582,6 +685,58 @@ TEST(SaveTarget, RenamedFileKeepsItsOwner) {
   EXPECT_EQ(st.st_uid, 4321u);
   EXPECT_EQ(st.st_gid, 4321u);
   EXPECT_EQ(ReadFile("theirs"), "doc\n");
+}
+
+// A save changes the content and nothing else: the target's extended attributes and ACLs stay
+// (an ACL that denies a user most of all), and the new file loses what its folder gave it. An
+// attribute that a new file cannot be given moves the save in place.
+TEST(SaveTarget, ExtendedAttributesAndAclsAreKept) {
+  using Map = std::map<std::string, std::string>;
+  const std::string denied = Acl({{kOwner, 6, kNoId}, {kUser, 0, 4321}, {kGroup, 4, kNoId},
+                                  {kMask, 4, kNoId}, {kOther, 4, kNoId}});
+  auto set = [](const char* path, const char* name, const std::string& value) {
+    return [=] { ASSERT_EQ(setxattr(path, name, value.data(), value.size(), 0), 0) << name; };
+  };
+  struct Case {
+    const char* name;
+    std::vector<std::function<void()>> setup;  // after f is written
+    Map after;                                 // f's attributes after the save
+    std::vector<Fault> faults = {};
+    bool in_place = false;
+    bool as_root = false;
+  };
+  const Case cases[] = {
+      {"user attributes", {set("f", "user.a", "1"), set("f", "user.empty", "")},
+       {{"user.a", "1"}, {"user.empty", ""}}},
+      {"cannot be set: in place", {set("f", "user.a", "1")}, {{"user.a", "1"}},
+       {{FsStep::kMatchAttributes, EOPNOTSUPP}}, true},
+      {"not permitted: in place", {set("f", "user.a", "1")}, {{"user.a", "1"}},
+       {{FsStep::kMatchAttributes, EPERM}}, true},
+      {"an ACL that denies a user", {set("f", "system.posix_acl_access", denied)},
+       {{"system.posix_acl_access", denied}}, {}, false, true},
+      {"the folder's default ACL", {set(".", "system.posix_acl_default", denied)}, {}, {},
+       false, true},
+      {"trusted, as root", {set("f", "trusted.t", "x")}, {{"trusted.t", "x"}}, {}, false, true},
+  };
+  for (const Case& c : cases) {
+    if (c.as_root && !IsRoot()) continue;
+    TempDir dir;
+    WriteFile("f", "old\n");
+    chmod("f", 0644);
+    if (setxattr("f", "user.probe", "", 0, 0) != 0) GTEST_SKIP() << "no user attributes here";
+    removexattr("f", "user.probe");
+    for (const auto& step : c.setup) step();
+    struct stat before;
+    ASSERT_EQ(stat("f", &before), 0);
+    Transcript t = SaveDocAs("f", Failing(c.faults));
+    EXPECT_EQ(SaveReport(t), "Saved to f\n") << c.name;
+    EXPECT_EQ(Attributes("f"), c.after) << c.name;
+    EXPECT_EQ(Mode("f"), 0644u) << c.name;
+    struct stat after;
+    ASSERT_EQ(stat("f", &after), 0);
+    EXPECT_EQ(after.st_ino == before.st_ino, c.in_place) << c.name;
+    EXPECT_EQ(Entries("."), Lines{"f"}) << c.name;
+  }
 }
 
 TEST(SaveTarget, ReadOnlyFolderWritesAnExistingFileInPlace) {

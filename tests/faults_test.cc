@@ -112,6 +112,13 @@ TEST(Faults, ChangeOnDiskIsAskedAboutWhateverTheSpelling) {
          chmod("f.txt", 0600);
        },
        false, {"Saved to f.txt\n", "Saved to f.txt\n"}, 0, "mine\nx\n"},
+      // Nor does a new group (only root can give one here; elsewhere nothing changes).
+      {"given another group", "old\n", "mine\n=\nS\n",
+       [] {
+         std::this_thread::sleep_for(std::chrono::milliseconds(10));
+         chown("f.txt", static_cast<uid_t>(-1), 4321);
+       },
+       false, {"Saved to f.txt\n"}, 0, "mine\n"},
   };
   for (const ChangeCase& c : cases) {
     TempDir dir;

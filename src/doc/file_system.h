@@ -6,19 +6,24 @@
 #include <functional>
 
 enum class FsStep {
-  kCreateTemp,  // a new temporary file beside the target
-  kOpenTarget,  // the target opened for writing in place
-  kMatchOwner,  // the new file given the target's owner and group
-  kMatchMode,   // the new file given the target's permission bits
-  kAllocate,    // space reserved before an in-place write
-  kWrite,       // the bytes written
-  kTruncate,    // the target cut to the new size
-  kSync,        // the file flushed to disk
-  kClose,       // the file closed
-  kNameTemp,    // the unnamed temporary file given its name, once flushed
-  kRename,      // the temporary file renamed over the target
-  kSyncFolder,  // a folder's entry flushed to disk (the target's, or the backup's)
-  kRemoveTemp,  // a temporary file removed after a failure
+  kCreateTemp,       // a new temporary file beside the target
+  kOpenTarget,       // the target opened for writing in place
+  kReadAttributes,   // the target's extended attributes read, through a descriptor of its own
+  kMatchAttributes,  // the new file given exactly the target's extended attributes
+  kMatchOwner,       // the new file given the target's owner and group
+  kMatchMode,        // the new file given the target's permission bits
+  kAllocate,         // space reserved before an in-place write
+  kWrite,            // the bytes written
+  kTruncate,         // the target cut to the new size
+  kSync,             // the file flushed to disk
+  kClose,            // the file closed
+  kNameTemp,         // the unnamed temporary file given its name, once flushed
+  kRename,           // the temporary file put in the target's place (by kExchange, or a rename)
+  kExchange,         // the temporary file exchanged with the target, where the file system can
+  kExchangeBack,     // the exchange undone: what came out was not the target that was checked
+  kRemoveOld,        // the old file removed, which the exchange left under the temporary name
+  kSyncFolder,       // a folder's entry flushed to disk (the target's, or the backup's)
+  kRemoveTemp,       // a temporary file removed after a failure
 
   // Before an in-place write, the old content is kept in a backup (see doc/save.h).
   kMakeStateFolder,  // the backup folder under the user's state folder created

@@ -77,20 +77,30 @@ Pieces DocumentPieces(const Document& doc) {
 // on descriptors: the folder's, for every entry it makes, links, renames or removes, and the
 // target's own, opened without following a link and compared with what the walk found. No name
 // is looked up twice to decide where bytes go: a target whose kind or identity changed in
-// between fails the save (kTargetChanged) before a byte reaches it.
+// between fails the save (SaveOutcome::kTargetChanged) before a byte reaches it.
 //
 // The safe way replaces the target in one step: the new content goes to a temporary file in
-// the target's folder, is flushed to disk, and the temporary file is renamed over the target,
-// so that at every moment the target holds either its old or its new content. The temporary
-// file has no name until it is complete (where the system allows), so a crash leaves nothing
-// behind. A rename cannot be used where it would change something besides the content, and
-// the file is then written in place:
+// the target's folder, is given the target's owner, group, extended attributes (its ACLs and
+// security labels among them; those the new file got from its folder go) and mode, is flushed
+// to disk, and then takes the target's place, so that at every moment the target holds either
+// its old or its new content. The temporary file has no name until it is complete (where the
+// system allows), so a crash leaves nothing behind. Where the file system can, the new file is
+// exchanged with the target, and what came out must be the file that was checked (else it is
+// exchanged back and the save fails); it is then removed. A crash in between leaves the old
+// content under the temporary name, which the next load announces. Elsewhere the new file is
+// renamed over the target right after the last check. A rename cannot be used where it would
+// change something besides the content, and the file is then written in place:
 //   - the target has several hard links (the other names would keep the old content);
 //   - the target is no regular file (a device, a FIFO);
 //   - the folder refuses a new file (permission denied, a read-only filesystem);
-//   - the target belongs to another owner or group that the new file cannot be given.
-// Any other reason a temporary file cannot be made (no space, no inodes, a quota, too many
-// open files, a name too long) fails the save before anything is written.
+//   - the target belongs to another owner or group that the new file cannot be given;
+//   - an extended attribute of the target cannot be set on the new file (not permitted, or
+//     not supported there).
+// The attributes are read through a descriptor of the target opened for writing (the walk's
+// cannot list them); `security.capability` is never carried over, since the kernel drops it on
+// any write, and an ordinary user does not see `trusted.*` attributes, which a rename then
+// loses. Any other reason a temporary file cannot be made (no space, no inodes, a quota, too
+// many open files, a name too long) fails the save before anything is written.
 //
 // An in-place write of a regular file first copies the old content to a backup, flushed to
 // disk with its folder entry before the target is touched, so that a crash at any moment
@@ -143,32 +153,79 @@ bool Refuses(int err) {
   return err == EACCES || err == EPERM || err == EROFS;
 }
 
-// Puts the complete temporary file `temp` in the target's place: over the target, when it is
-// still what the walk found, or under a name that nothing may have taken since.
-SaveResult PutInPlace(const Target& target, const std::string& temp) {
-  int dir = target.folder.fd.get();
-  const char* name = target.name.c_str();
-  if (target.exists) {
-    struct stat now;
-    if (fstatat(dir, name, &now, AT_SYMLINK_NOFOLLOW) != 0) {
-      return errno == ENOENT ? Changed() : Failed(errno);
-    }
-    if (!SameFile(now, target.info)) return Changed();
-    return Failed(Errno(RetryOnEintr([&] { return renameat(dir, temp.c_str(), dir, name); })));
-  }
-  int err = Errno(
-      RetryOnEintr([&] { return renameat2(dir, temp.c_str(), dir, name, RENAME_NOREPLACE); }));
-  if (err == EINVAL) {
-    // No rename that refuses to replace here: a second link, which never replaces.
-    err = Errno(RetryOnEintr([&] { return linkat(dir, temp.c_str(), dir, name, 0); }));
-    if (err == 0) unlinkat(dir, temp.c_str(), 0);
-  }
-  return err == EEXIST ? Changed() : Failed(err);
+// Errors of a new file that cannot be given what the target has, where the target can still
+// be written in place.
+bool CannotCarry(int err) {
+  return err == EPERM || err == EOPNOTSUPP || err == EACCES;
 }
 
-// A regular file (or a new name) replaced through a temporary file and a rename.
+// Puts the complete temporary file `temp` in the target's place: over the target, when it is
+// still what the walk found, or under a name that nothing may have taken since. An exchange
+// leaves the old file under the temporary name, where it is checked and then removed; one that
+// cannot be removed is `kept`.
+SaveResult PutInPlace(const Target& target, NewFile& temp, const FileSystem& fs) {
+  int dir = target.folder.fd.get();
+  const char* name = target.name.c_str();
+  const std::string from = temp.name;
+  if (!target.exists) {
+    int err = Errno(
+        RetryOnEintr([&] { return renameat2(dir, from.c_str(), dir, name, RENAME_NOREPLACE); }));
+    if (err == EINVAL) {
+      // No rename that refuses to replace here: a second link, which never replaces.
+      err = Errno(RetryOnEintr([&] { return linkat(dir, from.c_str(), dir, name, 0); }));
+      if (err == 0) unlinkat(dir, from.c_str(), 0);
+    }
+    return err == EEXIST ? Changed() : Failed(err);
+  }
+  struct stat now;
+  if (RetryOnEintr([&] { return fstatat(dir, name, &now, AT_SYMLINK_NOFOLLOW); }) != 0) {
+    return errno == ENOENT ? Changed() : Failed(errno);
+  }
+  if (!SameFile(now, target.info)) return Changed();
+  auto exchange = [&] {
+    return Errno(
+        RetryOnEintr([&] { return renameat2(dir, from.c_str(), dir, name, RENAME_EXCHANGE); }));
+  };
+  int err = Step(fs, FsStep::kExchange, target.Shown(), exchange);
+  if (err == EINVAL || err == ENOSYS || err == EOPNOTSUPP) {
+    // No exchange on this file system: a rename, right after the check above.
+    return Failed(Errno(RetryOnEintr([&] { return renameat(dir, from.c_str(), dir, name); })));
+  }
+  if (err != 0) return Failed(err);
+  // The file that came out must be the one that was checked, or it goes back.
+  std::string old = target.folder.Path(from);
+  struct stat out;
+  int looked =
+      Errno(RetryOnEintr([&] { return fstatat(dir, from.c_str(), &out, AT_SYMLINK_NOFOLLOW); }));
+  if (looked != 0 || !SameFile(out, target.info)) {
+    SaveResult result = looked == 0 || looked == ENOENT ? Changed() : Failed(looked);
+    if (int back = Step(fs, FsStep::kExchangeBack, target.Shown(), exchange); back != 0) {
+      // What came out stays under the temporary name, which is said.
+      result = Failed(back);
+      result.kept = old;
+      temp.name.clear();
+    }
+    return result;
+  }
+  temp.name.clear();
+  SaveResult result;
+  result.err = Step(fs, FsStep::kRemoveOld, old, [&] {
+    return Errno(RetryOnEintr([&] { return unlinkat(dir, from.c_str(), 0); }));
+  });
+  if (result.err != 0) result.kept = old;
+  return result;
+}
+
+// A regular file (or a new name) replaced through a temporary file: the target's owner,
+// extended attributes and mode first, then the bytes, then the exchange or the rename.
 SaveResult WriteByRename(const Target& target, const Pieces& bytes, const FileSystem& fs) {
   const struct stat* old = target.exists ? &target.info : nullptr;
+  Attributes attributes;
+  if (old != nullptr) {
+    SaveResult read = Step(fs, FsStep::kReadAttributes, target.Shown(),
+                           [&] { return ReadAttributes(target, attributes); });
+    if (!read.saved()) return read;
+  }
   NewFile temp;
   // Appended in turn, for the same reason as in StartAt.
   temp.pattern.push_back('.');
@@ -188,12 +245,19 @@ SaveResult WriteByRename(const Target& target, const Pieces& bytes, const FileSy
       if (st.st_uid == old->st_uid && st.st_gid == old->st_gid) return 0;
       return Errno(RetryOnEintr([&] { return fchown(temp.fd.get(), old->st_uid, old->st_gid); }));
     });
+    bool in_place = err != 0;
+    if (err == 0) {
+      err = Step(fs, FsStep::kMatchAttributes, path(),
+                 [&] { return MatchAttributes(temp.fd.get(), attributes); });
+      in_place = CannotCarry(err);
+    }
     if (err != 0) {
       Discard(target.folder, temp, FsStep::kRemoveTemp, fs);
-      return WriteKeepingOld(target, bytes, fs);
+      return in_place ? WriteKeepingOld(target, bytes, fs) : Failed(err);
     }
   }
-  // After the owner: a change of owner clears the set-id bits.
+  // After the owner and the attributes: a change of owner clears the set-id bits, and an ACL
+  // sets the group's.
   mode_t mode = old != nullptr ? old->st_mode & 07777 : 0666 & ~CurrentUmask();
   err = Step(fs, FsStep::kMatchMode, path(),
              [&] { return Errno(RetryOnEintr([&] { return fchmod(temp.fd.get(), mode); })); });
@@ -207,7 +271,8 @@ SaveResult WriteByRename(const Target& target, const Pieces& bytes, const FileSy
   if (err == 0) err = Step(fs, FsStep::kClose, path(), [&] { return Close(temp.fd); });
   SaveResult result = Failed(err);
   if (err == 0) {
-    result = Step(fs, FsStep::kRename, target.Shown(), [&] { return PutInPlace(target, temp.name); });
+    result =
+        Step(fs, FsStep::kRename, target.Shown(), [&] { return PutInPlace(target, temp, fs); });
   }
   if (!result.saved()) {
     Discard(target.folder, temp, FsStep::kRemoveTemp, fs);

@@ -13,6 +13,7 @@
 #include <string>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 #include "core/fd.h"
 #include "doc/file_system.h"
@@ -183,6 +184,21 @@ int Reserve(int fd, off_t size);
 // Writes `text` to a new file `name` in `folder` and flushes it. Returns 0 or an errno (EEXIST
 // when the name is taken); a failure leaves nothing.
 int WriteRecord(const Folder& folder, const std::string& name, const std::string& text);
+
+// ---------------------------------------------------------------------------------------------
+// Extended attributes (doc/save_attributes.cc)
+
+/// Extended attributes, names with their values.
+using Attributes = std::vector<std::pair<std::string, std::string>>;
+
+// Reads the extended attributes of the target the walk found, but `security.capability`,
+// through a descriptor of its own, opened for writing without truncation (the walk's cannot
+// list them) and checked to be the target.
+SaveResult ReadAttributes(const Target& target, Attributes& attributes);
+
+// Gives the file open at `fd` exactly `attributes`: removes those it has that are not among
+// them, and sets each one. Returns 0 or an errno.
+int MatchAttributes(int fd, const Attributes& attributes);
 
 // ---------------------------------------------------------------------------------------------
 // Writing in place (doc/save_in_place.cc)
