@@ -81,15 +81,17 @@ int ReadInto(int fd, Block& block, std::size_t& size, std::size_t capacity, bool
 // seek (a pipe, a FIFO) is read to its end. Returns 0 or an errno (EINTR: see ReadInto).
 int ReadAll(int fd, Block& block, std::size_t& size) {
   size = 0;
+  // Every step is tried again when a signal the editor does not act on interrupted it.
+  auto stop = [] { return PendingSignal() != 0; };
   struct stat st;
-  if (fstat(fd, &st) != 0) return errno;
+  if (RetryOnEintr([&] { return fstat(fd, &st); }, stop) != 0) return errno;
   // A folder may claim any size; reading it would fail anyway.
   if (S_ISDIR(st.st_mode)) return EISDIR;
-  off_t end = lseek(fd, 0, SEEK_END);
+  off_t end = RetryOnEintr([&] { return lseek(fd, 0, SEEK_END); }, stop);
   if (end < 0 && errno != ESPIPE) return errno;
   bool sized = end >= 0;
   if (sized && static_cast<unsigned long long>(end) > kMaxFile) return EFBIG;
-  if (sized && lseek(fd, 0, SEEK_SET) != 0) return errno;
+  if (sized && RetryOnEintr([&] { return lseek(fd, 0, SEEK_SET); }, stop) != 0) return errno;
   std::size_t capacity = sized ? static_cast<std::size_t>(end) : kFirstBlock;
   // One byte at least, so that an empty file still has a block.
   if (int err = Reserve(block, capacity > 0 ? capacity : 1); err != 0) return err;

@@ -83,6 +83,6 @@ int OpenToRead(const char* name, Fd& fd);
 
 /// Reads an open file whole into `block` (which it allocates): the size is taken by seeking,
 /// and a file that cannot seek (a pipe, a FIFO) is read to its end. Returns 0 or an errno:
-/// EINTR when a signal the editor acts on has come, before or during a read; the read is then
-/// given up and what was read is of no use.
+/// EINTR when a signal the editor acts on has come, before or during any of its steps (other
+/// interrupted steps are tried again); the read is then given up and what was read is of no use.
 int ReadAll(int fd, Block& block, std::size_t& size);
