@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <functional>
+#include <new>
 #include <string>
 #include <thread>
 #include <utility>
@@ -149,6 +150,31 @@ TEST(Faults, ChangeOnDiskIsAskedAboutWhateverTheSpelling) {
       ++asked;
     EXPECT_EQ(asked, static_cast<std::size_t>(c.questions)) << c.name;
     EXPECT_EQ(ReadFile(name), c.content) << c.name;
+  }
+}
+
+// Memory refused where no change reserved it, at a save's first step or in the launch command,
+// ends the session as a terminating signal does: the unsaved text goes to the recovery file.
+TEST(Faults, MemoryRefusedOutsideAChangeEndsTheSession) {
+  const std::string said = "Not enough memory to go on\n";
+  const std::vector<ChangeCase> cases = {
+      {"at a save", nullptr, "mine\nS\nf.txt\nmore\n", [] { throw std::bad_alloc(); }, true,
+       {said + "\nUnsaved document written to morvax.hup\n"}, 0, "mine\n"},
+      {"in the launch command", nullptr, "mine\n=\nf.txt\nmore\n", [] { throw std::bad_alloc(); },
+       false, {"Saved to f.txt\n" + said}, 0, "mine\n"},
+  };
+  for (const ChangeCase& c : cases) {
+    TempDir dir;
+    Options options;
+    options.fs.before = [&c](FsStep, const char*) {
+      if (c.at_first_step) c.change();
+      return 0;
+    };
+    options.run_shell = [&c](const char*) { c.change(); };
+    Transcript t = RunWithSettings("launch_command=true\n", c.input, {}, options);
+    EXPECT_TRUE(t.out.ends_with(c.said[0])) << c.name << ": " << t.out;
+    EXPECT_EQ(t.status, 1) << c.name;
+    EXPECT_EQ(ReadFile(c.at_first_step ? "morvax.hup" : "f.txt"), c.content) << c.name;
   }
 }
 

@@ -7,8 +7,10 @@ except in CI (CI set in the environment), where a test that cannot run fails.
 import os
 import re
 import shutil
+import signal
 import sys
 import tempfile
+import termios
 import time
 
 SKIP = 1 if os.environ.get("CI") else 77
@@ -124,6 +126,25 @@ def consent_is_asked_once(binary, folder):
     child.send("=\n")
     asked = child.expect_exact([question, "Enter a filename to save to"])
     check(asked == 1, "the consent question came again in a second session")
+    child.send("doc.txt\n")
+    child.expect_exact("ran-it")
+    child.expect_exact("  > ")
+    finish(child)
+
+    # A consent record after a line far longer than the memory the editor may have is found.
+    allowed = os.path.join(folder, "state", "morvax", "allowed")
+    record = open(allowed, "rb").read()
+    with open(allowed, "wb") as f:
+        f.truncate(1 << 28)
+        f.seek(1 << 28)
+        f.write(b"\n" + record)
+    child = pexpect.spawn("sh", ["-c", f"ulimit -v 200000 && exec '{binary}'"], cwd=folder,
+                          env=dict(os.environ, TERM="xterm", **env), encoding="utf-8",
+                          timeout=10)
+    child.expect_exact("  > ")
+    child.send("=\n")
+    asked = child.expect_exact([question, "Enter a filename to save to"])
+    check(asked == 1, "the consent record after a long line was not found")
     child.send("doc.txt\n")
     child.expect_exact("ran-it")
     child.expect_exact("  > ")
@@ -383,8 +404,14 @@ def keys_typed_during_a_long_save_are_shown_once(binary, folder):
 
 
 def the_rescue_is_told_on_standard_error(binary, folder):
+    # The working folder takes no more recovery files: the text goes to $HOME, whose name holds
+    # an escape sequence, shown on the terminal as a file name is.
+    for k in range(100):
+        open(os.path.join(folder, "morvax.hup" + (f".{k}" if k else "")), "w").close()
+    home = os.path.join(folder, "h\x1b[7mx")
+    os.mkdir(home)
     child = pexpect.spawn("sh", ["-c", binary + " f | cat"], cwd=folder, encoding="utf-8",
-                          env=dict(os.environ, TERM="xterm"), timeout=10)
+                          env=dict(os.environ, TERM="xterm", HOME=home), timeout=10)
     child.expect_exact("  > ")
     child.send("hello\n")
     child.expect_exact("Editing 2:1")
@@ -392,9 +419,54 @@ def the_rescue_is_told_on_standard_error(binary, folder):
     child.sendintr()  # ends cat: the editor's output has nowhere to go
     time.sleep(0.3)
     child.send("more\n")  # a write after cat is gone, if the view after Ctrl-C came before
-    child.expect_exact("Unsaved document written to morvax.hup")
+    child.expect_exact("Unsaved document written to " + folder + "/h^[[7mx/morvax.hup")
     child.expect(pexpect.EOF)
     check("2004" not in child.before, "bracketed paste mode without a terminal for output")
+    check(os.path.exists(os.path.join(home, "morvax.hup")), "no recovery file in $HOME")
+
+
+def output_held_up_then_ctrl_c_goes_on(binary, folder):
+    # The terminal takes no output for a while (Ctrl-S), and SIGINT comes while the editor
+    # waits to write: the output goes on once the terminal takes it again, and the Ctrl-C is
+    # taken at the next read.
+    with open(os.path.join(folder, ".morvax_rc"), "w") as f:
+        f.write("lines_per_page=3000\n")
+    with open(os.path.join(folder, "big.txt"), "w") as f:
+        f.write(("z" * 79 + "\n") * 3000)  # a view of 250 KB, more than the terminal holds
+    child = spawn(binary, folder, ["big.txt"])
+    child.expect_exact(" 3000  " + "z" * 79)  # the view's last line
+    child.expect_exact("> ")
+    reading(child)
+    child.send("typed\n")
+    child.expect_exact("Editing 2:1")
+    # Ctrl-S: the terminal holds its output back. A write that had written some bytes when a
+    # signal came returns their count, so the second signal is the one that meets a write
+    # that has written nothing.
+    terminal = os.open(os.readlink(f"/proc/{child.pid}/fd/1"), os.O_RDWR | os.O_NOCTTY)
+    termios.tcflow(terminal, termios.TCOOFF)
+    for _ in range(2):
+        waits = ""
+        for _ in range(200):
+            time.sleep(0.01)
+            with open(f"/proc/{child.pid}/syscall") as f:
+                waits = f.read().split()[0]
+            if waits == "1":  # write(2)
+                break
+        check(waits == "1", "the editor never waited to write")
+        child.kill(signal.SIGINT)
+        time.sleep(0.1)
+    termios.tcflow(terminal, termios.TCOON)  # Ctrl-Q
+    os.close(terminal)
+    child.expect_exact("Interrupted")
+    child.expect_exact("Editing 2:1")
+    child.expect_exact("> ")
+    child.send("q\n")
+    child.expect_exact("Enter 'q' again to quit")
+    child.send("q\n")
+    child.expect(pexpect.EOF)
+    child.close()
+    check(child.exitstatus == 0, f"exit status {child.exitstatus}")
+    check(not os.path.exists(os.path.join(folder, "morvax.hup")), "a recovery file was written")
 
 
 class Skipped(Exception):
@@ -452,6 +524,7 @@ SCENARIOS = [
     keys_typed_during_a_long_save_are_shown_once,
     the_rescue_is_told_on_standard_error,
     less_v_opens_the_file_at_its_line,
+    output_held_up_then_ctrl_c_goes_on,
 ]
 
 

@@ -289,15 +289,18 @@ void AnnounceRecoveryFiles(Editor& ed) {
 
 namespace {
 
-// What became of the unsaved document is told on standard output and, when that has failed,
-// on standard error too, the same bytes.
-template <typename... Texts>
-void TellRescue(Editor& ed, const char* format, Texts... texts) {
-  Print(ed.io, format, texts...);
-  if (ed.io.output_failed || std::ferror(ed.io.out) != 0) {
-    std::fprintf(stderr, format, texts...);
-    std::fflush(stderr);
-  }
+// Tells what became of the unsaved document on standard output and, when that has failed, on
+// standard error too: `tell` prints it to the Io it is given, which shows file names as its
+// stream needs them (in caret display at a terminal).
+template <typename Tell>
+void TellRescue(Editor& ed, Tell tell) {
+  tell(ed.io);
+  if (!ed.io.output_failed && std::ferror(ed.io.out) == 0) return;
+  Io err{nullptr, ed.io.err};
+  err.out_terminal = ed.io.err_terminal;
+  if (err.out_terminal) err.utf8 = ed.io.out_terminal ? ed.io.utf8 : UserCharsetIsUtf8();
+  tell(err);
+  std::fflush(ed.io.err);
 }
 
 }  // namespace
@@ -308,23 +311,25 @@ void WriteRecovery(Editor& ed) {
   std::string path;
   int err = WriteNewFile("", msg::kRecoveryName, pieces, path);
   if (err != 0) {
-    std::string here = std::strerror(err);
+    char here[128];
+    std::snprintf(here, sizeof here, "%s", std::strerror(err));
     // A relative HOME would be taken from the working folder, which already failed.
     const char* home = std::getenv("HOME");
-    std::string there = msg::kRecoveryInHome;
+    const char* there = msg::kRecoveryInHome;
     const char* why = msg::kHomeNotAbsolute;
     if (home == nullptr || home[0] == '\0') {
       why = msg::kHomeNotSet;
     } else if (home[0] == '/') {
       err = WriteNewFile(home, msg::kRecoveryName, pieces, path);
-      there = Shown(ed.io, path.c_str()).c_str();
+      there = path.c_str();
       why = std::strerror(err);
     }
     if (err != 0) {
-      return TellRescue(ed, msg::kRecoveryFailed, msg::kRecoveryName, here.c_str(),
-                        there.c_str(), why);
+      return TellRescue(ed, [&](Io& io) {
+        Print(io, msg::kRecoveryFailed, msg::kRecoveryName, here, Shown(io, there).c_str(), why);
+      });
     }
   }
   ed.MarkSaved();
-  TellRescue(ed, msg::kRecoveryWritten, Shown(ed.io, path.c_str()).c_str());
+  TellRescue(ed, [&](Io& io) { Print(io, msg::kRecoveryWritten, Shown(io, path.c_str()).c_str()); });
 }

@@ -1,6 +1,5 @@
 #include "app/loop.h"
 
-#include <signal.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -156,7 +155,9 @@ bool AllocateBuffers(Editor& ed, GridSize size) {
   return false;
 }
 
-bool StartEditor(Editor& ed, int argc, const char* const* argv) {
+namespace {
+
+bool Start(Editor& ed, int argc, const char* const* argv) {
   if (argc >= 2 && std::strcmp(argv[1], "--help") == 0) {
     Print(ed.io, "%s", kUsage);
     ed.Stop(0);
@@ -227,6 +228,8 @@ bool StartEditor(Editor& ed, int argc, const char* const* argv) {
   return ed.running;
 }
 
+}  // namespace
+
 void Quit(Editor& ed) {
   Line(ed.io, msg::kQuitConfirm);
   char* answer = ed.command_input.get();
@@ -245,10 +248,9 @@ namespace {
 // A terminating signal, or SIGINT where the input is no terminal, ends the session: the unsaved
 // document goes to a recovery file first. True when the session ended.
 bool TakeEndingSignal(Editor& ed) {
-  int signal = PendingSignal();
-  if (signal == 0 || (signal == SIGINT && ed.io.terminal)) return false;
+  if (!EndingSignalPending(ed.io.terminal)) return false;
   WriteRecovery(ed);
-  ed.Stop(128 + signal);
+  ed.Stop(128 + PendingSignal());
   return true;
 }
 
@@ -278,9 +280,7 @@ void ShowView(Editor& ed, bool with_prompt) {
           ed.current_name, ed.io, with_prompt);
 }
 
-}  // namespace
-
-bool RunTurn(Editor& ed) {
+bool Turn(Editor& ed) {
   if (!ed.running || TakeEndingSignal(ed)) return false;
   NewTurn(ed.io);
   ShowView(ed, true);
@@ -317,15 +317,52 @@ bool RunTurn(Editor& ed) {
   return ed.running && !TakeEndingSignal(ed);
 }
 
+// Runs a step of the session: start-up or a turn. Memory refused where no change reserved it
+// (a std::bad_alloc, or a std::length_error for a size past all memory: the only exceptions
+// the library throws here; any other is taken the same way) ends the session as a terminating
+// signal does, with the recovery file, and status 1. No exception goes further.
+template <typename Step>
+bool Guarded(Editor& ed, Step step) {
+  try {
+    return step();
+  } catch (...) {
+  }
+  Print(ed.io, "%s", msg::kNoMemoryToGoOn);
+  try {
+    WriteRecovery(ed);  // its write buffer was had at start-up
+  } catch (...) {
+  }
+  ed.Stop(1);
+  return false;
+}
+
+}  // namespace
+
+bool StartEditor(Editor& ed, int argc, const char* const* argv) {
+  return Guarded(ed, [&] { return Start(ed, argc, argv); });
+}
+
+bool RunTurn(Editor& ed) {
+  return Guarded(ed, [&] { return Turn(ed); });
+}
+
 int RunEditor(int argc, const char* const* argv, Io io, Options options) {
-  std::unique_ptr<LineEditor> editor;
+  io.terminal = isatty(fileno(io.in)) == 1;
+  io.out_terminal = isatty(fileno(io.out)) == 1;
+  io.err_terminal = isatty(fileno(io.err)) == 1;
+  if (io.out_terminal) io.utf8 = UserCharsetIsUtf8();
+  // Both outputs go on after a signal (core/io.h). The line editor writes through them too,
+  // so they outlive it.
+  int out_fd = fileno(io.out);
+  RetryingStream out(out_fd, io.terminal);
+  RetryingStream err(fileno(io.err), io.terminal);
+  if (out.get() != nullptr) io.out = out.get();
+  if (err.get() != nullptr) io.err = err.get();
   Editor ed;
-  ed.io = io;
-  ed.io.terminal = isatty(fileno(io.in)) == 1;
-  ed.io.out_terminal = isatty(fileno(io.out)) == 1;
-  if (ed.io.out_terminal) ed.io.utf8 = UserCharsetIsUtf8();
+  ed.io = std::move(io);
+  std::unique_ptr<LineEditor> editor;
   if (ed.io.terminal && ed.io.out_terminal) {
-    editor = LineEditor::Open(io.in, io.out, [&ed] { ShowView(ed, false); });
+    editor = LineEditor::Open(ed.io.in, ed.io.out, out_fd, [&ed] { ShowView(ed, false); });
   }
   ed.io.editor = editor.get();
   ed.options = std::move(options);

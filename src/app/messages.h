@@ -13,6 +13,7 @@ inline constexpr const char* kGridTooLarge =
     "Buffer of %i lines of %i characters is too large; using %i lines of %i characters\n";
 inline constexpr const char* kNoMemory =
     "Not enough memory for a buffer of %i lines of %i characters\n";
+inline constexpr const char* kNoMemoryToGoOn = "Not enough memory to go on\n";
 
 inline constexpr const char* kInterrupted = "\nInterrupted\n";
 inline constexpr const char* kTextAfterNulDropped = "Text after a NUL byte was dropped\n";

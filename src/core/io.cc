@@ -1,10 +1,12 @@
 #include "core/io.h"
 
 #include <signal.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdarg>
 #include <cstring>
+#include <new>
 
 #include "core/signals.h"
 
@@ -87,7 +89,37 @@ Read ReadEdited(Io& io, char* buf, int limit, Asks asks, const std::string& prom
   return keeper.Finish(status == LineReader::Status::kPasted);
 }
 
+// The write of a RetryingStream: every byte, or fewer (errno says why) when write(2) fails for
+// another reason than a signal, or a signal that ends the session has come. A write cut short
+// is what a signal leaves when some bytes had gone.
+ssize_t WriteAll(void* cookie, const char* bytes, std::size_t size) {
+  auto& target = *static_cast<RetryingStream::Target*>(cookie);
+  std::size_t done = 0;
+  while (done < size && !target.given_up) {
+    ssize_t n = ::write(target.fd, bytes + done, size - done);
+    if (n > 0) done += static_cast<std::size_t>(n);
+    if (n == 0) errno = EIO;
+    if (n == 0 || (n < 0 && errno != EINTR)) return static_cast<ssize_t>(done);
+    target.given_up = done < size && EndingSignalPending(target.terminal);
+  }
+  if (target.given_up) errno = EINTR;
+  return static_cast<ssize_t>(done);
+}
+
 }  // namespace
+
+RetryingStream::RetryingStream(int fd, bool terminal) : target_{fd, terminal} {
+  cookie_io_functions_t functions = {nullptr, &WriteAll, nullptr, nullptr};
+  file_ = fopencookie(&target_, "w", functions);
+  // Output is flushed before every read, so full buffering costs a terminal user nothing.
+  constexpr std::size_t kBuffer = 1 << 16;
+  buffer_.reset(new (std::nothrow) char[kBuffer]);
+  if (file_ != nullptr && buffer_ != nullptr) std::setvbuf(file_, buffer_.get(), _IOFBF, kBuffer);
+}
+
+RetryingStream::~RetryingStream() {
+  if (file_ != nullptr) std::fclose(file_);
+}
 
 void NewTurn(Io& io) {
   io.abandoned = false;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdio>
+#include <memory>
 #include <string>
 
 /// What a read asks for. With line editing, Tab completes a file name (elsewhere it types a
@@ -32,11 +33,13 @@ class LineReader {
 struct Io {
   std::FILE* in = nullptr;
   std::FILE* out = nullptr;
+  std::FILE* err = stderr;  // where the rescue is told again when the output failed
   /// Standard input is a terminal: Ctrl-C and Ctrl-D leave the command waiting for an answer
   /// instead of ending the input for good.
   bool terminal = false;
   bool out_terminal = false;  // standard output is a terminal: texts from files are Shown
   bool utf8 = false;          // with out_terminal: the terminal's character set is UTF-8
+  bool err_terminal = false;  // standard error is a terminal: texts from files are Shown there
   /// Line editing, when both streams are terminals and the program has it: every read then
   /// goes through it, and the prompt of the next read is its editable prompt.
   LineReader* editor = nullptr;
@@ -47,6 +50,35 @@ struct Io {
   bool at_end = false;         // the input ended for good, or the output failed: reads are over
   bool output_failed = false;  // writing the output failed
   bool abandoned = false;      // a read of this turn gave no line (cleared by NewTurn)
+};
+
+/// A stream that writes to the descriptor `fd` and gives no output up for a signal: a write(2)
+/// that a signal interrupted, or that took only some of the bytes, is made again with the rest
+/// (the C library's own streams drop the unwritten bytes on EINTR). It fails, as ferror() then
+/// says, only on another error (EIO, EPIPE, ENOSPC ...) or when a write is held up and a signal
+/// that ends the session has come (EndingSignalPending(`terminal`), core/signals.h): the loop
+/// then takes the signal, and the stream writes nothing more, so that a reader that reads no
+/// more cannot keep the session from ending. Ctrl-S, then Ctrl-C, at a terminal only delays the
+/// output. Fully buffered; flushed at the end of its scope, and `fd` stays open.
+class RetryingStream {
+ public:
+  RetryingStream(int fd, bool terminal);
+  ~RetryingStream();
+  RetryingStream(const RetryingStream&) = delete;
+  RetryingStream& operator=(const RetryingStream&) = delete;
+  /// The stream, or null when it could not be made.
+  std::FILE* get() const { return file_; }
+
+  struct Target {
+    int fd;
+    bool terminal;           // standard input is a terminal: SIGINT ends nothing
+    bool given_up = false;  // a signal that ends the session stopped a write: no more writes
+  };
+
+ private:
+  Target target_;
+  std::unique_ptr<char[]> buffer_;
+  std::FILE* file_;
 };
 
 /// What a read gave: a kind of line, or why there is none. A new kind of line joins IsLine(),

@@ -33,6 +33,11 @@ int PendingSignal() {
   return g_interrupt != 0 ? SIGINT : 0;
 }
 
+bool EndingSignalPending(bool terminal) {
+  int signal = PendingSignal();
+  return signal != 0 && !(signal == SIGINT && terminal);
+}
+
 void ClearInterrupt() {
   g_interrupt = 0;
 }

@@ -11,5 +11,9 @@ void InstallSignalHandlers();
 /// precedence over SIGINT.
 int PendingSignal();
 
+/// True when a recorded signal ends the session: SIGHUP or SIGTERM, or SIGINT unless standard
+/// input is a terminal (`terminal`), where Ctrl-C only leaves what is waiting for the user.
+bool EndingSignalPending(bool terminal);
+
 /// Forgets a recorded SIGINT (the one signal that does not end the program at a terminal).
 void ClearInterrupt();

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <string_view>
 
 #include "core/fd.h"
 #include "core/path.h"
@@ -31,6 +32,29 @@ bool OwnFile(int fd) {
          (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
+// True when the file at `fd` holds `record` (which ends in its only line end) as a whole line.
+// Each line is compared byte by byte as it is read, so memory stays the same whatever the
+// file's size.
+bool HoldsLine(int fd, const std::string& record) {
+  char chunk[4096];
+  std::size_t matched = 0;  // the bytes of this line so far are the record's first `matched`
+  bool differs = false;     // this line already differs from the record
+  for (;;) {
+    ssize_t n = RetryOnEintr([&] { return ::read(fd, chunk, sizeof chunk); });
+    if (n <= 0) return false;
+    for (char c : std::string_view(chunk, static_cast<std::size_t>(n))) {
+      if (!differs && c == record[matched]) {
+        if (++matched == record.size()) return true;
+      } else if (c == '\n') {
+        matched = 0;
+        differs = false;
+      } else {
+        differs = true;
+      }
+    }
+  }
+}
+
 }  // namespace
 
 std::string AllowedFilePath() {
@@ -45,15 +69,7 @@ bool IsAllowed(const std::string& rc_path, const std::string& command) {
   Fd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   if (!fd.valid() || !OwnFile(fd.get())) return false;
 
-  std::string text;
-  if (ReadUpTo(fd.get(), text.max_size(), text) != 0) return false;
-  std::string record = Record(rc_path, command);
-  // Whole lines only: the record at the start of the file or right after a line end.
-  for (std::size_t at = text.find(record); at != std::string::npos;
-       at = text.find(record, at + 1)) {
-    if (at == 0 || text[at - 1] == '\n') return true;
-  }
-  return false;
+  return HoldsLine(fd.get(), Record(rc_path, command));
 }
 
 bool RecordAllowed(const std::string& rc_path, const std::string& command) {

@@ -87,7 +87,7 @@ LineEditor::~LineEditor() {
   line_editing::Release(*state_);
 }
 
-std::unique_ptr<LineEditor> LineEditor::Open(std::FILE* in, std::FILE* out,
+std::unique_ptr<LineEditor> LineEditor::Open(std::FILE* in, std::FILE* out, int out_fd,
                                              std::function<void()> print_view) {
   auto state = std::make_unique<State>();
   state->fd = fileno(in);
@@ -98,7 +98,7 @@ std::unique_ptr<LineEditor> LineEditor::Open(std::FILE* in, std::FILE* out,
   const char* term = std::getenv("TERM");
   state->bracketed = term != nullptr && term[0] != '\0' && std::strcmp(term, "dumb") != 0;
   state->have_before = tcgetattr(state->fd, &state->before) == 0;
-  state->el = el_init("morvax", in, out, stderr);
+  state->el = el_init_fd("morvax", in, out, stderr, state->fd, out_fd, fileno(stderr));
   state->history = history_winit();
   if (state->el == nullptr || state->history == nullptr) return nullptr;
 

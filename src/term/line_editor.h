@@ -21,11 +21,12 @@
 
 class LineEditor : public LineReader {
  public:
-  /// A line editor on two terminal streams, or null when the program was built without libedit
-  /// or it cannot start. Installs handlers for SIGWINCH, SIGTSTP and SIGCONT (SA_RESTART; they
-  /// only record the signal, and the reads act on it); libedit's own signal handling stays off.
+  /// A line editor on two terminal streams (`out` writes to the descriptor `out_fd`), or null
+  /// when the program was built without libedit or it cannot start. Installs handlers for
+  /// SIGWINCH, SIGTSTP and SIGCONT (SA_RESTART; they only record the signal, and the reads act
+  /// on it); libedit's own signal handling stays off.
   /// `print_view` prints what stands above the command read's prompt (Asks::kCommand), to `out`.
-  static std::unique_ptr<LineEditor> Open(std::FILE* in, std::FILE* out,
+  static std::unique_ptr<LineEditor> Open(std::FILE* in, std::FILE* out, int out_fd,
                                           std::function<void()> print_view);
   /// Puts the terminal back as it was, bracketed paste mode off as the last thing written.
   ~LineEditor() override;

@@ -3,7 +3,7 @@
 // Built without libedit: there is no line editor, and Io reads the stream itself.
 struct LineEditor::State {};
 
-std::unique_ptr<LineEditor> LineEditor::Open(std::FILE*, std::FILE*, std::function<void()>) {
+std::unique_ptr<LineEditor> LineEditor::Open(std::FILE*, std::FILE*, int, std::function<void()>) {
   return nullptr;
 }
 
