@@ -94,7 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
   Check(ed.running, "still running after Y");
   Check(ed.doc.CheckInvariant(), "every line within its limit");
   for (int i = 0; i < grid.lines; ++i) {
-    std::string got(ed.doc.text(i));
+    std::string got(ed.doc.text(i).view());
     std::string want = i < static_cast<int>(expected.size()) ? expected[i] : "";
     Check(got == want, "line text");
   }

@@ -986,7 +986,7 @@ std::string Gathered(const Document& doc) {
 // The first slot whose bytes differ between two grids of the same size, or -1.
 int FirstDifference(const Document& a, const Document& b) {
   for (int i = 0; i < a.lines(); ++i) {
-    if (std::string_view(a.text(i)) != b.text(i)) return i;
+    if (a.text(i) != b.text(i).view()) return i;
   }
   return -1;
 }

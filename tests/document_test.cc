@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "doc/load.h"
+#include "doc/save.h"
 #include "session.h"
 #include "support.h"
 
@@ -164,7 +165,7 @@ TEST(Document, ShiftsMatchAPlainModelOverRandomSequences) {
           std::string text =
               own ? std::string(rng() % (lsize + 1), static_cast<char>('0' + step % 10))
                   : model[from];
-          std::string_view given = own ? std::string_view(text) : std::string_view(doc.text(from));
+          std::string_view given = own ? std::string_view(text) : doc.text(from).view();
           if (change == 2) {
             doc.CutAt(line, column, static_cast<int>(text.size()));
           } else {
@@ -243,14 +244,21 @@ TEST(Document, SetLineOfAShorterLineLeavesNothingOfTheLongerOne) {
   EXPECT_TRUE(doc.CheckInvariant());
 }
 
-// A view outlives the document's next change only in a build without assertions.
+// A view outlives the document's next change only in a build without assertions: a line's
+// view, asked for as a plain view, and the save's pieces.
 TEST(DocumentDeathTest, AViewUsedAfterAChangeIsCaught) {
   Document doc;
   ASSERT_TRUE(doc.Allocate(2, 8));
   Put(doc, 0, "abc");
   LineView view = doc.text(0);
+  Pieces pieces = DocumentPieces(doc);
   doc.Truncate(1, 0);
   EXPECT_DEBUG_DEATH(static_cast<void>(view.size()), "after the document changed");
+  EXPECT_DEBUG_DEATH(static_cast<void>(view.view()), "after the document changed");
+  EXPECT_DEBUG_DEATH(pieces.Each([](std::span<const char>) { return 0; }), "document changed");
+  LineView freed = doc.text(0);
+  doc.Free();
+  EXPECT_DEBUG_DEATH(static_cast<void>(freed.empty()), "after the document changed");
 }
 
 }  // namespace

@@ -57,7 +57,7 @@ bool FileExists(const std::string& name) {
 }
 
 std::string SlotText(const Document& doc, int line) {
-  return std::string(doc.text(line));
+  return std::string(doc.text(line).view());
 }
 
 std::string DefaultKeys() {

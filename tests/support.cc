@@ -11,7 +11,7 @@ void FormatLines(const Document& doc, std::span<char> image) {
   std::size_t at = 0;
   int last = DocLength(doc);
   for (int i = 0; i <= last; ++i) {
-    std::string_view text = doc.text(i);
+    std::string_view text = doc.text(i).view();
     if (!text.empty()) std::memcpy(image.data() + at, text.data(), text.size());
     at += text.size();
     image[at++] = '\n';

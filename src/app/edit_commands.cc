@@ -17,7 +17,7 @@ namespace {
 // Replaces the clipboard with `count` characters of the cursor line from the cursor.
 // The checks keep count within the line's text, so the copy stays inside both buffers.
 void FillClip(Editor& ed, int count) {
-  std::string_view text = ed.doc.text(ed.cursor_line);
+  LineView text = ed.doc.text(ed.cursor_line);
   if (count > 0) std::memcpy(ed.clip.get(), text.data() + ed.cursor_pos, count);
   ed.clip[count] = '\0';
 }
@@ -185,12 +185,12 @@ void TrimWrap(Editor& ed) {
   if (c >= ed.lines() - 1) return;
   RecordPair(ed.undo, UndoMode::kWrap, c, c + 1, ed.doc);
   // The tail is handed over as a view of line c: the document reads it before it writes.
-  std::string_view text = ed.doc.text(c);
-  std::string_view tail = text.substr(std::min(text.size(), static_cast<std::size_t>(p)));
-  InsertFit fit = CheckInsert(c + 1, 0, tail, ed.doc);
+  LineView text = ed.doc.text(c);
+  LineView tail = text.substr(std::min(text.size(), static_cast<std::size_t>(p)));
+  InsertFit fit = CheckInsert(c + 1, 0, tail.view(), ed.doc);
   // Line c keeps its tail when line c + 1 could not get the memory to take it.
   bool fits = ReportInsert(ed.io, fit, ed.lsize());
-  if (fits && !Done(ed, Insert(c + 1, 0, fit.count, tail, ed.doc))) return;
+  if (fits && !Done(ed, Insert(c + 1, 0, fit.count, tail.view(), ed.doc))) return;
   Trim(c, p, ed.doc);
   ed.cursor_line = c + 1;
   ed.cursor_pos = 0;

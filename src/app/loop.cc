@@ -87,6 +87,8 @@ Arguments TakeArguments(int argc, const char* const* argv) {
 // The grid and its line-sized work buffers: all of them, or none.
 bool AllocateAll(Editor& ed, GridSize size) {
   if (!ed.doc.Allocate(size.lines, size.lsize)) return false;
+  // The new grid is the empty document, as saved (allocating counts as a change).
+  ed.MarkSaved();
   // Value-initialised: every buffer starts as the empty string.
   auto buffer = [](int n) {
     return std::unique_ptr<char[]>(new (std::nothrow) char[static_cast<std::size_t>(n)]());

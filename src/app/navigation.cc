@@ -66,7 +66,7 @@ bool ReadJumpString(Editor& ed) {
 // Column of the first occurrence of `needle` in line `line` at or after column `from`, or -1.
 int FindInLine(const Document& doc, int line, int from, const char* needle) {
   if (needle[0] == '\0') return -1;
-  std::string_view text = doc.text(line);
+  LineView text = doc.text(line);
   if (text.size() <= static_cast<std::size_t>(from)) return -1;
   std::size_t hit = text.find(needle, static_cast<std::size_t>(from));
   return hit == std::string_view::npos ? -1 : static_cast<int>(hit);

@@ -12,9 +12,9 @@ namespace {
 // Whether line `line` reaches column p; if so, `shown` receives its text from there as it is
 // printed (valid until the next call).
 bool TextFrom(Io& io, const Document& doc, int line, int p, std::string_view& shown) {
-  std::string_view text = doc.text(line);
+  LineView text = doc.text(line);
   if (text.size() <= static_cast<std::size_t>(p)) return false;
-  shown = ShownInPlace(io, text.substr(p));
+  shown = ShownInPlace(io, text.substr(p).view());
   return true;
 }
 

@@ -11,9 +11,7 @@
 #include <utility>
 #include <vector>
 
-#ifndef NDEBUG
 #include <ostream>
-#endif
 
 Document::~Document() {
   Free();
@@ -30,6 +28,7 @@ void Document::ReleaseAll() {
 
 void Document::Free() {
   ReleaseAll();
+  ++changes_;
   std::free(index_);
   std::free(work_);
   for (char*& spare : spare_) {
@@ -154,11 +153,7 @@ std::string_view Document::Bytes(int i) const {
 }
 
 LineView Document::text(int i) const {
-#ifdef NDEBUG
-  return Bytes(i);
-#else
-  return {Bytes(i), &changes_, changes_};
-#endif
+  return {Bytes(i), edition()};
 }
 
 // How many bytes of `text` a line takes where `room` bytes are left: up to its first NUL.
@@ -342,7 +337,7 @@ bool Document::CheckInvariant() const {
   return true;
 }
 
-std::string_view Document::LoadedRun(int i, int last, int& next) const {
+LineView Document::LoadedRun(int i, int last, int& next) const {
   const char* start = nullptr;
   const char* end = nullptr;
   const char* block_end = block_ + block_size_;
@@ -356,7 +351,8 @@ std::string_view Document::LoadedRun(int i, int last, int& next) const {
     end = newline + 1;
   }
   next = j;
-  return start == nullptr ? std::string_view() : std::string_view(start, end - start);
+  if (start == nullptr) return {};
+  return {std::string_view(start, end - start), edition()};
 }
 
 int DocLength(const Document& doc) {
@@ -366,11 +362,9 @@ int DocLength(const Document& doc) {
   return 0;
 }
 
-#ifndef NDEBUG
 std::ostream& operator<<(std::ostream& out, const LineView& view) {
-  return out << std::string_view(view);
+  return out << view.view();
 }
-#endif
 
 void ExpectFullUse(void* block, std::size_t size) {
   constexpr std::size_t kHuge = 2u << 20;

@@ -7,10 +7,10 @@
 //   - writing at a column past a line's end first fills the line with spaces up to it;
 //   - nothing lies past a line's end: what a change removes is gone.
 //
-// Reading: text(i) is a view of line i's bytes. It stays valid until the document next
-// changes (a change below carried out, a load or Clear), and builds with assertions check that
-// on every use of the view; Free ends it too. Text handed to a change may be a view of any
-// line of this document: it is read before anything is written.
+// Reading: text(i) is a view of line i's bytes (a LineView). It stays valid until the document
+// next changes (a change below carried out, a load, Clear, or Free, which all count as
+// changes), and builds with assertions check that on every use of the view. Text handed to a
+// change may be a view of any line of this document: it is read before anything is written.
 //
 // Changing: each change below that is carried out adds one to changes(), whether or not a
 // byte differs, so that the editor can tell whether the document changed since it was saved.
@@ -28,11 +28,11 @@
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <iosfwd>
 #include <string_view>
 
 #ifndef NDEBUG
 #include <cassert>
-#include <iosfwd>
 #endif
 
 /// Tells the system that a large block is about to be written whole, so that it is mapped in
@@ -48,48 +48,70 @@ struct LineRecord {
   int length;
 };
 
+/// The document's count of changes as it stood when taken. In builds with assertions, Check()
+/// fails once the document has changed since; in builds without, it holds and checks nothing.
+/// Every view of the document's bytes carries one.
+class Edition {
+ public:
+  Edition() = default;  // of no document: never out of date
+  void Check() const {
+#ifndef NDEBUG
+    assert((changes_ == nullptr || *changes_ == taken_) &&
+           "a view of the document was used after the document changed");
+#endif
+  }
+
+ private:
+  friend class Document;
 #ifdef NDEBUG
-/// A view of a line's bytes (see the top of this file for how long it lasts).
-using LineView = std::string_view;
+  explicit Edition(const std::uint64_t*) {}
 #else
-/// A view of a line's bytes that checks, whenever it is used, that the document has not changed
-/// since the view was taken. Builds without assertions use std::string_view itself.
+  explicit Edition(const std::uint64_t* changes) : changes_(changes), taken_(*changes) {}
+  const std::uint64_t* changes_ = nullptr;  // the document's count of changes
+  std::uint64_t taken_ = 0;                 // that count when the edition was taken
+#endif
+};
+
+/// A view of a line's bytes (see the top of this file for how long it lasts), checked on every
+/// use. It has no implicit conversion to std::string_view: view() gives one, checked then and
+/// not after, for code that hands the bytes on at once.
 class LineView {
  public:
   static constexpr std::size_t npos = std::string_view::npos;
   LineView() = default;  // the empty text, of no document
-  const char* data() const { return Valid().data(); }
-  std::size_t size() const { return Valid().size(); }
+
+  std::string_view view() const {
+    edition_.Check();
+    return text_;
+  }
+  const char* data() const { return view().data(); }
+  std::size_t size() const { return view().size(); }
   std::size_t length() const { return size(); }
-  bool empty() const { return Valid().empty(); }
+  bool empty() const { return view().empty(); }
   const char* begin() const { return data(); }
   const char* end() const { return data() + size(); }
-  char operator[](std::size_t k) const { return Valid()[k]; }
+  char operator[](std::size_t k) const { return view()[k]; }
   LineView substr(std::size_t pos, std::size_t count = npos) const {
-    return {Valid().substr(pos, count), changes_, taken_};
+    return {view().substr(pos, count), edition_};
   }
   std::size_t find(std::string_view needle, std::size_t from = 0) const {
-    return Valid().find(needle, from);
+    return view().find(needle, from);
   }
-  operator std::string_view() const { return Valid(); }
-  friend bool operator==(const LineView& a, std::string_view b) { return a.Valid() == b; }
+  std::size_t rfind(std::string_view needle, std::size_t from = npos) const {
+    return view().rfind(needle, from);
+  }
+  bool starts_with(std::string_view prefix) const { return view().starts_with(prefix); }
+  bool ends_with(std::string_view suffix) const { return view().ends_with(suffix); }
+  friend bool operator==(const LineView& a, std::string_view b) { return a.view() == b; }
 
  private:
   friend class Document;
-  LineView(std::string_view text, const std::uint64_t* changes, std::uint64_t taken)
-      : text_(text), changes_(changes), taken_(taken) {}
-  std::string_view Valid() const {
-    assert((changes_ == nullptr || *changes_ == taken_) &&
-           "a line's view was used after the document changed");
-    return text_;
-  }
+  LineView(std::string_view text, Edition edition) : text_(text), edition_(edition) {}
 
   std::string_view text_;
-  const std::uint64_t* changes_ = nullptr;  // the document's count of changes
-  std::uint64_t taken_ = 0;                 // that count when the view was taken
+  [[no_unique_address]] Edition edition_;
 };
 std::ostream& operator<<(std::ostream& out, const LineView& view);
-#endif
 
 class Document {
  public:
@@ -103,7 +125,7 @@ class Document {
   /// be had (as a grid of that size would be refused); the document is then left unallocated.
   bool Allocate(int lines, int lsize);
   bool allocated() const { return work_ != nullptr; }
-  /// Gives everything back; the document is then unallocated.
+  /// Gives everything back; the document is then unallocated. Counts as a change.
   void Free();
 
   int lines() const { return lines_; }
@@ -116,29 +138,34 @@ class Document {
   /// it lies unbroken in the load block: loaded lines that kept their length, and the newlines
   /// that followed them in the file. `next` receives the first line not covered; the run is
   /// empty when line i is no such line. Valid until the document next changes.
-  std::string_view LoadedRun(int i, int last, int& next) const;
+  LineView LoadedRun(int i, int last, int& next) const;
 
   /// Lines at or after extent() are empty. An upper bound, not the exact length.
   int extent() const { return count_; }
 
   /// How many changes were carried out (the changes below, loads and clears) since the start.
   std::uint64_t changes() const { return changes_; }
+  /// The document as it stands now, for code that keeps a view of it other than a LineView.
+  Edition edition() const { return Edition(&changes_); }
 
   // The changes. Every line number lies in 0 .. lines - 1; a column may lie anywhere from 0 on
   // (one past the last column, lsize - 1, counts as that column).
 
   /// Line i holds `text` (as much of it as fits).
   bool SetLine(int i, std::string_view text);
+  bool SetLine(int i, LineView text) { return SetLine(i, text.view()); }
   /// Writes `text` over line i from `column`, padding the line with spaces up to the column
   /// first; what would pass the last column is dropped. An empty text only pads.
   ///
   ///   "abcdef" WriteAt(2, "XY") -> "abXYef"      "ab" WriteAt(4, "XY") -> "ab  XY"
   bool WriteAt(int i, int column, std::string_view text);
+  bool WriteAt(int i, int column, LineView text) { return WriteAt(i, column, text.view()); }
   /// Puts `text` into line i at `column` and moves the rest of the line right, padding the line
   /// with spaces up to the column first; what would pass the last column falls off the end.
   ///
   ///   "abcdef" InsertAt(2, "XY") -> "abXYcdef"
   bool InsertAt(int i, int column, std::string_view text);
+  bool InsertAt(int i, int column, LineView text) { return InsertAt(i, column, text.view()); }
   /// Removes `count` bytes of line i from `column` (those there are) and moves the rest left.
   ///
   ///   "abcdef" CutAt(1, 2) -> "adef"

@@ -30,7 +30,10 @@ constexpr std::size_t kGather = 256 * 1024;
 }  // namespace
 
 Pieces DocumentPieces(const Document& doc) {
-  return Pieces(ImageSize(doc), [&doc](const Pieces::Sink& sink) {
+  // The size is the document's as it is now: pieces kept across a change are caught, in builds
+  // with assertions, wherever they are gone through.
+  return Pieces(ImageSize(doc), [&doc, edition = doc.edition()](const Pieces::Sink& sink) {
+    edition.Check();
     std::unique_ptr<char[]> buffer(new (std::nothrow) char[kGather]);
     if (buffer == nullptr) return ENOMEM;
     std::size_t used = 0;
@@ -50,14 +53,15 @@ Pieces DocumentPieces(const Document& doc) {
     };
     int last = DocLength(doc);
     for (int i = 0; i <= last;) {
+      edition.Check();
       int next = i;
-      std::string_view run = doc.LoadedRun(i, last, next);
+      LineView run = doc.LoadedRun(i, last, next);
       int err = 0;
       if (!run.empty()) {
-        err = put(run);
+        err = put(run.view());
         i = next;
       } else {
-        err = put(doc.text(i));
+        err = put(doc.text(i).view());
         if (err == 0) err = put("\n");
         ++i;
       }

@@ -47,7 +47,7 @@ class Pieces {
 
 /// The written form of the document (see ImageSize) as pieces: runs of loaded lines straight
 /// from the load block, other lines gathered in a buffer of a few hundred KiB. The document
-/// must not change while they are written. A buffer that cannot be had fails with ENOMEM.
+/// must not change while they are kept (builds with assertions check it). A buffer that cannot be had fails with ENOMEM.
 Pieces DocumentPieces(const Document& doc);
 
 /// Names of the files a save makes beside its target or in the state folder, for code that

@@ -1,7 +1,7 @@
 #include "edit/line_commands.h"
 
 void Clear(int line, Document& doc) {
-  doc.SetLine(line, {});
+  doc.SetLine(line, "");
 }
 
 void Trim(int line, int position, Document& doc) {

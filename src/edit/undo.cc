@@ -7,7 +7,7 @@ namespace {
 
 // Keeps the text of `line` in `copy` (lsize bytes), with a NUL after it.
 void Keep(char* copy, int line, const Document& doc) {
-  std::string_view text = doc.text(line);
+  LineView text = doc.text(line);
   if (!text.empty()) std::memcpy(copy, text.data(), text.size());
   copy[text.size()] = '\0';
 }
