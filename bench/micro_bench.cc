@@ -19,15 +19,17 @@ namespace {
 
 // The default grid holding `count` lines of `length` characters.
 void Fill(Document& doc, int count, int length) {
-  if (!doc.allocated()) doc.Allocate(32767, 256);
-  for (int i = 0; i < count; ++i) doc.SetLine(i, std::string(length, 'a' + i % 26));
+  if (!doc.allocated() && doc.Allocate(32767, 256) != 0) std::abort();
+  for (int i = 0; i < count; ++i) {
+    if (doc.SetLine(i, std::string(length, 'a' + i % 26)) != 0) std::abort();
+  }
 }
 
 void BM_WedgeDeleteShortDocument(benchmark::State& state) {
   Document doc;
   Fill(doc, 100, 80);
   for (auto _ : state) {
-    doc.OpenLine(0);
+    if (doc.OpenLine(0) != 0) std::abort();
     doc.RemoveLine(0);
   }
 }
@@ -36,7 +38,9 @@ BENCHMARK(BM_WedgeDeleteShortDocument);
 void BM_WedgeFullDocument(benchmark::State& state) {
   Document doc;
   Fill(doc, 32767, 80);
-  for (auto _ : state) doc.OpenLine(0);
+  for (auto _ : state) {
+    if (doc.OpenLine(0) != 0) std::abort();
+  }
 }
 BENCHMARK(BM_WedgeFullDocument);
 
@@ -45,7 +49,7 @@ void BM_DeleteFullDocument(benchmark::State& state) {
   Fill(doc, 32767, 80);
   for (auto _ : state) {
     doc.RemoveLine(0);
-    doc.SetLine(32766, "x");  // keep the document full
+    if (doc.SetLine(32766, "x") != 0) std::abort();  // keep the document full
   }
 }
 BENCHMARK(BM_DeleteFullDocument);
@@ -54,12 +58,12 @@ BENCHMARK(BM_DeleteFullDocument);
 // stays there, so neither moves the other records.
 void BM_WedgeDeleteAtTopOfMillionLines(benchmark::State& state) {
   Document doc;
-  doc.Allocate(1 << 20, 128);
+  if (doc.Allocate(1 << 20, 128) != 0) std::abort();
   std::string text;
   for (int i = 0; i < 1000000; ++i) text += "line " + std::to_string(i) + " xxxxxxxxxxxxxxxx\n";
   ParseLines(text, doc);
   for (auto _ : state) {
-    doc.OpenLine(0);
+    if (doc.OpenLine(0) != 0) std::abort();
     doc.RemoveLine(0);
   }
 }

@@ -77,7 +77,9 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
   ed.io = Io{fmemopen(answer, 2, "rb"), open_memstream(&printed, &printed_size)};
   if (!AllocateBuffers(ed, grid)) std::abort();
   // Something to be replaced.
-  for (int i = 0; i < ed.lines(); ++i) ed.doc.SetLine(i, "#");
+  for (int i = 0; i < ed.lines(); ++i) {
+    if (ed.doc.SetLine(i, "#") != 0) std::abort();
+  }
 
   LoadBytes(ed, bytes);
   std::fclose(ed.io.in);

@@ -960,7 +960,7 @@ void FillRandomly(Document& doc, std::mt19937& rng) {
       int b = byte(rng);
       c = static_cast<char>(b == '\n' ? 'N' : b);
     }
-    ASSERT_TRUE(doc.SetLine(i, line));
+    ASSERT_EQ(doc.SetLine(i, line), 0);
   }
 }
 
@@ -997,12 +997,12 @@ TEST(RoundTrip, SaveThenLoadGivesBackEverySlot) {
     int lines = std::uniform_int_distribution<int>(1, 60)(rng);
     int lsize = std::uniform_int_distribution<int>(2, 24)(rng);
     Document doc;
-    ASSERT_TRUE(doc.Allocate(lines, lsize));
+    ASSERT_EQ(doc.Allocate(lines, lsize), 0);
     FillRandomly(doc, rng);
     std::string image = Image(doc);
 
     Document back;
-    ASSERT_TRUE(back.Allocate(lines, lsize));
+    ASSERT_EQ(back.Allocate(lines, lsize), 0);
     LineCount count;
     std::string messages =
         Collect([&](Io& io) { count = MarkLines(TextOf(image), lines, lsize, io); });
@@ -1025,13 +1025,13 @@ TEST(RoundTrip, SaveThenLoadGivesBackEverySlot) {
           for (Document* d : {&doc, &back}) d->Truncate(line, column);
           break;
         case 1:
-          for (Document* d : {&doc, &back}) ASSERT_TRUE(d->WriteAt(line, column, ""));
+          for (Document* d : {&doc, &back}) ASSERT_EQ(d->WriteAt(line, column, ""), 0);
           break;
         case 2:
           for (Document* d : {&doc, &back}) d->RemoveLine(line);
           break;
         case 3:
-          for (Document* d : {&doc, &back}) ASSERT_TRUE(d->OpenLine(line));
+          for (Document* d : {&doc, &back}) ASSERT_EQ(d->OpenLine(line), 0);
           break;
       }
     }
@@ -1041,7 +1041,7 @@ TEST(RoundTrip, SaveThenLoadGivesBackEverySlot) {
     EXPECT_EQ(Image(back), edited) << "seed " << seed;
     EXPECT_EQ(Gathered(back), edited) << "seed " << seed;
     Document again;
-    ASSERT_TRUE(again.Allocate(lines, lsize));
+    ASSERT_EQ(again.Allocate(lines, lsize), 0);
     ASSERT_TRUE(ParseLines(TextOf(edited), again));
     ASSERT_EQ(FirstDifference(back, again), -1) << "seed " << seed;
   }
@@ -1088,7 +1088,7 @@ TEST(RoundTrip, FilesSurviveLoadAndSaveUnchanged) {
     int lines = std::uniform_int_distribution<int>(1, 40)(rng);
     int lsize = std::uniform_int_distribution<int>(2, 40)(rng);
     Document doc;
-    ASSERT_TRUE(doc.Allocate(lines, lsize));
+    ASSERT_EQ(doc.Allocate(lines, lsize), 0);
     FillRandomly(doc, rng);
     std::string image = Image(doc);
     ASSERT_TRUE(WriteFileSafely("f", image).saved());

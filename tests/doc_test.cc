@@ -594,9 +594,9 @@ TEST(Save, ImageHoldsEveryLineUpToTheLastWithText) {
   };
   for (const ImageCase& c : cases) {
     Document doc;
-    ASSERT_TRUE(doc.Allocate(c.lines, c.lsize));
+    ASSERT_EQ(doc.Allocate(c.lines, c.lsize), 0);
     for (const auto& [line, text] : c.slots)
-      ASSERT_TRUE(doc.SetLine(line, text));
+      ASSERT_EQ(doc.SetLine(line, text), 0);
     ASSERT_EQ(ImageSize(doc), c.bytes.size()) << c.name;
     std::string image(ImageSize(doc), '?');
     FormatLines(doc, image);

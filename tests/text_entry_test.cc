@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 
 #include "app/edit_commands.h"
@@ -14,8 +15,17 @@ namespace {
 
 // A grid of two slots of 11 bytes (lines of at most 10 characters) holding `line` first.
 bool StartWith(Document& doc, const std::string& line) {
-  return doc.Allocate(2, 11) && doc.SetLine(0, line);
+  return doc.Allocate(2, 11) == 0 && doc.SetLine(0, line) == 0;
 }
+
+// An undo record for lines of 11 bytes, as the editor has it.
+struct Record {
+  Record() {
+    undo.first = std::make_unique<char[]>(11);
+    undo.second = std::make_unique<char[]>(11);
+  }
+  UndoState undo;
+};
 
 TEST(Insert, CheckedInsertionKeepsEveryLineInsideItsSlot) {
   struct Case {
@@ -43,10 +53,11 @@ TEST(Insert, CheckedInsertionKeepsEveryLineInsideItsSlot) {
     Document doc;
     ASSERT_TRUE(StartWith(doc, c.line));
     bool go = false;
+    Record record;
     std::string out = Collect([&](Io& io) {
-      InsertFit fit = CheckInsert(0, c.position, c.text, doc);
-      go = ReportInsert(io, fit, doc.lsize());
-      EXPECT_TRUE(!go || Insert(0, c.position, fit.count, c.text, doc));
+      Inserted insert = Insert(doc, 0, c.position, c.text, {record.undo, UndoMode::kLine, 0});
+      ReportInsert(io, insert, doc.lsize());
+      go = insert.done;
     });
     EXPECT_EQ(out, c.message) << c.line << " + " << c.text;
     EXPECT_EQ(go, c.result != nullptr) << c.line << " + " << c.text;
@@ -71,18 +82,22 @@ TEST(Replace, OverwritesOnlyInsideTheSlot) {
       {"", 8, "XYZ", "        XY", "Text was shortened to fit onto line\n"},
       {"abc", 10, "X", "abc", "At End Of Line\n"},
   };
+  Record record;
+  auto replace = [&](Document& doc, int line, int position, const char* text) {
+    return Replace(doc, line, position, text, false, {record.undo, UndoMode::kLine, line});
+  };
   for (const Case& c : cases) {
     Document doc;
     ASSERT_TRUE(StartWith(doc, c.line));
-    EXPECT_EQ(Collect([&](Io& io) { ReportEntry(io, Replace(0, c.position, c.text, doc)); }),
+    EXPECT_EQ(Collect([&](Io& io) { ReportEntry(io, replace(doc, 0, c.position, c.text)); }),
               c.message)
         << c.line;
     EXPECT_EQ(SlotText(doc, 0), c.result) << c.line;
     EXPECT_TRUE(doc.CheckInvariant()) << c.line;
   }
   Document doc;
-  ASSERT_TRUE(doc.Allocate(2, 11));
-  EXPECT_EQ(Collect([&](Io& io) { ReportEntry(io, Replace(2, 0, "X", doc)); }),
+  ASSERT_EQ(doc.Allocate(2, 11), 0);
+  EXPECT_EQ(Collect([&](Io& io) { ReportEntry(io, replace(doc, 2, 0, "X")); }),
             "Invalid Line Number\n");
 }
 

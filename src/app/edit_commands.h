@@ -1,6 +1,6 @@
 // The commands that change the document: text entry (the loop's action for any input that is
-// no command), insertion, the clipboard, the line commands and undo. Each records its undo
-// before it changes anything, then calls the workers under edit/.
+// no command), insertion, the clipboard, the line commands and undo. Each runs one edit under
+// edit/, naming what it keeps for undo, and says the edit's outcome.
 #pragma once
 
 #include "core/io.h"
@@ -10,9 +10,8 @@ struct Editor;
 
 /// Says what became of a text entry: its message, or nothing when the whole text was written.
 void ReportEntry(Io& io, Entry entry);
-/// Says why an insertion is shortened or refused, for a grid of `lsize`; true when it goes
-/// ahead.
-bool ReportInsert(Io& io, const InsertFit& fit, int lsize);
+/// Says why an insertion was shortened or refused, for a grid of `lsize`.
+void ReportInsert(Io& io, const Inserted& insert, int lsize);
 
 /// The loop's action for an input that is no command; `shortened` when the input line lost
 /// characters before it came here.

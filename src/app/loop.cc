@@ -86,7 +86,7 @@ Arguments TakeArguments(int argc, const char* const* argv) {
 
 // The grid and its line-sized work buffers: all of them, or none.
 bool AllocateAll(Editor& ed, GridSize size) {
-  if (!ed.doc.Allocate(size.lines, size.lsize)) return false;
+  if (ed.doc.Allocate(size.lines, size.lsize) != 0) return false;
   // The new grid is the empty document, as saved (allocating counts as a change).
   ed.MarkSaved();
   // Value-initialised: every buffer starts as the empty string.
@@ -305,7 +305,7 @@ bool Turn(Editor& ed) {
   int id = text ? -1 : FindCommand(ed.keys, input);
   // A change that could not get its memory midway would leave half of it done, so the memory
   // is had first (the handlers of changes to other lines ask for those too).
-  if (ChangesDocument(id) && !ed.doc.Reserve(ed.cursor_line + 1)) {
+  if (ChangesDocument(id) && ed.doc.Reserve(ed.cursor_line + 1) != 0) {
     Print(ed.io, "%s", msg::kNoMemoryForChange);
     return ed.running && !TakeEndingSignal(ed);
   }

@@ -3,6 +3,7 @@
 #include <sys/mman.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
@@ -53,18 +54,18 @@ bool CouldHave(std::size_t size) {
 
 }  // namespace
 
-bool Document::Allocate(int lines, int lsize) {
-  if (lines <= 0 || lsize < 2) return false;
-  if (static_cast<long long>(lines) * lsize > INT_MAX) return false;
+int Document::Allocate(int lines, int lsize) {
+  if (lines <= 0 || lsize < 2) return EINVAL;
+  if (static_cast<long long>(lines) * lsize > INT_MAX) return EINVAL;
   std::size_t width = static_cast<std::size_t>(lsize);
-  if (!CouldHave(static_cast<std::size_t>(lines) * width)) return false;
+  if (!CouldHave(static_cast<std::size_t>(lines) * width)) return ENOMEM;
   char* work = static_cast<char*>(std::malloc(width));
-  if (work == nullptr) return false;
+  if (work == nullptr) return ENOMEM;
   Free();
   work_ = work;
   lines_ = lines;
   lsize_ = lsize;
-  return true;
+  return 0;
 }
 
 bool Document::Owned(const char* text) const {
@@ -164,35 +165,70 @@ int Document::Usable(std::string_view text, int room) const {
                         : static_cast<int>(n);
 }
 
-// Makes the first `length` bytes of the work block line i's text. Text that fits where the
-// line is, the load block included, is written over it; a longer one gets a block of its own.
-bool Document::Store(int i, int length) {
-  if (length == 0 && i >= count_) return true;
-  if (!Extend(i + 1)) return false;
+// A block of its own for a line of `length` bytes: from the system, or else a spare one.
+char* Document::NewBlock(int length) {
+  char* block = static_cast<char*>(std::malloc(static_cast<std::size_t>(length)));
+  return block != nullptr ? block : TakeSpare();
+}
+
+// Where line i (which has a record) can take a text of `length` bytes: over its own bytes when
+// they are as many (the load block's included), or else a new block. False when none can be
+// had; a new block that goes unused after all is the caller's to free.
+bool Document::Room(int i, int length, char*& room) {
+  const LineRecord& r = At(i);
+  room = length <= r.length ? r.text : NewBlock(length);
+  return room != nullptr || length == 0;
+}
+
+// Line i's text becomes the `length` bytes at `text`, put in `room` (from Room).
+void Document::Place(int i, char* room, const char* text, int length) {
   LineRecord& r = At(i);
-  if (length == 0) {
+  if (length == 0) return Release(r);
+  std::memmove(room, text, length);
+  if (room != r.text) {
     Release(r);
-  } else if (length <= r.length) {
-    std::memcpy(r.text, work_, length);
-    r.length = length;
-  } else {
-    char* text = static_cast<char*>(std::malloc(static_cast<std::size_t>(length)));
-    if (text == nullptr) text = TakeSpare();
-    if (text == nullptr) return false;
-    std::memcpy(text, work_, length);
-    Release(r);
-    r = {text, length};
+    r.text = room;
   }
-  return true;
+  r.length = length;
+}
+
+// Makes the first `length` bytes of the work block line i's text.
+int Document::Store(int i, int length) {
+  if (length == 0 && i >= count_) return 0;
+  if (!Extend(i + 1)) return ENOMEM;
+  char* room = nullptr;
+  if (!Room(i, length, room)) return ENOMEM;
+  Place(i, room, work_, length);
+  return 0;
 }
 
 // Every change puts the new line together in the work block from the old one and the text it
 // was given, and only then stores it: so the text may be a view of any line, this one too.
 
-bool Document::SetLine(int i, std::string_view text) {
+int Document::SetLine(int i, std::string_view text) {
   int n = Usable(text, lsize_ - 1);
   if (n > 0) std::memcpy(work_, text.data(), n);
   return Counted(Store(i, n));
+}
+
+// Both rooms are had before either line is written; `b` waits in the work block, since it may
+// be a view of line i, and `a` may be one of line j, which is written last.
+int Document::SetLines(int i, std::string_view a, int j, std::string_view b) {
+  if (i == j) return SetLine(j, b);
+  int na = Usable(a, lsize_ - 1);
+  int nb = Usable(b, lsize_ - 1);
+  if (!Extend(std::max(i, j) + 1)) return ENOMEM;
+  char* room_a = nullptr;
+  char* room_b = nullptr;
+  if (!Room(i, na, room_a)) return ENOMEM;
+  if (!Room(j, nb, room_b)) {
+    if (room_a != At(i).text) std::free(room_a);
+    return ENOMEM;
+  }
+  if (nb > 0) std::memcpy(work_, b.data(), nb);
+  Place(i, room_a, a.data(), na);
+  Place(j, room_b, work_, nb);
+  return Counted(0);
 }
 
 // Puts a line together in the work block: the first `head` bytes of `old`, spaces up to column
@@ -206,7 +242,7 @@ int Document::Compose(std::string_view old, int head, int at, std::string_view t
   return n;
 }
 
-bool Document::WriteAt(int i, int column, std::string_view text) {
+int Document::WriteAt(int i, int column, std::string_view text) {
   std::string_view old = Bytes(i);
   int at = std::min(column, lsize_ - 1);
   int kept = static_cast<int>(old.size());
@@ -215,7 +251,7 @@ bool Document::WriteAt(int i, int column, std::string_view text) {
 }
 
 //   "abcdef" InsertAt(2, "XY"):  head "ab", then "XY", then the tail "cdef" as far as it fits
-bool Document::InsertAt(int i, int column, std::string_view text) {
+int Document::InsertAt(int i, int column, std::string_view text) {
   std::string_view old = Bytes(i);
   int at = std::min(column, lsize_ - 1);
   int head = std::min(static_cast<int>(old.size()), at);
@@ -249,18 +285,29 @@ void Document::Truncate(int i, int column) {
 }
 
 // Lines at or after the extent are all empty, so a shift only moves the records from `line`
-// to the extent, and only as far as the gap is from `line`.
-bool Document::OpenLine(int line) {
-  if (line >= count_) return Counted(true);  // everything from here down is empty already
-  if (count_ == lines_) {
-    // The last line's text falls out of the grid, which frees its record.
-    Erase(lines_ - 1);
-    if (line == lines_ - 1) return Counted(true);
-  } else if (gapsize_ == 0 && !GrowIndex(std::min(lines_, std::max(cap_ * 2, 16)))) {
-    return false;
+// to the extent, and only as far as the gap is from `line`. The index room and the text's
+// block are had before anything moves, and the text is copied first: it may be a view of the
+// last line, which falls out.
+int Document::OpenLine(int line, std::string_view text) {
+  if (line >= count_) return SetLine(line, text);  // everything from here down is empty
+  bool full = count_ == lines_;
+  if (!full && gapsize_ == 0 && !GrowIndex(std::min(lines_, std::max(cap_ * 2, 16)))) {
+    return ENOMEM;
   }
+  int n = Usable(text, lsize_ - 1);
+  char* block = n > 0 ? NewBlock(n) : nullptr;
+  if (n > 0 && block == nullptr) return ENOMEM;
+  if (n > 0) std::memcpy(block, text.data(), n);
+  if (full && line == lines_ - 1) {
+    Release(At(line));
+    At(line) = {block, n};
+    return Counted(0);
+  }
+  // The last line's text falls out of the grid, which frees its record.
+  if (full) Erase(lines_ - 1);
   InsertEmpty(line);
-  return Counted(true);
+  At(line) = {block, n};
+  return Counted(0);
 }
 
 void Document::RemoveLine(int line) {
@@ -268,17 +315,17 @@ void Document::RemoveLine(int line) {
   if (line < count_) Erase(line);
 }
 
-bool Document::Reserve(int line) {
+int Document::Reserve(int line) {
   // Records up to `line` after the last one, and one more to open a line with.
   int need = std::max(count_, std::min(line + 1, lines_)) + 1 + (gap_ < count_ ? gapsize_ : 0);
   if (need > cap_ && !GrowIndex(std::max(need, std::min(lines_, cap_ * 2))) && !GrowIndex(need)) {
-    return false;
+    return ENOMEM;
   }
   for (char*& spare : spare_) {
     if (spare == nullptr) spare = static_cast<char*>(std::malloc(static_cast<std::size_t>(lsize_)));
-    if (spare == nullptr) return false;
+    if (spare == nullptr) return ENOMEM;
   }
-  return true;
+  return 0;
 }
 
 void Document::Clear() {
@@ -286,19 +333,19 @@ void Document::Clear() {
   ++changes_;
 }
 
-bool Document::Incoming::Add(const char* text, int length) {
+int Document::Incoming::Add(const char* text, int length) {
   if (count_ == cap_) {
     int capacity = std::max(cap_ * 2, 1024);
     auto* grown = static_cast<LineRecord*>(
         std::realloc(index_, static_cast<std::size_t>(capacity) * sizeof(LineRecord)));
-    if (grown == nullptr) return false;
+    if (grown == nullptr) return ENOMEM;
     index_ = grown;
     cap_ = capacity;
   }
   // An empty line keeps its place too (at its newline), so that a run of loaded lines can be
   // written out as it lies in the block.
   index_[count_++] = {const_cast<char*>(text), length};
-  return true;
+  return 0;
 }
 
 void Document::Adopt(Incoming& incoming, Block& block, std::size_t size) {

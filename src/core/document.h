@@ -14,8 +14,9 @@
 //
 // Changing: each change below that is carried out adds one to changes(), whether or not a
 // byte differs, so that the editor can tell whether the document changed since it was saved.
-// A change that could not get its memory returns false and changes and counts nothing;
-// Reserve gets that memory ahead of a command, so that its changes are then never refused.
+// A change gets the memory it needs itself, before it writes anything: one that cannot get it
+// returns ENOMEM and leaves every line, and the count, as they were. Those that need none
+// cannot fail and return nothing.
 //
 // Inside, a line takes only the bytes of its text. Lines read from a file stay where the read
 // put them, in the load block that the document keeps; a line grown since then lives in a
@@ -120,10 +121,11 @@ class Document {
   Document(const Document&) = delete;
   Document& operator=(const Document&) = delete;
 
-  /// Sets up an empty document of `lines` lines of at most lsize - 1 bytes. Returns false when
-  /// lines * lsize does not fit in a signed 32-bit product or a block of that size could not
-  /// be had (as a grid of that size would be refused); the document is then left unallocated.
-  bool Allocate(int lines, int lsize);
+  /// Sets up an empty document of `lines` lines of at most lsize - 1 bytes. Returns 0; EINVAL
+  /// when lines * lsize does not fit in a signed 32-bit product (or a size is too small), or
+  /// ENOMEM when a block of that size could not be had (as a grid of that size would be
+  /// refused); the document is then left unallocated.
+  [[nodiscard]] int Allocate(int lines, int lsize);
   bool allocated() const { return work_ != nullptr; }
   /// Gives everything back; the document is then unallocated. Counts as a change.
   void Free();
@@ -152,32 +154,39 @@ class Document {
   // (one past the last column, lsize - 1, counts as that column).
 
   /// Line i holds `text` (as much of it as fits).
-  bool SetLine(int i, std::string_view text);
-  bool SetLine(int i, LineView text) { return SetLine(i, text.view()); }
+  [[nodiscard]] int SetLine(int i, std::string_view text);
+  [[nodiscard]] int SetLine(int i, LineView text) { return SetLine(i, text.view()); }
+  /// Lines i and j hold `a` and `b`, in one change: both or neither. When i is j, the line
+  /// holds `b`.
+  [[nodiscard]] int SetLines(int i, std::string_view a, int j, std::string_view b);
   /// Writes `text` over line i from `column`, padding the line with spaces up to the column
   /// first; what would pass the last column is dropped. An empty text only pads.
   ///
   ///   "abcdef" WriteAt(2, "XY") -> "abXYef"      "ab" WriteAt(4, "XY") -> "ab  XY"
-  bool WriteAt(int i, int column, std::string_view text);
-  bool WriteAt(int i, int column, LineView text) { return WriteAt(i, column, text.view()); }
+  [[nodiscard]] int WriteAt(int i, int column, std::string_view text);
+  [[nodiscard]] int WriteAt(int i, int column, LineView text) {
+    return WriteAt(i, column, text.view());
+  }
   /// Puts `text` into line i at `column` and moves the rest of the line right, padding the line
   /// with spaces up to the column first; what would pass the last column falls off the end.
   ///
   ///   "abcdef" InsertAt(2, "XY") -> "abXYcdef"
-  bool InsertAt(int i, int column, std::string_view text);
-  bool InsertAt(int i, int column, LineView text) { return InsertAt(i, column, text.view()); }
+  [[nodiscard]] int InsertAt(int i, int column, std::string_view text);
+  [[nodiscard]] int InsertAt(int i, int column, LineView text) {
+    return InsertAt(i, column, text.view());
+  }
   /// Removes `count` bytes of line i from `column` (those there are) and moves the rest left.
   ///
   ///   "abcdef" CutAt(1, 2) -> "adef"
   void CutAt(int i, int column, int count);
-  /// Cuts line i off at `column`: it keeps the bytes before it.
+  /// Cuts line i off at `column`: it keeps the bytes before it (none at column 0).
   void Truncate(int i, int column);
-  /// Opens an empty line at `line`; every later line moves down one and the text of the last
-  /// line falls out of the grid. False when the index cannot grow (see Reserve).
+  /// Opens a line holding `text` (empty when none is given) at `line`; every later line moves
+  /// down one and the text of the last line falls out of the grid.
   ///
   ///   before: A B C D E        (the last line holds E)
-  ///   OpenLine(1): A _ B C D   E is gone; OpenLine on the last line just empties it
-  bool OpenLine(int line);
+  ///   OpenLine(1): A _ B C D   E is gone; OpenLine on the last line just replaces it
+  [[nodiscard]] int OpenLine(int line, std::string_view text = {});
   /// Removes `line`; every later line moves up one and the last line becomes empty.
   ///
   ///   before: A B C D E
@@ -186,11 +195,12 @@ class Document {
   /// Empties every line.
   void Clear();
 
-  /// Gets, ahead of a command, the memory that its changes may need: index room for every line
-  /// up to `line` and one more, and spare room for two lines to grow. False when it cannot be
-  /// had (nothing changes then). After it, no change to lines up to `line` is refused for want
-  /// of memory, as long as at most two lines grow.
-  bool Reserve(int line);
+  /// Asks, ahead of a command, for the memory that a change up to `line` may need: index room
+  /// for every line up to `line` and one more, and two spare blocks of lsize bytes that a
+  /// change takes when the system has no block for it. Returns 0, or ENOMEM (nothing changes
+  /// then). Changes need not wait for it: it only lets a command whose change would find no
+  /// memory be refused before it starts.
+  [[nodiscard]] int Reserve(int line);
 
   /// The lines of a load in the making, appended in order: each is a run of bytes in the block
   /// that the load read (no copy is made). The document takes them whole or not at all.
@@ -200,8 +210,8 @@ class Document {
     ~Incoming() { std::free(index_); }
     Incoming(const Incoming&) = delete;
     Incoming& operator=(const Incoming&) = delete;
-    /// Appends a line of `length` bytes at `text`. False when the memory cannot be had.
-    bool Add(const char* text, int length);
+    /// Appends a line of `length` bytes at `text`. Returns 0, or ENOMEM.
+    [[nodiscard]] int Add(const char* text, int length);
     int count() const { return count_; }
 
    private:
@@ -236,6 +246,9 @@ class Document {
   std::string_view Bytes(int i) const;
   int Usable(std::string_view text, int room) const;
   int Compose(std::string_view old, int head, int at, std::string_view text);
+  char* NewBlock(int length);
+  bool Room(int i, int length, char*& room);
+  void Place(int i, char* room, const char* text, int length);
   bool Owned(const char* text) const;
   bool GrowIndex(int capacity);
   void MoveGap(int to);
@@ -245,10 +258,10 @@ class Document {
   void Release(LineRecord& record);
   void ReleaseAll();
   char* TakeSpare();
-  bool Store(int i, int length);
-  bool Counted(bool done) {
-    if (done) ++changes_;
-    return done;
+  int Store(int i, int length);
+  int Counted(int err) {
+    if (err == 0) ++changes_;
+    return err;
   }
 
   char* work_ = nullptr;  // lsize bytes where a change puts a line together

@@ -30,11 +30,11 @@ std::optional<float> PartialShare(std::string_view bytes, const LineCount& count
 
 int PrepareLines(std::string_view text, int lines, int lsize, Document::Incoming& incoming,
                  LineCount& count) {
-  bool ok = true;
+  int err = 0;
   count = WalkLines(text, lines, lsize, [&](int, std::size_t start, std::size_t length, bool) {
-    ok = ok && incoming.Add(text.data() + start, static_cast<int>(length));
+    if (err == 0) err = incoming.Add(text.data() + start, static_cast<int>(length));
   });
-  return ok ? 0 : ENOMEM;
+  return err;
 }
 
 namespace {

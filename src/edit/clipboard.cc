@@ -4,50 +4,49 @@
 
 namespace {
 
-// Characters of `line` from `column` to its end; 0 when the column is at or past the end.
-int RestOfLine(const Document& doc, int line, int column) {
+// Lowers `count` to the characters of `line` from `column` to its end.
+ClipCheck Available(const Document& doc, int line, int column, int& count) {
   int rest = static_cast<int>(doc.text(line).size()) - column;
-  return rest > 0 ? rest : 0;
+  if (rest <= 0) return ClipCheck::kNothing;
+  if (count <= rest) return ClipCheck::kGo;
+  count = rest;
+  return ClipCheck::kShortened;
+}
+
+// The checks keep `count` within the line's text, so the copy stays inside both buffers.
+void Fill(const Document& doc, int line, int column, int count, char* clip) {
+  LineView text = doc.text(line);
+  if (count > 0) std::memcpy(clip, text.data() + column, count);
+  clip[count] = '\0';
 }
 
 }  // namespace
 
-ClipCheck CheckCopy(int line, int position, int& count, const Document& doc) {
-  int rem = RestOfLine(doc, line, position);
-  if (rem == 0) return ClipCheck::kNothing;
-  if (count <= rem) return ClipCheck::kGo;
-  count = rem;
-  return ClipCheck::kShortened;
+Clipped Copy(const Document& doc, int line, int column, int count, char* clip) {
+  ClipCheck check = Available(doc, line, column, count);
+  if (check != ClipCheck::kNothing) Fill(doc, line, column, count, clip);
+  return {check, count};
 }
 
-ClipCheck CheckCut(int line, int position, int& count, const Document& doc) {
-  // A count beyond the rest of the line's room is refused; one merely beyond the text is
-  // shortened.
-  int room = doc.lsize() - position;
-  if (count > room) {
-    count = room;
-    return ClipCheck::kTooLong;
-  }
-  int rem = RestOfLine(doc, line, position);
-  if (rem == 0) return ClipCheck::kNothing;
-  if (count <= rem) return ClipCheck::kGo;
-  count = rem;
-  return ClipCheck::kShortened;
+// A count beyond the rest of the line's room is refused; one merely beyond the text is
+// shortened.
+Clipped Cut(Document& doc, int line, int column, int count, char* clip, const Keep& keep) {
+  int room = doc.lsize() - column;
+  if (count > room) return {ClipCheck::kTooLong, room};
+  ClipCheck check = Available(doc, line, column, count);
+  if (check == ClipCheck::kNothing) return {check, count};
+  Record(keep, doc);
+  Fill(doc, line, column, count, clip);
+  doc.CutAt(line, column, count);
+  return {check, count};
 }
 
-void Cut(int line, int position, int count, Document& doc) {
-  doc.CutAt(line, position, count);
-}
-
-ClipCheck CheckPaste(int position, int& count, const char* text, int lsize) {
-  int len = static_cast<int>(std::strlen(text));
-  if (len == 0) return ClipCheck::kNothing;
-  count = len;
-  if (position + len <= lsize - 1) return ClipCheck::kGo;
-  count = lsize - 1 - position;
-  return ClipCheck::kShortened;
-}
-
-bool Paste(int line, int position, int count, const char* text, Document& doc) {
-  return doc.WriteAt(line, position, {text, static_cast<std::size_t>(count)});
+Clipped Paste(Document& doc, int line, int column, const char* clip, const Keep& keep) {
+  int len = static_cast<int>(std::strlen(clip));
+  if (len == 0) return {ClipCheck::kNothing, 0};
+  int room = doc.lsize() - 1 - column;
+  Clipped paste{len <= room ? ClipCheck::kGo : ClipCheck::kShortened, len <= room ? len : room};
+  Record(keep, doc);
+  paste.no_memory = doc.WriteAt(line, column, {clip, static_cast<std::size_t>(paste.count)}) != 0;
+  return paste;
 }

@@ -1,30 +1,36 @@
-// The one-line clipboard ("memory"): copy, cut, paste over and insert at the cursor.
-// Each operation that may refuse or shorten is a check, which says what it decided and may
-// lower the count, and a worker that changes the line without asking. Nothing here prints: the
-// caller tells the user why, from what the check returns.
+// The one-line clipboard ("memory"): copy, cut, paste over and insert at the cursor (the
+// insert is Insert, in edit/text_entry.h). Each edit is one function: its check, its undo
+// record, its change and its outcome. Nothing here prints: the caller tells the user why, from
+// what the outcome says.
 #pragma once
 
 #include "core/document.h"
+#include "edit/undo.h"
 
-/// What a clipboard check decided.
+/// What a clipboard edit decided.
 enum class ClipCheck {
-  kGo,         // go ahead with the count asked for
-  kShortened,  // go ahead with the lowered count
+  kGo,         // done with the count asked for
+  kShortened,  // done with the lowered count
   kNothing,    // refused: there is no text there (to copy, to cut, or to paste)
-  kTooLong,    // refused: a cut beyond the rest of the line's room; the count is set to that room
+  kTooLong,    // refused: a cut beyond the rest of the line's room; the count is that room
 };
 
-/// Lowers `count` to the text left from `position`; refuses when there is none.
-ClipCheck CheckCopy(int line, int position, int& count, const Document& doc);
-/// Refuses a count beyond the line's room from `position`, or nothing to cut; lowers `count`
-/// to the text left.
-ClipCheck CheckCut(int line, int position, int& count, const Document& doc);
-/// Removes `count` characters at `position`. `count` must come from CheckCut.
-void Cut(int line, int position, int count, Document& doc);
-/// Sets `count` to how much of `text` fits from `position`; refuses an empty text. A count of
-/// 0 (cursor on the last column) still goes ahead: the line is then only padded.
-ClipCheck CheckPaste(int position, int& count, const char* text, int lsize);
-/// Pads the line to `position`, then overwrites from there with the first `count` characters of
-/// `text`. `count` must come from CheckPaste. False when the document refused the change for
-/// want of memory.
-bool Paste(int line, int position, int count, const char* text, Document& doc);
+/// What became of a clipboard edit.
+struct Clipped {
+  ClipCheck check;
+  int count;               // the characters copied, cut or pasted
+  bool no_memory = false;  // a paste refused: the document could not get memory for it
+};
+
+/// Puts `count` characters of `line` from `column` in `clip` (lsize bytes), as many as there
+/// are; refuses when there are none.
+[[nodiscard]] Clipped Copy(const Document& doc, int line, int column, int count, char* clip);
+/// Moves `count` characters of `line` from `column` to `clip`, as many as there are; keeps
+/// `keep` first. Refuses a count beyond the line's room from `column`, or nothing to cut.
+[[nodiscard]] Clipped Cut(Document& doc, int line, int column, int count, char* clip,
+                          const Keep& keep);
+/// Pads `line` to `column`, then overwrites from there with as much of `clip` as fits; keeps
+/// `keep` first. Refuses an empty clipboard. With the column on the last column, the line is
+/// only padded.
+[[nodiscard]] Clipped Paste(Document& doc, int line, int column, const char* clip,
+                            const Keep& keep);

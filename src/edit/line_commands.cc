@@ -1,21 +1,44 @@
 #include "edit/line_commands.h"
 
-void Clear(int line, Document& doc) {
-  doc.SetLine(line, "");
+namespace {
+
+LineEdit Outcome(int err) {
+  return err == 0 ? LineEdit::kDone : LineEdit::kNoMemory;
 }
 
-void Trim(int line, int position, Document& doc) {
-  doc.Truncate(line, position);
+}  // namespace
+
+void ClearLine(Document& doc, int line, const Keep& keep) {
+  Record(keep, doc);
+  doc.Truncate(line, 0);
 }
 
-bool Copy(int source, int destination, Document& doc) {
-  return doc.SetLine(destination, doc.text(source));
+void TrimLine(Document& doc, int line, int column, const Keep& keep) {
+  Record(keep, doc);
+  doc.Truncate(line, column);
 }
 
 // Emptying the source after a move onto the same line would lose it: that move is a copy of
-// the line onto itself.
-bool Move(int source, int destination, Document& doc) {
-  if (!Copy(source, destination, doc)) return false;
-  if (source != destination) Clear(source, doc);
-  return true;
+// the line onto itself. Emptying a line needs no memory, so the move is whole or not at all.
+LineEdit MoveLine(Document& doc, int source, int destination, const Keep& keep) {
+  Record(keep, doc);
+  if (int err = doc.SetLine(destination, doc.text(source)); err != 0) return Outcome(err);
+  if (source != destination) doc.Truncate(source, 0);
+  return LineEdit::kDone;
+}
+
+LineEdit CopyLine(Document& doc, int source, int destination, const Keep& keep) {
+  Record(keep, doc);
+  return Outcome(doc.SetLine(destination, doc.text(source)));
+}
+
+LineEdit WedgeLine(Document& doc, int line, const Keep& keep) {
+  if (!doc.text(doc.lines() - 1).empty()) return LineEdit::kNoRoom;
+  Record(keep, doc);
+  return Outcome(doc.OpenLine(line));
+}
+
+void DeleteLine(Document& doc, int line, const Keep& keep) {
+  Record(keep, doc);
+  doc.RemoveLine(line);
 }

@@ -1,16 +1,34 @@
 // Commands on whole lines, or on the part of the cursor line after the cursor: clear, trim,
-// move and copy. The workers change lines unconditionally; those that may need memory return
-// false when the document refused the change for want of it.
+// move, copy, wedge and delete. Each edit is one function: its check, its undo record (it
+// keeps `keep` just before it changes anything), its change and its outcome.
 #pragma once
 
 #include "core/document.h"
+#include "edit/undo.h"
+
+/// What became of an edit of whole lines.
+enum class LineEdit {
+  kDone,
+  kNoRoom,    // refused: a line wedged in would push the last line's text out of the grid
+  kNoMemory,  // refused: the document could not get memory for the change
+};
 
 /// Empties `line`.
-void Clear(int line, Document& doc);
-/// Cuts `line` off at `position` (nothing when `position` is at or past its end).
-void Trim(int line, int position, Document& doc);
-/// Puts the text of `source` on `destination`.
-bool Copy(int source, int destination, Document& doc);
+void ClearLine(Document& doc, int line, const Keep& keep);
+/// Cuts `line` off at `column` (nothing when `column` is at or past its end).
+void TrimLine(Document& doc, int line, int column, const Keep& keep);
 /// Puts the text of `source` on `destination` and empties `source`; a move onto the same line
 /// leaves it as it is.
-bool Move(int source, int destination, Document& doc);
+[[nodiscard]] LineEdit MoveLine(Document& doc, int source, int destination, const Keep& keep);
+/// Puts the text of `source` on `destination`.
+[[nodiscard]] LineEdit CopyLine(Document& doc, int source, int destination, const Keep& keep);
+/// Opens an empty line at `line`; refused when the last line holds text, which would fall out.
+///
+///   before:  A B [C] D E _
+///   after:   A B [_] C D E      (6 lines, the last one empty)
+[[nodiscard]] LineEdit WedgeLine(Document& doc, int line, const Keep& keep);
+/// Removes `line` and closes the gap; the last line becomes empty.
+///
+///   before:  A B [C] D E
+///   after:   A B [D] E _
+void DeleteLine(Document& doc, int line, const Keep& keep);

@@ -1,28 +1,19 @@
 #include "edit/text_entry.h"
 
 #include <algorithm>
-#include <cstring>
 
-Entry Replace(int line, int position, const char* text, Document& doc, bool shortened) {
-  if (line < 0 || line >= doc.lines()) return Entry::kInvalidLine;
-  if (position >= doc.lsize() - 1) return Entry::kAtEndOfLine;
-  int len = static_cast<int>(std::strlen(text));
-  int room = doc.lsize() - 1 - position;
-  if (!doc.WriteAt(line, position, {text, static_cast<std::size_t>(std::min(len, room))})) {
-    return Entry::kNoMemory;
-  }
-  return len > room || shortened ? Entry::kShortened : Entry::kWritten;
-}
+namespace {
 
-InsertFit CheckInsert(int line, int position, std::string_view text, const Document& doc) {
-  int len = static_cast<int>(text.size());
+// How much of `text` goes into `line` at `column`, and why not all of it.
+Inserted Fit(const Document& doc, int line, int column, std::size_t size) {
+  int len = static_cast<int>(size);
   int n = static_cast<int>(doc.text(line).size());
   int max = doc.lsize() - 1;
-  InsertFit fit;
+  Inserted fit;
   fit.count = len;
-  if (position + len > max) {
+  if (column + len > max) {
     fit.past_end = true;
-    fit.count = max - position;
+    fit.count = max - column;
   }
   if (n + len > max) {
     fit.line_full = true;
@@ -31,8 +22,39 @@ InsertFit CheckInsert(int line, int position, std::string_view text, const Docum
   return fit;
 }
 
-// Insert at column 2 of "abcdef" with "XY":  ab|cdef  ->  abXYcdef. A line shorter than the
-// column is first padded with spaces.
-bool Insert(int line, int position, int count, std::string_view text, Document& doc) {
-  return doc.InsertAt(line, position, text.substr(0, static_cast<std::size_t>(count)));
+}  // namespace
+
+Entry Replace(Document& doc, int line, int column, std::string_view text, bool shortened,
+              const Keep& keep) {
+  Record(keep, doc);
+  if (line < 0 || line >= doc.lines()) return Entry::kInvalidLine;
+  if (column >= doc.lsize() - 1) return Entry::kAtEndOfLine;
+  int room = doc.lsize() - 1 - column;
+  if (doc.WriteAt(line, column, text.substr(0, static_cast<std::size_t>(room))) != 0) {
+    return Entry::kNoMemory;
+  }
+  return static_cast<int>(text.size()) > room || shortened ? Entry::kShortened : Entry::kWritten;
+}
+
+Inserted Insert(Document& doc, int line, int column, std::string_view text, const Keep& keep) {
+  Inserted fit = Fit(doc, line, column, text.size());
+  if (fit.count <= 0) return fit;
+  Record(keep, doc);
+  fit.no_memory = doc.InsertAt(line, column, text.substr(0, fit.count)) != 0;
+  fit.done = !fit.no_memory;
+  return fit;
+}
+
+// The tail is handed over as a view of the line: the document reads it before it writes.
+Inserted Wrap(Document& doc, int line, int column, const Keep& keep) {
+  if (line >= doc.lines() - 1) return {};
+  Record(keep, doc);
+  LineView text = doc.text(line);
+  LineView tail = text.substr(std::min(text.size(), static_cast<std::size_t>(column)));
+  Inserted fit = Fit(doc, line + 1, 0, tail.size());
+  if (fit.count > 0) fit.no_memory = doc.InsertAt(line + 1, 0, tail.substr(0, fit.count)) != 0;
+  if (fit.no_memory) return fit;
+  doc.Truncate(line, column);
+  fit.done = true;
+  return fit;
 }

@@ -1,12 +1,14 @@
 // Putting new text into a line: overwriting at the cursor (text entry, the default action for
-// any input that is no command) and inserting (`new_insert`, and the insertion check and
-// worker that the clipboard and `trim_wrap` share). Nothing here prints: the results say what
+// any input that is no command), inserting (`new_insert` and the clipboard's insert) and
+// sending a line's tail to the next line (`trim_wrap`). Each edit is one function: its check,
+// its undo record, its change and its outcome. Nothing here prints: the outcome says what
 // happened, and the caller tells the user.
 #pragma once
 
 #include <string_view>
 
 #include "core/document.h"
+#include "edit/undo.h"
 
 /// What became of a text entry.
 enum class Entry {
@@ -17,22 +19,32 @@ enum class Entry {
   kNoMemory,     // refused: the document could not get memory for the change
 };
 
-/// Overwrites `line` from `position` with `text`, padding a shorter line with spaces first.
-/// Refuses a line outside the grid or the last column; drops what does not fit (kShortened,
-/// also when the text was `shortened` before it came here).
-Entry Replace(int line, int position, const char* text, Document& doc, bool shortened = false);
+/// Keeps `keep`, then overwrites `line` from `column` with `text`, padding a shorter line with
+/// spaces first. Refuses a line outside the grid or the last column; drops what does not fit
+/// (kShortened, also when the text was `shortened` before it came here).
+[[nodiscard]] Entry Replace(Document& doc, int line, int column, std::string_view text,
+                            bool shortened, const Keep& keep);
 
-/// How much of a text goes into a line at a column, and why not all of it.
-struct InsertFit {
-  int count = 0;           // characters to insert; nothing is inserted when 0
-  bool past_end = false;   // some would reach past the line's last column
-  bool line_full = false;  // some would make the line longer than its limit
+/// What became of an insertion, and why not all of the text went in.
+struct Inserted {
+  int count = 0;           // characters inserted (or that would have been, when no_memory)
+  bool past_end = false;   // some would have reached past the line's last column
+  bool line_full = false;  // some would have made the line longer than its limit
+  bool no_memory = false;  // refused: the document could not get memory for the change
+  bool done = false;       // the edit was carried out
 };
 
-/// How many characters of `text` may be inserted into `line` at `position`.
-InsertFit CheckInsert(int line, int position, std::string_view text, const Document& doc);
+/// Inserts as much of `text` as fits into `line` at `column`, moving the rest of the line
+/// right; keeps `keep` first, unless nothing at all fits (then nothing changes).
+///
+///   "abcdef" at column 2 with "XY" -> "abXYcdef"; a line shorter than the column is padded
+[[nodiscard]] Inserted Insert(Document& doc, int line, int column, std::string_view text,
+                              const Keep& keep);
 
-/// Inserts the first `count` characters of `text` at `position`, moving the rest of the line
-/// right. `count` must come from CheckInsert. False when the document refused the change for
-/// want of memory.
-bool Insert(int line, int position, int count, std::string_view text, Document& doc);
+/// Splits `line` at `column` and puts the cut-off tail in front of the next line, as much of it
+/// as fits there (the rest is dropped with the tail); keeps `keep` first. On the last line
+/// nothing happens at all; when the next line cannot get the memory, `line` keeps its tail.
+///
+///   before:  c: abc|def     c+1: xyz
+///   after:   c: abc         c+1: defxyz
+[[nodiscard]] Inserted Wrap(Document& doc, int line, int column, const Keep& keep);

@@ -1,77 +1,63 @@
 #include "edit/undo.h"
 
-#include <algorithm>
 #include <cstring>
 
 namespace {
 
 // Keeps the text of `line` in `copy` (lsize bytes), with a NUL after it.
-void Keep(char* copy, int line, const Document& doc) {
+void KeepText(char* copy, int line, const Document& doc) {
   LineView text = doc.text(line);
   if (!text.empty()) std::memcpy(copy, text.data(), text.size());
   copy[text.size()] = '\0';
 }
 
+bool TwoLines(UndoMode mode) {
+  return mode == UndoMode::kMove || mode == UndoMode::kCopy || mode == UndoMode::kWrap;
+}
+
 }  // namespace
 
-void RecordLine(UndoState& undo, int line, const Document& doc) {
-  undo.line = line;
-  Keep(undo.first.get(), line, doc);
-  undo.mode = UndoMode::kLine;
-}
-
-void RecordWedge(UndoState& undo, int line) {
-  undo.line = line;
-  undo.mode = UndoMode::kWedge;
-}
-
-void RecordDelete(UndoState& undo, int line, const Document& doc) {
-  RecordLine(undo, line, doc);
-  undo.mode = UndoMode::kDelete;
-}
-
-void RecordPair(UndoState& undo, UndoMode mode, int source, int destination, const Document& doc) {
-  if (destination >= 0 && destination < doc.lines()) {
-    Keep(undo.first.get(), source, doc);
-    Keep(undo.second.get(), destination, doc);
+void Record(const Keep& keep, const Document& doc) {
+  UndoState& undo = keep.undo;
+  if (TwoLines(keep.mode)) {
+    if (keep.other >= 0 && keep.other < doc.lines()) {
+      KeepText(undo.first.get(), keep.line, doc);
+      KeepText(undo.second.get(), keep.other, doc);
+    }
+  } else if (keep.mode != UndoMode::kWedge && keep.mode != UndoMode::kNone) {
+    KeepText(undo.first.get(), keep.line, doc);
   }
-  undo.line = source;
-  undo.other = destination;
-  undo.mode = mode;
+  undo.line = keep.line;
+  undo.other = keep.other;
+  undo.mode = keep.mode;
 }
 
 void ForgetUndo(UndoState& undo) {
   undo.mode = UndoMode::kNone;
 }
 
-int UndoReach(const UndoState& undo) {
-  bool pair =
-      undo.mode == UndoMode::kMove || undo.mode == UndoMode::kCopy || undo.mode == UndoMode::kWrap;
-  return pair ? std::max(undo.line, undo.other) : undo.line;
-}
-
 Undone ApplyUndo(UndoState& undo, Document& doc) {
-  bool done = true;
+  int err = 0;
   switch (undo.mode) {
     case UndoMode::kNone:
       return Undone::kNothing;
     case UndoMode::kLine:
-      done = doc.SetLine(undo.line, undo.first.get());
+      err = doc.SetLine(undo.line, undo.first.get());
       break;
     case UndoMode::kWedge:
       doc.RemoveLine(undo.line);
       break;
     case UndoMode::kDelete:
-      done = doc.OpenLine(undo.line) && doc.SetLine(undo.line, undo.first.get());
+      err = doc.OpenLine(undo.line, undo.first.get());
       break;
     case UndoMode::kMove:
     case UndoMode::kWrap:
-      done = doc.SetLine(undo.line, undo.first.get()) && doc.SetLine(undo.other, undo.second.get());
+      err = doc.SetLines(undo.line, undo.first.get(), undo.other, undo.second.get());
       break;
     case UndoMode::kCopy:
-      done = doc.SetLine(undo.other, undo.second.get());
+      err = doc.SetLine(undo.other, undo.second.get());
       break;
   }
   undo.mode = UndoMode::kNone;
-  return done ? Undone::kRestored : Undone::kNoMemory;
+  return err == 0 ? Undone::kRestored : Undone::kNoMemory;
 }

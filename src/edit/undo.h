@@ -1,6 +1,6 @@
-// The one-level undo record: what the last edit destroyed, and how to put it back. Editing
-// commands record through the functions below, before they change the document; nothing else
-// writes the record.
+// The one-level undo record: what the last edit destroyed, and how to put it back. Each edit
+// under edit/ is handed what to keep (a Keep, named by its command) and keeps it once its
+// checks pass, just before it changes the document; nothing else writes the record.
 #pragma once
 
 #include <memory>
@@ -27,28 +27,28 @@ struct UndoState {
   std::unique_ptr<char[]> second;
 };
 
-/// `line` is about to change: keep its text.
-void RecordLine(UndoState& undo, int line, const Document& doc);
-/// An empty line is about to be opened at `line`.
-void RecordWedge(UndoState& undo, int line);
-/// `line` is about to be removed: keep its text.
-void RecordDelete(UndoState& undo, int line, const Document& doc);
-/// `source` and `destination` are about to change together (kMove, kCopy or kWrap). A
-/// destination outside the grid keeps the old copies, as nothing there can change.
-void RecordPair(UndoState& undo, UndoMode mode, int source, int destination, const Document& doc);
+/// What an edit keeps for undo: the mode and its line (`other`, the destination, for kMove,
+/// kCopy and kWrap). A destination outside the grid keeps the old copies, as nothing there can
+/// change.
+struct Keep {
+  UndoState& undo;
+  UndoMode mode;
+  int line;
+  int other = 0;
+};
+
+/// Keeps what `keep` names, as the document holds it now.
+void Record(const Keep& keep, const Document& doc);
 /// Nothing is left to undo.
 void ForgetUndo(UndoState& undo);
-
-/// The last line that undoing the record changes: the line to Reserve before ApplyUndo.
-int UndoReach(const UndoState& undo);
 
 /// What ApplyUndo did.
 enum class Undone {
   kRestored,  // the record is put back; the cursor goes to undo.line
   kNothing,   // there was nothing to undo
-  kNoMemory,  // the document refused a change for want of memory (only when the lines up to
-              // UndoReach were not reserved): what was put back stays
+  kNoMemory,  // the document could not get the memory to put it back: nothing changed, and
+              // the record is gone
 };
 
-/// Puts back what the record holds and empties it.
-Undone ApplyUndo(UndoState& undo, Document& doc);
+/// Puts back what the record holds, in one change of the document, and empties it.
+[[nodiscard]] Undone ApplyUndo(UndoState& undo, Document& doc);
