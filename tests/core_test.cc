@@ -171,7 +171,8 @@ TEST(Dispatch, QuitRebound) {
 }
 
 // At a terminal a line that holds pasted bytes is text at the command prompt, as it stands, and
-// never the yes of a question; a file that must keep "old\n" is written by none of them.
+// never the yes of a question, nor is a line cut at a NUL byte; a file that must keep "old\n"
+// is written by none of them.
 TEST(Dispatch, PastedLinesAreNeverCommandsNorAYes) {
   const std::string p = kPasted;
   struct Case {
@@ -191,6 +192,12 @@ TEST(Dispatch, PastedLinesAreNeverCommandsNorAYes) {
       {"quit", "", {}, "q\n" + p + "q\nabc\n", {"abc"}},
       {"consent", "launch_command=run\n", {}, "=\n" + p + "y\nold.txt\n", {"old.txt"}},
       {"overwrite: no name, asked for", "", {}, "s\nold.txt\n" + p + "o\nnew.txt\n", {}},
+      {"overwrite a taken name", "", {}, "S\nold.txt\n" + p + "y\n", {}},
+      {"consent, y and a NUL",
+       "launch_command=run\n",
+       {},
+       std::string("=\ny\0x\nold.txt\n", 14),
+       {"old.txt"}},
       {"changed on disk", "", {"old.txt"}, "+\nrun\n=\nS\n" + p + "y\n", {"old"}},
       {"partial load", "max_lines=1\n", {"two.txt"}, p + "Y\n", {}, 1},
       {"a long pasted line keeps its bang", "max_char=4\n", {}, p + "!abcdef\n", {"!abc"}},

@@ -498,6 +498,30 @@ TEST(Open, DialogueAnswers) {
        {"ex"},
        "x",
        {{"g", "\n"}}},
+      // A taken name given at the save's name prompt: the open goes on only after "y".
+      {"s without a name, a taken name and y",
+       g,
+       {},
+       "typed\nO\ns\ng\ny\ng\n",
+       {"",
+        kOpenDialogue +
+            "Enter a filename to save to\ng already exists; overwrite it? (y/n)\nSaved to g\n"
+            "Next, enter a new filename to open\nOpened g\nRead 6 bytes, 1 Lines Generated\n",
+        "\n"},
+       {"typed"},
+       "g",
+       {{"g", "typed\n"}}},
+      {"s without a name, a taken name declined opens nothing",
+       g,
+       {},
+       "typed\nO\ns\ng\nn\nnext\n",
+       {"",
+        kOpenDialogue + "Enter a filename to save to\ng already exists; overwrite it? (y/n)\n"
+                        "Nothing was saved\n",
+        "", "\n"},
+       {"typed", "next"},
+       "",
+       {{"g", "from g\n"}}},
       // Settled: input end at the save's name prompt abandons the whole open.
       {"input end at the save name prompt",
        g,
@@ -638,6 +662,8 @@ struct SaveCase {
   std::string current_name;
   Files after;                           // files and their content afterwards
   std::vector<std::string> absent = {};  // names that must not exist afterwards
+  int status = 0;
+  Terminals terminals = {};
 };
 
 TEST(Save, NameDialogues) {
@@ -647,6 +673,9 @@ TEST(Save, NameDialogues) {
   const Files e12 = {{"e1", "one\n"}, {"e2", "two\n"}};
   const std::string n256(256, 'n');
   const std::string too_long = "File name is longer than 255 characters\n";
+  const std::string plain = "Enter a filename to save to\n";
+  const std::string taken = "e1 already exists; overwrite it? (y/n)\n";
+  const std::string yes = taken + "Saved to e1\n", no = taken + "Nothing was saved\n";
   const std::vector<SaveCase> cases = {
       {"S asks until a name is given",
        {},
@@ -707,13 +736,52 @@ TEST(Save, NameDialogues) {
        ask + exists + "File exists. Try again\nFile exists. Try again\nSaved to fresh\n",
        "fresh",
        {{"o", "oh\n"}, {"fresh", "doc\n"}}},
-      {"s empty then Save asks and does not test",
+      // A taken name given at "Enter a filename to save to" is written over only after a
+      // typed "y"; declining keeps the file, the name and the exit status (1 after a failure).
+      {"s empty, then a taken name and y",
        e1,
        {},
-       "doc\ns\n\ne1\n",
-       ask + "Enter a filename to save to\nSaved to e1\n",
+       "doc\ns\n\ne1\ny\n",
+       ask + plain + yes,
        "e1",
        {{"e1", "doc\n"}}},
+      {"s empty, then a taken name and yes",
+       e1,
+       {"g"},
+       "doc\ns\n\ne1\nyes\n",
+       ask + plain + no,
+       "g",
+       {{"e1", "one\n"}},
+       {"g"}},
+      {"S to a taken name, y", e1, {}, "doc\nS\ne1\ny\n", plain + yes, "e1", {{"e1", "doc\n"}}},
+      {"S to a taken name, n", e1, {}, "doc\nS\ne1\nn\n", plain + no, "", {{"e1", "one\n"}}},
+      {"S to a taken name, input end", e1, {}, "doc\nS\ne1\n", plain + no, "", {{"e1", "one\n"}}},
+      {"S to a taken name, y and a NUL",
+       e1,
+       {},
+       std::string("doc\nS\ne1\ny\0x\n", 13),
+       plain + taken + "Text after a NUL byte was dropped\nNothing was saved\n",
+       "",
+       e1},
+      {"S to a taken name shown in caret form",
+       {{"e\x1b", "1\n"}},
+       {},
+       "doc\nS\ne\x1b\nn\n",
+       plain + "e^[ already exists; overwrite it? (y/n)\nNothing was saved\n",
+       "",
+       {{"e\x1b", "1\n"}},
+       {},
+       0,
+       Terminals{.out = true}},
+      {"a declined overwrite keeps the status",
+       e1,
+       {"missing/f"},
+       "doc\nS\ns\n\ne1\nn\n",
+       "Could not save to missing/f: No such file or directory\n",
+       "missing/f",
+       e1,
+       {},
+       1},
       // An abandoned dialogue keeps the old name: a later `S` never overwrites unconfirmed.
       {"input end at the overwrite question keeps the old name",
        e1,
@@ -752,13 +820,13 @@ TEST(Save, NameDialogues) {
   for (const SaveCase& c : cases) {
     TempDir dir;
     WriteFiles(c.files);
-    Transcript t = RunWithSettings("", c.input, c.args);
+    Transcript t = RunWithSettings("", c.input, c.args, {}, c.terminals);
     EXPECT_EQ(Chunk(t, 2), c.messages) << c.name;
     EXPECT_EQ(t.ed->current_name, c.current_name) << c.name;
     for (const auto& [file, bytes] : c.after) EXPECT_EQ(ReadFile(file), bytes) << c.name;
     for (const std::string& file : c.absent) EXPECT_FALSE(FileExists(file)) << c.name << file;
     EXPECT_EQ(t.Lines(), (Lines{"doc"})) << c.name;
-    EXPECT_EQ(t.status, 0) << c.name;
+    EXPECT_EQ(t.status, c.status) << c.name;
   }
 }
 

@@ -13,6 +13,7 @@
 namespace {
 
 const std::string kDoc = "one\ntwo\nthree\n";
+const std::string kTaken = "other.txt already exists; overwrite it? (y/n)\nNothing was saved\n";
 
 struct CutCase {
   std::string name;         // begins with the name of the command it cuts short
@@ -53,12 +54,15 @@ std::vector<CutCase> Cases() {
        "Enter a filename to save to\nNo file name given; nothing saved\n"},
       {"save_overwrite without a name", "S\n",
        "Enter a filename to save to\nNo file name given; nothing saved\n", false},
+      {"save_overwrite to a taken name", "S\nother.txt\n", kTaken, false},
+      {"save_prompt empty name, then a taken one", "s\n\nother.txt\n", kTaken},
       {"save_overwrite with a name", "S\n", "Saved to doc.txt\n", true, "", 0, true, true},
       {"open dialogue", "O\n", "Enter 'x' to not open a file and return\n"},
       {"open after saving", "O\ns\n", "Next, enter a new filename to open\n", true, "", 0, true,
        true},
       {"open save without a name", "O\ns\n",
        "Enter a filename to save to\nNo file name given; nothing saved\n", false},
+      {"open save to a taken name", "O\ns\nother.txt\n", kTaken, false},
       // The open is abandoned and the session goes on to its next view.
       {"open partial load", "O\nbig.txt\n",
        "If not, restart with more lines by editing the "
@@ -73,6 +77,8 @@ std::vector<CutCase> Cases() {
       {"command_exec without command", "=\n", "Enter new command or [enter] to keep current one\n"},
       {"command_exec save without a name", "=\n",
        "Enter a filename to save to\nNo file name given; nothing saved\n", false,
+       "launch_command=touch ran.txt\n"},
+      {"command_exec save to a taken name", "=\nother.txt\n", kTaken, false,
        "launch_command=touch ran.txt\n"},
       {"command_edit", "+\n", "Enter new command or [enter] to keep current one\n"},
       {"quit", "q\n", "Enter 'q' again to quit or anything else to continue\n", true, "", 0, false},

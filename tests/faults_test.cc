@@ -94,6 +94,16 @@ TEST(Faults, ChangeOnDiskIsAskedAboutWhateverTheSpelling) {
         "Could not save to new.txt: the file changed while it was being saved\n",
         created + "Nothing was saved\n", created + "Saved to new.txt\n"},
        2, "mine\n"},
+      // A taken name typed at the name prompt and confirmed is not asked about twice.
+      {"created, then overwritten by name", nullptr, "mine\nS\ns\n\nnew.txt\ny\n",
+       [] { WriteFile("new.txt", "theirs\n"); }, true,
+       {"Could not save to new.txt: the file changed while it was being saved\n",
+        "new.txt already exists; overwrite it? (y/n)\nSaved to new.txt\n"},
+       0, "mine\n"},
+      {"a yes cut at a NUL byte", "old\n", std::string("mine\n=\nS\ny\0x\n", 13),
+       [] { WriteFile("f.txt", "theirs\n"); }, false,
+       {"f.txt was changed by another program", "Text after a NUL byte was dropped\nNothing"},
+       1, "theirs\n"},
       // The same size and the modification time put back: only the change time tells.
       {"rewritten with its time put back", "old\n", "mine\n=\nS\nn\n",
        [] { Rewrite("thei\n"); }, false, {"f.txt" + changed}, 1, "thei\n"},

@@ -113,14 +113,31 @@ TEST(LaunchCommand, ExecSavesEveryTimeThenRunsTheCommand) {
                                View(2, 1, "doc.txt") + "\n");
 }
 
-TEST(LaunchCommand, ExecRunsNothingWhenTheInputEndsAtTheNamePrompt) {
-  TempDir dir;
-  std::vector<std::string> runs;
-  Options options;
-  options.run_shell = [&](const char* command) { runs.emplace_back(command); };
-  Transcript t = RunWithSettings(kPlainView + "launch_command=make\n", "=\n", {}, options);
-  EXPECT_TRUE(runs.empty());
-  EXPECT_NE(t.out.find("Enter a filename to save to\n"), std::string::npos);
+// The command runs only after the save: not when the input ends at the name prompt, nor when a
+// taken name is not to be overwritten.
+TEST(LaunchCommand, ExecRunsNothingAfterAnAbandonedSave) {
+  const std::string taken = "taken already exists; overwrite it? (y/n)\n";
+  const struct {
+    std::string input, said, content;
+    std::size_t runs;
+  } cases[] = {
+      {"=\n", "Enter a filename to save to\n", "theirs\n", 0},
+      {"=\ntaken\n", taken + "Nothing was saved\n", "theirs\n", 0},
+      {"=\ntaken\nn\n", taken + "Nothing was saved\n", "theirs\n", 0},
+      {"=\ntaken\ny\n", taken + "Saved to taken\n", "\n", 1},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    WriteFile("taken", "theirs\n");
+    std::vector<std::string> runs;
+    Options options;
+    options.run_shell = [&](const char* command) { runs.emplace_back(command); };
+    Transcript t = RunWithSettings(kPlainView + "launch_command=make\n", c.input, {}, options);
+    EXPECT_EQ(runs.size(), c.runs) << c.input;
+    EXPECT_NE(t.out.find(c.said), std::string::npos) << c.input;
+    EXPECT_EQ(ReadFile("taken"), c.content) << c.input;
+    EXPECT_EQ(t.status, 0) << c.input;
+  }
 }
 
 TEST(LaunchCommand, ExecRunsARealShellCommandAfterTheSave) {
@@ -178,30 +195,37 @@ TEST(LaunchCommand, CommandFromTheSettingsAsksForConsentOnceAtATerminal) {
   const std::string allowed = dir.path() + "/state/morvax/allowed";
   std::vector<std::string> runs;
   Options options;
-  options.run_shell = [&](const char* command) { runs.emplace_back(command); };
+  // The command takes the saved file away, so that each session saves a new doc.txt.
+  options.run_shell = [&](const char* command) {
+    runs.emplace_back(command);
+    std::remove("doc.txt");
+  };
   const std::string settings = kPlainView + "launch_command=make\n";
   WriteFile(".morvax_rc", settings);
   const std::string rc = std::filesystem::canonical(".morvax_rc").string();
   const std::string question = "The launch command comes from " + rc + ":\n  make\nRun it? (y/n)\n";
   const std::string save = "Enter a filename to save to\nSaved to doc.txt\n";
 
-  // Every answer but "y" abandons the command: nothing saved, run or recorded.
-  for (std::string answer : {"n\n", "Y\n", "yes\n", "\n", ""}) {
-    Transcript t = RunWithSettings(settings, "=\n" + answer, {}, options, kAtTerminal);
-    EXPECT_EQ(t.AfterHint(), View(1, 1) + question + View(1, 1) + "\n") << answer;
+  // Every answer but "y" abandons the command: nothing saved, run or recorded. Standard input
+  // at a terminal asks, whatever standard output is.
+  for (Terminals terminals : {kAtTerminal, Terminals{.in = true}}) {
+    for (std::string answer : {"n\n", "Y\n", "yes\n", "\n", ""}) {
+      Transcript t = RunWithSettings(settings, "=\n" + answer, {}, options, terminals);
+      EXPECT_EQ(t.AfterHint(), View(1, 1) + question + View(1, 1) + "\n") << answer;
+    }
   }
   EXPECT_TRUE(runs.empty());
   EXPECT_FALSE(FileExists("doc.txt"));
   EXPECT_FALSE(FileExists(allowed));
 
-  // Not both streams at a terminal, or a command typed in the session: nothing is asked.
-  for (Terminals terminals : {Terminals{}, Terminals{.in = true}, Terminals{.out = true}}) {
+  // Standard input not at a terminal, or a command typed in the session: nothing is asked.
+  for (Terminals terminals : {Terminals{}, Terminals{.out = true}}) {
     Transcript t = RunWithSettings(settings, "=\ndoc.txt\n", {}, options, terminals);
     EXPECT_EQ(t.out.find("Run it?"), std::string::npos);
   }
   Transcript typed = RunWithSettings(settings, "+\nmake\n=\ndoc.txt\n", {}, options, kAtTerminal);
   EXPECT_EQ(typed.out.find("Run it?"), std::string::npos);
-  EXPECT_EQ(runs, std::vector<std::string>(4, "make"));
+  EXPECT_EQ(runs, std::vector<std::string>(3, "make"));
 
   // "y" runs the command and records it; later sessions do not ask while file and command
   // stay the same.
@@ -260,7 +284,11 @@ TEST(LaunchCommand, ConsentThatCannotBeRecordedRunsTheCommandOnce) {
   WriteFile("not-a-folder", "");
   std::vector<std::string> runs;
   Options options;
-  options.run_shell = [&](const char* command) { runs.emplace_back(command); };
+  // The command takes the saved file away, so that each session saves a new doc.txt.
+  options.run_shell = [&](const char* command) {
+    runs.emplace_back(command);
+    std::remove("doc.txt");
+  };
   const std::string settings = kPlainView + "launch_command=make\n";
   {
     ScopedEnv state("XDG_STATE_HOME", (dir.path() + "/not-a-folder").c_str());

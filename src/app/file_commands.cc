@@ -168,18 +168,26 @@ bool Exists(const char* name) {
   return lstat(name, &st) == 0;
 }
 
+// Asks `question` about the file `name`: true for a typed "y"; anything else says that nothing
+// was saved.
+bool Confirmed(Editor& ed, const char* question, const char* name) {
+  Print(ed.io, question, Shown(ed.io, name).c_str());
+  char answer[16];
+  if (IsYes(ReadAnswer(ed, answer, sizeof answer), answer, "y")) return true;
+  Print(ed.io, "%s", msg::kNothingSaved);
+  return false;
+}
+
 // Writes the document to `name`, which becomes the current file name, after asking when
-// another program changed that file since this session read or wrote it.
-Saved SaveTo(Editor& ed, const char* name) {
+// another program changed that file since this session read or wrote it, unless the user has
+// just said to overwrite it (`confirmed`).
+Saved SaveTo(Editor& ed, const char* name, bool confirmed) {
   if (ed.current_name != name) std::strcpy(ed.current_name, name);
-  if (DiskChange change = ChangedSince(ed.stamp, name); change != DiskChange::kNone) {
-    Print(ed.io, change == DiskChange::kCreated ? msg::kCreatedOnDisk : msg::kChangedOnDisk,
-          Shown(ed.io, name).c_str());
-    char answer[16];
-    if (!IsYes(ReadAnswer(ed, answer, sizeof answer), answer, "y")) {
-      Print(ed.io, "%s", msg::kNothingSaved);
-      return Saved::kAbandoned;
-    }
+  if (DiskChange change = confirmed ? DiskChange::kNone : ChangedSince(ed.stamp, name);
+      change != DiskChange::kNone &&
+      !Confirmed(ed, change == DiskChange::kCreated ? msg::kCreatedOnDisk : msg::kChangedOnDisk,
+                 name)) {
+    return Saved::kAbandoned;
   }
   // The bytes are made as they are written: no image of the whole file is held.
   SaveResult result = WriteFileSafely(name, DocumentPieces(ed.doc), ed.options.fs);
@@ -210,7 +218,9 @@ Saved SaveTo(Editor& ed, const char* name) {
   return Saved::kWritten;
 }
 
-// Saves to `name`, or, when it is empty, to a name asked for until one is given.
+// Saves to `name`, or, when it is empty, to a name asked for until one is given; a name given
+// there that is taken is written over only after a typed "y", and the current file name stays
+// as it was otherwise.
 Saved SaveAsking(Editor& ed, const char* name) {
   char asked[kNameSize] = "";
   while (name[0] == '\0') {
@@ -222,7 +232,9 @@ Saved SaveAsking(Editor& ed, const char* name) {
     }
     name = asked;
   }
-  return SaveTo(ed, name);
+  bool confirmed = name == asked && Exists(asked);
+  if (confirmed && !Confirmed(ed, msg::kOverwriteQuestion, asked)) return Saved::kAbandoned;
+  return SaveTo(ed, name, confirmed);
 }
 
 // The `save_prompt` name dialogue: true with the name to save to in `name` (kNameSize bytes),

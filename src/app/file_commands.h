@@ -35,8 +35,9 @@ Loaded LoadFile(Editor& ed, const char* name);
 
 enum class Saved { kWritten, kFailed, kAbandoned };
 
-/// Saves to the current file name, asking for one when it is empty. kAbandoned when no save
-/// was attempted (no name given, a refused name, a change on disk not to be overwritten).
+/// Saves to the current file name, asking for one when it is empty (a name asked for that is
+/// taken is overwritten only after a typed "y"). kAbandoned when no save was attempted (no name
+/// given, a refused name, a file or a change on disk not to be overwritten).
 Saved Save(Editor& ed);
 
 void SavePrompt(Editor& ed);

@@ -78,10 +78,11 @@ void RunShell(const char* command, bool terminal) {
 
 constexpr int kConsentAnswerSize = 16;  // 15 characters a read
 
-// A command from the settings file runs at a terminal only when the user said so, for that
-// file and that exact command, in this session or an earlier one.
+// A command from the settings file runs, when standard input is a terminal (whatever standard
+// output is), only when the user said so, for that file and that exact command, in this
+// session or an earlier one.
 bool Consented(Editor& ed) {
-  if (!ed.launch_from_rc || !ed.io.terminal || !ed.io.out_terminal) return true;
+  if (!ed.launch_from_rc || !ed.io.terminal) return true;
   if (IsAllowed(ed.rc_path, ed.launch_command)) return true;
   Print(ed.io, msg::kConsentQuestion, Shown(ed.io, ed.rc_path.c_str()).c_str(),
         Shown(ed.io, ed.launch_command).c_str());

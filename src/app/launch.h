@@ -15,9 +15,9 @@ enum class CommandSet {
 CommandSet SetCommand(Editor& ed);
 
 /// `command_exec`: asks for a command when none is held, saves the document, then runs the
-/// command through the shell, which shares the editor's terminal, and waits for it. At a
-/// terminal a command from the settings file first needs the user's consent ("y"), which is
-/// remembered for that file and command; any other answer abandons the command.
+/// command through the shell, which shares the editor's terminal, and waits for it. When
+/// standard input is a terminal a command from the settings file first needs the user's consent
+/// ("y"), which is remembered for that file and command; any other answer abandons the command.
 void CommandExec(Editor& ed);
 
 /// `command_edit`: SetCommand, whatever it decides.

@@ -108,6 +108,7 @@ inline constexpr const char* kSaveAsPrompt = "Enter a filename to save to, or 'x
 inline constexpr const char* kFileExists = "The file already exists.";
 inline constexpr const char* kNewNameOrOverwrite = "Enter a new filename or 'o' to overwrite";
 inline constexpr const char* kFileExistsAgain = "File exists. Try again";
+inline constexpr const char* kOverwriteQuestion = "%s already exists; overwrite it? (y/n)\n";
 inline constexpr const char* kSaved = "Saved to %s\n";
 inline constexpr const char* kCouldNotSave = "Could not save to %s: %s\n";
 inline constexpr const char* kCouldNotSaveKept =

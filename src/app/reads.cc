@@ -33,7 +33,9 @@ Read ReadNumber(Editor& ed, int& value) {
 }
 
 bool IsYes(Read read, const char* answer, const char* yes) {
-  return IsLine(read) && !IsPasted(read) && std::strcmp(answer, yes) == 0;
+  // Only the plain kind: a line pasted, cut short or cut at a NUL byte, and any kind of line
+  // added later, never consents.
+  return read == Read::kLine && std::strcmp(answer, yes) == 0;
 }
 
 bool TakeInterrupt(Editor& ed) {

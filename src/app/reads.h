@@ -18,8 +18,9 @@ Read ReadAnswer(Editor& ed, char* buf, int limit, Asks asks = Asks::kText);
 /// base 10: an answer without digits is 0. `value` is set only when a line was read.
 Read ReadNumber(Editor& ed, int& value);
 
-/// True when `read` gave a typed line and `answer`, the text it read, is exactly `yes`: a
-/// pasted line never says yes.
+/// True when `read` gave a line typed whole and `answer`, the text it read, is exactly `yes`:
+/// a line that was pasted, held a NUL byte or was cut short never says yes. Every yes/no
+/// question decides through this.
 bool IsYes(Read read, const char* answer, const char* yes);
 
 /// A Ctrl-C at a terminal that stopped a slow step (a load, a save into a FIFO) rather than a
