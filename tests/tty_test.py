@@ -321,6 +321,14 @@ def a_paste_is_text_line_for_line(binary, folder):
     child.expect_exact("anything else to continue")
     child.send(pasted("q\n"))  # a pasted answer to a question is never a yes
     child.expect_exact("Editing 12:1 ")
+    # With the line locked, text keeps the cursor where Enter moves it: a pasted empty line is
+    # text, and so it stays.
+    child.send("L\n")
+    child.expect_exact("Line Lock On")
+    child.expect_exact("Editing 12:1 ")
+    child.expect_exact("  > ")
+    child.send(pasted("\n"))
+    child.expect_exact("Editing 12:1 ")
     child.send("S\n")
     child.expect_exact("Enter a filename to save to")
     child.send(pasted("pasted\t.txt") + "\n")  # a pasted tab is a tab even here
