@@ -73,9 +73,11 @@ mode_t Mode(const std::string& name) {
   return stat(name.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
 }
 
-// Saves the document "doc" through the `save_overwrite` name prompt.
+// Saves the document "doc" through the `save_overwrite` name prompt, saying yes to overwriting
+// a name that is taken.
 Transcript SaveDocAs(const std::string& name, Options options = {}) {
-  return RunWithSettings("", "doc\nS\n" + name + "\n", {}, std::move(options));
+  std::string yes = FileExists(name) ? "y\n" : "";
+  return RunWithSettings("", "doc\nS\n" + name + "\n" + yes, {}, std::move(options));
 }
 
 // A seam that fails each step named with its errno, for paths that start with `under`.
