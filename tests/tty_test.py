@@ -148,6 +148,8 @@ def consent_is_asked_once(binary, folder):
     asked = child.expect_exact([question, "Enter a filename to save to"])
     check(asked == 1, "the consent record after a long line was not found")
     child.send("doc.txt\n")
+    child.expect_exact("doc.txt already exists; overwrite it? (y/n)")
+    child.send("y\n")
     child.expect_exact("ran-it")
     child.expect_exact("  > ")
     finish(child)
