@@ -302,7 +302,8 @@ PLANT
   declare -A reasons=()
   for ((i = 1; i <= 300; i++)); do
     rm -f "$shared/target"
-    report=$(cd "$top/saver" && printf 'secret %d\nS\n%s\n' "$i" "$shared/target" |
+    # A link planted before the name is given is asked about: the y goes on to the save.
+    report=$(cd "$top/saver" && printf 'secret %d\nS\n%s\ny\n' "$i" "$shared/target" |
       "$top/morvax" 2>&1 | grep -a -E '^(Saved to|Could not save to) ' || true)
     if [[ $report == "Saved to $shared/target" ]]; then
       if [[ -L $shared/target || ! -f $shared/target || $(stat -c %u "$shared/target") != 0 ||
