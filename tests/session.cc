@@ -39,6 +39,17 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path_, ignored);
 }
 
+ScopedEnv::ScopedEnv(const char* name, const char* value) : name_(name) {
+  const char* old = std::getenv(name);
+  had_ = old != nullptr;
+  if (had_) old_ = old;
+  value != nullptr ? setenv(name, value, 1) : unsetenv(name);
+}
+
+ScopedEnv::~ScopedEnv() {
+  had_ ? setenv(name_, old_.c_str(), 1) : unsetenv(name_);
+}
+
 void WriteFile(const std::string& name, const std::string& bytes) {
   std::ofstream f(name, std::ios::binary | std::ios::trunc);
   f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));

@@ -211,6 +211,48 @@ TEST(SettingsFile, FileThatCannotBeMadeIsReportedAndStartUpGoesOn) {
   EXPECT_EQ(t.status, 0);
 }
 
+// MORVAX_RC names the settings file, wherever it is; every rule of .morvax_rc holds for it.
+TEST(SettingsFile, MorvaxRcNamesTheFileToReadOrMake) {
+  struct Case {
+    const char* name;
+    const char* value;   // "@" stands for the test's folder
+    std::string start;   // the settings message, "@" as in the value; "Reading" binds help to x
+    mode_t mode = 0;     // of a file "help=x" written at the value's path first, when not 0
+    bool made = false;   // the default file is found at the value's path afterwards
+    Terminals terminals = {};
+  };
+  const Case cases[] = {
+      {"set", "@/conf/rc", "Reading RC file: @/conf/rc\n", 0600},
+      {"set, relative, and made", "conf/rc", "Making RC file: conf/rc\n", 0, true},
+      {"empty", "", "Making RC file: .morvax_rc\n"},
+      {"its folder is missing", "none/rc", "Making RC file: none/rc\nCannot make RC file\n"},
+      {"untrusted", "conf/rc", "Ignoring RC file conf/rc: writable by others\n", 0606},
+      {"shown as file names are", "conf/\x1b", "Making RC file: conf/^[\n", 0, true, kAtTerminal},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    auto at = [&](std::string text) {
+      std::size_t mark = text.find('@');
+      return mark == std::string::npos ? text : text.replace(mark, 1, dir.path());
+    };
+    ASSERT_EQ(mkdir("conf", 0700), 0);
+    if (c.mode != 0) {
+      WriteFile(at(c.value), "help=x\n");
+      ASSERT_EQ(chmod(at(c.value).c_str(), c.mode), 0);
+    }
+    ScopedEnv env("MORVAX_RC", at(c.value).c_str());
+    Transcript t = RunSession("", {}, {}, nullptr, c.terminals);
+    bool read = c.start.rfind("Reading", 0) == 0;
+    std::string start = Start(at(c.start), read ? 'x' : 'h');
+    EXPECT_EQ(t.out.substr(0, start.size()), start) << c.name;
+    EXPECT_EQ(FileExists(".morvax_rc"), c.value[0] == '\0') << c.name;
+    EXPECT_FALSE(FileExists("none")) << c.name;
+    EXPECT_EQ(c.made ? ReadFile(c.value) : "", c.made ? kDefaultSettingsFile : "") << c.name;
+    // The consent to a launch command names the file read.
+    EXPECT_EQ(t.ed->rc_path, read ? at(c.value) : "") << c.name;
+  }
+}
+
 // One row per kind of settings line: the file, then the state the editor starts with.
 struct RcCase {
   const char* name;

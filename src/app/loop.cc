@@ -109,20 +109,21 @@ bool AllocateAll(Editor& ed, GridSize size) {
 }
 
 // What became of the settings file, as start-up reports it.
-void ReportSettingsFile(Io& io, RcOutcome outcome) {
+void ReportSettingsFile(Io& io, const char* rc_name, RcOutcome outcome) {
+  Shown name(io, rc_name);
   switch (outcome.result) {
     case RcResult::kRead:
-      Print(io, msg::kReadingRc, kRcName);
+      Print(io, msg::kReadingRc, name.c_str());
       return;
     case RcResult::kMade:
-      Print(io, msg::kMakingRc, kRcName);
+      Print(io, msg::kMakingRc, name.c_str());
       return;
     case RcResult::kNotMade:
-      Print(io, msg::kMakingRc, kRcName);
+      Print(io, msg::kMakingRc, name.c_str());
       Line(io, msg::kCannotMakeRc);
       return;
     case RcResult::kUnreadable:
-      Print(io, msg::kCannotReadRc, kRcName);
+      Print(io, msg::kCannotReadRc, name.c_str());
       return;
     case RcResult::kIgnored:
       break;
@@ -142,7 +143,7 @@ void ReportSettingsFile(Io& io, RcOutcome outcome) {
       reason = msg::kRcWritableByOthers;
       break;
   }
-  Print(io, msg::kIgnoringRc, kRcName, reason);
+  Print(io, msg::kIgnoringRc, name.c_str(), reason);
 }
 
 }  // namespace
@@ -177,7 +178,8 @@ bool Start(Editor& ed, int argc, const char* const* argv) {
 
   GridSize size;
   StartValues start;
-  ReportSettingsFile(ed.io, ReadRC(ed.keys, size, start));
+  const char* rc_name = RcName();
+  ReportSettingsFile(ed.io, rc_name, ReadRC(rc_name, ed.keys, size, start));
   ed.anchor = start.anchor;
   ed.page_length = start.page_length;
   ed.show_numbers = start.show_numbers;

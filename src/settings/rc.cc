@@ -135,14 +135,14 @@ RcOutcome Ignored(Distrust reason) {
 
 // Opens the settings file for reading once it has passed the checks. Returns kRead with `fd`
 // open, kMade when nothing exists at the name (and nothing is made yet), or why it is not read.
-RcOutcome OpenTrusted(Fd& fd) {
-  struct stat name;
-  if (lstat(kRcName, &name) != 0) return errno == ENOENT ? RcOutcome{RcResult::kMade} : kUnreadable;
-  bool foreign_link = S_ISLNK(name.st_mode) && !TrustedOwner(name.st_uid);
+RcOutcome OpenTrusted(const char* name, Fd& fd) {
+  struct stat entry;
+  if (lstat(name, &entry) != 0) return errno == ENOENT ? RcOutcome{RcResult::kMade} : kUnreadable;
+  bool foreign_link = S_ISLNK(entry.st_mode) && !TrustedOwner(entry.st_uid);
 
   // A first look, so that a device or a FIFO is never opened at all.
   struct stat file;
-  if (stat(kRcName, &file) != 0) {
+  if (stat(name, &file) != 0) {
     // A dangling link, a loop of links, or a link through something that is not a folder.
     if (errno == ENOENT || errno == ELOOP || errno == ENOTDIR) {
       return Ignored(Distrust::kNotRegular);
@@ -154,7 +154,7 @@ RcOutcome OpenTrusted(Fd& fd) {
   }
 
   // What counts is the file actually opened: the name may have changed since the look.
-  fd = Fd(::open(kRcName, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  fd = Fd(::open(name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   if (!fd.valid() || fstat(fd.get(), &file) != 0) return kUnreadable;
   if (Distrust reason = ReasonNotToRead(file, foreign_link); reason != Distrust::kNone) {
     return Ignored(reason);
@@ -209,11 +209,16 @@ bool MakeRC(std::span<const Key> keys, const GridSize& size, const char* name) {
   return written;
 }
 
-RcOutcome ReadRC(std::span<Key> keys, GridSize& size, StartValues& start) {
+const char* RcName() {
+  const char* chosen = std::getenv("MORVAX_RC");
+  return chosen != nullptr && chosen[0] != '\0' ? chosen : kRcName;
+}
+
+RcOutcome ReadRC(const char* name, std::span<Key> keys, GridSize& size, StartValues& start) {
   Fd fd;
-  RcOutcome opened = OpenTrusted(fd);
+  RcOutcome opened = OpenTrusted(name, fd);
   if (opened.result == RcResult::kMade) {
-    return MakeRC(keys, size, kRcName) ? opened : RcOutcome{RcResult::kNotMade};
+    return MakeRC(keys, size, name) ? opened : RcOutcome{RcResult::kNotMade};
   }
   if (opened.result != RcResult::kRead) return opened;
 
@@ -222,7 +227,7 @@ RcOutcome ReadRC(std::span<Key> keys, GridSize& size, StartValues& start) {
   if (ReadUpTo(fd.get(), kRcMaxBytes + 1, text) != 0) return kUnreadable;
   if (text.size() > kRcMaxBytes) return Ignored(Distrust::kTooLarge);
   ApplySettings(text, keys, size, start);
-  if (char* real = realpath(kRcName, nullptr)) {
+  if (char* real = realpath(name, nullptr)) {
     start.rc_path = real;
     std::free(real);
   }

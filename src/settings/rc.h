@@ -1,5 +1,5 @@
-// The settings file ".morvax_rc": read once at start-up, written with every default when
-// nothing exists at that name. Never written back. The reading of the text is kept apart from
+// The settings file (".morvax_rc", or the one MORVAX_RC names): read once at start-up,
+// written with every default when nothing exists at that name. Never written back. The reading of the text is kept apart from
 // the file itself (ApplySettings), so that tests and fuzzers can drive it with any bytes.
 // Prints nothing: ReadRC says what became of the file, and the caller reports it.
 #pragma once
@@ -12,6 +12,10 @@
 #include "core/defaults.h"
 
 inline constexpr const char* kRcName = ".morvax_rc";
+
+/// The settings file: the path that MORVAX_RC holds when it is set and not empty (relative to
+/// the working folder), else kRcName.
+const char* RcName();
 
 /// The largest settings file that is read (64 KiB).
 inline constexpr std::size_t kRcMaxBytes = 65536;
@@ -63,13 +67,13 @@ struct RcOutcome {
   Distrust reason = Distrust::kNone;  // with kIgnored
 };
 
-/// Reads the settings file into the keys, the grid size and the starting values. When nothing
-/// exists at that name it creates the file with the defaults. A file is read only when it can
+/// Reads the settings file `name` into the keys, the grid size and the starting values. When
+/// nothing exists at that name it creates the file with the defaults (not its folder). A file is read only when it can
 /// be trusted: a regular file of at most 64 KiB, owned by the user or root (a symbolic link at
 /// the name too), not writable by others; otherwise it is ignored for the first reason and
 /// left alone, as is a trusted file that cannot be read. The checks are those of the file
 /// actually opened (without blocking), and no more than 64 KiB + 1 bytes are read.
-RcOutcome ReadRC(std::span<Key> keys, GridSize& size, StartValues& start);
+RcOutcome ReadRC(const char* name, std::span<Key> keys, GridSize& size, StartValues& start);
 
 /// Writes a complete settings file under `name` from the keys and the grid size. Creates the
 /// file only when nothing exists at that name. False when no whole file was made.
