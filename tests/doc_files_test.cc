@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -739,6 +740,31 @@ TEST(SaveTarget, ExtendedAttributesAndAclsAreKept) {
     EXPECT_EQ(after.st_ino == before.st_ino, c.in_place) << c.name;
     EXPECT_EQ(Entries("."), Lines{"f"}) << c.name;
   }
+}
+
+// A program that is running cannot be opened for writing: its attributes are read through a
+// descriptor for reading, and it is replaced as any file is.
+TEST(SaveTarget, RunningProgramIsReplaced) {
+  TempDir dir;
+  std::filesystem::copy_file("/bin/sleep", "prog");
+  ASSERT_EQ(chmod("prog", 0755), 0);
+  // The pipe's end closes when the program starts running.
+  int started[2];
+  ASSERT_EQ(pipe2(started, O_CLOEXEC), 0);
+  pid_t child = fork();
+  if (child == 0) {
+    execl("prog", "prog", "10", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(started[1]);
+  char byte;
+  ASSERT_EQ(read(started[0], &byte, 1), 0);
+  close(started[0]);
+  Transcript t = SaveDocAs("prog");
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+  EXPECT_EQ(SaveReport(t), "Saved to prog\n");
+  EXPECT_TRUE(ReadFile("prog") == "doc\n") << "the program is still there";
 }
 
 TEST(SaveTarget, ReadOnlyFolderWritesAnExistingFileInPlace) {

@@ -77,17 +77,19 @@ struct SaveResult {
   bool saved() const { return outcome == SaveOutcome::kSaved; }
 };
 
-/// Replaces the content of the file at `path` with `bytes`, keeping its permission bits and
-/// following symbolic links (but none that lies in a shared sticky folder and belongs to
-/// neither the user nor the folder's owner: EACCES). The path is resolved once, and the file it
-/// leads to is then reached only through descriptors; a file that changed in between gives
-/// kTargetChanged. Where it can, writes a temporary file in the same folder, flushes it to disk
-/// and renames it over the target, so that a failure or a crash leaves the old content whole. A
-/// target with several hard links, one whose folder refuses a new file, or one whose owner a
-/// new file cannot be given is written in place, after its old content has been copied to a
-/// flushed backup beside it (or in the user's state folder, see BackupFolder, with its
-/// companion); a failed in-place write puts the old content back. A backup that could not be
-/// removed afterwards (or, after a failure, whose content could not be put back) is `kept`.
+/// Replaces the content of the file at `path` with `bytes`, keeping its permission bits, owner,
+/// group and extended attributes (see doc/save.cc for the exceptions), and following symbolic
+/// links (but none that lies in a shared sticky folder and belongs to neither the user nor the
+/// folder's owner: EACCES). The path is resolved once, and the file it leads to is then reached
+/// only through descriptors; a file that changed in between gives kTargetChanged. Where it can,
+/// writes a temporary file in the same folder, flushes it to disk and exchanges it with the
+/// target (or renames it over the target), so that a failure or a crash leaves the old content
+/// whole. A target with several hard links, one whose folder refuses a new file, or one whose
+/// owner or extended attributes a new file cannot be given is written in place, after its old
+/// content has been copied to a flushed backup beside it (or in the user's state folder, see
+/// BackupFolder, with its companion); a failed in-place write puts the old content back. A
+/// backup that could not be removed afterwards (or, after a failure, whose content could not be
+/// put back) is `kept`, as is an old file that an exchange left and that could not be removed.
 /// Devices and FIFOs are written in place as they stand, and a pending SIGINT, SIGHUP or
 /// SIGTERM abandons that write with EINTR. Other interrupted system calls are retried, and no
 /// temporary file survives the call.
