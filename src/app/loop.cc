@@ -160,23 +160,11 @@ bool AllocateBuffers(Editor& ed, GridSize size) {
 
 namespace {
 
-bool Start(Editor& ed, int argc, const char* const* argv) {
-  if (argc >= 2 && std::strcmp(argv[1], "--help") == 0) {
-    Print(ed.io, "%s", kUsage);
-    ed.Stop(0);
-    return false;
-  }
-  Print(ed.io, msg::kBanner, MORVAX_VERSION);
-  if (argc >= 2 && std::strcmp(argv[1], "--version") == 0) {
-    ed.Stop(0);
-    return false;
-  }
-
+// Keys, the settings file and what it starts with; the grid's size goes to `size`.
+void TakeSettings(Editor& ed, GridSize& size) {
   ed.current_name[0] = ed.launch_command[0] = '\0';
   MakeKeys(ed.keys);
   SetDefaultValues(ed.keys);
-
-  GridSize size;
   StartValues start;
   const char* rc_name = RcName();
   ReportSettingsFile(ed.io, rc_name, ReadRC(rc_name, ed.keys, size, start));
@@ -188,41 +176,53 @@ bool Start(Editor& ed, int argc, const char* const* argv) {
   ed.rc_path = start.rc_path;
   Print(ed.io, msg::kHint, Shown(ed.io, ed.keys[kHelp].value).c_str(),
         Shown(ed.io, ed.keys[kQuit].value).c_str());
+}
+
+// Loads the file named on the command line, which becomes the current file.
+void LoadFirstFile(Editor& ed, const char* name) {
+  if (std::strlen(name) >= kNameSize) return Print(ed.io, "%s", msg::kNameTooLong);
+  std::strcpy(ed.current_name, name);
+  Loaded loaded = LoadFile(ed, name);
+  switch (loaded) {
+    case Loaded::kReplaced:
+    case Loaded::kNotFound:
+      break;
+    case Loaded::kUnreadable:
+    case Loaded::kInterrupted:
+      // Never the target of a save unless the user types its name.
+      ed.current_name[0] = '\0';
+      break;
+    case Loaded::kDeclined:
+    case Loaded::kInputEnded:
+      // A signal at the question ends the program as that signal.
+      if (TakeEndingSignal(ed)) break;
+      // The input ended at the question: end the output's last line, as every end does.
+      if (loaded == Loaded::kInputEnded) Print(ed.io, "\n");
+      ed.Stop(1);
+      break;
+  }
+}
+
+bool Start(Editor& ed, int argc, const char* const* argv) {
+  if (argc >= 2 && std::strcmp(argv[1], "--help") == 0) {
+    Print(ed.io, "%s", kUsage);
+    ed.Stop(0);
+    return false;
+  }
+  Print(ed.io, msg::kBanner, MORVAX_VERSION);
+  if (argc >= 2 && std::strcmp(argv[1], "--version") == 0) {
+    ed.Stop(0);
+    return false;
+  }
+  GridSize size;
+  TakeSettings(ed, size);
   AnnounceRecoveryFiles(ed);
   if (!AllocateBuffers(ed, size)) {
     ed.Stop(1);
     return false;
   }
-
   Arguments args = TakeArguments(argc, argv);
-  const char* name = args.name;
-  if (name != nullptr) {
-    if (std::strlen(name) >= kNameSize) {
-      Print(ed.io, "%s", msg::kNameTooLong);
-    } else {
-      std::strcpy(ed.current_name, name);
-      Loaded loaded = LoadFile(ed, name);
-      switch (loaded) {
-        case Loaded::kReplaced:
-        case Loaded::kNotFound:
-          break;
-        case Loaded::kUnreadable:
-        case Loaded::kInterrupted:
-          // Never the target of a save unless the user types its name.
-          ed.current_name[0] = '\0';
-          break;
-        case Loaded::kDeclined:
-        case Loaded::kInputEnded:
-          // A signal at the question ends the program as that signal.
-          if (TakeEndingSignal(ed)) break;
-          // The input ended at the question: end the output's last line, as every end does.
-          if (loaded == Loaded::kInputEnded) Print(ed.io, "\n");
-          ed.Stop(1);
-          break;
-      }
-    }
-  }
-
+  if (args.name != nullptr) LoadFirstFile(ed, args.name);
   ed.cursor_line = 0;
   ed.cursor_pos = 0;
   MoveToLine(ed, args.line);
@@ -305,8 +305,8 @@ bool Turn(Editor& ed) {
   StripLineEnd(input);
 
   int id = text ? -1 : FindCommand(ed.keys, input);
-  // A change that could not get its memory midway would leave half of it done, so the memory
-  // is had first (the handlers of changes to other lines ask for those too).
+  // Every change gets its own memory, whole or not at all; asking ahead refuses a command whose
+  // change would find none before it asks anything.
   if (ChangesDocument(id) && ed.doc.Reserve(ed.cursor_line + 1) != 0) {
     Print(ed.io, "%s", msg::kNoMemoryForChange);
     return ed.running && !TakeEndingSignal(ed);

@@ -1,4 +1,4 @@
-// The seventeen commands that move the cursor or change how the view looks. None of them
+// The commands that move the cursor or change how the view looks. None of them
 // touches the document or the undo record.
 #pragma once
 
