@@ -92,7 +92,9 @@ int MatchAttributes(int fd, const Attributes& attributes) {
     int err = Errno(RetryOnEintr([&] { return fremovexattr(fd, name.c_str()); }));
     if (err != 0 && err != ENODATA) return err;
   }
-  for (const auto& [name, value] : attributes) {
+  for (const auto& attribute : attributes) {
+    const std::string& name = attribute.first;
+    const std::string& value = attribute.second;
     int err = Errno(
         RetryOnEintr([&] { return fsetxattr(fd, name.c_str(), value.data(), value.size(), 0); }));
     if (err != 0) return err;
