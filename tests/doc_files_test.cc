@@ -824,40 +824,73 @@ TEST(SaveTarget, InPlaceOnlyWhereARenameCannotServe) {
   }
 }
 
-// A link that another user may have planted in a shared sticky folder (like /tmp) is not
-// followed, wherever it stands in the chain; one of the user's or the folder owner's is.
-TEST(SaveTarget, LinkPlantedInASharedFolderIsNotFollowed) {
+// A link that another user may have planted is not followed, wherever it stands in the chain:
+// one in a shared sticky folder (like /tmp) that is neither the user's nor the folder owner's,
+// and one of neither the user nor root that leads to what its owner does not own (for a new
+// file or a link to a folder: the folder). Saves by another user than root run in a child.
+TEST(SaveTarget, LinkThatMayHaveBeenPlantedIsNotFollowed) {
   if (!IsRoot()) GTEST_SKIP() << "only root can give a test link another owner";
+  constexpr uid_t kUser = 65534;
   struct Case {
     const char* name;
     std::string target;
     uid_t folder_owner;
     bool followed;
     uid_t link_owner = 4321;
+    uid_t files_owner = 0;  // of "private" and the file in it
+    mode_t folder_mode = 01777;
+    uid_t user = 0;
+    std::string written = "private/f";
   };
   for (const Case& c : std::vector<Case>{
            {"planted", "shared/link", 0, false},
-           {"the folder owner's", "shared/link", 4321, true},
+           {"the folder owner's, to a file of its own", "shared/link", 4321, true, 4321, 4321},
            {"the user's own", "shared/link", 4321, true, 0},
            {"planted, later in a chain", "chain", 0, false},
            {"planted folder link", "shared/dir/f", 0, false},
+           {"another's folder, to root's file", "shared/link", 4321, false, 4321, 0, 0755},
+           {"another's folder, to a file of its own", "shared/link", 4321, true, 4321, 4321, 0755},
+           {"to a new file in root's folder", "shared/new", 4321, false, 4321, 0, 0755, 0,
+            "private/new"},
+           {"to a new file in its folder", "shared/new", 4321, true, 4321, 4321, 0755, 0,
+            "private/new"},
+           {"into root's folder", "shared/dir/f", 4321, false, 4321, 0, 0755},
+           {"into its folder", "shared/dir/f", 4321, true, 4321, 4321, 0755},
+           {"a user's own, to another's file", "shared/link", 0, true, kUser, 4321, 0755, kUser},
+           {"root's, to a user's file", "shared/link", 0, true, 0, kUser, 0755, kUser},
        }) {
     TempDir dir;
-    ASSERT_EQ(mkdir("shared", 01777), 0);
-    ASSERT_EQ(chmod("shared", 01777), 0);
-    ASSERT_EQ(chown("shared", c.folder_owner, c.folder_owner), 0);
-    ASSERT_EQ(mkdir("private", 0700), 0);
+    ASSERT_EQ(chmod(".", 0755) | mkdir("shared", 0) | chmod("shared", c.folder_mode) |
+                  chown("shared", c.folder_owner, c.folder_owner) | mkdir("private", 0777) |
+                  chmod("private", 0777) | symlink("../private/f", "shared/link") |
+                  symlink("../private/new", "shared/new") | symlink("../private", "shared/dir") |
+                  symlink("shared/link", "chain") | lchown("shared/link", c.link_owner, 0) |
+                  lchown("shared/new", c.link_owner, 0) | lchown("shared/dir", c.link_owner, 0),
+              0);
     WriteFile("private/f", "root only\n");
-    ASSERT_EQ(symlink("../private/f", "shared/link"), 0);
-    ASSERT_EQ(symlink("../private", "shared/dir"), 0);
-    ASSERT_EQ(symlink("shared/link", "chain"), 0);
-    ASSERT_EQ(lchown("shared/link", c.link_owner, c.link_owner), 0);
-    ASSERT_EQ(lchown("shared/dir", 4321, 4321), 0);
-    Transcript t = SaveDocAs(c.target);
-    EXPECT_EQ(SaveReport(t), c.followed ? "Saved to " + c.target + "\n"
-                                        : "Could not save to " + c.target + ": Permission denied\n")
+    ASSERT_EQ(chmod("private/f", 0666) | chown("private/f", c.files_owner, 0) |
+                  chown("private", c.files_owner, 0),
+              0);
+    std::string report;
+    if (c.user == 0) {
+      report = SaveReport(SaveDocAs(c.target));
+    } else if (pid_t child = fork(); child == 0) {
+      if (setresuid(c.user, c.user, c.user) != 0) _exit(1);
+      _exit(WriteFileSafely(c.target.c_str(), std::string_view("doc\n")).err == 0 ? 0 : 1);
+    } else {
+      int status = -1;
+      waitpid(child, &status, 0);
+      report = status == 0 ? "Saved to " + c.target + "\n"
+                           : "Could not save to " + c.target + ": Permission denied\n";
+    }
+    EXPECT_EQ(report, c.followed ? "Saved to " + c.target + "\n"
+                                 : "Could not save to " + c.target + ": Permission denied\n")
         << c.name;
-    EXPECT_EQ(ReadFile("private/f"), c.followed ? "doc\n" : "root only\n") << c.name;
+    EXPECT_EQ(FileExists(c.written) ? ReadFile(c.written) : "", c.followed ? "doc\n"
+                                                                : c.written == "private/f"
+                                                                    ? "root only\n"
+                                                                    : "")
+        << c.name;
     EXPECT_TRUE(std::filesystem::is_symlink("shared/link")) << c.name;
   }
 }

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <new>
 #include <string>
@@ -50,7 +51,13 @@ struct ChangeCase {
   std::vector<std::string> said = {};  // in this order ($TMP: the test's folder)
   int questions = 0;                   // how many times a change on disk is asked about
   std::string content = "";            // f.txt (or new.txt) at the end
+  const char* path = nullptr;          // another name for new.txt
+  int deep = 0;  // levels of folders of kDeep that the working folder lies deeper
+  bool unlisted = false;  // and a folder above it cannot be listed, so it has no path at all
 };
+
+// A folder name of 200 bytes: 21 of them make a path longer than PATH_MAX.
+const std::string kDeep(200, 'd');
 
 struct stat StatOf(const char* name) {
   struct stat info = {};
@@ -130,6 +137,22 @@ TEST(Faults, ChangeOnDiskIsAskedAboutWhateverTheSpelling) {
          chown("f.txt", static_cast<uid_t>(-1), 4321);
        },
        false, {"Saved to f.txt\n"}, 0, "mine\n"},
+      {"its folder made later, with the file", nullptr, "mine\n=\nS\nn\nS\ny\n",
+       [] {
+         ASSERT_EQ(mkdir("sub", 0755), 0);
+         WriteFile("sub/new.txt", "theirs\n");
+       },
+       false,
+       {"Could not save to sub/new.txt: No such file or directory\n",
+        "sub/" + created + "Nothing was saved\n", "sub/" + created + "Saved to sub/new.txt\n"},
+       2, "mine\n", "sub/new.txt"},
+      // A working folder whose path is longer than PATH_MAX, or that has none.
+      {"created after it was found missing there, saved by another spelling", nullptr,
+       "mine\ns\n../" + kDeep + "/new.txt\nS\nn\n", [] { WriteFile("new.txt", "theirs\n"); },
+       true, {"../" + kDeep + "/" + created + "Nothing was saved\n"}, 1, "theirs\n", nullptr, 21},
+      {"a working folder with no path", "old\n", "mine\n=\nS\nn\n",
+       [] { WriteFile("f.txt", "theirs\n"); }, false, {"f.txt" + changed}, 1, "theirs\n",
+       nullptr, 21, true},
   };
   for (const ChangeCase& c : cases) {
     TempDir dir;
@@ -138,7 +161,14 @@ TEST(Faults, ChangeOnDiskIsAskedAboutWhateverTheSpelling) {
         text.replace(at, 4, dir.path());
       return text;
     };
-    const char* name = c.file != nullptr ? "f.txt" : "new.txt";
+    for (int level = 0; level < c.deep; ++level) {
+      ASSERT_EQ(mkdir(kDeep.c_str(), 0700) | chdir(kDeep.c_str()), 0);
+    }
+    // Searched but not read: only root finds the names in it.
+    if (c.unlisted) {
+      ASSERT_EQ(chmod("../..", 0100), 0);
+    }
+    const char* name = c.path != nullptr ? c.path : c.file != nullptr ? "f.txt" : "new.txt";
     if (c.file != nullptr) WriteFile(name, c.file);
     Options options;
     if (c.at_first_step) {
@@ -160,6 +190,14 @@ TEST(Faults, ChangeOnDiskIsAskedAboutWhateverTheSpelling) {
       ++asked;
     EXPECT_EQ(asked, static_cast<std::size_t>(c.questions)) << c.name;
     EXPECT_EQ(ReadFile(name), c.content) << c.name;
+    // No path names the deepest folders: they are removed from within.
+    if (c.unlisted) chmod("../..", 0700);
+    for (int level = 0; level < c.deep; ++level) {
+      for (const auto& entry : std::filesystem::directory_iterator(".")) {
+        std::filesystem::remove_all(entry.path());
+      }
+      ASSERT_EQ(chdir("..") | rmdir(kDeep.c_str()), 0);
+    }
   }
 }
 

@@ -79,17 +79,19 @@ struct SaveResult {
 
 /// Replaces the content of the file at `path` with `bytes`, keeping its permission bits, owner,
 /// group and extended attributes (see doc/save.cc for the exceptions), and following symbolic
-/// links (but none that lies in a shared sticky folder and belongs to neither the user nor the
-/// folder's owner: EACCES). The path is resolved once, and the file it leads to is then reached
-/// only through descriptors; a file that changed in between gives kTargetChanged. Where it can,
-/// writes a temporary file in the same folder, flushes it to disk and exchanges it with the
-/// target (or renames it over the target), so that a failure or a crash leaves the old content
-/// whole. A target with several hard links, one whose folder refuses a new file, or one whose
-/// owner or extended attributes a new file cannot be given is written in place, after its old
-/// content has been copied to a flushed backup beside it (or in the user's state folder, see
-/// BackupFolder, with its companion); a failed in-place write puts the old content back. A
-/// backup that could not be removed afterwards (or, after a failure, whose content could not be
-/// put back) is `kept`, as is an old file that an exchange left and that could not be removed.
+/// links (EACCES for one that another user may have planted: one that lies in a shared sticky
+/// folder and belongs to neither the user nor the folder's owner, or one that belongs to neither
+/// the user nor root and leads to what its owner does not own). The path is resolved once, and
+/// the file it leads to is then reached only through descriptors; a file that changed in between
+/// gives kTargetChanged. Where it can, writes a temporary file in the same folder, flushes it to
+/// disk and exchanges it with the target (or renames it over the target), so that a failure or a
+/// crash leaves the old content whole. A target with several hard links, one whose folder
+/// refuses a new file, or one whose owner or extended attributes a new file cannot be given is
+/// written in place, after its old content has been copied to a flushed backup beside it (or in
+/// the user's state folder, see BackupFolder, with its companion); a failed in-place write puts
+/// the old content back. A backup that could not be removed afterwards (or, after a failure,
+/// whose content could not be put back) is `kept`, as is an old file that an exchange left and
+/// that could not be removed.
 /// Devices and FIFOs are written in place as they stand, and a pending SIGINT, SIGHUP or
 /// SIGTERM abandons that write with EINTR. Other interrupted system calls are retried, and no
 /// temporary file survives the call.
@@ -103,7 +105,7 @@ struct Resolved {
 };
 
 /// Follows the symbolic links on the way from `path` to the entry that a save writes, as
-/// WriteFileSafely does (a link planted in a shared sticky folder is refused with EACCES); the
+/// WriteFileSafely does (a link that may have been planted is refused with EACCES); the
 /// entry need not exist. Returns 0 or an errno.
 int ResolveLinks(const char* path, Resolved& resolved);
 
@@ -113,7 +115,9 @@ int ResolveLinks(const char* path, Resolved& resolved);
 bool BackupFolder(std::string& folder);
 
 /// What a name led to when this session last read or wrote it: the absolute path it resolved
-/// to (links followed as a save follows them) and that file's state, or that nothing was there.
+/// to (links followed as a save follows them; where the working folder has no path, that
+/// folder's device and inode and the path from there) and that file's state, or that nothing
+/// was there.
 struct FileStamp {
   bool known = false;   // a stamp was taken and the name could be resolved
   bool exists = false;  // a file was there
@@ -121,8 +125,9 @@ struct FileStamp {
   struct stat info = {};
 };
 
-/// Stamps what `name` leads to now (the file open at `fd`, when given, is what was read).
-/// A name that cannot be resolved leaves the stamp unknown.
+/// Stamps what `name` leads to now (the file open at `fd`, when given, is what was read). A
+/// name whose folder is missing (or cannot be walked) is stamped as missing at the place the
+/// name would have; a name refused otherwise leaves the stamp unknown.
 void TakeStamp(FileStamp& stamp, const char* name, int fd = -1);
 
 enum class DiskChange {

@@ -29,9 +29,9 @@ int BackupIn(const Folder& folder, bool record, const Target& target, int source
   int err = 0;
   if (record) {
     err = Step(fs, FsStep::kRecordPath, folder.Path(backup.pattern + suffix), [&] {
-      if (target.absolute.empty()) return ENOENT;
+      if (target.Absolute().empty()) return ENOENT;
       int made = WithUniqueName(backup.pattern, backup.chosen, [&](const std::string& name) {
-        return WriteRecord(folder, name + suffix, target.absolute + "\n");
+        return WriteRecord(folder, name + suffix, target.Absolute() + "\n");
       });
       if (made != 0) return made;
       backup.companion = backup.chosen + suffix;

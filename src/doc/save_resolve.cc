@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,21 +23,39 @@ namespace {
 // Longest chain of symbolic links followed, as the kernel allows.
 constexpr int kMaxLinks = 40;
 
-std::string WorkingFolder() {
-  char path[PATH_MAX];
-  return getcwd(path, sizeof path) != nullptr ? std::string(path) : std::string();
+// A folder's device and inode, which name it where no absolute path can be had; no absolute
+// path starts this way.
+std::string IdOf(const struct stat& folder) {
+  return std::to_string(folder.st_dev) + ":" + std::to_string(folder.st_ino);
 }
 
-// The absolute path `path` one component further: "." stays, ".." goes up (every folder on the
-// way is a real one, so that is what ".." means).
-void Descend(std::string& path, const std::string& name) {
-  if (path.empty() || name == ".") return;
+// Where the working folder (open at `fd`) is: its absolute path, of any length, or its IdOf
+// when it has none (removed, or above a folder that cannot be read).
+std::string WorkingFolder(int fd) {
+  std::unique_ptr<char, decltype(&std::free)> path(getcwd(nullptr, 0), &std::free);
+  if (path != nullptr && path.get()[0] == '/') return path.get();
+  struct stat st;
+  return fstat(fd, &st) == 0 ? IdOf(st) : std::string();
+}
+
+// The place `place` one component further: "." stays, ".." goes up (every folder on the way is
+// a real one, so that is what ".." means). Above the folder a place starts from when it has no
+// absolute path, `reached` (the folder that ".." reached, when known) names the place anew.
+void Descend(std::string& place, const std::string& name, const struct stat* reached = nullptr) {
+  if (place.empty() || name == ".") return;
   if (name == "..") {
-    path.resize(std::max<std::size_t>(path.rfind('/'), 1));
-    return;
+    std::size_t slash = place.rfind('/');
+    if (slash != std::string::npos) {
+      place.resize(std::max<std::size_t>(slash, place[0] == '/' ? 1 : 0));
+      return;
+    }
+    if (reached != nullptr) {
+      place = IdOf(*reached);
+      return;
+    }
   }
-  if (path.back() != '/') path += '/';
-  path += name;
+  if (place.back() != '/') place += '/';
+  place += name;
 }
 
 // Puts the components of `path` in front of those still to be walked (`pending` is walked
@@ -59,12 +79,12 @@ int StartAt(bool root, Target& target) {
   if (!target.folder.fd.valid()) return errno;
   // Built a character at a time: g++ 12 at -O3 takes an assignment of "/" for an overlap.
   target.folder.shown.clear();
-  target.absolute.clear();
+  target.place.clear();
   if (root) {
     target.folder.shown.push_back('/');
-    target.absolute.push_back('/');
+    target.place.push_back('/');
   } else {
-    target.absolute = WorkingFolder();
+    target.place = WorkingFolder(target.folder.fd.get());
   }
   return 0;
 }
@@ -77,6 +97,17 @@ bool PlantedLink(int folder, const struct stat& link) {
   if (fstat(folder, &dir) != 0) return false;
   bool shared = (dir.st_mode & S_ISVTX) != 0 && (dir.st_mode & S_IWOTH) != 0;
   return shared && link.st_uid != geteuid() && link.st_uid != dir.st_uid;
+}
+
+// A link that another user may have set, outside a shared sticky folder too: owned by neither
+// the user nor root. It is followed only to what its owner owns.
+struct UntrustedLink {
+  std::size_t after;  // how many components of the walk follow the link's own
+  uid_t owner;
+};
+
+bool Untrusted(const struct stat& link) {
+  return link.st_uid != geteuid() && link.st_uid != 0;
 }
 
 // The text of the link open at `fd`. Returns 0 or an errno.
@@ -98,6 +129,22 @@ int Resolve(const char* path, Target& target) {
   std::vector<std::string> pending;
   PushComponents(path, pending);
   if (pending.empty()) pending.push_back(".");  // the root itself
+  std::vector<UntrustedLink> untrusted;
+  // True when what the last components of untrusted links led to (`reached`) is their owners'.
+  auto owned = [&](const struct stat& reached) {
+    for (; !untrusted.empty() && untrusted.back().after == pending.size(); untrusted.pop_back()) {
+      if (reached.st_uid != untrusted.back().owner) return false;
+    }
+    return true;
+  };
+  // The name's folder is not there to be walked: the place is where the entry would be.
+  auto unreached = [&](int err, const std::string& name) {
+    target.unreached = true;
+    for (Descend(target.place, name); !pending.empty(); pending.pop_back()) {
+      Descend(target.place, pending.back());
+    }
+    return err;
+  };
   int hops = 0;
   for (;;) {
     std::string name = std::move(pending.back());
@@ -107,8 +154,10 @@ int Resolve(const char* path, Target& target) {
         [&] { return openat(folder, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC); }));
     struct stat info;
     if (!entry.valid()) {
-      // A missing last component is a new file; anything else fails the walk.
-      if (errno != ENOENT || !pending.empty()) return errno;
+      // A missing last component is a new file, made in a folder of the links' owners.
+      if (errno != ENOENT || !pending.empty()) return unreached(errno, name);
+      if (fstat(folder, &info) != 0) return errno;
+      if (!owned(info)) return EACCES;
       target.exists = false;
     } else if (fstat(entry.get(), &info) != 0) {
       return errno;
@@ -118,6 +167,7 @@ int Resolve(const char* path, Target& target) {
       if (PlantedLink(folder, info)) return EACCES;
       std::string link;
       if (int err = ReadLink(entry.get(), link); err != 0) return err;
+      if (Untrusted(info)) untrusted.push_back({pending.size(), info.st_uid});
       // A relative link goes on from the folder that holds it; an absolute one from the root.
       if (link[0] == '/') {
         if (int err = StartAt(true, target); err != 0) return err;
@@ -125,18 +175,20 @@ int Resolve(const char* path, Target& target) {
       PushComponents(link, pending);
       if (pending.empty()) pending.push_back(".");
       continue;
+    } else if (!owned(info)) {
+      return EACCES;
     } else if (!pending.empty()) {
-      if (!S_ISDIR(info.st_mode)) return ENOTDIR;
+      if (!S_ISDIR(info.st_mode)) return unreached(ENOTDIR, name);
       target.folder.fd = std::move(entry);
       target.folder.shown += name + "/";
-      Descend(target.absolute, name);
+      Descend(target.place, name, &info);
       continue;
     } else {
       target.exists = true;
       target.info = info;
     }
     target.name = std::move(name);
-    Descend(target.absolute, target.name);
+    Descend(target.place, target.name, &info);
     return target.Shown().size() >= PATH_MAX ? ENAMETOOLONG : 0;
   }
 }
@@ -160,6 +212,6 @@ int ResolveLinks(const char* path, Resolved& resolved) {
   Target found;
   int err = Resolve(path, found);
   resolved = {};
-  if (err == 0) resolved = {found.Shown(), std::move(found.absolute), found.through_link};
+  if (err == 0) resolved = {found.Shown(), found.Absolute(), found.through_link};
   return err;
 }

@@ -14,10 +14,12 @@ using namespace save_steps;
 void TakeStamp(FileStamp& stamp, const char* name, int fd) {
   stamp = FileStamp{};
   Target target;
-  if (Resolve(name, target) != 0 || target.absolute.empty()) return;
+  // A name whose folder is not there is stamped as missing where it would be.
+  int err = Resolve(name, target);
+  if ((err != 0 && !target.unreached) || target.place.empty()) return;
   stamp.known = true;
-  stamp.exists = target.exists;
-  stamp.path = std::move(target.absolute);
+  stamp.exists = err == 0 && target.exists;
+  stamp.path = std::move(target.place);
   stamp.info = target.info;
   // What was read counts over what the name shows now.
   if (fd >= 0 && fstat(fd, &stamp.info) == 0) stamp.exists = true;
@@ -28,7 +30,7 @@ DiskChange ChangedSince(const FileStamp& stamp, const char* name) {
   if (!stamp.known || Resolve(name, target) != 0) return DiskChange::kNone;
   const struct stat& then = stamp.info;
   const struct stat& now = target.info;
-  bool same_path = !target.absolute.empty() && target.absolute == stamp.path;
+  bool same_path = target.place == stamp.path;
   if (!stamp.exists) {
     return same_path && target.exists ? DiskChange::kCreated : DiskChange::kNone;
   }

@@ -81,18 +81,27 @@ struct Folder {
 
 /// The entry a save writes, as the walk found it.
 struct Target {
-  Folder folder;         // the folder that holds it
-  std::string name;      // its name there
-  std::string absolute;  // its absolute path; "" when the working folder has none
+  Folder folder;     // the folder that holds it
+  std::string name;  // its name there
+  // Where it is: its absolute path, or where the working folder has none, the working folder's
+  // device and inode ("DEV:INO") and the path from there.
+  std::string place;
   bool exists = false;
   bool through_link = false;  // a symbolic link was followed on the way
+  bool unreached = false;     // the walk failed before the name's folder: `place` is where the
+                              // entry would be
   struct stat info = {};      // what it is (never a link), when it exists
 
   std::string Shown() const { return folder.Path(name); }
+  // Its absolute path; "" when there is none.
+  std::string Absolute() const { return place.starts_with('/') ? place : std::string(); }
 };
 
 // Walks `path` to the entry that a write reaches, following symbolic links; the entry need not
-// exist, its folder must. Returns 0 or an errno (EACCES for a link that may have been planted).
+// exist, its folder must. Returns 0 or an errno: EACCES for a link that may have been planted,
+// that is one in a shared sticky folder owned by neither the user nor the folder's owner, or
+// one owned by neither the user nor root that leads to what its owner does not own (for a new
+// file, its folder).
 int Resolve(const char* path, Target& target);
 
 // Opens the target the walk found, with `flags`, never following a link nor making a file,
