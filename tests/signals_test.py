@@ -162,6 +162,20 @@ def test_pipes(binary, base):
     check(os.path.exists(path) and open(path).read().startswith("typed"),
           "FIFO save and SIGTERM: the text is in morvax.hup")
 
+    # A step of a load that EINTR interrupts while no signal is pending is made again.
+    if shutil.which("strace"):
+        folder = fresh(base, "eintr-load")
+        with open(os.path.join(folder, "doc.txt"), "w") as f:
+            f.write("one\ntwo\n")
+        for call, n in [("newfstatat", 1), ("lseek", 1), ("lseek", 2)]:
+            proc = subprocess.run(["strace", "-o", "/dev/null", "-P", "doc.txt", "-e",
+                                   "trace=newfstatat,lseek", "-e",
+                                   f"inject={call}:error=EINTR:when={n}", binary, "doc.txt"],
+                                  cwd=folder, input=b"q\nq\n", capture_output=True, env=env,
+                                  timeout=TIMEOUT)
+            check(b"Opened doc.txt\nRead 8 bytes, 2 Lines Generated\n" in proc.stdout,
+                  f"EINTR at {call} #{n} of a load: {proc.stdout[-80:]!r}")
+
     # Exit statuses at the end of input: a failed save makes it 1, a later good save 0 again.
     folder = fresh(base, "status")
     runs = [("a\ns\nno/such/dir\n", 1), ("a\ns\nno/such/dir\ns\nok.txt\n", 0), ("q\nq\n", 0),
