@@ -50,5 +50,25 @@ echo "$out" | grep -qF "too large" && { echo "FAIL: the grid itself was refused"
 [ "$(cat saved.txt 2>/dev/null)" = "" ] && [ -f saved.txt ] ||
   { echo "FAIL: the refused change reached the document"; fail=1; }
 
+# Memory run out by a load (the largest file that loads, found by halving): text typed over it
+# is still rescued at SIGTERM, its bytes gathered in a room had at start-up.
+printf 'max_lines=300000\n' > .morvax_rc
+line=$(printf '%0250d' 0)
+loads() {
+  yes "$line" | head -c "$1" > f
+  out="$( (ulimit -v 80000; printf 'q\nq\n' | "$morvax" f) 2>&1)"
+  echo "$out" | grep -q "Lines Generated$" && ! echo "$out" | grep -q percent
+}
+low=0 high=$((80000 * 1024))
+while [ $((high - low)) -gt 16384 ]; do
+  mid=$(((low + high) / 2))
+  if loads "$mid"; then low=$mid; else high=$mid; fi
+done
+yes "$line" | head -c "$low" > f
+out="$( (printf 'yy\n'; sleep 6) | (ulimit -v 80000; timeout -s TERM 4 "$morvax" f) 2>&1)"
+echo "$out" | grep -qxF "Unsaved document written to morvax.hup" ||
+  { echo "FAIL: no recovery file once a load took the memory: $(echo "$out" | tail -n 1)"; fail=1; }
+[ "$(head -c 4 morvax.hup 2>/dev/null)" = yy00 ] || { echo "FAIL: the recovery file"; fail=1; }
+
 [ "$fail" = 0 ] && echo PASS
 exit "$fail"

@@ -45,6 +45,9 @@ struct Editor {
   std::unique_ptr<char[]> command_input;  // max(lsize, 3) bytes
   std::unique_ptr<char[]> insert_input;
   std::unique_ptr<char[]> jump_string;
+  /// Where the recovery file's bytes are gathered (kGatherRoom bytes): had at start-up, so that
+  /// the text can be rescued when memory has run out.
+  std::unique_ptr<char[]> rescue_room;
 
   char current_name[kNameSize] = {};
   char launch_command[kNameSize] = {};

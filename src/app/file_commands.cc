@@ -319,7 +319,7 @@ void TellRescue(Editor& ed, Tell tell) {
 
 void WriteRecovery(Editor& ed) {
   if (!ed.modified()) return;
-  Pieces pieces = DocumentPieces(ed.doc);
+  Pieces pieces = DocumentPieces(ed.doc, ed.rescue_room.get());
   std::string path;
   int err = WriteNewFile("", msg::kRecoveryName, pieces, path);
   if (err != 0) {

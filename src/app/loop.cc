@@ -84,7 +84,7 @@ Arguments TakeArguments(int argc, const char* const* argv) {
   return {NameAt(1, argc, argv)};
 }
 
-// The grid and its line-sized work buffers: all of them, or none.
+// The grid, its line-sized work buffers and the rescue's room: all of them, or none.
 bool AllocateAll(Editor& ed, GridSize size) {
   if (ed.doc.Allocate(size.lines, size.lsize) != 0) return false;
   // The new grid is the empty document, as saved (allocating counts as a change).
@@ -100,8 +100,9 @@ bool AllocateAll(Editor& ed, GridSize size) {
   ed.jump_string = buffer(lsize);
   ed.undo.first = buffer(lsize);
   ed.undo.second = buffer(lsize);
+  ed.rescue_room.reset(new (std::nothrow) char[kGatherRoom]);
   if (ed.clip && ed.command_input && ed.insert_input && ed.jump_string && ed.undo.first &&
-      ed.undo.second) {
+      ed.undo.second && ed.rescue_room) {
     return true;
   }
   ed.doc.Free();

@@ -22,22 +22,18 @@ std::size_t ImageSize(const Document& doc) {
   return size;
 }
 
-namespace {
-
-// Pieces at least this long go to the file as they lie; shorter ones are gathered first.
-constexpr std::size_t kGather = 256 * 1024;
-
-}  // namespace
-
-Pieces DocumentPieces(const Document& doc) {
+Pieces DocumentPieces(const Document& doc, char* room) {
+  // Pieces at least this long go to the file as they lie; shorter ones are gathered first.
+  constexpr std::size_t kGather = kGatherRoom;
   // The size is the document's as it is now: pieces kept across a change are caught, in builds
   // with assertions, wherever they are gone through.
-  return Pieces(ImageSize(doc), [&doc, edition = doc.edition()](const Pieces::Sink& sink) {
+  return Pieces(ImageSize(doc), [&doc, room, edition = doc.edition()](const Pieces::Sink& sink) {
     edition.Check();
-    std::unique_ptr<char[]> buffer(new (std::nothrow) char[kGather]);
+    std::unique_ptr<char[]> had(room == nullptr ? new (std::nothrow) char[kGather] : nullptr);
+    char* buffer = room != nullptr ? room : had.get();
     if (buffer == nullptr) return ENOMEM;
     std::size_t used = 0;
-    auto flush = [&] { return used == 0 ? 0 : sink({buffer.get(), std::exchange(used, 0)}); };
+    auto flush = [&] { return used == 0 ? 0 : sink({buffer, std::exchange(used, 0)}); };
     // Gathers short bytes; sends long ones (and what was gathered before them) as they are.
     auto put = [&](std::string_view bytes) {
       if (bytes.size() >= kGather) {
@@ -47,7 +43,7 @@ Pieces DocumentPieces(const Document& doc) {
       if (used + bytes.size() > kGather) {
         if (int err = flush(); err != 0) return err;
       }
-      if (!bytes.empty()) std::memcpy(buffer.get() + used, bytes.data(), bytes.size());
+      if (!bytes.empty()) std::memcpy(buffer + used, bytes.data(), bytes.size());
       used += bytes.size();
       return 0;
     };

@@ -45,10 +45,14 @@ class Pieces {
   Source each_;
 };
 
+/// The bytes DocumentPieces gathers short lines in.
+inline constexpr std::size_t kGatherRoom = 256 * 1024;
+
 /// The written form of the document (see ImageSize) as pieces: runs of loaded lines straight
-/// from the load block, other lines gathered in a buffer of a few hundred KiB. The document
-/// must not change while they are kept (builds with assertions check it). A buffer that cannot be had fails with ENOMEM.
-Pieces DocumentPieces(const Document& doc);
+/// from the load block, other lines gathered in `room` (kGatherRoom bytes), or, without it, in
+/// a buffer had for each pass, which fails with ENOMEM when it cannot be had. The document
+/// must not change while they are kept (builds with assertions check it).
+Pieces DocumentPieces(const Document& doc, char* room = nullptr);
 
 /// Names of the files a save makes beside its target or in the state folder, for code that
 /// looks for what an interrupted save left: a backup of the old content is
