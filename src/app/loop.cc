@@ -36,7 +36,7 @@ const char* const kUsage =
     "not empty; the file is created with the defaults when it is missing.\n"
     "\n"
     "Exit status: 0; 1 when the last save failed, the output cannot be written, a\n"
-    "partial load at start-up is declined, or there is no memory for the grid;\n"
+    "partial load at start-up is declined, or memory runs out;\n"
     "128 + N when signal N ends the program (unsaved text goes to morvax.hup).\n";
 
 namespace {
