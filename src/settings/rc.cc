@@ -136,13 +136,16 @@ RcOutcome Ignored(Distrust reason) {
 // Opens the settings file for reading once it has passed the checks. Returns kRead with `fd`
 // open, kMade when nothing exists at the name (and nothing is made yet), or why it is not read.
 RcOutcome OpenTrusted(const char* name, Fd& fd) {
+  // An interrupted look or open is made again: a signal never makes the settings unreadable.
   struct stat entry;
-  if (lstat(name, &entry) != 0) return errno == ENOENT ? RcOutcome{RcResult::kMade} : kUnreadable;
+  if (RetryOnEintr([&] { return lstat(name, &entry); }) != 0) {
+    return errno == ENOENT ? RcOutcome{RcResult::kMade} : kUnreadable;
+  }
   bool foreign_link = S_ISLNK(entry.st_mode) && !TrustedOwner(entry.st_uid);
 
   // A first look, so that a device or a FIFO is never opened at all.
   struct stat file;
-  if (stat(name, &file) != 0) {
+  if (RetryOnEintr([&] { return stat(name, &file); }) != 0) {
     // A dangling link, a loop of links, or a link through something that is not a folder.
     if (errno == ENOENT || errno == ELOOP || errno == ENOTDIR) {
       return Ignored(Distrust::kNotRegular);
@@ -154,8 +157,8 @@ RcOutcome OpenTrusted(const char* name, Fd& fd) {
   }
 
   // What counts is the file actually opened: the name may have changed since the look.
-  fd = Fd(::open(name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-  if (!fd.valid() || fstat(fd.get(), &file) != 0) return kUnreadable;
+  fd = Fd(RetryOnEintr([&] { return ::open(name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC); }));
+  if (!fd.valid() || RetryOnEintr([&] { return fstat(fd.get(), &file); }) != 0) return kUnreadable;
   if (Distrust reason = ReasonNotToRead(file, foreign_link); reason != Distrust::kNone) {
     return Ignored(reason);
   }
