@@ -94,7 +94,7 @@ int StartAt(bool root, Target& target) {
 // so that another user may have planted it.
 bool PlantedLink(int folder, const struct stat& link) {
   struct stat dir;
-  if (fstat(folder, &dir) != 0) return false;
+  if (RetryOnEintr([&] { return fstat(folder, &dir); }) != 0) return false;
   bool shared = (dir.st_mode & S_ISVTX) != 0 && (dir.st_mode & S_IWOTH) != 0;
   return shared && link.st_uid != geteuid() && link.st_uid != dir.st_uid;
 }
@@ -113,7 +113,7 @@ bool Untrusted(const struct stat& link) {
 // The text of the link open at `fd`. Returns 0 or an errno.
 int ReadLink(int fd, std::string& text) {
   char link[PATH_MAX];
-  ssize_t n = readlinkat(fd, "", link, sizeof link);
+  ssize_t n = RetryOnEintr([&] { return readlinkat(fd, "", link, sizeof link); });
   if (n < 0) return errno;
   if (n >= PATH_MAX) return ENAMETOOLONG;
   if (n == 0) return ENOENT;
@@ -159,7 +159,7 @@ int Resolve(const char* path, Target& target) {
       if (fstat(folder, &info) != 0) return errno;
       if (!owned(info)) return EACCES;
       target.exists = false;
-    } else if (fstat(entry.get(), &info) != 0) {
+    } else if (RetryOnEintr([&] { return fstat(entry.get(), &info); }) != 0) {
       return errno;
     } else if (S_ISLNK(info.st_mode)) {
       if (++hops > kMaxLinks) return ELOOP;
@@ -200,7 +200,7 @@ SaveResult OpenChecked(const Target& target, int flags, Fd& fd, struct stat& now
   }));
   // Gone, or a link now.
   if (!fd.valid()) return errno == ENOENT || errno == ELOOP ? Changed() : Failed(errno);
-  if (fstat(fd.get(), &now) != 0) return Failed(errno);
+  if (RetryOnEintr([&] { return fstat(fd.get(), &now); }) != 0) return Failed(errno);
   return SameFile(now, target.info) ? SaveResult{} : Changed();
 }
 
