@@ -568,6 +568,15 @@ TEST(SaveTarget, SingleLinkIsReplacedAndHardLinkedFileWrittenInPlace) {
     }
     EXPECT_EQ(Entries("."), (hard_link ? Lines{"a", "b"} : Lines{"a"})) << hard_link;
   }
+  // In place, a close that fails once the new content is flushed takes nothing from the save.
+  TempDir dir;
+  WriteFile("a", "old\n");
+  ASSERT_EQ(link("a", "b"), 0);
+  Transcript t = SaveDocAs("a", Failing({{FsStep::kClose, EIO}}));
+  EXPECT_EQ(SaveReport(t), "Saved to a\n");
+  EXPECT_EQ(t.status, 0);
+  EXPECT_EQ(ReadFile("b"), "doc\n");
+  EXPECT_EQ(Entries("."), (Lines{"a", "b"}));
 }
 
 // The durable save, step by step through the file-system seam, with each step failed in turn:

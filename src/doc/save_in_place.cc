@@ -123,8 +123,8 @@ SaveResult WriteKeepingOld(const Target& target, const Pieces& bytes, const File
   bool restored = err != 0 && Step(fs, FsStep::kRestore, shown, [&] {
                                 return Restore(fd.get(), backup.fd.get(), old_size);
                               }) == 0;
-  int closed = Step(fs, FsStep::kClose, shown, [&] { return Close(fd); });
-  if (err == 0) err = closed;
+  // Once the new content is flushed, a close that fails takes nothing from it: the save stands.
+  Step(fs, FsStep::kClose, shown, [&] { return Close(fd); });
   SaveResult result = Failed(err);
   if (err != 0 && !restored) {
     // Neither the new content nor the old is known to be whole in the target.
