@@ -50,7 +50,6 @@ known_faults=(
   'recovery write * RunEditor|standard output failing at "Unsaved document written to" leaves
     the recovery file unnamed: the copy on standard error is made only for a failure seen before'
   'rename faccessat2 EINTR WriteFileSafely|an interrupted access check fails the save'
-  'rename newfstatat EINTR WriteByRename|an interrupted look before the rename fails the save'
 )
 
 # --- the errors that fit each call ------------------------------------------------------------
