@@ -307,6 +307,8 @@ namespace {
 template <typename Tell>
 void TellRescue(Editor& ed, Tell tell) {
   tell(ed.io);
+  // Flushed here: an output that fails only at this message must still send it to standard error.
+  std::fflush(ed.io.out);
   if (!ed.io.output_failed && std::ferror(ed.io.out) == 0) return;
   Io err{nullptr, ed.io.err};
   err.out_terminal = ed.io.err_terminal;
