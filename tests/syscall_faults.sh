@@ -43,12 +43,6 @@ fi
 # fail today, each with why. Such a run is shown as KNOWN and does not fail the script; one that
 # passes again is shown as MENDED, and its row should go.
 known_faults=(
-  '* newfstatat EINTR ReadAll|an interrupted fstat of the file being loaded abandons the load'
-  '* lseek EINTR ReadAll|an interrupted lseek of the file being loaded abandons the load'
-  '* write EINTR ReadLine|an interrupted write to standard output is taken as failed output'
-  '* write EINTR RunEditor|an interrupted write to standard output at the end loses its bytes'
-  'recovery write * RunEditor|standard output failing at "Unsaved document written to" leaves
-    the recovery file unnamed: the copy on standard error is made only for a failure seen before'
   'rename faccessat2 EINTR WriteFileSafely|an interrupted access check fails the save'
 )
 
