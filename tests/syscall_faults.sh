@@ -129,7 +129,7 @@ editor() {
   local work=$1
   shift
   status=0
-  (cd "$work/dir" && exec env HOME="$work/home" XDG_STATE_HOME="$work/state" \
+  (cd "$work/dir" && exec env -u MORVAX_RC HOME="$work/home" XDG_STATE_HOME="$work/state" \
     timeout -k 5 30 "${as[@]}" strace -f -o "$work/trace" "$@" "$top/morvax" f \
     <"$work/keys" >"$work/out" 2>&1) || status=$?
 }
