@@ -121,17 +121,20 @@ def consent_is_asked_once(binary, folder):
     child.expect_exact("  > ")
     finish(child)
 
-    child = spawn(binary, folder, env=env)
-    child.expect_exact("  > ")
-    child.send("=\n")
-    asked = child.expect_exact([question, "Enter a filename to save to"])
-    check(asked == 1, "the consent question came again in a second session")
-    child.send("doc.txt\n")
-    child.expect_exact("doc.txt already exists; overwrite it? (y/n)")
-    child.send("y\n")
-    child.expect_exact("ran-it")
-    child.expect_exact("  > ")
-    finish(child)
+    def runs_without_asking(child, why):
+        child.expect_exact("  > ")
+        child.send("=\n")
+        asked = child.expect_exact([question, "Enter a filename to save to"])
+        check(asked == 1, why)
+        child.send("doc.txt\n")
+        child.expect_exact("doc.txt already exists; overwrite it? (y/n)")
+        child.send("y\n")
+        child.expect_exact("ran-it")
+        child.expect_exact("  > ")
+        finish(child)
+
+    runs_without_asking(spawn(binary, folder, env=env),
+                        "the consent question came again in a second session")
 
     # A consent record after a line far longer than the memory the editor may have is found.
     allowed = os.path.join(folder, "state", "morvax", "allowed")
@@ -144,16 +147,7 @@ def consent_is_asked_once(binary, folder):
     child = pexpect.spawn("sh", ["-c", f"{limit}exec '{binary}'"], cwd=folder,
                           env=dict(os.environ, TERM="xterm", **env), encoding="utf-8",
                           timeout=10)
-    child.expect_exact("  > ")
-    child.send("=\n")
-    asked = child.expect_exact([question, "Enter a filename to save to"])
-    check(asked == 1, "the consent record after a long line was not found")
-    child.send("doc.txt\n")
-    child.expect_exact("doc.txt already exists; overwrite it? (y/n)")
-    child.send("y\n")
-    child.expect_exact("ran-it")
-    child.expect_exact("  > ")
-    finish(child)
+    runs_without_asking(child, "the consent record after a long line was not found")
 
 
 LEFT, UP = "\x1b[D", "\x1b[A"
