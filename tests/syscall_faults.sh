@@ -43,7 +43,6 @@ fi
 # fail today, each with why. Such a run is shown as KNOWN and does not fail the script; one that
 # passes again is shown as MENDED, and its row should go.
 known_faults=(
-  'rename faccessat2 EINTR WriteFileSafely|an interrupted access check fails the save'
 )
 
 # --- the errors that fit each call ------------------------------------------------------------

@@ -293,8 +293,10 @@ SaveResult WriteFileSafely(const char* path, const Pieces& bytes, const FileSyst
   if (!S_ISREG(target.info.st_mode)) return WriteToDevice(target, bytes, fs);
   if (target.info.st_nlink > 1) return WriteKeepingOld(target, bytes, fs);
   // The rename must not replace a file that the user may not write.
-  if (faccessat(target.folder.fd.get(), target.name.c_str(), W_OK,
-                AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0) {
+  if (RetryOnEintr([&] {
+        return faccessat(target.folder.fd.get(), target.name.c_str(), W_OK,
+                         AT_EACCESS | AT_SYMLINK_NOFOLLOW);
+      }) != 0) {
     return errno == ENOENT ? Changed() : Failed(errno);
   }
   return WriteByRename(target, bytes, fs);
