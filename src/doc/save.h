@@ -73,7 +73,7 @@ enum class SaveOutcome {
                    // nothing was written over it
 };
 
-struct SaveResult {
+struct [[nodiscard]] SaveResult {
   SaveOutcome outcome = SaveOutcome::kSaved;
   int err = 0;  // kFailed: its errno; kSaved: 0, or why the backup `kept` could not be removed
   std::string kept;  // a backup that still holds the old content, when one stayed: its path
