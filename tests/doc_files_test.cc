@@ -912,9 +912,9 @@ TEST(SaveTarget, PiecesLandInOrderReplacedOrInPlace) {
   for (const std::string& part : parts) whole += part;
   Pieces pieces(whole.size(), [&](const Pieces::Sink& sink) {
     for (const std::string& part : parts) {
-      if (int err = sink(part); err != 0) return err;
+      if (Status put = sink(part); !put.ok()) return put;
     }
-    return 0;
+    return Status();
   });
   for (bool hard_link : {false, true}) {
     TempDir dir;
@@ -1044,11 +1044,12 @@ std::string Image(const Document& doc) {
 std::string Gathered(const Document& doc) {
   std::string bytes;
   Pieces pieces = DocumentPieces(doc);
-  EXPECT_EQ(pieces.Each([&](std::span<const char> piece) {
-    bytes.append(piece.data(), piece.size());
-    return 0;
-  }),
-            0);
+  EXPECT_TRUE(pieces
+                  .Each([&](std::span<const char> piece) {
+                    bytes.append(piece.data(), piece.size());
+                    return 0;
+                  })
+                  .ok());
   EXPECT_EQ(bytes.size(), pieces.size());
   return bytes;
 }

@@ -257,7 +257,7 @@ TEST(LaunchCommand, ConsentRecordsCountOnlyAsWholeLines) {
   ScopedEnv state("XDG_STATE_HOME", (dir.path() + "/state").c_str());
   const std::string rc = dir.path() + "/.morvax_rc";
   const std::string embedded = "echo " + std::to_string(rc.size()) + " " + rc + " make";
-  ASSERT_TRUE(RecordAllowed("/elsewhere/.morvax_rc", embedded));
+  ASSERT_TRUE(RecordAllowed("/elsewhere/.morvax_rc", embedded).ok());
   EXPECT_FALSE(IsAllowed(rc, "make"));
   EXPECT_TRUE(IsAllowed("/elsewhere/.morvax_rc", embedded));
 }

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <functional>
 #include <map>
+#include <cerrno>
 #include <string>
 
 #include "app/messages.h"
@@ -60,7 +61,7 @@ TEST(SettingsFile, WrittenFileCarriesTheCurrentKeysAndSizeButFixedStartingValues
   EXPECT_EQ(FormatSettings(keys, GridSize{100, 81}), expected);
 
   TempDir dir;
-  EXPECT_TRUE(MakeRC(keys, GridSize{100, 81}, "made"));
+  EXPECT_TRUE(MakeRC(keys, GridSize{100, 81}, "made").ok());
   EXPECT_EQ(ReadFile("made"), expected);
 }
 
@@ -70,7 +71,7 @@ TEST(SettingsFile, MakeNeverTruncatesSomethingThatExists) {
   KeyTable keys;
   MakeKeys(keys);
   SetDefaultValues(keys);
-  EXPECT_FALSE(MakeRC(keys, GridSize{}, "mine"));
+  EXPECT_EQ(MakeRC(keys, GridSize{}, "mine").err, EEXIST);
   EXPECT_EQ(ReadFile("mine"), "help=x\n");
 }
 

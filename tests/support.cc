@@ -35,7 +35,7 @@ bool ParseLines(std::string_view text, Document& doc) {
   std::string_view copy(block.get(), text.size());
   Document::Incoming incoming;
   LineCount count;
-  if (PrepareLines(copy, doc.lines(), doc.lsize(), incoming, count) != 0) return false;
+  if (!PrepareLines(copy, doc.lines(), doc.lsize(), incoming, count).ok()) return false;
   doc.Adopt(incoming, block, text.size());
   return true;
 }
@@ -55,6 +55,6 @@ bool LoadBytes(Editor& ed, std::string_view bytes) {
   std::string_view copy(block.get(), bytes.size());
   Document::Incoming incoming;
   LineCount count;
-  if (PrepareLines(TextOf(copy), ed.lines(), ed.lsize(), incoming, count) != 0) return false;
+  if (!PrepareLines(TextOf(copy), ed.lines(), ed.lsize(), incoming, count).ok()) return false;
   return PlaceLines(ed, copy, incoming, count, block) == Loaded::kReplaced;
 }

@@ -92,12 +92,12 @@ int RunEditor(int argc, const char* const* argv, Io io, Options options = {});
 
 /// Start-up: banner, keys, settings file, grid, first-argument load. Returns false when the
 /// program already ended (the status is then in ed.exit_status).
-bool StartEditor(Editor& ed, int argc, const char* const* argv);
+[[nodiscard]] bool StartEditor(Editor& ed, int argc, const char* const* argv);
 
 /// Allocates the grid and the line-sized work buffers; a grid too large for one block falls
 /// back to the initial size with a message. Returns false when even that cannot be had.
-bool AllocateBuffers(Editor& ed, GridSize size);
+[[nodiscard]] bool AllocateBuffers(Editor& ed, GridSize size);
 
 /// One turn of the loop: the view, one read, one command or text entry. Returns false when
 /// the program has ended.
-bool RunTurn(Editor& ed);
+[[nodiscard]] bool RunTurn(Editor& ed);

@@ -67,7 +67,8 @@ Loaded Interrupted(Editor& ed) {
 
 Loaded ReadFileIn(Editor& ed, const char* name) {
   Fd fd;
-  if (int err = OpenToRead(name, fd); err != 0) {
+  if (Status opened = OpenToRead(name, fd); !opened.ok()) {
+    int err = opened.err;
     if (err == EINTR) return Interrupted(ed);
     if (err == ENOENT || err == ENOTDIR) {
       Print(ed.io, msg::kFileNotFound, Shown(ed.io, name).c_str());
@@ -79,16 +80,16 @@ Loaded ReadFileIn(Editor& ed, const char* name) {
   }
   Block block(nullptr, &std::free);
   std::size_t size = 0;
-  int err = ReadAll(fd.get(), block, size);
-  if (err == EINTR) return Interrupted(ed);
+  Status read = ReadAll(fd.get(), block, size);
+  if (read.err == EINTR) return Interrupted(ed);
   // The lines are found before anything is printed, so that a want of memory for them is
   // reported as the read's failure.
   Document::Incoming incoming;
   LineCount count;
   std::string_view bytes(block.get(), size);
-  if (err == 0) err = PrepareLines(TextOf(bytes), ed.lines(), ed.lsize(), incoming, count);
-  if (err != 0) {
-    Print(ed.io, msg::kCouldNotRead, Shown(ed.io, name).c_str(), std::strerror(err));
+  if (read.ok()) read = PrepareLines(TextOf(bytes), ed.lines(), ed.lsize(), incoming, count);
+  if (!read.ok()) {
+    Print(ed.io, msg::kCouldNotRead, Shown(ed.io, name).c_str(), std::strerror(read.err));
     return Loaded::kUnreadable;
   }
   Print(ed.io, msg::kOpened, Shown(ed.io, name).c_str());
@@ -286,11 +287,11 @@ Saved Save(Editor& ed) {
 
 void SavePrompt(Editor& ed) {
   char name[kNameSize];
-  if (DefineSaveName(ed, name)) SaveAsking(ed, name);
+  if (DefineSaveName(ed, name)) (void)SaveAsking(ed, name);  // it says how the save went
 }
 
 void SaveOverwrite(Editor& ed) {
-  Save(ed);
+  (void)Save(ed);  // it says how the save went
 }
 
 void AnnounceRecoveryFiles(Editor& ed) {
@@ -323,10 +324,10 @@ void WriteRecovery(Editor& ed) {
   if (!ed.modified()) return;
   Pieces pieces = DocumentPieces(ed.doc, ed.rescue_room.get());
   std::string path;
-  int err = WriteNewFile("", msg::kRecoveryName, pieces, path);
-  if (err != 0) {
+  Status written = WriteNewFile("", msg::kRecoveryName, pieces, path);
+  if (!written.ok()) {
     char here[128];
-    std::snprintf(here, sizeof here, "%s", std::strerror(err));
+    std::snprintf(here, sizeof here, "%s", std::strerror(written.err));
     // A relative HOME would be taken from the working folder, which already failed.
     const char* home = std::getenv("HOME");
     const char* there = msg::kRecoveryInHome;
@@ -334,11 +335,11 @@ void WriteRecovery(Editor& ed) {
     if (home == nullptr || home[0] == '\0') {
       why = msg::kHomeNotSet;
     } else if (home[0] == '/') {
-      err = WriteNewFile(home, msg::kRecoveryName, pieces, path);
+      written = WriteNewFile(home, msg::kRecoveryName, pieces, path);
       there = path.c_str();
-      why = std::strerror(err);
+      why = std::strerror(written.err);
     }
-    if (err != 0) {
+    if (!written.ok()) {
       return TellRescue(ed, [&](Io& io) {
         Print(io, msg::kRecoveryFailed, msg::kRecoveryName, here, Shown(io, there).c_str(), why);
       });

@@ -9,7 +9,7 @@
 
 struct Editor;
 
-enum class Loaded {
+enum class [[nodiscard]] Loaded {
   kReplaced,     // the document now holds the file
   kNotFound,     // nothing exists at the name: the document stays, the name may be used
   kUnreadable,   // something is there but cannot be read: nothing changes
@@ -33,7 +33,7 @@ Loaded PlaceLines(Editor& ed, std::string_view bytes, Document::Incoming& incomi
 /// happened, the leftovers of earlier saves of that file are then announced.
 Loaded LoadFile(Editor& ed, const char* name);
 
-enum class Saved { kWritten, kFailed, kAbandoned };
+enum class [[nodiscard]] Saved { kWritten, kFailed, kAbandoned };
 
 /// Saves to the current file name, asking for one when it is empty (a name asked for that is
 /// taken is overwritten only after a typed "y"). kAbandoned when no save was attempted (no name

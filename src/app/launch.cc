@@ -91,7 +91,7 @@ bool Consented(Editor& ed) {
     return false;
   }
   // A record that cannot be written only means that the next session asks again.
-  RecordAllowed(ed.rc_path, ed.launch_command);
+  (void)RecordAllowed(ed.rc_path, ed.launch_command);
   return true;
 }
 
@@ -117,5 +117,5 @@ void CommandExec(Editor& ed) {
 }
 
 void CommandEdit(Editor& ed) {
-  SetCommand(ed);
+  (void)SetCommand(ed);  // it says what became of the command
 }

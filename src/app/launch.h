@@ -5,7 +5,7 @@
 
 struct Editor;
 
-enum class CommandSet {
+enum class [[nodiscard]] CommandSet {
   kReplaced,  // the text read, cut at its line end, is the command now
   kKept,      // a line of fewer than three bytes (line end included), or no line: no change
   kTooLong,   // a command longer than 255 characters, refused with a message

@@ -87,15 +87,15 @@ char* Document::TakeSpare() {
 }
 
 // The larger table adds unused records at the end; the gap stays where it is.
-bool Document::GrowIndex(int capacity) {
-  if (capacity <= cap_) return true;
+int Document::GrowIndex(int capacity) {
+  if (capacity <= cap_) return 0;
   auto* grown = static_cast<LineRecord*>(
       std::realloc(index_, static_cast<std::size_t>(capacity) * sizeof(LineRecord)));
-  if (grown == nullptr) return false;
+  if (grown == nullptr) return ENOMEM;
   index_ = grown;
   cap_ = capacity;
   Normalize();
-  return true;
+  return 0;
 }
 
 void Document::MoveGap(int to) {
@@ -108,18 +108,18 @@ void Document::MoveGap(int to) {
 }
 
 // Empty records up to `count` lines, after the last one: the gap does not move.
-bool Document::Extend(int count) {
-  if (count <= count_) return true;
+int Document::Extend(int count) {
+  if (count <= count_) return 0;
   int shift = gap_ < count_ ? gapsize_ : 0;
-  if (count + shift > cap_ &&
-      !GrowIndex(std::max(count + shift, std::min(lines_ + shift, cap_ * 2)))) {
-    return false;
+  if (count + shift > cap_) {
+    int grown = GrowIndex(std::max(count + shift, std::min(lines_ + shift, cap_ * 2)));
+    if (grown != 0) return grown;
   }
   for (int i = count_; i < count; ++i) index_[i + shift] = {nullptr, 0};
   if (shift == 0) gap_ = count;  // a gap at the end stays there
   count_ = count;
   Normalize();
-  return true;
+  return 0;
 }
 
 // The caller has made sure of a free record (OpenLine).
@@ -172,12 +172,12 @@ char* Document::NewBlock(int length) {
 }
 
 // Where line i (which has a record) can take a text of `length` bytes: over its own bytes when
-// they are as many (the load block's included), or else a new block. False when none can be
+// they are as many (the load block's included), or else a new block. ENOMEM when none can be
 // had; a new block that goes unused after all is the caller's to free.
-bool Document::Room(int i, int length, char*& room) {
+int Document::Room(int i, int length, char*& room) {
   const LineRecord& r = At(i);
   room = length <= r.length ? r.text : NewBlock(length);
-  return room != nullptr || length == 0;
+  return room != nullptr || length == 0 ? 0 : ENOMEM;
 }
 
 // Line i's text becomes the `length` bytes at `text`, put in `room` (from Room).
@@ -195,9 +195,9 @@ void Document::Place(int i, char* room, const char* text, int length) {
 // Makes the first `length` bytes of the work block line i's text.
 int Document::Store(int i, int length) {
   if (length == 0 && i >= count_) return 0;
-  if (!Extend(i + 1)) return ENOMEM;
+  if (int err = Extend(i + 1); err != 0) return err;
   char* room = nullptr;
-  if (!Room(i, length, room)) return ENOMEM;
+  if (int err = Room(i, length, room); err != 0) return err;
   Place(i, room, work_, length);
   return 0;
 }
@@ -217,13 +217,13 @@ int Document::SetLines(int i, std::string_view a, int j, std::string_view b) {
   if (i == j) return SetLine(j, b);
   int na = Usable(a, lsize_ - 1);
   int nb = Usable(b, lsize_ - 1);
-  if (!Extend(std::max(i, j) + 1)) return ENOMEM;
+  if (int err = Extend(std::max(i, j) + 1); err != 0) return err;
   char* room_a = nullptr;
   char* room_b = nullptr;
-  if (!Room(i, na, room_a)) return ENOMEM;
-  if (!Room(j, nb, room_b)) {
+  if (int err = Room(i, na, room_a); err != 0) return err;
+  if (int err = Room(j, nb, room_b); err != 0) {
     if (room_a != At(i).text) std::free(room_a);
-    return ENOMEM;
+    return err;
   }
   if (nb > 0) std::memcpy(work_, b.data(), nb);
   Place(i, room_a, a.data(), na);
@@ -291,8 +291,8 @@ void Document::Truncate(int i, int column) {
 int Document::OpenLine(int line, std::string_view text) {
   if (line >= count_) return SetLine(line, text);  // everything from here down is empty
   bool full = count_ == lines_;
-  if (!full && gapsize_ == 0 && !GrowIndex(std::min(lines_, std::max(cap_ * 2, 16)))) {
-    return ENOMEM;
+  if (!full && gapsize_ == 0) {
+    if (int err = GrowIndex(std::min(lines_, std::max(cap_ * 2, 16))); err != 0) return err;
   }
   int n = Usable(text, lsize_ - 1);
   char* block = n > 0 ? NewBlock(n) : nullptr;
@@ -318,8 +318,8 @@ void Document::RemoveLine(int line) {
 int Document::Reserve(int line) {
   // Records up to `line` after the last one, and one more to open a line with.
   int need = std::max(count_, std::min(line + 1, lines_)) + 1 + (gap_ < count_ ? gapsize_ : 0);
-  if (need > cap_ && !GrowIndex(std::max(need, std::min(lines_, cap_ * 2))) && !GrowIndex(need)) {
-    return ENOMEM;
+  if (need > cap_ && GrowIndex(std::max(need, std::min(lines_, cap_ * 2))) != 0) {
+    if (int err = GrowIndex(need); err != 0) return err;
   }
   for (char*& spare : spare_) {
     if (spare == nullptr) spare = static_cast<char*>(std::malloc(static_cast<std::size_t>(lsize_)));
@@ -330,33 +330,6 @@ int Document::Reserve(int line) {
 
 void Document::Clear() {
   ReleaseAll();
-  ++changes_;
-}
-
-int Document::Incoming::Add(const char* text, int length) {
-  if (count_ == cap_) {
-    int capacity = std::max(cap_ * 2, 1024);
-    auto* grown = static_cast<LineRecord*>(
-        std::realloc(index_, static_cast<std::size_t>(capacity) * sizeof(LineRecord)));
-    if (grown == nullptr) return ENOMEM;
-    index_ = grown;
-    cap_ = capacity;
-  }
-  // An empty line keeps its place too (at its newline), so that a run of loaded lines can be
-  // written out as it lies in the block.
-  index_[count_++] = {const_cast<char*>(text), length};
-  return 0;
-}
-
-void Document::Adopt(Incoming& incoming, Block& block, std::size_t size) {
-  ReleaseAll();
-  std::free(index_);
-  index_ = std::exchange(incoming.index_, nullptr);
-  cap_ = std::exchange(incoming.cap_, 0);
-  count_ = gap_ = std::exchange(incoming.count_, 0);
-  gapsize_ = cap_ - count_;
-  block_ = block.release();
-  block_size_ = size;
   ++changes_;
 }
 
@@ -384,24 +357,6 @@ bool Document::CheckInvariant() const {
   return true;
 }
 
-LineView Document::LoadedRun(int i, int last, int& next) const {
-  const char* start = nullptr;
-  const char* end = nullptr;
-  const char* block_end = block_ + block_size_;
-  int j = i;
-  for (; j <= last && j < count_; ++j) {
-    const LineRecord& r = At(j);
-    if (r.text == nullptr || Owned(r.text) || (start != nullptr && r.text != end)) break;
-    const char* newline = r.text + r.length;
-    if (newline >= block_end || *newline != '\n') break;
-    if (start == nullptr) start = r.text;
-    end = newline + 1;
-  }
-  next = j;
-  if (start == nullptr) return {};
-  return {std::string_view(start, end - start), edition()};
-}
-
 int DocLength(const Document& doc) {
   for (int i = doc.extent() - 1; i > 0; --i) {
     if (!doc.text(i).empty()) return i;
@@ -411,13 +366,4 @@ int DocLength(const Document& doc) {
 
 std::ostream& operator<<(std::ostream& out, const LineView& view) {
   return out << view.view();
-}
-
-void ExpectFullUse(void* block, std::size_t size) {
-  constexpr std::size_t kHuge = 2u << 20;
-  if (size < 2 * kHuge) return;
-  auto start = reinterpret_cast<std::uintptr_t>(block);
-  std::uintptr_t first = (start + kHuge - 1) & ~(kHuge - 1);
-  std::uintptr_t last = (start + size) & ~(kHuge - 1);
-  if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
 }

@@ -247,18 +247,18 @@ class Document {
   int Usable(std::string_view text, int room) const;
   int Compose(std::string_view old, int head, int at, std::string_view text);
   char* NewBlock(int length);
-  bool Room(int i, int length, char*& room);
+  [[nodiscard]] int Room(int i, int length, char*& room);
   void Place(int i, char* room, const char* text, int length);
   bool Owned(const char* text) const;
-  bool GrowIndex(int capacity);
+  [[nodiscard]] int GrowIndex(int capacity);
   void MoveGap(int to);
-  bool Extend(int count);
+  [[nodiscard]] int Extend(int count);
   void InsertEmpty(int line);
   void Erase(int line);
   void Release(LineRecord& record);
   void ReleaseAll();
   char* TakeSpare();
-  int Store(int i, int length);
+  [[nodiscard]] int Store(int i, int length);
   int Counted(int err) {
     if (err == 0) ++changes_;
     return err;

@@ -30,7 +30,7 @@ class Fd {
   bool valid() const { return fd_ >= 0; }
 
   /// Closes now and returns 0 or the errno of a failed close (a write-back error shows here).
-  int Close() {
+  [[nodiscard]] int Close() {
     if (fd_ < 0) return 0;
     int err = ::close(std::exchange(fd_, -1)) == 0 ? 0 : errno;
     return err;
@@ -70,7 +70,7 @@ auto RetryOnEintr(Call call) {
 
 /// Appends what `fd` holds, up to its end or until `text` holds `limit` bytes. Returns 0 or the
 /// errno of a failed read.
-inline int ReadUpTo(int fd, std::size_t limit, std::string& text) {
+[[nodiscard]] inline int ReadUpTo(int fd, std::size_t limit, std::string& text) {
   char chunk[4096];
   while (text.size() < limit) {
     ssize_t n = RetryOnEintr(

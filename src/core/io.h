@@ -15,7 +15,7 @@ enum class Asks { kText, kFileName, kCommand };
 /// A source of whole typed lines: the line editor at a terminal (term/line_editor.h).
 class LineReader {
  public:
-  enum class Status {
+  enum class [[nodiscard]] Status {
     kLine,    // a line, as typed, with its line end
     kPasted,  // a line of which some bytes were pasted (bracketed paste), with its line end
     kEnd,     // the end of input (Ctrl-D on an empty line)
@@ -83,7 +83,7 @@ class RetryingStream {
 
 /// What a read gave: a kind of line, or why there is none. A new kind of line joins IsLine(),
 /// and the callers that only need "a line or not", which ask IsLine(), stay as they are.
-enum class Read {
+enum class [[nodiscard]] Read {
   kLine,       // a whole line: its bytes, and its line end when that fits
   kLineCut,    // a line longer than the limit: the bytes beyond it were read and dropped
   kPasted,     // a line of which some bytes were pasted at the terminal (bracketed paste)

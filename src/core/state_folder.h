@@ -12,4 +12,4 @@ std::string StateFolder();
 /// Creates every missing folder along `path` (the last part included) with mode 0700.
 /// Returns 0, or the errno of the first folder that cannot be made (ENOTDIR when `path` ends
 /// in something else).
-int MakeFolders(const std::string& path);
+[[nodiscard]] int MakeFolders(const std::string& path);

@@ -97,7 +97,7 @@ struct Leftover {
 
 std::vector<std::string> FindLeftovers(const char* name) {
   Resolved target;
-  if (ResolveLinks(name, target) != 0 || target.absolute.empty()) return {};
+  if (!ResolveLinks(name, target).ok() || target.absolute.empty()) return {};
   std::string base = LastPart(target.path);
   if (base.empty() || base == "." || base == "..") return {};  // a folder: no save's target
   const std::string& file = target.absolute;

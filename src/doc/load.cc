@@ -28,8 +28,8 @@ std::optional<float> PartialShare(std::string_view bytes, const LineCount& count
   return static_cast<float>(static_cast<double>(count.loaded) * 100.0 / static_cast<double>(uncut));
 }
 
-int PrepareLines(std::string_view text, int lines, int lsize, Document::Incoming& incoming,
-                 LineCount& count) {
+Status PrepareLines(std::string_view text, int lines, int lsize, Document::Incoming& incoming,
+                    LineCount& count) {
   int err = 0;
   count = WalkLines(text, lines, lsize, [&](int, std::size_t start, std::size_t length, bool) {
     if (err == 0) err = incoming.Add(text.data() + start, static_cast<int>(length));
@@ -44,8 +44,8 @@ constexpr std::size_t kFirstBlock = 64 * 1024;
 // "Read %i bytes, " reports the size as an int.
 constexpr std::size_t kMaxFile = INT_MAX;
 
-// Grows `block` to `capacity` bytes. Returns 0 or ENOMEM.
-int Reserve(Block& block, std::size_t capacity) {
+// Grows `block` to `capacity` bytes, or fails with ENOMEM.
+Status Reserve(Block& block, std::size_t capacity) {
   char* grown = static_cast<char*>(std::realloc(block.get(), capacity));
   if (grown == nullptr) return ENOMEM;
   ExpectFullUse(grown, capacity);
@@ -55,15 +55,15 @@ int Reserve(Block& block, std::size_t capacity) {
 }
 
 // Reads up to `limit` bytes into the block from `size` on, growing it (up to kMaxFile) when
-// `grow` is set; stops at the end of the file. Returns 0 or an errno; EINTR once a signal the
+// `grow` is set; stops at the end of the file. Fails with EINTR once a signal the
 // editor acts on has come (a slow file, such as a FIFO whose writer waits, is not waited for).
-int ReadInto(int fd, Block& block, std::size_t& size, std::size_t capacity, bool grow) {
+Status ReadInto(int fd, Block& block, std::size_t& size, std::size_t capacity, bool grow) {
   for (;;) {
     if (size == capacity) {
       if (!grow) return 0;
       if (capacity > kMaxFile) return EFBIG;
       capacity *= 2;
-      if (int err = Reserve(block, capacity); err != 0) return err;
+      if (Status grown = Reserve(block, capacity); !grown.ok()) return grown;
     }
     // A signal that came between two reads interrupted none: it is looked at before each.
     ssize_t n = RetryOnEintr([&] { return read(fd, block.get() + size, capacity - size); },
@@ -78,8 +78,8 @@ int ReadInto(int fd, Block& block, std::size_t& size, std::size_t capacity, bool
 
 // Reads an open file whole into one block. The size is taken by seeking, and a block of that
 // size is read (a file that shrank meanwhile gives what it still holds); a file that cannot
-// seek (a pipe, a FIFO) is read to its end. Returns 0 or an errno (EINTR: see ReadInto).
-int ReadAll(int fd, Block& block, std::size_t& size) {
+// seek (a pipe, a FIFO) is read to its end. EINTR: see ReadInto.
+Status ReadAll(int fd, Block& block, std::size_t& size) {
   size = 0;
   // Every step is tried again when a signal the editor does not act on interrupted it.
   auto stop = [] { return PendingSignal() != 0; };
@@ -94,11 +94,11 @@ int ReadAll(int fd, Block& block, std::size_t& size) {
   if (sized && RetryOnEintr([&] { return lseek(fd, 0, SEEK_SET); }, stop) != 0) return errno;
   std::size_t capacity = sized ? static_cast<std::size_t>(end) : kFirstBlock;
   // One byte at least, so that an empty file still has a block.
-  if (int err = Reserve(block, capacity > 0 ? capacity : 1); err != 0) return err;
+  if (Status had = Reserve(block, capacity > 0 ? capacity : 1); !had.ok()) return had;
   return ReadInto(fd, block, size, capacity, !sized);
 }
 
-int OpenToRead(const char* name, Fd& fd) {
+Status OpenToRead(const char* name, Fd& fd) {
   // A FIFO's open waits for a writer.
   fd = Fd(RetryOnEintr([&] { return open(name, O_RDONLY | O_CLOEXEC); },
                        [] { return PendingSignal() != 0; }));

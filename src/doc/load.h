@@ -11,6 +11,7 @@
 
 #include "core/document.h"
 #include "core/fd.h"
+#include "core/status.h"
 
 /// How a text divides into line slots.
 struct LineCount {
@@ -72,17 +73,17 @@ LineCount WalkLines(std::string_view text, int lines, int lsize, Emit emit) {
 std::optional<float> PartialShare(std::string_view bytes, const LineCount& count);
 
 /// Splits `text` as WalkLines does into `incoming`: the lines point into the text, which is
-/// not copied. Returns 0, or ENOMEM when the memory for the index cannot be had.
-int PrepareLines(std::string_view text, int lines, int lsize, Document::Incoming& incoming,
-                 LineCount& count);
+/// not copied. Fails with ENOMEM when the memory for the index cannot be had.
+Status PrepareLines(std::string_view text, int lines, int lsize, Document::Incoming& incoming,
+                    LineCount& count);
 
-/// Opens a file for reading. Returns 0 or the errno of the failure: EINTR when a signal the
+/// Opens a file for reading. Fails with EINTR when a signal the
 /// editor acts on (core/signals.h) has come, before or while the open waits (a FIFO without a
 /// writer); other interrupted opens are tried again.
-int OpenToRead(const char* name, Fd& fd);
+Status OpenToRead(const char* name, Fd& fd);
 
 /// Reads an open file whole into `block` (which it allocates): the size is taken by seeking,
-/// and a file that cannot seek (a pipe, a FIFO) is read to its end. Returns 0 or an errno:
-/// EINTR when a signal the editor acts on has come, before or during any of its steps (other
-/// interrupted steps are tried again); the read is then given up and what was read is of no use.
-int ReadAll(int fd, Block& block, std::size_t& size);
+/// and a file that cannot seek (a pipe, a FIFO) is read to its end. Fails with EINTR when a signal
+/// the editor acts on has come, before or during any of its steps (other interrupted steps are
+/// tried again); the read is then given up and what was read is of no use.
+Status ReadAll(int fd, Block& block, std::size_t& size);

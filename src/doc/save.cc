@@ -27,22 +27,19 @@ Pieces DocumentPieces(const Document& doc, char* room) {
   constexpr std::size_t kGather = kGatherRoom;
   // The size is the document's as it is now: pieces kept across a change are caught, in builds
   // with assertions, wherever they are gone through.
-  return Pieces(ImageSize(doc), [&doc, room, edition = doc.edition()](const Pieces::Sink& sink) {
+  auto each = [&doc, room, edition = doc.edition()](const Pieces::Sink& sink) -> Status {
     edition.Check();
     std::unique_ptr<char[]> had(room == nullptr ? new (std::nothrow) char[kGather] : nullptr);
     char* buffer = room != nullptr ? room : had.get();
     if (buffer == nullptr) return ENOMEM;
     std::size_t used = 0;
-    auto flush = [&] { return used == 0 ? 0 : sink({buffer, std::exchange(used, 0)}); };
+    auto flush = [&] { return used == 0 ? Status() : sink({buffer, std::exchange(used, 0)}); };
     // Gathers short bytes; sends long ones (and what was gathered before them) as they are.
-    auto put = [&](std::string_view bytes) {
-      if (bytes.size() >= kGather) {
-        if (int err = flush(); err != 0) return err;
-        return sink(bytes);
+    auto put = [&](std::string_view bytes) -> Status {
+      if (bytes.size() >= kGather || used + bytes.size() > kGather) {
+        if (Status flushed = flush(); !flushed.ok()) return flushed;
       }
-      if (used + bytes.size() > kGather) {
-        if (int err = flush(); err != 0) return err;
-      }
+      if (bytes.size() >= kGather) return sink(bytes);
       if (!bytes.empty()) std::memcpy(buffer + used, bytes.data(), bytes.size());
       used += bytes.size();
       return 0;
@@ -52,19 +49,20 @@ Pieces DocumentPieces(const Document& doc, char* room) {
       edition.Check();
       int next = i;
       LineView run = doc.LoadedRun(i, last, next);
-      int err = 0;
+      Status put_run;
       if (!run.empty()) {
-        err = put(run.view());
+        put_run = put(run.view());
         i = next;
       } else {
-        err = put(doc.text(i).view());
-        if (err == 0) err = put("\n");
+        put_run = put(doc.text(i).view());
+        if (put_run.ok()) put_run = put("\n");
         ++i;
       }
-      if (err != 0) return err;
+      if (!put_run.ok()) return put_run;
     }
     return flush();
-  });
+  };
+  return Pieces(ImageSize(doc), std::move(each));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -141,65 +139,52 @@ SaveResult WriteToDevice(const Target& target, const Pieces& bytes, const FileSy
   SaveResult opened = Step(fs, FsStep::kOpenTarget, shown,
                            [&] { return OpenChecked(target, O_WRONLY | O_NONBLOCK, fd, now); });
   if (!opened.saved()) return opened;
-  int err = Step(fs, FsStep::kWrite, shown,
-                 [&] { return WritePieces(fd.get(), bytes, -1, OnSignal::kAbandon); });
-  int closed = Step(fs, FsStep::kClose, shown, [&] { return Close(fd); });
-  return Failed(err != 0 ? err : closed);
+  Status written = Step(fs, FsStep::kWrite, shown,
+                        [&] { return WritePieces(fd.get(), bytes, -1, OnSignal::kAbandon); });
+  Status closed = Step(fs, FsStep::kClose, shown, [&] { return Close(fd); });
+  return Failed(!written.ok() ? written : closed);
 }
 
 // Reasons a folder gives for refusing a new file, where the target can still be written in
 // place.
-bool Refuses(int err) {
-  return err == EACCES || err == EPERM || err == EROFS;
+bool Refuses(Status status) {
+  return status.err == EACCES || status.err == EPERM || status.err == EROFS;
 }
 
 // Errors of a new file that cannot be given what the target has, where the target can still
 // be written in place.
-bool CannotCarry(int err) {
-  return err == EPERM || err == EOPNOTSUPP || err == EACCES;
+bool CannotCarry(Status status) {
+  return status.err == EPERM || status.err == EOPNOTSUPP || status.err == EACCES;
 }
 
-// Puts the complete temporary file `temp` in the target's place: over the target, when it is
-// still what the walk found, or under a name that nothing may have taken since. An exchange
-// leaves the old file under the temporary name, where it is checked and then removed; one that
-// cannot be removed is `kept`.
-SaveResult PutInPlace(const Target& target, NewFile& temp, const FileSystem& fs) {
+// Gives the complete temporary file `from` the name of a target that did not exist, never over
+// an entry made there since.
+SaveResult PutNew(const Target& target, const std::string& from) {
   int dir = target.folder.fd.get();
   const char* name = target.name.c_str();
-  const std::string from = temp.name;
-  if (!target.exists) {
-    int err = Errno(
-        RetryOnEintr([&] { return renameat2(dir, from.c_str(), dir, name, RENAME_NOREPLACE); }));
-    if (err == EINVAL) {
-      // No rename that refuses to replace here: a second link, which never replaces.
-      err = Errno(RetryOnEintr([&] { return linkat(dir, from.c_str(), dir, name, 0); }));
-      if (err == 0) unlinkat(dir, from.c_str(), 0);
-    }
-    return err == EEXIST ? Changed() : Failed(err);
+  Status renamed = Errno(
+      RetryOnEintr([&] { return renameat2(dir, from.c_str(), dir, name, RENAME_NOREPLACE); }));
+  if (renamed.err == EINVAL) {
+    // No rename that refuses to replace here: a second link, which never replaces.
+    renamed = Errno(RetryOnEintr([&] { return linkat(dir, from.c_str(), dir, name, 0); }));
+    if (renamed.ok()) unlinkat(dir, from.c_str(), 0);
   }
-  struct stat now;
-  if (RetryOnEintr([&] { return fstatat(dir, name, &now, AT_SYMLINK_NOFOLLOW); }) != 0) {
-    return errno == ENOENT ? Changed() : Failed(errno);
-  }
-  if (!SameFile(now, target.info)) return Changed();
-  auto exchange = [&] {
-    return Errno(
-        RetryOnEintr([&] { return renameat2(dir, from.c_str(), dir, name, RENAME_EXCHANGE); }));
-  };
-  int err = Step(fs, FsStep::kExchange, target.Shown(), exchange);
-  if (err == EINVAL || err == ENOSYS || err == EOPNOTSUPP) {
-    // No exchange on this file system: a rename, right after the check above.
-    return Failed(Errno(RetryOnEintr([&] { return renameat(dir, from.c_str(), dir, name); })));
-  }
-  if (err != 0) return Failed(err);
-  // The file that came out must be the one that was checked, or it goes back.
+  return renamed.err == EEXIST ? Changed() : Failed(renamed);
+}
+
+// After an exchange the old file is under the temporary name: when it is the one that was
+// checked, it is removed (one that cannot be removed is `kept`); otherwise it goes back.
+SaveResult CheckExchanged(const Target& target, NewFile& temp, const FileSystem& fs,
+                          const std::function<Status()>& exchange) {
+  int dir = target.folder.fd.get();
+  const std::string& from = temp.name;
   std::string old = target.folder.Path(from);
   struct stat out;
-  int looked =
+  Status looked =
       Errno(RetryOnEintr([&] { return fstatat(dir, from.c_str(), &out, AT_SYMLINK_NOFOLLOW); }));
-  if (looked != 0 || !SameFile(out, target.info)) {
-    SaveResult result = looked == 0 || looked == ENOENT ? Changed() : Failed(looked);
-    if (int back = Step(fs, FsStep::kExchangeBack, target.Shown(), exchange); back != 0) {
+  if (!looked.ok() || !SameFile(out, target.info)) {
+    SaveResult result = looked.ok() || looked.err == ENOENT ? Changed() : Failed(looked);
+    if (Status back = Step(fs, FsStep::kExchangeBack, target.Shown(), exchange); !back.ok()) {
       // What came out stays under the temporary name, which is said.
       result = Failed(back);
       result.kept = old;
@@ -207,17 +192,75 @@ SaveResult PutInPlace(const Target& target, NewFile& temp, const FileSystem& fs)
     }
     return result;
   }
-  temp.name.clear();
-  SaveResult result;
-  result.err = Step(fs, FsStep::kRemoveOld, old, [&] {
+  Status removed = Step(fs, FsStep::kRemoveOld, old, [&] {
     return Errno(RetryOnEintr([&] { return unlinkat(dir, from.c_str(), 0); }));
   });
-  if (result.err != 0) result.kept = old;
+  temp.name.clear();
+  SaveResult result;
+  result.err = removed.err;
+  if (!removed.ok()) result.kept = old;
   return result;
 }
 
+// Puts the complete temporary file `temp` in the target's place: over the target, when it is
+// still what the walk found, or under a name that nothing may have taken since. An exchange
+// leaves the old file under the temporary name, where it is checked and then removed.
+SaveResult PutInPlace(const Target& target, NewFile& temp, const FileSystem& fs) {
+  if (!target.exists) return PutNew(target, temp.name);
+  int dir = target.folder.fd.get();
+  const char* name = target.name.c_str();
+  const std::string from = temp.name;
+  struct stat now;
+  if (RetryOnEintr([&] { return fstatat(dir, name, &now, AT_SYMLINK_NOFOLLOW); }) != 0) {
+    return errno == ENOENT ? Changed() : Failed(errno);
+  }
+  if (!SameFile(now, target.info)) return Changed();
+  std::function<Status()> exchange = [&] {
+    return Errno(
+        RetryOnEintr([&] { return renameat2(dir, from.c_str(), dir, name, RENAME_EXCHANGE); }));
+  };
+  Status exchanged = Step(fs, FsStep::kExchange, target.Shown(), exchange);
+  int err = exchanged.err;
+  if (err == EINVAL || err == ENOSYS || err == EOPNOTSUPP) {
+    // No exchange on this file system: a rename, right after the check above.
+    return Failed(Errno(RetryOnEintr([&] { return renameat(dir, from.c_str(), dir, name); })));
+  }
+  if (!exchanged.ok()) return Failed(exchanged);
+  return CheckExchanged(target, temp, fs, exchange);
+}
+
+// Gives the new file open at `fd` the owner and group of `old`.
+Status MatchOwner(int fd, const struct stat& old, const std::string& path, const FileSystem& fs) {
+  return Step(fs, FsStep::kMatchOwner, path, [&]() -> Status {
+    struct stat st;
+    if (fstat(fd, &st) != 0) return errno;
+    if (st.st_uid == old.st_uid && st.st_gid == old.st_gid) return 0;
+    return Errno(RetryOnEintr([&] { return fchown(fd, old.st_uid, old.st_gid); }));
+  });
+}
+
+// Fills the new file `temp`: its mode (after the owner and the attributes: a change of owner
+// clears the set-id bits, and an ACL sets the group's), the bytes, the flush, its name, the
+// close.
+Status FillTemp(const Folder& folder, NewFile& temp, mode_t mode, const Pieces& bytes,
+                const FileSystem& fs) {
+  auto path = [&] { return folder.Path(temp.Entry()); };
+  int fd = temp.fd.get();
+  Status filled = Step(fs, FsStep::kMatchMode, path(),
+                       [&] { return Errno(RetryOnEintr([&] { return fchmod(fd, mode); })); });
+  if (filled.ok()) {
+    filled = Step(fs, FsStep::kWrite, path(), [&] { return WritePieces(fd, bytes); });
+  }
+  if (filled.ok()) filled = Step(fs, FsStep::kSync, path(), [&] { return Sync(fd); });
+  if (filled.ok()) filled = Step(fs, FsStep::kNameTemp, path(), [&] { return Name(folder, temp); });
+  if (filled.ok()) filled = Step(fs, FsStep::kClose, path(), [&] { return Close(temp.fd); });
+  return filled;
+}
+
 // A regular file (or a new name) replaced through a temporary file: the target's owner,
-// extended attributes and mode first, then the bytes, then the exchange or the rename.
+// extended attributes and mode first, then the bytes, then the exchange or the rename. Where the
+// new file cannot be made in the folder, or cannot be given what the target has, the target is
+// written in place instead.
 SaveResult WriteByRename(const Target& target, const Pieces& bytes, const FileSystem& fs) {
   const struct stat* old = target.exists ? &target.info : nullptr;
   Attributes attributes;
@@ -232,55 +275,39 @@ SaveResult WriteByRename(const Target& target, const Pieces& bytes, const FileSy
   temp.pattern += CutFor(target.name, 1 + sizeof kTempMarker - 1 + kRandomSize);
   temp.pattern += kTempMarker;
   temp.pattern += kRandom;
-  auto path = [&] { return target.folder.Path(temp.Entry()); };
-  int err = Step(fs, FsStep::kCreateTemp, path(), [&] { return CreateIn(target.folder, temp); });
-  if (err != 0) {
-    return old != nullptr && Refuses(err) ? WriteKeepingOld(target, bytes, fs) : Failed(err);
+  Status made = Step(fs, FsStep::kCreateTemp, target.folder.Path(temp.Entry()),
+                     [&] { return CreateIn(target.folder, temp); });
+  if (!made.ok()) {
+    return old != nullptr && Refuses(made) ? WriteKeepingOld(target, bytes, fs) : Failed(made);
   }
-
   if (old != nullptr) {
-    err = Step(fs, FsStep::kMatchOwner, path(), [&] {
-      struct stat st;
-      if (fstat(temp.fd.get(), &st) != 0) return errno;
-      if (st.st_uid == old->st_uid && st.st_gid == old->st_gid) return 0;
-      return Errno(RetryOnEintr([&] { return fchown(temp.fd.get(), old->st_uid, old->st_gid); }));
+    std::string path = target.folder.Path(temp.Entry());
+    int fd = temp.fd.get();
+    Status owned = MatchOwner(fd, *old, path, fs);
+    Status carried = !owned.ok() ? owned : Step(fs, FsStep::kMatchAttributes, path, [&] {
+      return MatchAttributes(fd, attributes);
     });
-    bool in_place = err != 0;
-    if (err == 0) {
-      err = Step(fs, FsStep::kMatchAttributes, path(),
-                 [&] { return MatchAttributes(temp.fd.get(), attributes); });
-      in_place = CannotCarry(err);
-    }
-    if (err != 0) {
-      Discard(target.folder, temp, FsStep::kRemoveTemp, fs);
-      return in_place ? WriteKeepingOld(target, bytes, fs) : Failed(err);
+    if (!carried.ok()) {
+      // An owner that cannot be given, for whatever reason, leaves the target to be written in
+      // place.
+      bool in_place = !owned.ok() || CannotCarry(carried);
+      (void)Discard(target.folder, temp, FsStep::kRemoveTemp, fs);
+      return in_place ? WriteKeepingOld(target, bytes, fs) : Failed(carried);
     }
   }
-  // After the owner and the attributes: a change of owner clears the set-id bits, and an ACL
-  // sets the group's.
   mode_t mode = old != nullptr ? old->st_mode & 07777 : 0666 & ~CurrentUmask();
-  err = Step(fs, FsStep::kMatchMode, path(),
-             [&] { return Errno(RetryOnEintr([&] { return fchmod(temp.fd.get(), mode); })); });
-  if (err == 0) {
-    err = Step(fs, FsStep::kWrite, path(), [&] { return WritePieces(temp.fd.get(), bytes); });
-  }
-  if (err == 0) err = Step(fs, FsStep::kSync, path(), [&] { return Sync(temp.fd.get()); });
-  if (err == 0) {
-    err = Step(fs, FsStep::kNameTemp, path(), [&] { return Name(target.folder, temp); });
-  }
-  if (err == 0) err = Step(fs, FsStep::kClose, path(), [&] { return Close(temp.fd); });
-  SaveResult result = Failed(err);
-  if (err == 0) {
+  SaveResult result = Failed(FillTemp(target.folder, temp, mode, bytes, fs));
+  if (result.saved()) {
     result =
         Step(fs, FsStep::kRename, target.Shown(), [&] { return PutInPlace(target, temp, fs); });
   }
   if (!result.saved()) {
-    Discard(target.folder, temp, FsStep::kRemoveTemp, fs);
+    (void)Discard(target.folder, temp, FsStep::kRemoveTemp, fs);
     return result;
   }
   // The new content is in place; a folder that cannot be flushed does not undo the save.
-  Step(fs, FsStep::kSyncFolder, target.folder.Openable(),
-       [&] { return SyncFolder(target.folder); });
+  (void)Step(fs, FsStep::kSyncFolder, target.folder.Openable(),
+             [&] { return SyncFolder(target.folder); });
   return result;
 }
 
@@ -288,7 +315,7 @@ SaveResult WriteByRename(const Target& target, const Pieces& bytes, const FileSy
 
 SaveResult WriteFileSafely(const char* path, const Pieces& bytes, const FileSystem& fs) {
   Target target;
-  if (int err = Resolve(path, target); err != 0) return Failed(err);
+  if (Status found = Resolve(path, target); !found.ok()) return Failed(found);
   if (!target.exists) return WriteByRename(target, bytes, fs);
   if (!S_ISREG(target.info.st_mode)) return WriteToDevice(target, bytes, fs);
   if (target.info.st_nlink > 1) return WriteKeepingOld(target, bytes, fs);

@@ -14,6 +14,7 @@
 
 #include "core/defaults.h"
 #include "core/document.h"
+#include "core/status.h"
 #include "doc/file_system.h"
 
 /// Bytes of the written form: every line from 0 to DocLength, each followed by a newline.
@@ -21,12 +22,12 @@ std::size_t ImageSize(const Document& doc);
 
 /// The bytes of a file to be written, made piece by piece as they are written so that no whole
 /// image of them need be held: size() bytes in all. Each() hands every piece in order to `sink`
-/// and stops at the first nonzero result, which it returns (0 when all went); it may be gone
-/// through more than once. A span of bytes is one piece.
+/// and stops at the first failure, which it returns; it may be gone through more than once. A span
+/// of bytes is one piece.
 class Pieces {
  public:
-  using Sink = std::function<int(std::span<const char>)>;
-  using Source = std::function<int(const Sink&)>;
+  using Sink = std::function<Status(std::span<const char>)>;
+  using Source = std::function<Status(const Sink&)>;
 
   Pieces(std::size_t size, Source each) : size_(size), each_(std::move(each)) {}
   template <typename Bytes,
@@ -34,11 +35,11 @@ class Pieces {
   Pieces(const Bytes& bytes)  // NOLINT: a span of bytes is the simplest content
       : size_(std::span<const char>(bytes).size()),
         each_([piece = std::span<const char>(bytes)](const Sink& sink) {
-          return piece.empty() ? 0 : sink(piece);
+          return piece.empty() ? Status() : sink(piece);
         }) {}
 
   std::size_t size() const { return size_; }
-  int Each(const Sink& sink) const { return each_(sink); }
+  Status Each(const Sink& sink) const { return each_(sink); }
 
  private:
   std::size_t size_;
@@ -75,7 +76,7 @@ enum class SaveOutcome {
 
 struct [[nodiscard]] SaveResult {
   SaveOutcome outcome = SaveOutcome::kSaved;
-  int err = 0;  // kFailed: its errno; kSaved: 0, or why the backup `kept` could not be removed
+  int err = 0;       // kFailed: its errno; kSaved: 0, or why the backup `kept` could not be removed
   std::string kept;  // a backup that still holds the old content, when one stayed: its path
 
   bool saved() const { return outcome == SaveOutcome::kSaved; }
@@ -103,15 +104,15 @@ SaveResult WriteFileSafely(const char* path, const Pieces& bytes, const FileSyst
 
 /// Where a name leads a save.
 struct Resolved {
-  std::string path;      // the entry's path, as the name leads there through its links
-  std::string absolute;  // its absolute path, every link followed; "" when there is none
+  std::string path;           // the entry's path, as the name leads there through its links
+  std::string absolute;       // its absolute path, every link followed; "" when there is none
   bool through_link = false;  // a symbolic link lies on the way
 };
 
 /// Follows the symbolic links on the way from `path` to the entry that a save writes, as
 /// WriteFileSafely does (a link that may have been planted is refused with EACCES); the
-/// entry need not exist. Returns 0 or an errno.
-int ResolveLinks(const char* path, Resolved& resolved);
+/// entry need not exist.
+Status ResolveLinks(const char* path, Resolved& resolved);
 
 /// The folder that takes backups where the target's own folder cannot:
 /// $XDG_STATE_HOME/morvax/backup, or ~/.local/state/morvax/backup when XDG_STATE_HOME is unset,
@@ -134,7 +135,7 @@ struct FileStamp {
 /// name would have; a name refused otherwise leaves the stamp unknown.
 void TakeStamp(FileStamp& stamp, const char* name, int fd = -1);
 
-enum class DiskChange {
+enum class [[nodiscard]] DiskChange {
   kNone,     // nothing another program did stands in the way of a save to the name
   kChanged,  // the stamped file differs from its stamp
   kCreated,  // the stamp found nothing, and a file is there now
@@ -152,6 +153,5 @@ DiskChange ChangedSince(const FileStamp& stamp, const char* name);
 /// to disk before it is named, then its folder. Until then it is unnamed, or (where the file
 /// system has no unnamed files) `.base-XXXXXX`, removed on failure, so that a cut copy never
 /// bears one of those names. The name used (or, on failure, the first one) goes to `path`.
-/// Returns 0 or an errno.
-int WriteNewFile(const std::string& folder, const char* base, const Pieces& bytes,
-                 std::string& path);
+Status WriteNewFile(const std::string& folder, const char* base, const Pieces& bytes,
+                    std::string& path);

@@ -23,9 +23,9 @@ namespace {
 constexpr char kCapability[] = "security.capability";
 
 // Fills `bytes` with what `get(buffer, size)` gives, after asking it how much there is (tried
-// again when it grew in between). Returns 0 or an errno.
+// again when it grew in between).
 template <typename Get>
-int ReadSized(std::string& bytes, Get get) {
+Status ReadSized(std::string& bytes, Get get) {
   for (int attempt = 0; attempt < 5; ++attempt) {
     ssize_t size = RetryOnEintr([&] { return get(nullptr, 0); });
     if (size < 0) return errno;
@@ -41,12 +41,12 @@ int ReadSized(std::string& bytes, Get get) {
 }
 
 // The names of the attributes of the file open at `fd` (none where the file system has none).
-// Returns 0 or an errno.
-int ListNames(int fd, std::vector<std::string>& names) {
+Status ListNames(int fd, std::vector<std::string>& names) {
   std::string list;
-  int err = ReadSized(list, [&](char* to, std::size_t size) { return flistxattr(fd, to, size); });
-  if (err == ENOTSUP) return 0;
-  if (err != 0) return err;
+  Status read =
+      ReadSized(list, [&](char* to, std::size_t size) { return flistxattr(fd, to, size); });
+  if (read.err == ENOTSUP) return 0;
+  if (!read.ok()) return read;
   for (std::size_t at = 0; at < list.size();) {
     std::size_t end = std::min(list.find('\0', at), list.size());
     if (end > at) names.emplace_back(list, at, end - at);
@@ -68,36 +68,36 @@ SaveResult ReadAttributes(const Target& target, Attributes& attributes) {
   }
   if (!opened.saved()) return opened;
   std::vector<std::string> names;
-  if (int err = ListNames(fd.get(), names); err != 0) return Failed(err);
+  if (Status listed = ListNames(fd.get(), names); !listed.ok()) return Failed(listed);
   for (const std::string& name : names) {
     if (name == kCapability) continue;
     std::string value;
-    int err = ReadSized(value, [&](char* to, std::size_t size) {
+    Status read = ReadSized(value, [&](char* to, std::size_t size) {
       return fgetxattr(fd.get(), name.c_str(), to, size);
     });
-    if (err == ENODATA) continue;  // removed since it was listed
-    if (err != 0) return Failed(err);
+    if (read.err == ENODATA) continue;  // removed since it was listed
+    if (!read.ok()) return Failed(read);
     attributes.emplace_back(name, std::move(value));
   }
   return {};
 }
 
-int MatchAttributes(int fd, const Attributes& attributes) {
+Status MatchAttributes(int fd, const Attributes& attributes) {
   // What the new file got from its folder (a default ACL) goes, unless the target has it too.
   std::vector<std::string> names;
-  if (int err = ListNames(fd, names); err != 0) return err;
+  if (Status listed = ListNames(fd, names); !listed.ok()) return listed;
   for (const std::string& name : names) {
     auto same = [&](const auto& attribute) { return attribute.first == name; };
     if (std::any_of(attributes.begin(), attributes.end(), same)) continue;
-    int err = Errno(RetryOnEintr([&] { return fremovexattr(fd, name.c_str()); }));
-    if (err != 0 && err != ENODATA) return err;
+    Status removed = Errno(RetryOnEintr([&] { return fremovexattr(fd, name.c_str()); }));
+    if (!removed.ok() && removed.err != ENODATA) return removed;
   }
   for (const auto& attribute : attributes) {
     const std::string& name = attribute.first;
     const std::string& value = attribute.second;
-    int err = Errno(
+    Status set = Errno(
         RetryOnEintr([&] { return fsetxattr(fd, name.c_str(), value.data(), value.size(), 0); }));
-    if (err != 0) return err;
+    if (!set.ok()) return set;
   }
   return 0;
 }

@@ -19,65 +19,67 @@ namespace {
 
 // Copies `size` bytes of the open target to a new backup in `folder` and flushes it and its
 // name to disk. In the state folder (`record`) its companion, holding the target's absolute
-// path, is written and flushed first. Returns 0 or an errno; on failure no backup is left.
-int BackupIn(const Folder& folder, bool record, const Target& target, int source, off_t size,
-             const FileSystem& fs, NewFile& backup) {
+// path, is written and flushed first. On failure no backup is left.
+Status BackupIn(const Folder& folder, bool record, const Target& target, int source, off_t size,
+                const FileSystem& fs, NewFile& backup) {
   // The companion's name must fit as well.
   std::string suffix = record ? kBackupPathSuffix : "";
   backup.pattern = CutFor(target.name, sizeof kBackupMarker - 1 + kRandomSize + suffix.size()) +
                    kBackupMarker + kRandom;
-  int err = 0;
+  Status made;
   if (record) {
-    err = Step(fs, FsStep::kRecordPath, folder.Path(backup.pattern + suffix), [&] {
+    made = Step(fs, FsStep::kRecordPath, folder.Path(backup.pattern + suffix), [&]() -> Status {
       if (target.Absolute().empty()) return ENOENT;
-      int made = WithUniqueName(backup.pattern, backup.chosen, [&](const std::string& name) {
+      Status written = WithUniqueName(backup.pattern, backup.chosen, [&](const std::string& name) {
         return WriteRecord(folder, name + suffix, target.Absolute() + "\n");
       });
-      if (made != 0) return made;
+      if (!written.ok()) return written;
       backup.companion = backup.chosen + suffix;
       return SyncFolder(folder);
     });
   }
-  if (err == 0) {
-    err = Step(fs, FsStep::kCreateBackup, folder.Path(backup.Entry()), [&] {
-      if (int created = CreateIn(folder, backup); created != 0) return created;
+  if (made.ok()) {
+    made = Step(fs, FsStep::kCreateBackup, folder.Path(backup.Entry()), [&] {
+      if (Status created = CreateIn(folder, backup); !created.ok()) return created;
       return Errno(RetryOnEintr([&] { return fchmod(backup.fd.get(), 0600); }));
     });
   }
-  if (err != 0) {
-    Discard(folder, backup, FsStep::kRemoveBackup, fs);
-    return err;
+  if (!made.ok()) {
+    (void)Discard(folder, backup, FsStep::kRemoveBackup, fs);
+    return made;
   }
   // The pattern until it is named: the seam sees which backup it is.
   auto path = [&] { return folder.Path(backup.Entry()); };
-  err = Step(fs, FsStep::kCopyBackup, path(),
-             [&] { return CopyBytes(source, backup.fd.get(), size); });
-  if (err == 0) err = Step(fs, FsStep::kSyncBackup, path(), [&] { return Sync(backup.fd.get()); });
-  if (err == 0) err = Step(fs, FsStep::kNameBackup, path(), [&] { return Name(folder, backup); });
-  if (err == 0) {
-    err = Step(fs, FsStep::kSyncFolder, folder.Openable(), [&] { return SyncFolder(folder); });
+  made = Step(fs, FsStep::kCopyBackup, path(),
+              [&] { return CopyBytes(source, backup.fd.get(), size); });
+  if (made.ok()) {
+    made = Step(fs, FsStep::kSyncBackup, path(), [&] { return Sync(backup.fd.get()); });
   }
-  if (err != 0) Discard(folder, backup, FsStep::kRemoveBackup, fs);
-  return err;
+  if (made.ok()) made = Step(fs, FsStep::kNameBackup, path(), [&] { return Name(folder, backup); });
+  if (made.ok()) {
+    made = Step(fs, FsStep::kSyncFolder, folder.Openable(), [&] { return SyncFolder(folder); });
+  }
+  if (!made.ok()) (void)Discard(folder, backup, FsStep::kRemoveBackup, fs);
+  return made;
 }
 
 // Keeps the old content of the open target in a backup: beside the target, or where its folder
 // cannot take it, in the state folder (opened into `state`). `place` receives the folder used.
-// Returns 0 or the errno of the last place tried.
-int MakeBackup(const Target& target, int source, off_t size, const FileSystem& fs,
-               NewFile& backup, Folder& state, const Folder*& place) {
+// Fails as the last place tried fails.
+Status MakeBackup(const Target& target, int source, off_t size, const FileSystem& fs,
+                  NewFile& backup, Folder& state, const Folder*& place) {
   place = &target.folder;
-  int err = BackupIn(target.folder, false, target, source, size, fs, backup);
-  if (err == 0) return 0;
+  Status beside = BackupIn(target.folder, false, target, source, size, fs, backup);
+  if (beside.ok()) return beside;
   std::string path;
-  if (!BackupFolder(path)) return err;
-  err = Step(fs, FsStep::kMakeStateFolder, path, [&] {
-    if (int made = MakeFolders(path); made != 0) return made;
+  if (!BackupFolder(path)) return beside;
+  Status opened = Step(fs, FsStep::kMakeStateFolder, path, [&]() -> Status {
+    if (int err = MakeFolders(path); err != 0) return err;
     state.fd =
         Fd(RetryOnEintr([&] { return open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC); }));
     return state.fd.valid() ? 0 : errno;
   });
-  if (err != 0) return err;
+  if (!opened.ok()) return opened;
   state.shown = path + "/";
   place = &state;
   backup = NewFile{};
@@ -85,9 +87,9 @@ int MakeBackup(const Target& target, int source, off_t size, const FileSystem& f
 }
 
 // Puts the old content back into the target after a failed write: the bytes, the size, the
-// flush. Returns 0 or an errno.
-int Restore(int target, int backup, off_t size) {
-  if (int err = CopyBytes(backup, target, size); err != 0) return err;
+// flush.
+Status Restore(int target, int backup, off_t size) {
+  if (Status copied = CopyBytes(backup, target, size); !copied.ok()) return copied;
   if (RetryOnEintr([&] { return ftruncate(target, size); }) != 0) return errno;
   return Sync(target);
 }
@@ -107,31 +109,31 @@ SaveResult WriteKeepingOld(const Target& target, const Pieces& bytes, const File
   NewFile backup;
   Folder state;
   const Folder* place = nullptr;
-  int err = MakeBackup(target, fd.get(), old_size, fs, backup, state, place);
-  if (err != 0) return Failed(err);
+  Status written = MakeBackup(target, fd.get(), old_size, fs, backup, state, place);
+  if (!written.ok()) return Failed(written);
 
   off_t size = static_cast<off_t>(bytes.size());
-  err = Step(fs, FsStep::kAllocate, shown, [&] { return Reserve(fd.get(), size); });
-  if (err == 0) {
-    err = Step(fs, FsStep::kWrite, shown, [&] { return WritePieces(fd.get(), bytes, 0); });
+  written = Step(fs, FsStep::kAllocate, shown, [&] { return Reserve(fd.get(), size); });
+  if (written.ok()) {
+    written = Step(fs, FsStep::kWrite, shown, [&] { return WritePieces(fd.get(), bytes, 0); });
   }
-  if (err == 0) {
-    err = Step(fs, FsStep::kTruncate, shown,
-               [&] { return Errno(RetryOnEintr([&] { return ftruncate(fd.get(), size); })); });
+  if (written.ok()) {
+    written = Step(fs, FsStep::kTruncate, shown,
+                   [&] { return Errno(RetryOnEintr([&] { return ftruncate(fd.get(), size); })); });
   }
-  if (err == 0) err = Step(fs, FsStep::kSync, shown, [&] { return Sync(fd.get()); });
-  bool restored = err != 0 && Step(fs, FsStep::kRestore, shown, [&] {
-                                return Restore(fd.get(), backup.fd.get(), old_size);
-                              }) == 0;
+  if (written.ok()) written = Step(fs, FsStep::kSync, shown, [&] { return Sync(fd.get()); });
+  bool restored = !written.ok() && Step(fs, FsStep::kRestore, shown, [&] {
+                                     return Restore(fd.get(), backup.fd.get(), old_size);
+                                   }).ok();
   // Once the new content is flushed, a close that fails takes nothing from it: the save stands.
-  Step(fs, FsStep::kClose, shown, [&] { return Close(fd); });
-  SaveResult result = Failed(err);
-  if (err != 0 && !restored) {
+  (void)Step(fs, FsStep::kClose, shown, [&] { return Close(fd); });
+  SaveResult result = Failed(written);
+  if (!written.ok() && !restored) {
     // Neither the new content nor the old is known to be whole in the target.
     result.kept = place->Path(backup.name);
-  } else if (int removed = Discard(*place, backup, FsStep::kRemoveBackup, fs); removed != 0) {
+  } else if (Status removed = Discard(*place, backup, FsStep::kRemoveBackup, fs); !removed.ok()) {
     result.kept = place->Path(backup.name);
-    if (err == 0) result.err = removed;
+    if (written.ok()) result.err = removed.err;
   }
   return result;
 }

@@ -16,30 +16,30 @@ using namespace save_steps;
 namespace {
 
 // Gives the complete file `file` in `folder` the name `name`, never over an existing entry
-// (EEXIST). Returns 0 or an errno.
-int NameNew(const Folder& folder, NewFile& file, const std::string& name) {
+// (EEXIST).
+Status NameNew(const Folder& folder, NewFile& file, const std::string& name) {
+  Status named;
   if (file.name.empty()) {
-    int err = LinkUnnamed(file.fd.get(), folder, name);
-    if (err == 0) file.name = name;
-    return err;
+    named = LinkUnnamed(file.fd.get(), folder, name);
+  } else {
+    int dir = folder.fd.get();
+    const char* from = file.name.c_str();
+    named = Errno(
+        RetryOnEintr([&] { return renameat2(dir, from, dir, name.c_str(), RENAME_NOREPLACE); }));
+    if (named.err == EINVAL) {
+      // No rename that refuses to replace here: a second link, then the first one goes.
+      named = Errno(RetryOnEintr([&] { return linkat(dir, from, dir, name.c_str(), 0); }));
+      if (named.ok()) unlinkat(dir, from, 0);
+    }
   }
-  int dir = folder.fd.get();
-  const char* from = file.name.c_str();
-  int err = Errno(
-      RetryOnEintr([&] { return renameat2(dir, from, dir, name.c_str(), RENAME_NOREPLACE); }));
-  if (err == EINVAL) {
-    // No rename that refuses to replace here: a second link, then the first one goes.
-    err = Errno(RetryOnEintr([&] { return linkat(dir, from, dir, name.c_str(), 0); }));
-    if (err == 0) unlinkat(dir, from, 0);
-  }
-  if (err == 0) file.name = name;
-  return err;
+  if (named.ok()) file.name = name;
+  return named;
 }
 
 }  // namespace
 
-int WriteNewFile(const std::string& folder, const char* base, const Pieces& bytes,
-                 std::string& path) {
+Status WriteNewFile(const std::string& folder, const char* base, const Pieces& bytes,
+                    std::string& path) {
   path = JoinPath(folder, base);
   Folder place;
   place.fd = Fd(RetryOnEintr([&] {
@@ -49,23 +49,24 @@ int WriteNewFile(const std::string& folder, const char* base, const Pieces& byte
   NewFile file;
   file.pattern = std::string(".") + base + "-" + kRandom;
   const FileSystem none;
-  if (int err = CreateIn(place, file); err != 0) return err;
-  int err = WritePieces(file.fd.get(), bytes);
-  if (err == 0) err = Sync(file.fd.get());
+  if (Status created = CreateIn(place, file); !created.ok()) return created;
+  Status written = WritePieces(file.fd.get(), bytes);
+  if (written.ok()) written = Sync(file.fd.get());
   // The first free name; a cut copy never bears one.
   bool named = false;
-  for (int k = 0; err == 0 && !named && k < 100; ++k) {
+  for (int k = 0; written.ok() && !named && k < 100; ++k) {
     std::string name = k == 0 ? std::string(base) : std::string(base) + "." + std::to_string(k);
-    err = NameNew(place, file, name);
-    named = err == 0;
-    if (err == EEXIST && k < 99) err = 0;
+    written = NameNew(place, file, name);
+    named = written.ok();
+    if (written.err == EEXIST && k < 99) written = 0;
   }
-  if (err != 0) {
-    Discard(place, file, FsStep::kRemoveTemp, none);
-    return err;
+  if (!written.ok()) {
+    (void)Discard(place, file, FsStep::kRemoveTemp, none);
+    return written;
   }
   path = JoinPath(folder, file.name);
-  file.fd.Close();
-  SyncFolder(place);
+  (void)file.fd.Close();  // flushed and named: a failed close takes nothing from it
+  // The file is named and whole; a folder that cannot be flushed does not undo that.
+  (void)SyncFolder(place);
   return 0;
 }

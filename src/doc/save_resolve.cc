@@ -73,7 +73,7 @@ void PushComponents(const std::string& path, std::vector<std::string>& pending) 
 }
 
 // Sets `target` to start a walk at the root or at the working folder.
-int StartAt(bool root, Target& target) {
+Status StartAt(bool root, Target& target) {
   target.folder.fd =
       Fd(RetryOnEintr([&] { return open(root ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC); }));
   if (!target.folder.fd.valid()) return errno;
@@ -110,8 +110,8 @@ bool Untrusted(const struct stat& link) {
   return link.st_uid != geteuid() && link.st_uid != 0;
 }
 
-// The text of the link open at `fd`. Returns 0 or an errno.
-int ReadLink(int fd, std::string& text) {
+// The text of the link open at `fd`.
+Status ReadLink(int fd, std::string& text) {
   char link[PATH_MAX];
   ssize_t n = RetryOnEintr([&] { return readlinkat(fd, "", link, sizeof link); });
   if (n < 0) return errno;
@@ -121,76 +121,103 @@ int ReadLink(int fd, std::string& text) {
   return 0;
 }
 
-}  // namespace
+// A walk of a path to the entry that a write reaches (see Resolve).
+class Walk {
+ public:
+  explicit Walk(Target& target) : target_(target) {}
 
-int Resolve(const char* path, Target& target) {
-  if (path[0] == '\0') return ENOENT;
-  if (int err = StartAt(path[0] == '/', target); err != 0) return err;
-  std::vector<std::string> pending;
-  PushComponents(path, pending);
-  if (pending.empty()) pending.push_back(".");  // the root itself
-  std::vector<UntrustedLink> untrusted;
+  Status Run(const char* path);
+
+ private:
   // True when what the last components of untrusted links led to (`reached`) is their owners'.
-  auto owned = [&](const struct stat& reached) {
-    for (; !untrusted.empty() && untrusted.back().after == pending.size(); untrusted.pop_back()) {
-      if (reached.st_uid != untrusted.back().owner) return false;
+  bool Owned(const struct stat& reached) {
+    for (; !untrusted_.empty() && untrusted_.back().after == pending_.size();
+         untrusted_.pop_back()) {
+      if (reached.st_uid != untrusted_.back().owner) return false;
     }
     return true;
-  };
+  }
+
   // The name's folder is not there to be walked: the place is where the entry would be.
-  auto unreached = [&](int err, const std::string& name) {
-    target.unreached = true;
-    for (Descend(target.place, name); !pending.empty(); pending.pop_back()) {
-      Descend(target.place, pending.back());
+  Status Unreached(Status failed, const std::string& name) {
+    target_.unreached = true;
+    for (Descend(target_.place, name); !pending_.empty(); pending_.pop_back()) {
+      Descend(target_.place, pending_.back());
     }
-    return err;
-  };
-  int hops = 0;
+    return failed;
+  }
+
+  Status Follow(int folder, int link, const struct stat& info);
+
+  Target& target_;
+  std::vector<std::string> pending_;  // the components still to be walked, the next one last
+  std::vector<UntrustedLink> untrusted_;
+  int hops_ = 0;
+};
+
+// Follows the link open at `link`, which lies in `folder`: its components go in front of those
+// still to be walked.
+Status Walk::Follow(int folder, int link, const struct stat& info) {
+  if (++hops_ > kMaxLinks) return ELOOP;
+  target_.through_link = true;
+  if (PlantedLink(folder, info)) return EACCES;
+  std::string text;
+  if (Status read = ReadLink(link, text); !read.ok()) return read;
+  if (Untrusted(info)) untrusted_.push_back({pending_.size(), info.st_uid});
+  // A relative link goes on from the folder that holds it; an absolute one from the root.
+  if (text[0] == '/') {
+    if (Status started = StartAt(true, target_); !started.ok()) return started;
+  }
+  PushComponents(text, pending_);
+  if (pending_.empty()) pending_.push_back(".");
+  return 0;
+}
+
+Status Walk::Run(const char* path) {
+  if (path[0] == '\0') return ENOENT;
+  if (Status started = StartAt(path[0] == '/', target_); !started.ok()) return started;
+  PushComponents(path, pending_);
+  if (pending_.empty()) pending_.push_back(".");  // the root itself
   for (;;) {
-    std::string name = std::move(pending.back());
-    pending.pop_back();
-    int folder = target.folder.fd.get();
+    std::string name = std::move(pending_.back());
+    pending_.pop_back();
+    int folder = target_.folder.fd.get();
     Fd entry(RetryOnEintr(
         [&] { return openat(folder, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC); }));
     struct stat info;
     if (!entry.valid()) {
       // A missing last component is a new file, made in a folder of the links' owners.
-      if (errno != ENOENT || !pending.empty()) return unreached(errno, name);
+      if (errno != ENOENT || !pending_.empty()) return Unreached(errno, name);
       if (fstat(folder, &info) != 0) return errno;
-      if (!owned(info)) return EACCES;
-      target.exists = false;
+      if (!Owned(info)) return EACCES;
+      target_.exists = false;
     } else if (RetryOnEintr([&] { return fstat(entry.get(), &info); }) != 0) {
       return errno;
     } else if (S_ISLNK(info.st_mode)) {
-      if (++hops > kMaxLinks) return ELOOP;
-      target.through_link = true;
-      if (PlantedLink(folder, info)) return EACCES;
-      std::string link;
-      if (int err = ReadLink(entry.get(), link); err != 0) return err;
-      if (Untrusted(info)) untrusted.push_back({pending.size(), info.st_uid});
-      // A relative link goes on from the folder that holds it; an absolute one from the root.
-      if (link[0] == '/') {
-        if (int err = StartAt(true, target); err != 0) return err;
-      }
-      PushComponents(link, pending);
-      if (pending.empty()) pending.push_back(".");
+      if (Status followed = Follow(folder, entry.get(), info); !followed.ok()) return followed;
       continue;
-    } else if (!owned(info)) {
+    } else if (!Owned(info)) {
       return EACCES;
-    } else if (!pending.empty()) {
-      if (!S_ISDIR(info.st_mode)) return unreached(ENOTDIR, name);
-      target.folder.fd = std::move(entry);
-      target.folder.shown += name + "/";
-      Descend(target.place, name, &info);
+    } else if (!pending_.empty()) {
+      if (!S_ISDIR(info.st_mode)) return Unreached(ENOTDIR, name);
+      target_.folder.fd = std::move(entry);
+      target_.folder.shown += name + "/";
+      Descend(target_.place, name, &info);
       continue;
     } else {
-      target.exists = true;
-      target.info = info;
+      target_.exists = true;
+      target_.info = info;
     }
-    target.name = std::move(name);
-    Descend(target.place, target.name, &info);
-    return target.Shown().size() >= PATH_MAX ? ENAMETOOLONG : 0;
+    target_.name = std::move(name);
+    Descend(target_.place, target_.name, &info);
+    return target_.Shown().size() >= PATH_MAX ? ENAMETOOLONG : 0;
   }
+}
+
+}  // namespace
+
+Status Resolve(const char* path, Target& target) {
+  return Walk(target).Run(path);
 }
 
 SaveResult OpenChecked(const Target& target, int flags, Fd& fd, struct stat& now) {
@@ -208,10 +235,10 @@ SaveResult OpenChecked(const Target& target, int flags, Fd& fd, struct stat& now
 
 using namespace save_steps;
 
-int ResolveLinks(const char* path, Resolved& resolved) {
+Status ResolveLinks(const char* path, Resolved& resolved) {
   Target found;
-  int err = Resolve(path, found);
+  Status walked = Resolve(path, found);
   resolved = {};
-  if (err == 0) resolved = {found.Shown(), found.Absolute(), found.through_link};
-  return err;
+  if (walked.ok()) resolved = {found.Shown(), found.Absolute(), found.through_link};
+  return walked;
 }

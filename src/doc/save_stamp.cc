@@ -15,10 +15,10 @@ void TakeStamp(FileStamp& stamp, const char* name, int fd) {
   stamp = FileStamp{};
   Target target;
   // A name whose folder is not there is stamped as missing where it would be.
-  int err = Resolve(name, target);
-  if ((err != 0 && !target.unreached) || target.place.empty()) return;
+  Status found = Resolve(name, target);
+  if ((!found.ok() && !target.unreached) || target.place.empty()) return;
   stamp.known = true;
-  stamp.exists = err == 0 && target.exists;
+  stamp.exists = found.ok() && target.exists;
   stamp.path = std::move(target.place);
   stamp.info = target.info;
   // What was read counts over what the name shows now.
@@ -27,7 +27,7 @@ void TakeStamp(FileStamp& stamp, const char* name, int fd) {
 
 DiskChange ChangedSince(const FileStamp& stamp, const char* name) {
   Target target;
-  if (!stamp.known || Resolve(name, target) != 0) return DiskChange::kNone;
+  if (!stamp.known || !Resolve(name, target).ok()) return DiskChange::kNone;
   const struct stat& then = stamp.info;
   const struct stat& now = target.info;
   bool same_path = target.place == stamp.path;

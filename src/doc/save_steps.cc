@@ -41,9 +41,9 @@ sigset_t HandledSignals() {
   return set;
 }
 
-// Waits until the non-blocking `fd` can take bytes. Returns 0, an errno, or EINTR as soon as a
-// handled signal is pending.
-int WaitWritable(int fd) {
+// Waits until the non-blocking `fd` can take bytes. Fails with EINTR as soon as a handled
+// signal is pending.
+Status WaitWritable(int fd) {
   sigset_t handled = HandledSignals();
   sigset_t old;
   pthread_sigmask(SIG_BLOCK, &handled, &old);
@@ -54,9 +54,9 @@ int WaitWritable(int fd) {
         return ppoll(&wait, 1, nullptr, &old);
       },
       [] { return PendingSignal() != 0; });
-  int err = n > 0 ? 0 : errno;
+  Status waited = n > 0 ? 0 : errno;
   pthread_sigmask(SIG_SETMASK, &old, nullptr);
-  return err;
+  return waited;
 }
 
 }  // namespace
@@ -83,7 +83,7 @@ void Randomize(std::string& name) {
   }
 }
 
-int CreateIn(const Folder& folder, NewFile& file) {
+Status CreateIn(const Folder& folder, NewFile& file) {
   int dir = folder.fd.get();
   if (CanNameLater()) {
     file.fd =
@@ -92,49 +92,49 @@ int CreateIn(const Folder& folder, NewFile& file) {
     // Filesystems without unnamed files say so in one of these ways.
     if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return errno;
   }
-  auto make = [&](const std::string& name) {
+  auto make = [&](const std::string& name) -> Status {
     file.fd = Fd(RetryOnEintr([&] {
       return openat(dir, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     }));
     return file.fd.valid() ? 0 : errno;
   };
   if (file.chosen.empty()) return WithUniqueName(file.pattern, file.name, make);
-  int err = make(file.chosen);
-  if (err == 0) file.name = file.chosen;
-  return err;
+  Status made = make(file.chosen);
+  if (made.ok()) file.name = file.chosen;
+  return made;
 }
 
-int LinkUnnamed(int fd, const Folder& folder, const std::string& name) {
+Status LinkUnnamed(int fd, const Folder& folder, const std::string& name) {
   std::string self = "/proc/self/fd/" + std::to_string(fd);
   return Errno(RetryOnEintr([&] {
     return linkat(AT_FDCWD, self.c_str(), folder.fd.get(), name.c_str(), AT_SYMLINK_FOLLOW);
   }));
 }
 
-int Name(const Folder& folder, NewFile& file) {
+Status Name(const Folder& folder, NewFile& file) {
   if (!file.name.empty()) return 0;
   auto link = [&](const std::string& name) { return LinkUnnamed(file.fd.get(), folder, name); };
   if (file.chosen.empty()) return WithUniqueName(file.pattern, file.name, link);
-  int err = link(file.chosen);
-  if (err == 0) file.name = file.chosen;
-  return err;
+  Status linked = link(file.chosen);
+  if (linked.ok()) file.name = file.chosen;
+  return linked;
 }
 
-int Discard(const Folder& folder, NewFile& file, FsStep remove, const FileSystem& fs) {
-  file.fd.Close();
+Status Discard(const Folder& folder, NewFile& file, FsStep remove, const FileSystem& fs) {
+  (void)file.fd.Close();  // the file is not wanted
   for (std::string* name : {&file.name, &file.companion}) {
     if (name->empty()) continue;
-    int err = Step(fs, remove, folder.Path(*name), [&] {
+    Status removed = Step(fs, remove, folder.Path(*name), [&] {
       return Errno(RetryOnEintr([&] { return unlinkat(folder.fd.get(), name->c_str(), 0); }));
     });
     // A file that stays keeps the record of whose it is.
-    if (err != 0 && name == &file.name) return err;
+    if (!removed.ok() && name == &file.name) return removed;
     name->clear();
   }
   return 0;
 }
 
-int WriteAll(int fd, std::span<const char> bytes, off_t offset, OnSignal on_signal) {
+Status WriteAll(int fd, std::span<const char> bytes, off_t offset, OnSignal on_signal) {
   bool abandon = on_signal == OnSignal::kAbandon;
   std::size_t done = 0;
   while (done < bytes.size()) {
@@ -147,7 +147,7 @@ int WriteAll(int fd, std::span<const char> bytes, off_t offset, OnSignal on_sign
         },
         [&] { return abandon && PendingSignal() != 0; });
     if (n < 0 && abandon && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      if (int err = WaitWritable(fd); err != 0) return err;
+      if (Status waited = WaitWritable(fd); !waited.ok()) return waited;
       continue;
     }
     if (n < 0) return errno;
@@ -157,15 +157,15 @@ int WriteAll(int fd, std::span<const char> bytes, off_t offset, OnSignal on_sign
   return 0;
 }
 
-int WritePieces(int fd, const Pieces& bytes, off_t offset, OnSignal on_signal) {
+Status WritePieces(int fd, const Pieces& bytes, off_t offset, OnSignal on_signal) {
   return bytes.Each([&](std::span<const char> piece) {
-    int err = WriteAll(fd, piece, offset, on_signal);
+    Status written = WriteAll(fd, piece, offset, on_signal);
     if (offset >= 0) offset += static_cast<off_t>(piece.size());
-    return err;
+    return written;
   });
 }
 
-int CopyBytes(int from, int to, off_t size) {
+Status CopyBytes(int from, int to, off_t size) {
   std::size_t chunk = std::min(kCopyChunk, static_cast<std::size_t>(std::max<off_t>(size, 1)));
   std::unique_ptr<char[]> buffer(new (std::nothrow) char[chunk]);
   if (buffer == nullptr) return ENOMEM;
@@ -174,48 +174,47 @@ int CopyBytes(int from, int to, off_t size) {
     ssize_t n = RetryOnEintr([&] { return pread(from, buffer.get(), want, at); });
     if (n < 0) return errno;
     if (n == 0) return EIO;
-    if (int err = WriteAll(to, {buffer.get(), static_cast<std::size_t>(n)}, at); err != 0) {
-      return err;
-    }
+    Status written = WriteAll(to, {buffer.get(), static_cast<std::size_t>(n)}, at);
+    if (!written.ok()) return written;
     at += n;
   }
   return 0;
 }
 
-int Sync(int fd) {
+Status Sync(int fd) {
   return Errno(RetryOnEintr([&] { return fsync(fd); }));
 }
 
-int SyncFolder(const Folder& folder) {
+Status SyncFolder(const Folder& folder) {
   Fd fd(RetryOnEintr(
       [&] { return openat(folder.fd.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC); }));
   if (!fd.valid()) return errno;
   return Sync(fd.get());
 }
 
-int Close(Fd& fd) {
+Status Close(Fd& fd) {
   int err = fd.Close();
   return err == EINTR ? 0 : err;
 }
 
-int Reserve(int fd, off_t size) {
+Status Reserve(int fd, off_t size) {
   if (size == 0) return 0;
   if (RetryOnEintr([&] { return fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, size); }) == 0) return 0;
   return errno == EOPNOTSUPP || errno == ENOSYS || errno == EINVAL ? 0 : errno;
 }
 
-int WriteRecord(const Folder& folder, const std::string& name, const std::string& text) {
+Status WriteRecord(const Folder& folder, const std::string& name, const std::string& text) {
   int dir = folder.fd.get();
   Fd fd(RetryOnEintr([&] {
     return openat(dir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   }));
   if (!fd.valid()) return errno;
-  int err = WriteAll(fd.get(), text);
-  if (err == 0) err = Sync(fd.get());
-  int closed = Close(fd);
-  if (err == 0) err = closed;
-  if (err != 0) unlinkat(dir, name.c_str(), 0);
-  return err;
+  Status written = WriteAll(fd.get(), text);
+  if (written.ok()) written = Sync(fd.get());
+  Status closed = Close(fd);
+  if (written.ok()) written = closed;
+  if (!written.ok()) unlinkat(dir, name.c_str(), 0);
+  return written;
 }
 
 }  // namespace save_steps

@@ -1,6 +1,6 @@
 // The parts of a save that its files share (see doc/save.h for what a save does, and the comment
 // at the top of doc/save.cc for how): the target as the walk found it, new files made beside it,
-// and the plain file steps, each returning 0 or an errno. Only the save's own files include this.
+// and the plain file steps, each returning a Status. Only the save's own files include this.
 #pragma once
 
 #include <limits.h>
@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "core/fd.h"
+#include "core/status.h"
 #include "doc/file_system.h"
 #include "doc/save.h"
 
@@ -27,28 +28,29 @@ inline constexpr std::size_t kMaxName = NAME_MAX;
 inline constexpr char kRandom[] = "XXXXXX";
 inline constexpr std::size_t kRandomSize = sizeof kRandom - 1;
 
-inline int Errno(int result) {
+// A system call's result (0 or -1) as a status.
+inline Status Errno(int result) {
   return result == 0 ? 0 : errno;
 }
 
 // A save that failed with `err` (none when it is 0), and one whose target changed.
-inline SaveResult Failed(int err) {
-  return err == 0 ? SaveResult{} : SaveResult{SaveOutcome::kFailed, err, {}};
+inline SaveResult Failed(Status status) {
+  return status.ok() ? SaveResult{} : SaveResult{SaveOutcome::kFailed, status.err, {}};
 }
 inline SaveResult Changed() {
   return {SaveOutcome::kTargetChanged, 0, {}};
 }
 
 // Runs one step through the seam: its failure when the seam fails it, else the call's (an
-// errno, or a SaveResult for the steps that can find the target changed).
+// Status, or a SaveResult for the steps that can find the target changed).
 template <typename Call>
 auto Step(const FileSystem& fs, FsStep step, const std::string& path, Call call)
     -> decltype(call()) {
-  if (int err = fs.Check(step, path.c_str()); err != 0) {
+  if (Status failed = fs.Check(step, path.c_str()); !failed.ok()) {
     if constexpr (std::is_same_v<decltype(call()), SaveResult>) {
-      return Failed(err);
+      return Failed(failed);
     } else {
-      return err;
+      return failed;
     }
   }
   return call();
@@ -98,11 +100,11 @@ struct Target {
 };
 
 // Walks `path` to the entry that a write reaches, following symbolic links; the entry need not
-// exist, its folder must. Returns 0 or an errno: EACCES for a link that may have been planted,
+// exist, its folder must. Fails with EACCES for a link that may have been planted,
 // that is one in a shared sticky folder owned by neither the user nor the folder's owner, or
 // one owned by neither the user nor root that leads to what its owner does not own (for a new
 // file, its folder).
-int Resolve(const char* path, Target& target);
+Status Resolve(const char* path, Target& target);
 
 // Opens the target the walk found, with `flags`, never following a link nor making a file,
 // and checks that it is what was found (its state now goes to `now`).
@@ -118,13 +120,13 @@ void Randomize(std::string& name);
 // Tries unique names from `pattern` (ending in six X's) until `make(name)` succeeds or fails
 // for another reason than an existing entry. Leaves the name made in `name`.
 template <typename Make>
-int WithUniqueName(const std::string& pattern, std::string& name, Make make) {
+Status WithUniqueName(const std::string& pattern, std::string& name, Make make) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string candidate = pattern;
     Randomize(candidate);
-    int err = make(candidate);
-    if (err == 0) name = std::move(candidate);
-    if (err != EEXIST) return err;
+    Status made = make(candidate);
+    if (made.ok()) name = std::move(candidate);
+    if (made.err != EEXIST) return made;
   }
   return EEXIST;
 }
@@ -144,20 +146,19 @@ struct NewFile {
   }
 };
 
-// Opens a new empty file in `folder`. Returns 0 or an errno.
-int CreateIn(const Folder& folder, NewFile& file);
+// Opens a new empty file in `folder`.
+Status CreateIn(const Folder& folder, NewFile& file);
 
 // Links the unnamed file open at `fd` into `folder` as `name`; never over an existing entry.
-int LinkUnnamed(int fd, const Folder& folder, const std::string& name);
+Status LinkUnnamed(int fd, const Folder& folder, const std::string& name);
 
-// Gives a complete unnamed file its name (the chosen one, or a unique one). Returns 0 or an
-// errno.
-int Name(const Folder& folder, NewFile& file);
+// Gives a complete unnamed file its name (the chosen one, or a unique one).
+Status Name(const Folder& folder, NewFile& file);
 
 // Closes a file that is not wanted: an unnamed one vanishes, a named one is removed, and so
-// is its companion. Returns 0 or the errno of the file's removal; a file that stays keeps its
-// name in `file` and its companion.
-int Discard(const Folder& folder, NewFile& file, FsStep remove, const FileSystem& fs);
+// is its companion. Fails as the file's removal fails; a file that stays keeps its name in
+// `file` and its companion.
+Status Discard(const Folder& folder, NewFile& file, FsStep remove, const FileSystem& fs);
 
 // ---------------------------------------------------------------------------------------------
 // Plain file steps (doc/save_steps.cc)
@@ -166,33 +167,33 @@ int Discard(const Folder& folder, NewFile& file, FsStep remove, const FileSystem
 // (non-blocking) is abandoned with EINTR.
 enum class OnSignal { kFinish, kAbandon };
 
-// Writes every byte from `offset` on, carrying on after short writes. Returns 0 or an errno.
-int WriteAll(int fd, std::span<const char> bytes, off_t offset = -1,
-             OnSignal on_signal = OnSignal::kFinish);
-
-// Writes every piece in order, from `offset` on (or from the descriptor's position when it is
-// negative). Returns 0 or an errno.
-int WritePieces(int fd, const Pieces& bytes, off_t offset = -1,
+// Writes every byte from `offset` on, carrying on after short writes.
+Status WriteAll(int fd, std::span<const char> bytes, off_t offset = -1,
                 OnSignal on_signal = OnSignal::kFinish);
 
-// Copies the first `size` bytes of `from` to the same offsets of `to`. Returns 0 or an errno
-// (EIO when `from` turns out shorter).
-int CopyBytes(int from, int to, off_t size);
+// Writes every piece in order, from `offset` on (or from the descriptor's position when it is
+// negative).
+Status WritePieces(int fd, const Pieces& bytes, off_t offset = -1,
+                   OnSignal on_signal = OnSignal::kFinish);
 
-int Sync(int fd);
-int SyncFolder(const Folder& folder);
+// Copies the first `size` bytes of `from` to the same offsets of `to` (EIO when `from` turns
+// out shorter).
+Status CopyBytes(int from, int to, off_t size);
+
+Status Sync(int fd);
+Status SyncFolder(const Folder& folder);
 
 // Closing: an interrupted close has still closed the descriptor on this system.
-int Close(Fd& fd);
+Status Close(Fd& fd);
 
 // Reserves the space for `size` bytes without changing the file's size, so that a full disk
 // fails before any old byte is overwritten and leaves the file as it was. Filesystems that
 // cannot reserve are written without.
-int Reserve(int fd, off_t size);
+Status Reserve(int fd, off_t size);
 
-// Writes `text` to a new file `name` in `folder` and flushes it. Returns 0 or an errno (EEXIST
-// when the name is taken); a failure leaves nothing.
-int WriteRecord(const Folder& folder, const std::string& name, const std::string& text);
+// Writes `text` to a new file `name` in `folder` and flushes it (EEXIST when the name is
+// taken); a failure leaves nothing.
+Status WriteRecord(const Folder& folder, const std::string& name, const std::string& text);
 
 // ---------------------------------------------------------------------------------------------
 // Extended attributes (doc/save_attributes.cc)
@@ -206,8 +207,8 @@ using Attributes = std::vector<std::pair<std::string, std::string>>;
 SaveResult ReadAttributes(const Target& target, Attributes& attributes);
 
 // Gives the file open at `fd` exactly `attributes`: removes those it has that are not among
-// them, and sets each one. Returns 0 or an errno.
-int MatchAttributes(int fd, const Attributes& attributes);
+// them, and sets each one.
+Status MatchAttributes(int fd, const Attributes& attributes);
 
 // ---------------------------------------------------------------------------------------------
 // Writing in place (doc/save_in_place.cc)

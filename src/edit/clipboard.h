@@ -8,7 +8,7 @@
 #include "edit/undo.h"
 
 /// What a clipboard edit decided.
-enum class ClipCheck {
+enum class [[nodiscard]] ClipCheck {
   kGo,         // done with the count asked for
   kShortened,  // done with the lowered count
   kNothing,    // refused: there is no text there (to copy, to cut, or to paste)

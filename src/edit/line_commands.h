@@ -7,7 +7,7 @@
 #include "edit/undo.h"
 
 /// What became of an edit of whole lines.
-enum class LineEdit {
+enum class [[nodiscard]] LineEdit {
   kDone,
   kNoRoom,    // refused: a line wedged in would push the last line's text out of the grid
   kNoMemory,  // refused: the document could not get memory for the change

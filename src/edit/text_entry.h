@@ -11,7 +11,7 @@
 #include "edit/undo.h"
 
 /// What became of a text entry.
-enum class Entry {
+enum class [[nodiscard]] Entry {
   kWritten,      // the whole text is on the line
   kShortened,    // written, but what did not fit was dropped (or the text came shortened)
   kInvalidLine,  // refused: the line lies outside the grid

@@ -43,7 +43,7 @@ void Record(const Keep& keep, const Document& doc);
 void ForgetUndo(UndoState& undo);
 
 /// What ApplyUndo did.
-enum class Undone {
+enum class [[nodiscard]] Undone {
   kRestored,  // the record is put back; the cursor goes to undo.line
   kNothing,   // there was nothing to undo
   kNoMemory,  // the document could not get the memory to put it back: nothing changed, and

@@ -72,25 +72,29 @@ bool IsAllowed(const std::string& rc_path, const std::string& command) {
   return HoldsLine(fd.get(), Record(rc_path, command));
 }
 
-bool RecordAllowed(const std::string& rc_path, const std::string& command) {
-  if (!Recordable(rc_path, command)) return false;
+Status RecordAllowed(const std::string& rc_path, const std::string& command) {
+  if (!Recordable(rc_path, command)) return EINVAL;
   std::string path = AllowedFilePath();
-  if (path.empty() || MakeFolders(FolderOf(path)) != 0) return false;
+  if (path.empty()) return ENOENT;
+  if (int err = MakeFolders(FolderOf(path)); err != 0) return err;
   // Readable too: the last byte is read before a record is added.
-  Fd fd(::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC,
-               0600));
+  Fd fd(
+      ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600));
+  if (!fd.valid()) return errno;
+  if (!OwnFile(fd.get())) return EPERM;
   struct stat info;
-  if (!fd.valid() || !OwnFile(fd.get()) || fstat(fd.get(), &info) != 0) return false;
+  if (fstat(fd.get(), &info) != 0) return errno;
   std::string record = Record(rc_path, command);
   // A record starts a line even after a last line that lost its line end.
   char last = '\n';
-  if (info.st_size > 0 && pread(fd.get(), &last, 1, info.st_size - 1) != 1) return false;
+  if (info.st_size > 0 && pread(fd.get(), &last, 1, info.st_size - 1) != 1) return EIO;
   if (last != '\n') record.insert(0, 1, '\n');
   ssize_t written = RetryOnEintr([&] { return ::write(fd.get(), record.data(), record.size()); });
   if (written != static_cast<ssize_t>(record.size())) {
+    int err = written < 0 ? errno : EIO;
     // A part of a record would glue itself to the next one.
-    if (written > 0 && ftruncate(fd.get(), info.st_size) != 0) return false;
-    return false;
+    if (written > 0) (void)ftruncate(fd.get(), info.st_size);
+    return err;
   }
-  return fd.Close() == 0;
+  return fd.Close();
 }

@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "core/status.h"
+
 /// Where the consent file lives, or empty when neither XDG_STATE_HOME (an absolute path) nor
 /// HOME gives a place.
 std::string AllowedFilePath();
@@ -14,7 +16,7 @@ std::string AllowedFilePath();
 bool IsAllowed(const std::string& rc_path, const std::string& command);
 
 /// Appends that record, creating missing folders with mode 0700 and the file with mode 0600.
-/// Nothing is written, and the result is false, when the record cannot be written or would not
-/// count: a relative path, a path or command holding a line feed, a file that is not the user's
-/// alone.
-bool RecordAllowed(const std::string& rc_path, const std::string& command);
+/// Nothing is written when the record cannot be written (the errno of the step that failed;
+/// ENOENT when there is no place for the file) or would not count: EINVAL for a relative path,
+/// or a path or command holding a line feed; EPERM for a file that is not the user's alone.
+Status RecordAllowed(const std::string& rc_path, const std::string& command);

@@ -196,15 +196,15 @@ std::string FormatSettings(std::span<const Key> keys, const GridSize& size) {
   return text;
 }
 
-bool MakeRC(std::span<const Key> keys, const GridSize& size, const char* name) {
+Status MakeRC(std::span<const Key> keys, const GridSize& size, const char* name) {
   std::string text = FormatSettings(keys, size);
   // "x" creates the file only when nothing exists at that name, so a file that is there but
   // could not be read is never truncated.
   std::FILE* file = std::fopen(name, "wbx");
-  if (file == nullptr) return false;
-  bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-  written = std::fclose(file) == 0 && written;
-  if (!written) {
+  if (file == nullptr) return errno;
+  Status written = std::fwrite(text.data(), 1, text.size(), file) == text.size() ? 0 : EIO;
+  if (std::fclose(file) != 0 && written.ok()) written = errno;
+  if (!written.ok()) {
     // A cut-off file would be read as it stands at every later start; without it the next
     // start simply tries again.
     std::remove(name);
@@ -221,7 +221,7 @@ RcOutcome ReadRC(const char* name, std::span<Key> keys, GridSize& size, StartVal
   Fd fd;
   RcOutcome opened = OpenTrusted(name, fd);
   if (opened.result == RcResult::kMade) {
-    return MakeRC(keys, size, name) ? opened : RcOutcome{RcResult::kNotMade};
+    return MakeRC(keys, size, name).ok() ? opened : RcOutcome{RcResult::kNotMade};
   }
   if (opened.result != RcResult::kRead) return opened;
 

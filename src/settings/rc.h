@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "core/defaults.h"
+#include "core/status.h"
 
 inline constexpr const char* kRcName = ".morvax_rc";
 
@@ -62,7 +63,7 @@ enum class RcResult {
 /// Why a settings file is not trusted, in the order the checks apply.
 enum class Distrust { kNone, kNotRegular, kTooLarge, kForeignOwner, kWritableByOthers };
 
-struct RcOutcome {
+struct [[nodiscard]] RcOutcome {
   RcResult result;
   Distrust reason = Distrust::kNone;  // with kIgnored
 };
@@ -76,5 +77,6 @@ struct RcOutcome {
 RcOutcome ReadRC(const char* name, std::span<Key> keys, GridSize& size, StartValues& start);
 
 /// Writes a complete settings file under `name` from the keys and the grid size. Creates the
-/// file only when nothing exists at that name. False when no whole file was made.
-bool MakeRC(std::span<const Key> keys, const GridSize& size, const char* name);
+/// file only when nothing exists at that name. Fails (leaving no file) when no whole file was
+/// made.
+Status MakeRC(std::span<const Key> keys, const GridSize& size, const char* name);
