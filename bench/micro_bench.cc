@@ -73,7 +73,7 @@ void BM_ViewOfEightLongLines(benchmark::State& state) {
   Document doc;
   Fill(doc, 8, 255);
   Io io{nullptr, std::fopen("/dev/null", "w")};
-  for (auto _ : state) Display(7, 0, 7, doc, 1, "notes.txt", io);
+  for (auto _ : state) Display({7, 0}, 7, doc, 1, "notes.txt", io);
   std::fclose(io.out);
 }
 BENCHMARK(BM_ViewOfEightLongLines);

@@ -121,8 +121,8 @@ std::string_view Take(std::string_view& rest) {
 }
 
 void CheckEditor(const Editor& ed) {
-  Check(ed.cursor_line >= 0 && ed.cursor_line < ed.lines(), "cursor line inside the grid");
-  Check(ed.cursor_pos >= 0 && ed.cursor_pos <= ed.lsize() - 1, "cursor column inside a slot");
+  Check(ed.cursor.line >= 0 && ed.cursor.line < ed.lines(), "cursor line inside the grid");
+  Check(ed.cursor.column >= 0 && ed.cursor.column <= ed.lsize() - 1, "cursor column inside a slot");
   Check(ed.page_length >= 1, "page length at least 1");
   Check(ed.anchor >= 0 && ed.anchor <= ed.lsize() - 1, "anchor inside a slot");
   Check(ed.doc.CheckInvariant(), "every line within its limit, the index whole");

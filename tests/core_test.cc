@@ -100,8 +100,8 @@ void RunEditCases(const std::vector<EditCase>& cases, const std::string& setting
     TempDir dir;
     Transcript t = RunWithSettings(settings, c.input);
     EXPECT_EQ(t.Lines(), c.lines) << c.name;
-    EXPECT_EQ(t.ed->cursor_line + 1, c.line) << c.name;
-    EXPECT_EQ(t.ed->cursor_pos + 1, c.pos) << c.name;
+    EXPECT_EQ(t.ed->cursor.line + 1, c.line) << c.name;
+    EXPECT_EQ(t.ed->cursor.column + 1, c.pos) << c.name;
     if (!c.message.empty()) {
       EXPECT_NE(t.out.find(c.message), std::string::npos) << c.name;
     }
@@ -431,12 +431,12 @@ TEST(Navigation, PageLengthKeepsItsValueOnAnswersBelowOne) {
     TempDir dir;
     Transcript t = RunWithSettings("", std::string("p\n") + answer + "\n>\n");
     EXPECT_EQ(t.ed->page_length, 8) << answer;
-    EXPECT_EQ(t.ed->cursor_line, 8) << answer;
+    EXPECT_EQ(t.ed->cursor.line, 8) << answer;
   }
   TempDir dir;
   Transcript t = RunWithSettings("", "p\n3\n>\n");
   EXPECT_EQ(t.ed->page_length, 3);
-  EXPECT_EQ(t.ed->cursor_line, 3);
+  EXPECT_EQ(t.ed->cursor.line, 3);
 }
 
 TEST(Navigation, JumpsAndTheirMessages) {

@@ -275,8 +275,8 @@ TEST(Load, OpenReplacesEveryOldByteAndKeepsTheRestOfTheSession) {
   Transcript t = RunWithSettings("", "g\n5\nG\n3\nO\ntwo\n", {"ten"});
   EXPECT_EQ(t.Lines(), (Lines{"xy", "z"}));
   EXPECT_TRUE(t.ed->doc.CheckInvariant());
-  EXPECT_EQ(t.ed->cursor_line, 4);
-  EXPECT_EQ(t.ed->cursor_pos, 2);
+  EXPECT_EQ(t.ed->cursor.line, 4);
+  EXPECT_EQ(t.ed->cursor.column, 2);
   EXPECT_EQ(Chunk(t, 3), kOpenDialogue + "Opened two\nRead 5 bytes, 2 Lines Generated\n");
   EXPECT_STREQ(t.ed->current_name, "two");
 }
@@ -582,7 +582,7 @@ TEST(Open, DeclinedPartialLoadAbandonsTheOpenAndTheSessionGoesOn) {
     EXPECT_EQ(t.status, 0) << answer;
     EXPECT_EQ(t.Lines(), ended ? Lines{"kept"} : Lines{}) << answer;
     EXPECT_STREQ(t.ed->current_name, "f") << answer;
-    EXPECT_EQ(t.ed->cursor_line, ended ? 1 : 0) << answer;
+    EXPECT_EQ(t.ed->cursor.line, ended ? 1 : 0) << answer;
     EXPECT_NE(t.out.find("(Y,n)?\nIf not, restart with more lines by editing the .morvax_rc "
                          "file.\n\nEditing 2:1 f\n"),
               std::string::npos)

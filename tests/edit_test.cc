@@ -36,10 +36,7 @@ class Bench {
     std::memset(ed.clip.get(), 0, ed.lsize());
     std::memcpy(ed.clip.get(), text.data(), text.size());
   }
-  void At(int line, int pos) {
-    ed.cursor_line = line;
-    ed.cursor_pos = pos;
-  }
+  void At(int line, int pos) { ed.cursor = {line, pos}; }
 
   std::string Get(int line) const { return SlotText(ed.doc, line); }
   Lines All() const {
@@ -80,8 +77,7 @@ class Bench {
  private:
   std::string View() const {
     return Collect([&](Io& io) {
-      Display(ed.cursor_line, ed.cursor_pos, ed.page_length - 1, ed.doc, ed.show_numbers,
-              ed.current_name, io);
+      Display(ed.cursor, ed.page_length - 1, ed.doc, ed.show_numbers, ed.current_name, io);
     });
   }
 };
@@ -116,8 +112,8 @@ void RunCases(const std::vector<Case>& cases) {
     EXPECT_EQ(b.Run(c.input), c.messages);
     EXPECT_EQ(b.All(), Grid(c.lines, c.after));
     EXPECT_EQ(b.Clip(), c.clip_after);
-    EXPECT_EQ(b.ed.cursor_line, c.line_after);
-    EXPECT_EQ(b.ed.cursor_pos, c.pos_after);
+    EXPECT_EQ(b.ed.cursor.line, c.line_after);
+    EXPECT_EQ(b.ed.cursor.column, c.pos_after);
     EXPECT_EQ(static_cast<int>(b.ed.undo.mode), c.undo_mode);
     EXPECT_TRUE(b.ed.doc.CheckInvariant());
   }
@@ -356,18 +352,18 @@ TEST(UndoModes, EachModeRestoresOnceThenDoesNothing) {
     Lines before = b.All();
     b.Run(c.input);
     ASSERT_EQ(static_cast<int>(b.ed.undo.mode), c.mode);
-    int pos = b.ed.cursor_pos;
+    int pos = b.ed.cursor.column;
     std::string clip = b.Clip();
     b.At(c.lines - 1, pos);  // undo must bring the cursor back to the edited line
     EXPECT_EQ(b.Run("z\n"), "");
     EXPECT_EQ(b.All(), before);
-    EXPECT_EQ(b.ed.cursor_line, c.line_after);
-    EXPECT_EQ(b.ed.cursor_pos, pos);
+    EXPECT_EQ(b.ed.cursor.line, c.line_after);
+    EXPECT_EQ(b.ed.cursor.column, pos);
     EXPECT_EQ(b.Clip(), clip);
     EXPECT_EQ(static_cast<int>(b.ed.undo.mode), 0);
     EXPECT_EQ(b.Run("z\n"), "");
     EXPECT_EQ(b.All(), before);
-    EXPECT_EQ(b.ed.cursor_line, c.line_after);
+    EXPECT_EQ(b.ed.cursor.line, c.line_after);
     EXPECT_TRUE(b.ed.doc.CheckInvariant());
   }
 }
@@ -381,7 +377,7 @@ TEST(UndoModes, LineMoveBeyondTheSlotWidthIsUndoneLikeAnyOther) {
   b.Run("z\n");
   EXPECT_EQ(b.Get(299), "");
   EXPECT_EQ(b.Get(2), "third");
-  EXPECT_EQ(b.ed.cursor_line, 2);
+  EXPECT_EQ(b.ed.cursor.line, 2);
 }
 
 // The line shifts at the last slot: a Delete is undone completely, a Wedge is refused when the
@@ -411,7 +407,7 @@ TEST(UndoModes, WedgeAndDeleteAtTheLastSlot) {
     EXPECT_EQ(b.All(), c.after_edit);
     b.Run("z\n");
     EXPECT_EQ(b.All(), c.after_undo);
-    EXPECT_EQ(b.ed.cursor_line, c.line);
+    EXPECT_EQ(b.ed.cursor.line, c.line);
     EXPECT_TRUE(b.ed.doc.CheckInvariant());
   }
 }
@@ -454,7 +450,7 @@ TEST(UndoModes, CommandsThatDoNotRecordKeepThePreviousRecord) {
     EXPECT_EQ(static_cast<int>(b.ed.undo.mode), 1);
     b.Run("z\n");
     EXPECT_EQ(b.All(), before);
-    EXPECT_EQ(b.ed.cursor_line, 1);
+    EXPECT_EQ(b.ed.cursor.line, 1);
   }
 }
 
@@ -485,7 +481,7 @@ TEST(ClipboardSession, TinyGridFromTheSettingsFile) {
   ASSERT_NE(out.find(truncated), std::string::npos) << out;
   EXPECT_EQ(out.find(truncated), out.rfind(truncated));
   EXPECT_EQ(t.Lines(), (Lines{"ab", "xyz"}));
-  EXPECT_EQ(t.ed->cursor_line, 0);
+  EXPECT_EQ(t.ed->cursor.line, 0);
   EXPECT_TRUE(t.ed->doc.CheckInvariant());
 }
 
@@ -500,7 +496,7 @@ struct State {
 };
 
 State Snapshot(const Bench& b) {
-  return {b.All(), b.ed.cursor_line, b.ed.cursor_pos, b.Clip()};
+  return {b.All(), b.ed.cursor.line, b.ed.cursor.column, b.Clip()};
 }
 
 void Restore(Bench& b, const State& s) {

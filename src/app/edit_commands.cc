@@ -48,7 +48,7 @@ bool ReadCount(Editor& ed, const char* prompt, const char* negative, int& count)
 // Asks for a 1-based destination line and gives it 0-based; false when the command must stop
 // (end of input, or a line outside the grid, refused with `invalid`).
 bool ReadDestination(Editor& ed, const char* prompt, const char* invalid, int& destination) {
-  Print(ed.io, prompt, ed.cursor_line + 1);
+  Print(ed.io, prompt, ed.cursor.line + 1);
   int number = 0;
   if (!IsLine(ReadNumber(ed, number))) return false;
   destination = number - 1;  // seven characters cannot reach the int limits
@@ -87,40 +87,40 @@ void ReportInsert(Io& io, const Inserted& insert, int lsize) {
 }
 
 void TextEntry(Editor& ed, const char* text, bool shortened) {
-  int c = ed.cursor_line;
+  int c = ed.cursor.line;
   Keep keep{ed.undo, UndoMode::kLine, c};
-  ReportEntry(ed.io, Replace(ed.doc, c, ed.cursor_pos, text, shortened, keep));
-  if (ed.cursor_line < ed.lines() - 1 && ed.line_lock == 0) ++ed.cursor_line;
+  ReportEntry(ed.io, Replace(ed.doc, c, ed.cursor.column, text, shortened, keep));
+  if (ed.cursor.line < ed.lines() - 1 && ed.line_lock == 0) ++ed.cursor.line;
 }
 
 void NewInsert(Editor& ed) {
   Line(ed.io, msg::kInsertPrompt);
   char* answer = ed.insert_input.get();
   if (!IsLine(ReadAnswer(ed, answer, ed.lsize()))) return;
-  int c = ed.cursor_line;
+  int c = ed.cursor.line;
   Keep keep{ed.undo, UndoMode::kLine, c};
-  ReportInsert(ed.io, Insert(ed.doc, c, ed.cursor_pos, answer, keep), ed.lsize());
+  ReportInsert(ed.io, Insert(ed.doc, c, ed.cursor.column, answer, keep), ed.lsize());
 }
 
 void ClipCopy(Editor& ed) {
   int count = 0;
   if (!ReadCount(ed, msg::kCopyPrompt, msg::kCopyNegative, count)) return;
-  Clipped copy = Copy(ed.doc, ed.cursor_line, ed.cursor_pos, count, ed.clip.get());
+  Clipped copy = Copy(ed.doc, ed.cursor.line, ed.cursor.column, count, ed.clip.get());
   SayClipped(ed, copy, msg::kCopyShortened, msg::kNothingToCopy);
 }
 
 void ClipCut(Editor& ed) {
   int count = 0;
   if (!ReadCount(ed, msg::kCutPrompt, msg::kCutNegative, count)) return;
-  int c = ed.cursor_line;
+  int c = ed.cursor.line;
   Keep keep{ed.undo, UndoMode::kLine, c};
-  Clipped cut = Cut(ed.doc, c, ed.cursor_pos, count, ed.clip.get(), keep);
+  Clipped cut = Cut(ed.doc, c, ed.cursor.column, count, ed.clip.get(), keep);
   SayClipped(ed, cut, msg::kCutShortened, msg::kNothingToCut);
 }
 
 void ClipPaste(Editor& ed) {
-  Keep keep{ed.undo, UndoMode::kLine, ed.cursor_line};
-  Clipped paste = Paste(ed.doc, ed.cursor_line, ed.cursor_pos, ed.clip.get(), keep);
+  Keep keep{ed.undo, UndoMode::kLine, ed.cursor.line};
+  Clipped paste = Paste(ed.doc, ed.cursor.line, ed.cursor.column, ed.clip.get(), keep);
   if (paste.check == ClipCheck::kNothing) return Line(ed.io, msg::kNothingToPaste);
   if (paste.check == ClipCheck::kShortened) Line(ed.io, msg::kPasteShortened);
   if (paste.no_memory) Print(ed.io, "%s", msg::kNoMemoryForChange);
@@ -129,38 +129,37 @@ void ClipPaste(Editor& ed) {
 // The empty clipboard is refused here: the insertion would refuse it silently.
 void ClipInsert(Editor& ed) {
   if (ed.clip[0] == '\0') return Line(ed.io, msg::kNothingToPaste);
-  int c = ed.cursor_line;
+  int c = ed.cursor.line;
   Keep keep{ed.undo, UndoMode::kLine, c};
-  ReportInsert(ed.io, Insert(ed.doc, c, ed.cursor_pos, ed.clip.get(), keep), ed.lsize());
+  ReportInsert(ed.io, Insert(ed.doc, c, ed.cursor.column, ed.clip.get(), keep), ed.lsize());
 }
 
 void LineClear(Editor& ed) {
-  int c = ed.cursor_line;
+  int c = ed.cursor.line;
   Keep keep{ed.undo, UndoMode::kLine, c};
   ClearLine(ed.doc, c, keep);
 }
 
 void TrimEnd(Editor& ed) {
-  int c = ed.cursor_line;
+  int c = ed.cursor.line;
   Keep keep{ed.undo, UndoMode::kLine, c};
-  TrimLine(ed.doc, c, ed.cursor_pos, keep);
+  TrimLine(ed.doc, c, ed.cursor.column, keep);
 }
 
 // Undo brings both lines back; the cursor goes to the start of the next line.
 void TrimWrap(Editor& ed) {
-  int c = ed.cursor_line;
+  int c = ed.cursor.line;
   Keep keep{ed.undo, UndoMode::kWrap, c, c + 1};
-  Inserted wrap = Wrap(ed.doc, c, ed.cursor_pos, keep);
+  Inserted wrap = Wrap(ed.doc, c, ed.cursor.column, keep);
   ReportInsert(ed.io, wrap, ed.lsize());
   if (!wrap.done) return;
-  ed.cursor_line = c + 1;
-  ed.cursor_pos = 0;
+  ed.cursor = {c + 1, 0};
 }
 
 void LineMove(Editor& ed) {
   int d = 0;
   if (!ReadDestination(ed, msg::kMovePrompt, msg::kMoveBadDestination, d)) return;
-  int c = ed.cursor_line;
+  int c = ed.cursor.line;
   Keep keep{ed.undo, UndoMode::kMove, c, d};
   SayLineEdit(ed, MoveLine(ed.doc, c, d, keep));
 }
@@ -168,21 +167,21 @@ void LineMove(Editor& ed) {
 void LineCopy(Editor& ed) {
   int d = 0;
   if (!ReadDestination(ed, msg::kCopyLinePrompt, msg::kCopyBadDestination, d)) return;
-  int c = ed.cursor_line;
+  int c = ed.cursor.line;
   Keep keep{ed.undo, UndoMode::kCopy, c, d};
   SayLineEdit(ed, CopyLine(ed.doc, c, d, keep));
 }
 
 // Undo deletes the wedged line again.
 void LineInsert(Editor& ed) {
-  int c = ed.cursor_line;
+  int c = ed.cursor.line;
   Keep keep{ed.undo, UndoMode::kWedge, c};
   SayLineEdit(ed, WedgeLine(ed.doc, c, keep));
 }
 
 // Undo wedges the line back in, with its text: every line back, the last one included.
 void LineDelete(Editor& ed) {
-  int c = ed.cursor_line;
+  int c = ed.cursor.line;
   Keep keep{ed.undo, UndoMode::kDelete, c};
   DeleteLine(ed.doc, c, keep);
 }
@@ -190,7 +189,7 @@ void LineDelete(Editor& ed) {
 void Undo(Editor& ed) {
   switch (ApplyUndo(ed.undo, ed.doc)) {
     case Undone::kRestored:
-      ed.cursor_line = ed.undo.line;
+      ed.cursor.line = ed.undo.line;
       break;
     case Undone::kNothing:
       break;

@@ -13,6 +13,7 @@
 #include "core/document.h"
 #include "doc/file_system.h"
 #include "core/io.h"
+#include "core/pos.h"
 #include "doc/save.h"
 #include "edit/undo.h"
 #include "settings/rc.h"
@@ -31,8 +32,7 @@ struct Editor {
   KeyTable keys{};
   Document doc;
 
-  int cursor_line = 0;
-  int cursor_pos = 0;
+  Pos cursor;
   int page_length = kDefaultPageLength;
   int show_numbers = 1;  // 1 shows line numbers; anything else hides them
   int line_lock = 0;

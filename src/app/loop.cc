@@ -224,8 +224,7 @@ bool Start(Editor& ed, int argc, const char* const* argv) {
   }
   Arguments args = TakeArguments(argc, argv);
   if (args.name != nullptr) LoadFirstFile(ed, args.name);
-  ed.cursor_line = 0;
-  ed.cursor_pos = 0;
+  ed.cursor = {};
   MoveToLine(ed, args.line);
   MoveToColumn(ed, args.column);
   ed.line_lock = 0;
@@ -281,8 +280,8 @@ bool CommandReadFailed(Editor& ed, Read read) {
 // The view before the command read. Without `with_prompt`: printed again above the line
 // editor's prompt after a suspend.
 void ShowView(Editor& ed, bool with_prompt) {
-  Display(ed.cursor_line, ed.cursor_pos, ed.page_length - 1, ed.doc, ed.show_numbers,
-          ed.current_name, ed.io, with_prompt);
+  Display(ed.cursor, ed.page_length - 1, ed.doc, ed.show_numbers, ed.current_name, ed.io,
+          with_prompt);
 }
 
 bool Turn(Editor& ed) {
@@ -299,8 +298,8 @@ bool Turn(Editor& ed) {
   bool shortened = IsCut(read);
   bool pasted = IsPasted(read);
   bool text = shortened || pasted || HeldNul(read);
-  if (!text && std::strcmp(input, "\n") == 0 && ed.cursor_line < ed.lines() - 1) {
-    ++ed.cursor_line;
+  if (!text && std::strcmp(input, "\n") == 0 && ed.cursor.line < ed.lines() - 1) {
+    ++ed.cursor.line;
     return true;
   }
   StripLineEnd(input);
@@ -308,7 +307,7 @@ bool Turn(Editor& ed) {
   int id = text ? -1 : FindCommand(ed.keys, input);
   // Every change gets its own memory, whole or not at all; asking ahead refuses a command whose
   // change would find none before it asks anything.
-  if (ChangesDocument(id) && ed.doc.Reserve(ed.cursor_line + 1) != 0) {
+  if (ChangesDocument(id) && ed.doc.Reserve(ed.cursor.line + 1) != 0) {
     Print(ed.io, "%s", msg::kNoMemoryForChange);
     return ed.running && !TakeEndingSignal(ed);
   }

@@ -8,42 +8,42 @@
 #include "app/reads.h"
 
 void PositionBack(Editor& ed) {
-  if (ed.cursor_pos > 0) --ed.cursor_pos;
+  if (ed.cursor.column > 0) --ed.cursor.column;
 }
 
 void PositionForw(Editor& ed) {
-  if (ed.cursor_pos < ed.lsize() - 1) ++ed.cursor_pos;
+  if (ed.cursor.column < ed.lsize() - 1) ++ed.cursor.column;
 }
 
 void PositionDown(Editor& ed) {
-  if (ed.cursor_line > 0) --ed.cursor_line;
-  ed.cursor_pos = 0;
+  if (ed.cursor.line > 0) --ed.cursor.line;
+  ed.cursor.column = 0;
 }
 
 void PositionUp(Editor& ed) {
-  if (ed.cursor_line < ed.lines() - 1) ++ed.cursor_line;
-  ed.cursor_pos = 0;
+  if (ed.cursor.line < ed.lines() - 1) ++ed.cursor.line;
+  ed.cursor.column = 0;
 }
 
 void PositionBeg(Editor& ed) {
-  ed.cursor_pos = 0;
+  ed.cursor.column = 0;
 }
 
 void PositionEnd(Editor& ed) {
-  int rest = static_cast<int>(ed.doc.text(ed.cursor_line).size()) - ed.cursor_pos;
+  int rest = static_cast<int>(ed.doc.text(ed.cursor.line).size()) - ed.cursor.column;
   if (rest <= 0) return;
-  int end = ed.cursor_pos + rest;
-  ed.cursor_pos = end >= ed.lsize() ? ed.lsize() - 1 : end;
+  int end = ed.cursor.column + rest;
+  ed.cursor.column = end >= ed.lsize() ? ed.lsize() - 1 : end;
 }
 
 void PageBack(Editor& ed) {
-  long long line = static_cast<long long>(ed.cursor_line) - ed.page_length;
-  ed.cursor_line = line < 0 ? 0 : static_cast<int>(line);
+  long long line = static_cast<long long>(ed.cursor.line) - ed.page_length;
+  ed.cursor.line = line < 0 ? 0 : static_cast<int>(line);
 }
 
 void PageForw(Editor& ed) {
-  long long line = static_cast<long long>(ed.cursor_line) + ed.page_length;
-  ed.cursor_line = line > ed.lines() - 1 ? ed.lines() - 1 : static_cast<int>(line);
+  long long line = static_cast<long long>(ed.cursor.line) + ed.page_length;
+  ed.cursor.line = line > ed.lines() - 1 ? ed.lines() - 1 : static_cast<int>(line);
 }
 
 // A page length below 1 would leave the view without its current line and let the page
@@ -76,19 +76,18 @@ int FindInLine(const Document& doc, int line, int from, const char* needle) {
 
 void JumpLine(Editor& ed) {
   if (!ReadJumpString(ed)) return;
-  int column = FindInLine(ed.doc, ed.cursor_line, ed.cursor_pos, ed.jump_string.get());
-  if (column < 0) return Print(ed.io, msg::kNotFoundInLine, ed.cursor_line + 1);
-  ed.cursor_pos = column;
+  int column = FindInLine(ed.doc, ed.cursor.line, ed.cursor.column, ed.jump_string.get());
+  if (column < 0) return Print(ed.io, msg::kNotFoundInLine, ed.cursor.line + 1);
+  ed.cursor.column = column;
 }
 
 void JumpDoc(Editor& ed) {
   if (!ReadJumpString(ed)) return;
   // Lines at or past the extent are empty and cannot match.
-  for (int line = ed.cursor_line; line < ed.doc.extent(); ++line) {
+  for (int line = ed.cursor.line; line < ed.doc.extent(); ++line) {
     int column = FindInLine(ed.doc, line, 0, ed.jump_string.get());
     if (column >= 0) {
-      ed.cursor_line = line;
-      ed.cursor_pos = column;
+      ed.cursor = {line, column};
       return;
     }
   }
@@ -113,19 +112,19 @@ void GoToPos(Editor& ed) {
 }
 
 void MoveToLine(Editor& ed, int value) {
-  if (value >= 1 && value <= ed.lines()) ed.cursor_line = value - 1;
+  if (value >= 1 && value <= ed.lines()) ed.cursor.line = value - 1;
 }
 
 void MoveToColumn(Editor& ed, int value) {
-  if (value >= 1 && value <= ed.lsize()) ed.cursor_pos = value - 1;
+  if (value >= 1 && value <= ed.lsize()) ed.cursor.column = value - 1;
 }
 
 void AnchorGo(Editor& ed) {
-  ed.cursor_pos = ed.anchor;
+  ed.cursor.column = ed.anchor;
 }
 
 void AnchorSet(Editor& ed) {
-  ed.anchor = ed.cursor_pos;
+  ed.anchor = ed.cursor.column;
 }
 
 void NumTog(Editor& ed) {

@@ -20,11 +20,11 @@ bool TextFrom(Io& io, const Document& doc, int line, int p, std::string_view& sh
 
 }  // namespace
 
-void Display(int cursor_line, int cursor_pos, int before, const Document& doc, int show_numbers,
-             const char* file_name, Io& io, bool with_prompt) {
-  Print(io, msg::kHeader, cursor_line + 1, cursor_pos + 1, ShownInPlace(io, file_name));
+void Display(Pos cursor, int before, const Document& doc, int show_numbers, const char* file_name,
+             Io& io, bool with_prompt) {
+  Print(io, msg::kHeader, cursor.line + 1, cursor.column + 1, ShownInPlace(io, file_name));
 
-  int first = cursor_line - before;
+  int first = cursor.line - before;
   if (first < 0) first = 0;
   long long last = static_cast<long long>(first) + before;
   if (last > doc.lines() - 1) last = doc.lines() - 1;
@@ -34,10 +34,10 @@ void Display(int cursor_line, int cursor_pos, int before, const Document& doc, i
   char prefix[24] = "> ";
   for (int k = first; k <= last; ++k) {
     std::string_view text;
-    bool reaches = TextFrom(io, doc, k, cursor_pos, text);
+    bool reaches = TextFrom(io, doc, k, cursor.column, text);
     // A line is no NUL-terminated string: it is printed by its length.
     int n = static_cast<int>(text.size());
-    if (k == cursor_line) {
+    if (k == cursor.line) {
       if (numbers) std::snprintf(prefix, sizeof prefix, "[%i] ", k + 1);
       if (reaches) {
         Print(io, "%s%.*s\n", prefix, n, text.data());

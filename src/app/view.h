@@ -5,9 +5,10 @@
 
 #include "core/document.h"
 #include "core/io.h"
+#include "core/pos.h"
 
 /// `before` is the number of lines shown above the cursor line (page length - 1, at least 0).
 /// Without `with_prompt` the prompt is left out: the view printed again above the line editor's
 /// prompt, which the line editor prints itself.
-void Display(int cursor_line, int cursor_pos, int before, const Document& doc, int show_numbers,
-             const char* file_name, Io& io, bool with_prompt = true);
+void Display(Pos cursor, int before, const Document& doc, int show_numbers, const char* file_name,
+             Io& io, bool with_prompt = true);
