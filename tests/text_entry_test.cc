@@ -55,7 +55,7 @@ TEST(Insert, CheckedInsertionKeepsEveryLineInsideItsSlot) {
     bool go = false;
     Record record;
     std::string out = Collect([&](Io& io) {
-      Inserted insert = Insert(doc, 0, c.position, c.text, {record.undo, UndoMode::kLine, 0});
+      Inserted insert = Insert(doc, {0, c.position}, c.text, {record.undo, UndoMode::kLine, 0});
       ReportInsert(io, insert, doc.lsize());
       go = insert.done;
     });
@@ -84,7 +84,7 @@ TEST(Replace, OverwritesOnlyInsideTheSlot) {
   };
   Record record;
   auto replace = [&](Document& doc, int line, int position, const char* text) {
-    return Replace(doc, line, position, text, false, {record.undo, UndoMode::kLine, line});
+    return Replace(doc, {line, position}, text, false, {record.undo, UndoMode::kLine, line});
   };
   for (const Case& c : cases) {
     Document doc;

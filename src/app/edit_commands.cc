@@ -87,9 +87,8 @@ void ReportInsert(Io& io, const Inserted& insert, int lsize) {
 }
 
 void TextEntry(Editor& ed, const char* text, bool shortened) {
-  int c = ed.cursor.line;
-  Keep keep{ed.undo, UndoMode::kLine, c};
-  ReportEntry(ed.io, Replace(ed.doc, c, ed.cursor.column, text, shortened, keep));
+  Keep keep{ed.undo, UndoMode::kLine, ed.cursor.line};
+  ReportEntry(ed.io, Replace(ed.doc, ed.cursor, text, shortened, keep));
   if (ed.cursor.line < ed.lines() - 1 && ed.line_lock == 0) ++ed.cursor.line;
 }
 
@@ -97,30 +96,28 @@ void NewInsert(Editor& ed) {
   Line(ed.io, msg::kInsertPrompt);
   char* answer = ed.insert_input.get();
   if (!IsLine(ReadAnswer(ed, answer, ed.lsize()))) return;
-  int c = ed.cursor.line;
-  Keep keep{ed.undo, UndoMode::kLine, c};
-  ReportInsert(ed.io, Insert(ed.doc, c, ed.cursor.column, answer, keep), ed.lsize());
+  Keep keep{ed.undo, UndoMode::kLine, ed.cursor.line};
+  ReportInsert(ed.io, Insert(ed.doc, ed.cursor, answer, keep), ed.lsize());
 }
 
 void ClipCopy(Editor& ed) {
   int count = 0;
   if (!ReadCount(ed, msg::kCopyPrompt, msg::kCopyNegative, count)) return;
-  Clipped copy = Copy(ed.doc, ed.cursor.line, ed.cursor.column, count, ed.clip.get());
+  Clipped copy = Copy(ed.doc, ed.cursor, count, ed.clip.get());
   SayClipped(ed, copy, msg::kCopyShortened, msg::kNothingToCopy);
 }
 
 void ClipCut(Editor& ed) {
   int count = 0;
   if (!ReadCount(ed, msg::kCutPrompt, msg::kCutNegative, count)) return;
-  int c = ed.cursor.line;
-  Keep keep{ed.undo, UndoMode::kLine, c};
-  Clipped cut = Cut(ed.doc, c, ed.cursor.column, count, ed.clip.get(), keep);
+  Keep keep{ed.undo, UndoMode::kLine, ed.cursor.line};
+  Clipped cut = Cut(ed.doc, ed.cursor, count, ed.clip.get(), keep);
   SayClipped(ed, cut, msg::kCutShortened, msg::kNothingToCut);
 }
 
 void ClipPaste(Editor& ed) {
   Keep keep{ed.undo, UndoMode::kLine, ed.cursor.line};
-  Clipped paste = Paste(ed.doc, ed.cursor.line, ed.cursor.column, ed.clip.get(), keep);
+  Clipped paste = Paste(ed.doc, ed.cursor, ed.clip.get(), keep);
   if (paste.check == ClipCheck::kNothing) return Line(ed.io, msg::kNothingToPaste);
   if (paste.check == ClipCheck::kShortened) Line(ed.io, msg::kPasteShortened);
   if (paste.no_memory) Print(ed.io, "%s", msg::kNoMemoryForChange);
@@ -129,9 +126,8 @@ void ClipPaste(Editor& ed) {
 // The empty clipboard is refused here: the insertion would refuse it silently.
 void ClipInsert(Editor& ed) {
   if (ed.clip[0] == '\0') return Line(ed.io, msg::kNothingToPaste);
-  int c = ed.cursor.line;
-  Keep keep{ed.undo, UndoMode::kLine, c};
-  ReportInsert(ed.io, Insert(ed.doc, c, ed.cursor.column, ed.clip.get(), keep), ed.lsize());
+  Keep keep{ed.undo, UndoMode::kLine, ed.cursor.line};
+  ReportInsert(ed.io, Insert(ed.doc, ed.cursor, ed.clip.get(), keep), ed.lsize());
 }
 
 void LineClear(Editor& ed) {
@@ -141,16 +137,15 @@ void LineClear(Editor& ed) {
 }
 
 void TrimEnd(Editor& ed) {
-  int c = ed.cursor.line;
-  Keep keep{ed.undo, UndoMode::kLine, c};
-  TrimLine(ed.doc, c, ed.cursor.column, keep);
+  Keep keep{ed.undo, UndoMode::kLine, ed.cursor.line};
+  TrimLine(ed.doc, ed.cursor, keep);
 }
 
 // Undo brings both lines back; the cursor goes to the start of the next line.
 void TrimWrap(Editor& ed) {
   int c = ed.cursor.line;
   Keep keep{ed.undo, UndoMode::kWrap, c, c + 1};
-  Inserted wrap = Wrap(ed.doc, c, ed.cursor.column, keep);
+  Inserted wrap = Wrap(ed.doc, ed.cursor, keep);
   ReportInsert(ed.io, wrap, ed.lsize());
   if (!wrap.done) return;
   ed.cursor = {c + 1, 0};

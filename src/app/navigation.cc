@@ -63,12 +63,12 @@ bool ReadJumpString(Editor& ed) {
   return IsLine(ReadAnswer(ed, ed.jump_string.get(), ed.lsize()));
 }
 
-// Column of the first occurrence of `needle` in line `line` at or after column `from`, or -1.
-int FindInLine(const Document& doc, int line, int from, const char* needle) {
+// Column of the first occurrence of `needle` on the line of `from`, at or after `from`, or -1.
+int FindInLine(const Document& doc, Pos from, const char* needle) {
   if (needle[0] == '\0') return -1;
-  LineView text = doc.text(line);
-  if (text.size() <= static_cast<std::size_t>(from)) return -1;
-  std::size_t hit = text.find(needle, static_cast<std::size_t>(from));
+  LineView text = doc.text(from.line);
+  if (text.size() <= static_cast<std::size_t>(from.column)) return -1;
+  std::size_t hit = text.find(needle, static_cast<std::size_t>(from.column));
   return hit == std::string_view::npos ? -1 : static_cast<int>(hit);
 }
 
@@ -76,7 +76,7 @@ int FindInLine(const Document& doc, int line, int from, const char* needle) {
 
 void JumpLine(Editor& ed) {
   if (!ReadJumpString(ed)) return;
-  int column = FindInLine(ed.doc, ed.cursor.line, ed.cursor.column, ed.jump_string.get());
+  int column = FindInLine(ed.doc, ed.cursor, ed.jump_string.get());
   if (column < 0) return Print(ed.io, msg::kNotFoundInLine, ed.cursor.line + 1);
   ed.cursor.column = column;
 }
@@ -85,7 +85,7 @@ void JumpDoc(Editor& ed) {
   if (!ReadJumpString(ed)) return;
   // Lines at or past the extent are empty and cannot match.
   for (int line = ed.cursor.line; line < ed.doc.extent(); ++line) {
-    int column = FindInLine(ed.doc, line, 0, ed.jump_string.get());
+    int column = FindInLine(ed.doc, {line, 0}, ed.jump_string.get());
     if (column >= 0) {
       ed.cursor = {line, column};
       return;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "core/document.h"
+#include "core/pos.h"
 #include "edit/undo.h"
 
 /// What a clipboard edit decided.
@@ -22,15 +23,13 @@ struct Clipped {
   bool no_memory = false;  // a paste refused: the document could not get memory for it
 };
 
-/// Puts `count` characters of `line` from `column` in `clip` (lsize bytes), as many as there
+/// Puts `count` characters of the line from `at` in `clip` (lsize bytes), as many as there
 /// are; refuses when there are none.
-[[nodiscard]] Clipped Copy(const Document& doc, int line, int column, int count, char* clip);
-/// Moves `count` characters of `line` from `column` to `clip`, as many as there are; keeps
-/// `keep` first. Refuses a count beyond the line's room from `column`, or nothing to cut.
-[[nodiscard]] Clipped Cut(Document& doc, int line, int column, int count, char* clip,
-                          const Keep& keep);
-/// Pads `line` to `column`, then overwrites from there with as much of `clip` as fits; keeps
-/// `keep` first. Refuses an empty clipboard. With the column on the last column, the line is
-/// only padded.
-[[nodiscard]] Clipped Paste(Document& doc, int line, int column, const char* clip,
-                            const Keep& keep);
+[[nodiscard]] Clipped Copy(const Document& doc, Pos at, int count, char* clip);
+/// Moves `count` characters of the line from `at` to `clip`, as many as there are; keeps
+/// `keep` first. Refuses a count beyond the line's room from `at`, or nothing to cut.
+[[nodiscard]] Clipped Cut(Document& doc, Pos at, int count, char* clip, const Keep& keep);
+/// Pads the line up to `at`, then overwrites from there with as much of `clip` as fits; keeps
+/// `keep` first. Refuses an empty clipboard. With `at` on the last column, the line is only
+/// padded.
+[[nodiscard]] Clipped Paste(Document& doc, Pos at, const char* clip, const Keep& keep);

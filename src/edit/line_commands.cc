@@ -13,9 +13,9 @@ void ClearLine(Document& doc, int line, const Keep& keep) {
   doc.Truncate(line, 0);
 }
 
-void TrimLine(Document& doc, int line, int column, const Keep& keep) {
+void TrimLine(Document& doc, Pos at, const Keep& keep) {
   Record(keep, doc);
-  doc.Truncate(line, column);
+  doc.Truncate(at.line, at.column);
 }
 
 // Emptying the source after a move onto the same line would lose it: that move is a copy of

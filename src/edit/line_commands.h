@@ -4,6 +4,7 @@
 #pragma once
 
 #include "core/document.h"
+#include "core/pos.h"
 #include "edit/undo.h"
 
 /// What became of an edit of whole lines.
@@ -15,8 +16,8 @@ enum class [[nodiscard]] LineEdit {
 
 /// Empties `line`.
 void ClearLine(Document& doc, int line, const Keep& keep);
-/// Cuts `line` off at `column` (nothing when `column` is at or past its end).
-void TrimLine(Document& doc, int line, int column, const Keep& keep);
+/// Cuts the line off at `at` (nothing when `at` is at or past its end).
+void TrimLine(Document& doc, Pos at, const Keep& keep);
 /// Puts the text of `source` on `destination` and empties `source`; a move onto the same line
 /// leaves it as it is.
 [[nodiscard]] LineEdit MoveLine(Document& doc, int source, int destination, const Keep& keep);

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "core/document.h"
+#include "core/pos.h"
 #include "edit/undo.h"
 
 /// What became of a text entry.
@@ -19,11 +20,11 @@ enum class [[nodiscard]] Entry {
   kNoMemory,     // refused: the document could not get memory for the change
 };
 
-/// Keeps `keep`, then overwrites `line` from `column` with `text`, padding a shorter line with
+/// Keeps `keep`, then overwrites the line from `at` with `text`, padding a shorter line with
 /// spaces first. Refuses a line outside the grid or the last column; drops what does not fit
 /// (kShortened, also when the text was `shortened` before it came here).
-[[nodiscard]] Entry Replace(Document& doc, int line, int column, std::string_view text,
-                            bool shortened, const Keep& keep);
+[[nodiscard]] Entry Replace(Document& doc, Pos at, std::string_view text, bool shortened,
+                            const Keep& keep);
 
 /// What became of an insertion, and why not all of the text went in.
 struct Inserted {
@@ -34,17 +35,16 @@ struct Inserted {
   bool done = false;       // the edit was carried out
 };
 
-/// Inserts as much of `text` as fits into `line` at `column`, moving the rest of the line
-/// right; keeps `keep` first, unless nothing at all fits (then nothing changes).
+/// Inserts as much of `text` as fits into the line at `at`, moving the rest of the line right;
+/// keeps `keep` first, unless nothing at all fits (then nothing changes).
 ///
 ///   "abcdef" at column 2 with "XY" -> "abXYcdef"; a line shorter than the column is padded
-[[nodiscard]] Inserted Insert(Document& doc, int line, int column, std::string_view text,
-                              const Keep& keep);
+[[nodiscard]] Inserted Insert(Document& doc, Pos at, std::string_view text, const Keep& keep);
 
-/// Splits `line` at `column` and puts the cut-off tail in front of the next line, as much of it
+/// Splits the line at `at` and puts the cut-off tail in front of the next line, as much of it
 /// as fits there (the rest is dropped with the tail); keeps `keep` first. On the last line
-/// nothing happens at all; when the next line cannot get the memory, `line` keeps its tail.
+/// nothing happens at all; when the next line cannot get the memory, the line keeps its tail.
 ///
 ///   before:  c: abc|def     c+1: xyz
 ///   after:   c: abc         c+1: defxyz
-[[nodiscard]] Inserted Wrap(Document& doc, int line, int column, const Keep& keep);
+[[nodiscard]] Inserted Wrap(Document& doc, Pos at, const Keep& keep);
