@@ -116,8 +116,7 @@ std::vector<std::string> FindLeftovers(const char* name) {
     }
   });
   // In the state folder: what the companion file says.
-  std::string state;
-  if (BackupFolder(state)) {
+  if (std::string state = BackupFolder(); !state.empty()) {
     ForEachEntry(state, [&](std::string_view entry) {
       std::string absolute = JoinPath(state, entry);
       if (IsBackup(entry) && Mine(OwnerOf(absolute), owner) &&

@@ -116,8 +116,8 @@ Status ResolveLinks(const char* path, Resolved& resolved);
 
 /// The folder that takes backups where the target's own folder cannot:
 /// $XDG_STATE_HOME/morvax/backup, or ~/.local/state/morvax/backup when XDG_STATE_HOME is unset,
-/// empty or relative. False when neither gives an absolute path (no home).
-bool BackupFolder(std::string& folder);
+/// empty or relative. Empty when neither gives an absolute path (no home).
+std::string BackupFolder();
 
 /// What a name led to when this session last read or wrote it: the absolute path it resolved
 /// to (links followed as a save follows them; where the working folder has no path, that

@@ -71,8 +71,8 @@ Status MakeBackup(const Target& target, int source, off_t size, const FileSystem
   place = &target.folder;
   Status beside = BackupIn(target.folder, false, target, source, size, fs, backup);
   if (beside.ok()) return beside;
-  std::string path;
-  if (!BackupFolder(path)) return beside;
+  std::string path = BackupFolder();
+  if (path.empty()) return beside;
   Status opened = Step(fs, FsStep::kMakeStateFolder, path, [&]() -> Status {
     if (int err = MakeFolders(path); err != 0) return err;
     state.fd =
@@ -140,9 +140,7 @@ SaveResult WriteKeepingOld(const Target& target, const Pieces& bytes, const File
 
 }  // namespace save_steps
 
-bool BackupFolder(std::string& folder) {
-  folder = StateFolder();
-  if (folder.empty()) return false;
-  folder += "/backup";
-  return true;
+std::string BackupFolder() {
+  std::string folder = StateFolder();
+  return folder.empty() ? folder : folder + "/backup";
 }

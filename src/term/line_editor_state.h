@@ -82,7 +82,14 @@ using State = LineEditor::State;
 constexpr wchar_t kByteEscape = 0xdc00;
 constexpr wchar_t kAct = 0x80;      // C1 controls, which typing never gives (GetChar)
 constexpr wchar_t kNewline = 0x9f;
-constexpr int kAttention = 2;  // a read gave way to a redraw (WaitForInput, NextByte)
+
+// What a wait for the terminal's input, or for a byte of it, came to.
+enum class [[nodiscard]] Got {
+  kInput,      // input is there (WaitForInput); a byte was read (NextByte)
+  kEnd,        // the input ended
+  kFailed,     // a read failed, or a signal the editor acts on came (errno EINTR)
+  kAttention,  // a suspend, a continue or a resize asked for a redraw first (when attending)
+};
 
 State& StateOf(EditLine* el);
 
@@ -106,7 +113,7 @@ void PasteModeOn(State& s);
 void Release(State& s);
 void Retake(State& s);
 void TakeTerminalEvents(State& s, bool drawn);
-int WaitForInput(State& s, bool attend);
+Got WaitForInput(State& s, bool attend);
 void LendClearRow(State& s);
 void GiveBackClearRow(State& s);
 

@@ -12,20 +12,18 @@
 namespace line_editing {
 namespace {
 
-// One byte of input, those given back first: 1, 0 at the end of input, -1 on an error, or
-// kAttention (see WaitForInput). An interrupted read is not retried, so that the signal that
-// interrupted it is handled by the caller.
-int NextByte(State& s, unsigned char& byte, bool attend) {
+// One byte of input, those given back first (see WaitForInput for `attend`). An interrupted
+// read is not retried, so that the signal that interrupted it is handled by the caller.
+Got NextByte(State& s, unsigned char& byte, bool attend) {
   if (s.ahead_count > 0) {
     byte = s.ahead[0];
     std::memmove(s.ahead, s.ahead + 1, static_cast<std::size_t>(--s.ahead_count));
-    return 1;
+    return Got::kInput;
   }
-  int waited = WaitForInput(s, attend);
-  if (waited != 1) return waited;
+  if (Got waited = WaitForInput(s, attend); waited != Got::kInput) return waited;
   ssize_t n = ::read(s.fd, &byte, 1);
-  if (n == 1) return 1;
-  return n == 0 ? 0 : -1;
+  if (n == 1) return Got::kInput;
+  return n == 0 ? Got::kEnd : Got::kFailed;
 }
 
 // Gives bytes back, to be read again before any other.
@@ -38,21 +36,21 @@ void GiveBack(State& s, const unsigned char* bytes, int n) {
 enum class Marker { kNone, kStart, kEnd };
 
 // After an ESC: the rest of a paste marker, "[200~" (start) or "[201~" (end). Bytes that spell
-// no marker are given back, except after a signal or an error (`got` -1): they belong to the
-// line that it drops.
-Marker ReadMarker(State& s, int& got) {
+// no marker are given back, except after a signal or an error (`got` kFailed): they belong to
+// the line that it drops.
+Marker ReadMarker(State& s, Got& got) {
   static constexpr char kStart[] = "[200~";
   unsigned char seen[5];
   int n = 0;
   for (;;) {
     got = NextByte(s, seen[n], false);
-    if (got != 1) break;
+    if (got != Got::kInput) break;
     unsigned char c = seen[n++];
     bool fits = c == kStart[n - 1] || (n == 4 && c == '1');
     if (!fits) break;
     if (n == 5) return seen[3] == '0' ? Marker::kStart : Marker::kEnd;
   }
-  if (got >= 0) GiveBack(s, seen, n);
+  if (got != Got::kFailed) GiveBack(s, seen, n);
   return Marker::kNone;
 }
 
@@ -72,11 +70,11 @@ int Decode(State& s, unsigned char lead, wchar_t* c) {
   int n = lead < 0x80 ? 1 : s.utf8 ? Utf8SequenceLength(lead) : 0;
   int have = 1;
   while (have < n) {
-    int got = NextByte(s, seq[have], false);
-    if (got < 0) return -1;
-    if (got == 0 || !Utf8Continues(seq[0], have, seq[have])) {
+    Got got = NextByte(s, seq[have], false);
+    if (got == Got::kFailed) return -1;
+    if (got == Got::kEnd || !Utf8Continues(seq[0], have, seq[have])) {
       // No character: each byte so far on its own, and the one that did not fit comes next.
-      if (got == 1) GiveBack(s, seq + have, 1);
+      if (got == Got::kInput) GiveBack(s, seq + have, 1);
       for (int i = 1; i < have; ++i) s.pending[s.pending_count++] = kByteEscape + seq[i];
       n = 0;
       break;
@@ -112,15 +110,15 @@ int GetChar(EditLine* el, wchar_t* c) {
   s.pending_at = s.pending_count = 0;
   for (;;) {
     unsigned char byte;
-    int got = NextByte(s, byte, true);
-    if (got == kAttention) return Hand(s, c, false);
-    if (got != 1) {
+    Got got = NextByte(s, byte, true);
+    if (got == Got::kAttention) return Hand(s, c, false);
+    if (got != Got::kInput) {
       s.input_ended = true;
-      return got;
+      return got == Got::kEnd ? 0 : -1;
     }
     if (byte == 0x1b) {
       Marker marker = ReadMarker(s, got);
-      if (got < 0) return -1;
+      if (got == Got::kFailed) return -1;
       if (marker == Marker::kStart) {
         s.in_paste = true;
         continue;

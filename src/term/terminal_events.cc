@@ -145,11 +145,11 @@ void GiveBackClearRow(State& s) {
   s.clear_row.clear();
 }
 
-// Waits until the terminal has input: 1, or -1 with errno EINTR once a signal that the editor
-// acts on has been recorded, even one that came before the wait: those signals are let in only
+// Waits until the terminal has input; fails with errno EINTR once a signal that the editor acts
+// on has been recorded, even one that came before the wait: those signals are let in only
 // during ppoll. A suspend, a continue and a resize are taken here; with `attend`, a redraw they
 // ask for ends the wait (kAttention).
-int WaitForInput(State& s, bool attend) {
+Got WaitForInput(State& s, bool attend) {
   sigset_t acted_on;
   sigset_t before;
   sigemptyset(&acted_on);
@@ -157,23 +157,23 @@ int WaitForInput(State& s, bool attend) {
     sigaddset(&acted_on, signal);
   }
   sigprocmask(SIG_BLOCK, &acted_on, &before);
-  int result = 1;
+  Got result = Got::kInput;
   for (;;) {
     if (PendingSignal() != 0) {
-      result = -1;
+      result = Got::kFailed;
       errno = EINTR;
       break;
     }
     TakeTerminalEvents(s, true);
     if (attend && s.redisplay) {
-      result = kAttention;
+      result = Got::kAttention;
       break;
     }
     pollfd input = {s.fd, POLLIN, 0};
     int ready = ppoll(&input, 1, nullptr, &before);
     if (ready > 0) break;
     if (ready < 0 && errno != EINTR) {
-      result = -1;
+      result = Got::kFailed;
       break;
     }
   }
