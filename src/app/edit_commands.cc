@@ -35,7 +35,7 @@ void SayLineEdit(Editor& ed, LineEdit edit) {
 
 // Reads the count of a copy or cut; false when the command must stop here (end of input, or a
 // negative count, which has no meaning for either and is refused before any other check).
-bool ReadCount(Editor& ed, const char* prompt, const char* negative, int& count) {
+[[nodiscard]] bool ReadCount(Editor& ed, const char* prompt, const char* negative, int& count) {
   Line(ed.io, prompt);
   if (!IsLine(ReadNumber(ed, count))) return false;
   if (count < 0) {
@@ -47,7 +47,7 @@ bool ReadCount(Editor& ed, const char* prompt, const char* negative, int& count)
 
 // Asks for a 1-based destination line and gives it 0-based; false when the command must stop
 // (end of input, or a line outside the grid, refused with `invalid`).
-bool ReadDestination(Editor& ed, const char* prompt, const char* invalid, int& destination) {
+[[nodiscard]] bool ReadDestination(Editor& ed, const char* prompt, const char* invalid, int& destination) {
   Print(ed.io, prompt, ed.cursor.line + 1);
   int number = 0;
   if (!IsLine(ReadNumber(ed, number))) return false;

@@ -148,7 +148,7 @@ bool Named(Read read) {
 
 // The questions before an `open`: false when there is nothing to open, else the name to open
 // in `name` (kNameSize bytes).
-bool OpenDialogue(Editor& ed, char* name) {
+[[nodiscard]] bool OpenDialogue(Editor& ed, char* name) {
   Line(ed.io, msg::kOpenPrompt1);
   Line(ed.io, msg::kOpenPrompt2);
   Line(ed.io, msg::kOpenPrompt3);
@@ -171,7 +171,7 @@ bool Exists(const char* name) {
 
 // Asks `question` about the file `name`: true for a typed "y"; anything else says that nothing
 // was saved.
-bool Confirmed(Editor& ed, const char* question, const char* name) {
+[[nodiscard]] bool Confirmed(Editor& ed, const char* question, const char* name) {
   Print(ed.io, question, Shown(ed.io, name).c_str());
   char answer[16];
   if (IsYes(ReadAnswer(ed, answer, sizeof answer), answer, "y")) return true;
@@ -240,7 +240,7 @@ Saved SaveAsking(Editor& ed, const char* name) {
 
 // The `save_prompt` name dialogue: true with the name to save to in `name` (kNameSize bytes),
 // false when the user cancelled or the read failed.
-bool DefineSaveName(Editor& ed, char* name) {
+[[nodiscard]] bool DefineSaveName(Editor& ed, char* name) {
   Line(ed.io, msg::kSaveAsPrompt);
   if (!Named(ReadName(ed, name)) || std::strcmp(name, "x") == 0) return false;
   if (!Exists(name)) return true;

@@ -81,7 +81,7 @@ constexpr int kConsentAnswerSize = 16;  // 15 characters a read
 // A command from the settings file runs, when standard input is a terminal (whatever standard
 // output is), only when the user said so, for that file and that exact command, in this
 // session or an earlier one.
-bool Consented(Editor& ed) {
+[[nodiscard]] bool Consented(Editor& ed) {
   if (!ed.launch_from_rc || !ed.io.terminal) return true;
   if (IsAllowed(ed.rc_path, ed.launch_command)) return true;
   Print(ed.io, msg::kConsentQuestion, Shown(ed.io, ed.rc_path.c_str()).c_str(),

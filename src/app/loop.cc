@@ -41,7 +41,7 @@ const char* const kUsage =
 
 namespace {
 
-bool TakeEndingSignal(Editor& ed);
+[[nodiscard]] bool TakeEndingSignal(Editor& ed);
 
 // What the command line asks for: the document, and the line and column (from 1; 0 when not
 // asked) where the cursor starts.
@@ -85,7 +85,7 @@ Arguments TakeArguments(int argc, const char* const* argv) {
 }
 
 // The grid, its line-sized work buffers and the rescue's room: all of them, or none.
-bool AllocateAll(Editor& ed, GridSize size) {
+[[nodiscard]] bool AllocateAll(Editor& ed, GridSize size) {
   if (ed.doc.Allocate(size.lines, size.lsize) != 0) return false;
   // The new grid is the empty document, as saved (allocating counts as a change).
   ed.MarkSaved();
@@ -204,7 +204,7 @@ void LoadFirstFile(Editor& ed, const char* name) {
   }
 }
 
-bool Start(Editor& ed, int argc, const char* const* argv) {
+[[nodiscard]] bool Start(Editor& ed, int argc, const char* const* argv) {
   if (argc >= 2 && std::strcmp(argv[1], "--help") == 0) {
     Print(ed.io, "%s", kUsage);
     ed.Stop(0);
@@ -251,7 +251,7 @@ namespace {
 
 // A terminating signal, or SIGINT where the input is no terminal, ends the session: the unsaved
 // document goes to a recovery file first. True when the session ended.
-bool TakeEndingSignal(Editor& ed) {
+[[nodiscard]] bool TakeEndingSignal(Editor& ed) {
   if (!EndingSignalPending(ed.io.terminal)) return false;
   WriteRecovery(ed);
   ed.Stop(128 + PendingSignal());
@@ -259,7 +259,7 @@ bool TakeEndingSignal(Editor& ed) {
 }
 
 // The read at the command prompt gave no line (`read`). False when the session ends here.
-bool CommandReadFailed(Editor& ed, Read read) {
+[[nodiscard]] bool CommandReadFailed(Editor& ed, Read read) {
   if (TakeEndingSignal(ed)) return false;
   if (read == Read::kOutputFailed) {
     WriteRecovery(ed);
@@ -284,7 +284,7 @@ void ShowView(Editor& ed, bool with_prompt) {
           with_prompt);
 }
 
-bool Turn(Editor& ed) {
+[[nodiscard]] bool Turn(Editor& ed) {
   if (!ed.running || TakeEndingSignal(ed)) return false;
   NewTurn(ed.io);
   ShowView(ed, true);
@@ -326,7 +326,7 @@ bool Turn(Editor& ed) {
 // the library throws here; any other is taken the same way) ends the session as a terminating
 // signal does, with the recovery file, and status 1. No exception goes further.
 template <typename Step>
-bool Guarded(Editor& ed, Step step) {
+[[nodiscard]] bool Guarded(Editor& ed, Step step) {
   try {
     return step();
   } catch (...) {

@@ -58,7 +58,7 @@ void PageLength(Editor& ed) {
 namespace {
 
 // Reads a fresh jump string; false when the read gave no line.
-bool ReadJumpString(Editor& ed) {
+[[nodiscard]] bool ReadJumpString(Editor& ed) {
   Line(ed.io, msg::kJumpPrompt);
   return IsLine(ReadAnswer(ed, ed.jump_string.get(), ed.lsize()));
 }

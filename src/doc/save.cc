@@ -291,7 +291,7 @@ SaveResult WriteByRename(const Target& target, const Pieces& bytes, const FileSy
       // An owner that cannot be given, for whatever reason, leaves the target to be written in
       // place.
       bool in_place = !owned.ok() || CannotCarry(carried);
-      (void)Discard(target.folder, temp, FsStep::kRemoveTemp, fs);
+      (void)Discard(target.folder, temp, FsStep::kRemoveTemp, fs);  // see below
       return in_place ? WriteKeepingOld(target, bytes, fs) : Failed(carried);
     }
   }
@@ -302,6 +302,7 @@ SaveResult WriteByRename(const Target& target, const Pieces& bytes, const FileSy
         Step(fs, FsStep::kRename, target.Shown(), [&] { return PutInPlace(target, temp, fs); });
   }
   if (!result.saved()) {
+    // A temporary file that cannot be removed is among the leftovers that a later load names.
     (void)Discard(target.folder, temp, FsStep::kRemoveTemp, fs);
     return result;
   }

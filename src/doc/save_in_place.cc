@@ -45,6 +45,7 @@ Status BackupIn(const Folder& folder, bool record, const Target& target, int sou
     });
   }
   if (!made.ok()) {
+    // A backup that cannot be removed is among the leftovers that a later load names.
     (void)Discard(folder, backup, FsStep::kRemoveBackup, fs);
     return made;
   }
@@ -59,7 +60,7 @@ Status BackupIn(const Folder& folder, bool record, const Target& target, int sou
   if (made.ok()) {
     made = Step(fs, FsStep::kSyncFolder, folder.Openable(), [&] { return SyncFolder(folder); });
   }
-  if (!made.ok()) (void)Discard(folder, backup, FsStep::kRemoveBackup, fs);
+  if (!made.ok()) (void)Discard(folder, backup, FsStep::kRemoveBackup, fs);  // as above
   return made;
 }
 

@@ -61,6 +61,7 @@ Status WriteNewFile(const std::string& folder, const char* base, const Pieces& b
     if (written.err == EEXIST && k < 99) written = 0;
   }
   if (!written.ok()) {
+    // A hidden copy that cannot be removed is named when a session next starts in that folder.
     (void)Discard(place, file, FsStep::kRemoveTemp, none);
     return written;
   }
