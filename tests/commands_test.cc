@@ -163,18 +163,21 @@ TEST(CommandTable, TheManualAndTheReadmeDocumentEveryCommand) {
     std::string entry =
         ".BR " + (key == "." ? "\\&." : key) + " \"  (\\fI" + command.name + "\\fP)\"\n";
     EXPECT_NE(manual.find(entry), std::string::npos) << entry;
-    EXPECT_NE(keys.find("`" + key + "`"), std::string::npos) << command.name;
+    EXPECT_NE(keys.find("`" + key + "`"), std::string::npos)
+        << "the README's key table lacks " << command.name;
   }
   const std::string commands = std::to_string(kCommandCount);
   const std::string lines =
       std::to_string(std::count(kDefaultSettingsFile.begin(), kDefaultSettingsFile.end(), '\n'));
-  EXPECT_NE(manual.find("One line for each of the " + commands + " commands"), std::string::npos);
+  EXPECT_NE(manual.find("One line for each of the " + commands + " commands"), std::string::npos)
+      << "the manual's SETTINGS counts " << commands << " commands";
   // The settings list names the first two rows and the last, in the table's order.
   const std::string list = "has " + lines + " lines: the " + commands + " command keys in the\n" +
                            "order\n.IR " + kCommands[0].name + " ,\n.IR " + kCommands[1].name +
                            " ,\n\\&...,\n.IR " + kCommands.back().name + " ,\n";
   EXPECT_NE(manual.find(list), std::string::npos) << list;
-  EXPECT_NE(readme.find("with every default (" + lines + " lines)"), std::string::npos);
+  EXPECT_NE(readme.find("with every default (" + lines + " lines)"), std::string::npos)
+      << "the README counts " << lines << " lines in the default settings file";
 
   // ".B , . n b ... +\n.BR q .\n": every default key, in the order they are tried.
   std::string order = ".B";
