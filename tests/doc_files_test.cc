@@ -511,6 +511,18 @@ TEST(SaveTarget, ModeIsKeptAndNewFilesFollowTheUmask) {
   umask(old_mask);
   EXPECT_EQ(Mode("fresh"), 0640u);
   EXPECT_EQ(Entries("."), (std::vector<std::string>{"fresh", "script"}));
+
+  // A write by a user who is not root clears the set-id bits; the owner's save keeps them,
+  // replaced or in place.
+  for (const char* second_name : {"", "second"}) {
+    chmod("script", 06751);
+    mode_t set_id = Mode("script");
+    if (second_name[0] != '\0') {
+      ASSERT_EQ(link("script", second_name), 0);
+    }
+    SaveDocAs("script");
+    EXPECT_EQ(Mode("script"), set_id) << second_name;
+  }
 }
 
 TEST(SaveTarget, SymbolicLinksAreFollowedAndKept) {
@@ -589,7 +601,7 @@ TEST(SaveTarget, DurableSaveStepsInOrderAndAFailureAtEach) {
   TempDir here;
   bool exchanges = Exchanges();
   std::vector<S> order = {S::kReadAttributes, S::kCreateTemp, S::kMatchOwner, S::kMatchAttributes,
-                          S::kMatchMode,      S::kWrite,      S::kSync,       S::kNameTemp,
+                          S::kWrite,          S::kMatchMode,  S::kSync,       S::kNameTemp,
                           S::kClose,          S::kRename,     S::kExchange,   S::kSyncFolder};
   if (exchanges) order.insert(order.end() - 1, S::kRemoveOld);
   const std::string failed = std::string("Could not save to f: ") + std::strerror(EDQUOT) + "\n";

@@ -11,7 +11,8 @@ enum class FsStep {
   kReadAttributes,   // the target's extended attributes read, through a descriptor of its own
   kMatchAttributes,  // the new file given exactly the target's extended attributes
   kMatchOwner,       // the new file given the target's owner and group
-  kMatchMode,        // the new file given the target's permission bits
+  kMatchMode,        // the new file given the target's permission bits, once written (or the
+                     // target its set-id bits again, after a write in place cleared them)
   kAllocate,         // space reserved before an in-place write
   kWrite,            // the bytes written
   kTruncate,         // the target cut to the new size

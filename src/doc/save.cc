@@ -239,17 +239,17 @@ Status MatchOwner(int fd, const struct stat& old, const std::string& path, const
   });
 }
 
-// Fills the new file `temp`: its mode (after the owner and the attributes: a change of owner
-// clears the set-id bits, and an ACL sets the group's), the bytes, the flush, its name, the
-// close.
+// Fills the new file `temp`: the bytes, its mode (after the owner, the attributes and the bytes:
+// a change of owner and a write by a user who is not root clear the set-id bits, and an ACL sets
+// the group's), the flush, its name, the close.
 Status FillTemp(const Folder& folder, NewFile& temp, mode_t mode, const Pieces& bytes,
                 const FileSystem& fs) {
   auto path = [&] { return folder.Path(temp.Entry()); };
   int fd = temp.fd.get();
-  Status filled = Step(fs, FsStep::kMatchMode, path(),
-                       [&] { return Errno(RetryOnEintr([&] { return fchmod(fd, mode); })); });
+  Status filled = Step(fs, FsStep::kWrite, path(), [&] { return WritePieces(fd, bytes); });
   if (filled.ok()) {
-    filled = Step(fs, FsStep::kWrite, path(), [&] { return WritePieces(fd, bytes); });
+    filled = Step(fs, FsStep::kMatchMode, path(),
+                  [&] { return Errno(RetryOnEintr([&] { return fchmod(fd, mode); })); });
   }
   if (filled.ok()) filled = Step(fs, FsStep::kSync, path(), [&] { return Sync(fd); });
   if (filled.ok()) filled = Step(fs, FsStep::kNameTemp, path(), [&] { return Name(folder, temp); });
@@ -257,8 +257,8 @@ Status FillTemp(const Folder& folder, NewFile& temp, mode_t mode, const Pieces& 
   return filled;
 }
 
-// A regular file (or a new name) replaced through a temporary file: the target's owner,
-// extended attributes and mode first, then the bytes, then the exchange or the rename. Where the
+// A regular file (or a new name) replaced through a temporary file: the target's owner and
+// extended attributes first, then the bytes and the mode, then the exchange or the rename. Where the
 // new file cannot be made in the folder, or cannot be given what the target has, the target is
 // written in place instead.
 SaveResult WriteByRename(const Target& target, const Pieces& bytes, const FileSystem& fs) {

@@ -87,11 +87,24 @@ Status MakeBackup(const Target& target, int source, off_t size, const FileSystem
   return BackupIn(state, true, target, source, size, fs, backup);
 }
 
-// Puts the old content back into the target after a failed write: the bytes, the size, the
-// flush.
-Status Restore(int target, int backup, off_t size) {
-  if (Status copied = CopyBytes(backup, target, size); !copied.ok()) return copied;
-  if (RetryOnEintr([&] { return ftruncate(target, size); }) != 0) return errno;
+// A write by a user who is not root clears the set-id bits of the file: true when the user
+// owns the target `was` and may give them back (another owner's file follows the system's rule).
+bool SetIdToGiveBack(const struct stat& was) {
+  return (was.st_mode & (S_ISUID | S_ISGID)) != 0 && was.st_uid == geteuid() && geteuid() != 0;
+}
+
+Status GiveModeBack(int target, const struct stat& was) {
+  return Errno(RetryOnEintr([&] { return fchmod(target, was.st_mode & 07777); }));
+}
+
+// Puts the old content back into the target `was` after a failed write: the bytes, the size,
+// the set-id bits, the flush.
+Status Restore(int target, const struct stat& was, int backup) {
+  if (Status copied = CopyBytes(backup, target, was.st_size); !copied.ok()) return copied;
+  if (RetryOnEintr([&] { return ftruncate(target, was.st_size); }) != 0) return errno;
+  if (SetIdToGiveBack(was)) {
+    if (Status given = GiveModeBack(target, was); !given.ok()) return given;
+  }
   return Sync(target);
 }
 
@@ -122,9 +135,12 @@ SaveResult WriteKeepingOld(const Target& target, const Pieces& bytes, const File
     written = Step(fs, FsStep::kTruncate, shown,
                    [&] { return Errno(RetryOnEintr([&] { return ftruncate(fd.get(), size); })); });
   }
+  if (written.ok() && SetIdToGiveBack(now)) {
+    written = Step(fs, FsStep::kMatchMode, shown, [&] { return GiveModeBack(fd.get(), now); });
+  }
   if (written.ok()) written = Step(fs, FsStep::kSync, shown, [&] { return Sync(fd.get()); });
   bool restored = !written.ok() && Step(fs, FsStep::kRestore, shown, [&] {
-                                     return Restore(fd.get(), backup.fd.get(), old_size);
+                                     return Restore(fd.get(), now, backup.fd.get());
                                    }).ok();
   // Once the new content is flushed, a close that fails takes nothing from it: the save stands.
   (void)Step(fs, FsStep::kClose, shown, [&] { return Close(fd); });
