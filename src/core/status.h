@@ -7,6 +7,8 @@ struct [[nodiscard]] Status {
   constexpr Status() = default;
   // An errno (0 for success) is a status; nothing converts back: callers ask ok() or err.
   constexpr Status(int error) : err(error) {}  // NOLINT(google-explicit-constructor)
+  // A bool says no errno: `return false;` must not pass for success.
+  Status(bool) = delete;
 
   constexpr bool ok() const { return err == 0; }
 };
