@@ -17,7 +17,7 @@ enum class [[nodiscard]] ClipCheck {
 };
 
 /// What became of a clipboard edit.
-struct Clipped {
+struct [[nodiscard]] Clipped {
   ClipCheck check;
   int count;               // the characters copied, cut or pasted
   bool no_memory = false;  // a paste refused: the document could not get memory for it
@@ -25,11 +25,11 @@ struct Clipped {
 
 /// Puts `count` characters of the line from `at` in `clip` (lsize bytes), as many as there
 /// are; refuses when there are none.
-[[nodiscard]] Clipped Copy(const Document& doc, Pos at, int count, char* clip);
+Clipped Copy(const Document& doc, Pos at, int count, char* clip);
 /// Moves `count` characters of the line from `at` to `clip`, as many as there are; keeps
 /// `keep` first. Refuses a count beyond the line's room from `at`, or nothing to cut.
-[[nodiscard]] Clipped Cut(Document& doc, Pos at, int count, char* clip, const Keep& keep);
+Clipped Cut(Document& doc, Pos at, int count, char* clip, const Keep& keep);
 /// Pads the line up to `at`, then overwrites from there with as much of `clip` as fits; keeps
 /// `keep` first. Refuses an empty clipboard. With `at` on the last column, the line is only
 /// padded.
-[[nodiscard]] Clipped Paste(Document& doc, Pos at, const char* clip, const Keep& keep);
+Clipped Paste(Document& doc, Pos at, const char* clip, const Keep& keep);

@@ -20,14 +20,14 @@ void ClearLine(Document& doc, int line, const Keep& keep);
 void TrimLine(Document& doc, Pos at, const Keep& keep);
 /// Puts the text of `source` on `destination` and empties `source`; a move onto the same line
 /// leaves it as it is.
-[[nodiscard]] LineEdit MoveLine(Document& doc, int source, int destination, const Keep& keep);
+LineEdit MoveLine(Document& doc, int source, int destination, const Keep& keep);
 /// Puts the text of `source` on `destination`.
-[[nodiscard]] LineEdit CopyLine(Document& doc, int source, int destination, const Keep& keep);
+LineEdit CopyLine(Document& doc, int source, int destination, const Keep& keep);
 /// Opens an empty line at `line`; refused when the last line holds text, which would fall out.
 ///
 ///   before:  A B [C] D E _
 ///   after:   A B [_] C D E      (6 lines, the last one empty)
-[[nodiscard]] LineEdit WedgeLine(Document& doc, int line, const Keep& keep);
+LineEdit WedgeLine(Document& doc, int line, const Keep& keep);
 /// Removes `line` and closes the gap; the last line becomes empty.
 ///
 ///   before:  A B [C] D E

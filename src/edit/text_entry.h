@@ -23,11 +23,10 @@ enum class [[nodiscard]] Entry {
 /// Keeps `keep`, then overwrites the line from `at` with `text`, padding a shorter line with
 /// spaces first. Refuses a line outside the grid or the last column; drops what does not fit
 /// (kShortened, also when the text was `shortened` before it came here).
-[[nodiscard]] Entry Replace(Document& doc, Pos at, std::string_view text, bool shortened,
-                            const Keep& keep);
+Entry Replace(Document& doc, Pos at, std::string_view text, bool shortened, const Keep& keep);
 
 /// What became of an insertion, and why not all of the text went in.
-struct Inserted {
+struct [[nodiscard]] Inserted {
   int count = 0;           // characters inserted (or that would have been, when no_memory)
   bool past_end = false;   // some would have reached past the line's last column
   bool line_full = false;  // some would have made the line longer than its limit
@@ -39,7 +38,7 @@ struct Inserted {
 /// keeps `keep` first, unless nothing at all fits (then nothing changes).
 ///
 ///   "abcdef" at column 2 with "XY" -> "abXYcdef"; a line shorter than the column is padded
-[[nodiscard]] Inserted Insert(Document& doc, Pos at, std::string_view text, const Keep& keep);
+Inserted Insert(Document& doc, Pos at, std::string_view text, const Keep& keep);
 
 /// Splits the line at `at` and puts the cut-off tail in front of the next line, as much of it
 /// as fits there (the rest is dropped with the tail); keeps `keep` first. On the last line
@@ -47,4 +46,4 @@ struct Inserted {
 ///
 ///   before:  c: abc|def     c+1: xyz
 ///   after:   c: abc         c+1: defxyz
-[[nodiscard]] Inserted Wrap(Document& doc, Pos at, const Keep& keep);
+Inserted Wrap(Document& doc, Pos at, const Keep& keep);

@@ -51,4 +51,4 @@ enum class [[nodiscard]] Undone {
 };
 
 /// Puts back what the record holds, in one change of the document, and empties it.
-[[nodiscard]] Undone ApplyUndo(UndoState& undo, Document& doc);
+Undone ApplyUndo(UndoState& undo, Document& doc);
