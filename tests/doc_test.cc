@@ -619,8 +619,9 @@ TEST(Save, ImageHoldsEveryLineUpToTheLastWithText) {
   for (const ImageCase& c : cases) {
     Document doc;
     ASSERT_EQ(doc.Allocate(c.lines, c.lsize), 0);
-    for (const auto& [line, text] : c.slots)
+    for (const auto& [line, text] : c.slots) {
       ASSERT_EQ(doc.SetLine(line, text), 0);
+    }
     ASSERT_EQ(ImageSize(doc), c.bytes.size()) << c.name;
     std::string image(ImageSize(doc), '?');
     FormatLines(doc, image);
@@ -912,7 +913,8 @@ TEST(Arguments, NamesDashesAndLength) {
       {"+LINE,COLUMN with a column past the grid", {"+2,257", "x"}, opened_x, "x", {"one"}, "2:1"},
       {"+0", {"+0", "x"}, opened_x, "x", {"one"}},
       {"+LINE then a double dash", {"+3,2", "--", "x"}, opened_x, "x", {"one"}, "3:2"},
-      {"+LINE then a double dash alone names nothing", {"+3", "--"}, "File +3 not found!\n", "+3", {}},
+      {"+LINE then a double dash alone names nothing", {"+3", "--"}, "File +3 not found!\n", "+3",
+       {}},
       {"+LINE alone is a name", {"+3"}, "File +3 not found!\n", "+3", {}},
       {"+LINE after a double dash is a name", {"--", "+3", "x"}, "File +3 not found!\n", "+3", {}},
       {"+ then no number is a name", {"+abc", "x"}, "File +abc not found!\n", "+abc", {}},

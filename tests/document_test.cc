@@ -268,7 +268,8 @@ TEST(DocumentDeathTest, AViewUsedAfterAChangeIsCaught) {
   doc.Truncate(1, 0);
   EXPECT_DEBUG_DEATH(static_cast<void>(view.size()), "after the document changed");
   EXPECT_DEBUG_DEATH(static_cast<void>(view.view()), "after the document changed");
-  EXPECT_DEBUG_DEATH((void)pieces.Each([](std::span<const char>) { return 0; }), "document changed");
+  EXPECT_DEBUG_DEATH(static_cast<void>(pieces.Each([](std::span<const char>) { return 0; })),
+                     "document changed");
   LineView freed = doc.text(0);
   doc.Free();
   EXPECT_DEBUG_DEATH(static_cast<void>(freed.empty()), "after the document changed");

@@ -47,7 +47,8 @@ void SayLineEdit(Editor& ed, LineEdit edit) {
 
 // Asks for a 1-based destination line and gives it 0-based; false when the command must stop
 // (end of input, or a line outside the grid, refused with `invalid`).
-[[nodiscard]] bool ReadDestination(Editor& ed, const char* prompt, const char* invalid, int& destination) {
+[[nodiscard]] bool ReadDestination(Editor& ed, const char* prompt, const char* invalid,
+                                   int& destination) {
   Print(ed.io, prompt, ed.cursor.line + 1);
   int number = 0;
   if (!IsLine(ReadNumber(ed, number))) return false;

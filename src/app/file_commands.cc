@@ -346,5 +346,6 @@ void WriteRecovery(Editor& ed) {
     }
   }
   ed.MarkSaved();
-  TellRescue(ed, [&](Io& io) { Print(io, msg::kRecoveryWritten, Shown(io, path.c_str()).c_str()); });
+  TellRescue(ed,
+             [&](Io& io) { Print(io, msg::kRecoveryWritten, Shown(io, path.c_str()).c_str()); });
 }

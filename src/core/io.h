@@ -133,10 +133,10 @@ void NewTurn(Io& io);
 /// Reads one whole line: at most limit - 1 bytes are kept, the line end included when it fits;
 /// the rest of a longer line is read and dropped, never left for the next read (the line is
 /// cut, IsCut, when characters other than the line end were dropped; a kept NUL byte ends the
-/// text, HeldNul, and nothing after it counts). Output is flushed first. With line editing (io.editor)
-/// the line is typed there, with the same limits and results, and may be pasted. Where several
-/// results apply, the first of these wins: kOutputFailed, a signal (kInterrupted or kSignal),
-/// kEnd, kAbandoned.
+/// text, HeldNul, and nothing after it counts). Output is flushed first. With line editing
+/// (io.editor) the line is typed there, with the same limits and results, and may be pasted.
+/// Where several results apply, the first of these wins: kOutputFailed, a signal (kInterrupted
+/// or kSignal), kEnd, kAbandoned.
 Read ReadLine(Io& io, char* buf, int limit, Asks asks = Asks::kText);
 
 /// Cuts a text at its first line feed.

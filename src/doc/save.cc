@@ -258,9 +258,9 @@ Status FillTemp(const Folder& folder, NewFile& temp, mode_t mode, const Pieces& 
 }
 
 // A regular file (or a new name) replaced through a temporary file: the target's owner and
-// extended attributes first, then the bytes and the mode, then the exchange or the rename. Where the
-// new file cannot be made in the folder, or cannot be given what the target has, the target is
-// written in place instead.
+// extended attributes first, then the bytes and the mode, then the exchange or the rename.
+// Where the new file cannot be made in the folder, or cannot be given what the target has, the
+// target is written in place instead.
 SaveResult WriteByRename(const Target& target, const Pieces& bytes, const FileSystem& fs) {
   const struct stat* old = target.exists ? &target.info : nullptr;
   Attributes attributes;

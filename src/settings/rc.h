@@ -1,7 +1,8 @@
 // The settings file (".morvax_rc", or the one MORVAX_RC names): read once at start-up,
-// written with every default when nothing exists at that name. Never written back. The reading of the text is kept apart from
-// the file itself (ApplySettings), so that tests and fuzzers can drive it with any bytes.
-// Prints nothing: ReadRC says what became of the file, and the caller reports it.
+// written with every default when nothing exists at that name. Never written back. The reading
+// of the text is kept apart from the file itself (ApplySettings), so that tests and fuzzers can
+// drive it with any bytes. Prints nothing: ReadRC says what became of the file, and the caller
+// reports it.
 #pragma once
 
 #include <cstddef>
@@ -69,11 +70,12 @@ struct [[nodiscard]] RcOutcome {
 };
 
 /// Reads the settings file `name` into the keys, the grid size and the starting values. When
-/// nothing exists at that name it creates the file with the defaults (not its folder). A file is read only when it can
-/// be trusted: a regular file of at most 64 KiB, owned by the user or root (a symbolic link at
-/// the name too), not writable by others; otherwise it is ignored for the first reason and
-/// left alone, as is a trusted file that cannot be read. The checks are those of the file
-/// actually opened (without blocking), and no more than 64 KiB + 1 bytes are read.
+/// nothing exists at that name it creates the file with the defaults (not its folder). A file
+/// is read only when it can be trusted: a regular file of at most 64 KiB, owned by the user or
+/// root (a symbolic link at the name too), not writable by others; otherwise it is ignored for
+/// the first reason and left alone, as is a trusted file that cannot be read. The checks are
+/// those of the file actually opened (without blocking), and no more than 64 KiB + 1 bytes are
+/// read.
 RcOutcome ReadRC(const char* name, std::span<Key> keys, GridSize& size, StartValues& start);
 
 /// Writes a complete settings file under `name` from the keys and the grid size. Creates the
