@@ -28,8 +28,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <memory>
 #include <iosfwd>
+#include <memory>
 #include <string_view>
 
 #ifndef NDEBUG
