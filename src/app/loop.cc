@@ -143,6 +143,9 @@ void ReportSettingsFile(Io& io, const char* rc_name, RcOutcome outcome) {
     case Distrust::kWritableByOthers:
       reason = msg::kRcWritableByOthers;
       break;
+    case Distrust::kWritableByGroup:
+      reason = msg::kRcWritableByGroup;
+      break;
   }
   Print(io, msg::kIgnoringRc, name.c_str(), reason);
 }

@@ -129,6 +129,7 @@ inline constexpr const char* kRcNotRegular = "not a regular file";
 inline constexpr const char* kRcTooLarge = "larger than 64 KiB";
 inline constexpr const char* kRcForeignOwner = "owned by another user";
 inline constexpr const char* kRcWritableByOthers = "writable by others";
+inline constexpr const char* kRcWritableByGroup = "writable by its group";
 
 // Launch command.
 inline constexpr const char* kCommandInMemory = "Command in memory = %s\n";

@@ -124,6 +124,7 @@ Distrust ReasonNotToRead(const struct stat& file, bool foreign_link) {
   if (static_cast<std::size_t>(file.st_size) > kRcMaxBytes) return Distrust::kTooLarge;
   if (foreign_link || !TrustedOwner(file.st_uid)) return Distrust::kForeignOwner;
   if ((file.st_mode & S_IWOTH) != 0) return Distrust::kWritableByOthers;
+  if ((file.st_mode & S_IWGRP) != 0) return Distrust::kWritableByGroup;
   return Distrust::kNone;
 }
 
@@ -198,16 +199,24 @@ std::string FormatSettings(std::span<const Key> keys, const GridSize& size) {
 
 Status MakeRC(std::span<const Key> keys, const GridSize& size, const char* name) {
   std::string text = FormatSettings(keys, size);
-  // "x" creates the file only when nothing exists at that name, so a file that is there but
-  // could not be read is never truncated.
-  std::FILE* file = std::fopen(name, "wbx");
-  if (file == nullptr) return errno;
-  Status written = std::fwrite(text.data(), 1, text.size(), file) == text.size() ? 0 : EIO;
-  if (std::fclose(file) != 0 && written.ok()) written = errno;
+  // Made only when nothing exists at that name, so a file that is there but could not be read
+  // is never truncated; 0644 so that the group, which the umask may let write, never can.
+  Fd fd(RetryOnEintr([&] {
+    return ::open(name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0644);
+  }));
+  if (!fd.valid()) return errno;
+  Status written;
+  for (std::size_t done = 0; done < text.size() && written.ok();) {
+    ssize_t n = RetryOnEintr(
+        [&] { return ::write(fd.get(), text.data() + done, text.size() - done); });
+    if (n <= 0) written = n < 0 ? errno : EIO;
+    done += n > 0 ? static_cast<std::size_t>(n) : 0;
+  }
+  if (Status closed = fd.Close(); written.ok()) written = closed;
   if (!written.ok()) {
     // A cut-off file would be read as it stands at every later start; without it the next
     // start simply tries again.
-    std::remove(name);
+    unlink(name);
   }
   return written;
 }

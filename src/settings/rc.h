@@ -62,7 +62,14 @@ enum class RcResult {
 };
 
 /// Why a settings file is not trusted, in the order the checks apply.
-enum class Distrust { kNone, kNotRegular, kTooLarge, kForeignOwner, kWritableByOthers };
+enum class Distrust {
+  kNone,
+  kNotRegular,
+  kTooLarge,
+  kForeignOwner,
+  kWritableByOthers,
+  kWritableByGroup,  // the group bits, which also show write access that an ACL grants
+};
 
 struct [[nodiscard]] RcOutcome {
   RcResult result;
@@ -72,13 +79,14 @@ struct [[nodiscard]] RcOutcome {
 /// Reads the settings file `name` into the keys, the grid size and the starting values. When
 /// nothing exists at that name it creates the file with the defaults (not its folder). A file
 /// is read only when it can be trusted: a regular file of at most 64 KiB, owned by the user or
-/// root (a symbolic link at the name too), not writable by others; otherwise it is ignored for
-/// the first reason and left alone, as is a trusted file that cannot be read. The checks are
-/// those of the file actually opened (without blocking), and no more than 64 KiB + 1 bytes are
-/// read.
+/// root (a symbolic link at the name too), writable by neither others nor its group; otherwise
+/// it is ignored for the first reason and left alone, as is a trusted file that cannot be read.
+/// The checks are those of the file actually opened (without blocking), and no more than
+/// 64 KiB + 1 bytes are read.
 RcOutcome ReadRC(const char* name, std::span<Key> keys, GridSize& size, StartValues& start);
 
 /// Writes a complete settings file under `name` from the keys and the grid size. Creates the
-/// file only when nothing exists at that name. Fails (leaving no file) when no whole file was
-/// made.
+/// file only when nothing exists at that name (not even a dangling link), with mode 0644 under
+/// the umask, so that it is never writable by its group. Fails (leaving no file) when no whole
+/// file was made.
 Status MakeRC(std::span<const Key> keys, const GridSize& size, const char* name);
