@@ -31,6 +31,7 @@
 #include "core/path.h"
 #include "doc/load.h"
 #include "doc/save.h"
+#include "doc/save_names.h"
 #include "session.h"
 #include "support.h"
 
@@ -466,7 +467,7 @@ TEST(SaveFailure, BackupThatTheFolderRefusesGoesToTheStateFolder) {
   ASSERT_EQ(backups,
             (std::vector<std::string>{"a.morvax-backup-XXXXXX", "a.morvax-backup-XXXXXX.path"}));
   for (const auto& entry : std::filesystem::directory_iterator("state/morvax/backup")) {
-    bool companion = entry.path().extension() == kBackupPathSuffix;
+    bool companion = entry.path().extension() == kCompanionSuffix;
     EXPECT_EQ(ReadFile(entry.path()), companion ? dir.path() + "/a\n" : "old\n");
     EXPECT_EQ(Mode(entry.path()), 0600u);
   }

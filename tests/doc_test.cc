@@ -293,6 +293,7 @@ TEST(Load, WhatEarlierSessionsLeftIsNamed) {
     std::string said;         // the chunk that names them: 0 at start-up, else 1
     std::string others = "";  // "UID:FILE ...": files (made empty when missing) given to UID,
                               // by root only (the row is left out otherwise)
+    int deep = 0;  // the session runs this many folders of 200 bytes down (past PATH_MAX)
   };
   const std::string left = "An earlier save of ";
   const std::string hup = "Unsaved text from an earlier session is in morvax.hup";
@@ -372,10 +373,16 @@ TEST(Load, WhatEarlierSessionsLeftIsNamed) {
        "4242:sub/f 4242:sub/f.morvax-backup-Ab12Cd 4343:sub/f.morvax-backup-Pl12an "
        "4343:sub/.f.morvax-save-Pl12an 4343:S/f.morvax-backup-RR11rr 4343:.morvax.hup-Pl12an "
        "4242:.morvax.hup-Ot12er"},
+      {"a folder whose path is longer than a path can be", "f.morvax-backup-Ab12Cd", {{"f", ""}},
+       {"f"}, "", "Opened f\nRead 0 bytes, 0 Lines Generated\n" + left +
+       "f left f.morvax-backup-Ab12Cd\n", "", 25},
   };
   for (const Case& c : cases) {
     if (!c.others.empty() && geteuid() != 0) continue;
     TempDir dir;
+    for (int i = 0; i < c.deep; ++i) {
+      ASSERT_TRUE(mkdir(n250.substr(0, 200).c_str(), 0700) == 0 && chdir(n250.c_str() + 50) == 0);
+    }
     // The state folder's backups are reached through "S" too.
     ASSERT_EQ(mkdir("sub", 0755) | mkdir("state", 0700) | mkdir("state/morvax", 0700) |
                   mkdir("state/morvax/backup", 0700) | symlink("state/morvax/backup", "S") |

@@ -16,6 +16,7 @@
 #include "doc/leftovers.h"
 #include "doc/load.h"
 #include "doc/save.h"
+#include "doc/save_names.h"
 #include "term/caret.h"
 
 namespace {
@@ -295,7 +296,7 @@ void SaveOverwrite(Editor& ed) {
 }
 
 void AnnounceRecoveryFiles(Editor& ed) {
-  SayFirstFive(ed, FindRecoveryFiles(msg::kRecoveryName), [&](const std::string& file) {
+  SayFirstFive(ed, FindRecoveryFiles(kRecoveryBase), [&](const std::string& file) {
     Print(ed.io, msg::kEarlierRecovery, Shown(ed.io, file.c_str()).c_str());
   });
 }
@@ -324,7 +325,7 @@ void WriteRecovery(Editor& ed) {
   if (!ed.modified()) return;
   Pieces pieces = DocumentPieces(ed.doc, ed.rescue_room.get());
   std::string path;
-  Status written = WriteNewFile("", msg::kRecoveryName, pieces, path);
+  Status written = WriteNewFile("", kRecoveryBase, pieces, path);
   if (!written.ok()) {
     char here[128];
     std::snprintf(here, sizeof here, "%s", std::strerror(written.err));
@@ -335,13 +336,13 @@ void WriteRecovery(Editor& ed) {
     if (home == nullptr || home[0] == '\0') {
       why = msg::kHomeNotSet;
     } else if (home[0] == '/') {
-      written = WriteNewFile(home, msg::kRecoveryName, pieces, path);
+      written = WriteNewFile(home, kRecoveryBase, pieces, path);
       there = path.c_str();
       why = std::strerror(written.err);
     }
     if (!written.ok()) {
       return TellRescue(ed, [&](Io& io) {
-        Print(io, msg::kRecoveryFailed, msg::kRecoveryName, here, Shown(io, there).c_str(), why);
+        Print(io, msg::kRecoveryFailed, kRecoveryBase, here, Shown(io, there).c_str(), why);
       });
     }
   }

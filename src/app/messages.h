@@ -22,7 +22,6 @@ inline constexpr const char* kUnsavedAtEnd =
 inline constexpr const char* kRecoveryWritten = "\nUnsaved document written to %s\n";
 inline constexpr const char* kRecoveryFailed =
     "\nThe unsaved document could not be written to %s (%s) nor to %s (%s)\n";
-inline constexpr const char* kRecoveryName = "morvax.hup";
 inline constexpr const char* kRecoveryInHome = "$HOME/morvax.hup";  // as said when HOME is no use
 inline constexpr const char* kHomeNotSet = "HOME is not set";
 inline constexpr const char* kHomeNotAbsolute = "HOME is not an absolute path";

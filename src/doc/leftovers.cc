@@ -7,54 +7,29 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <memory>
 #include <string_view>
 
 #include "core/fd.h"
 #include "core/path.h"
 #include "doc/save.h"
+#include "doc/save_names.h"
 
 namespace {
 
-// What follows a save's files' stems (doc/save.h): a mark, then six random letters or digits.
-constexpr std::string_view kBackupMark = kBackupMarker;
-constexpr std::string_view kTempMark = kTempMarker;
-constexpr std::size_t kRandom = 6;
-// Longest name of one folder entry: a save cuts the stem to fit.
-constexpr std::size_t kMaxName = NAME_MAX;
-// Recovery files are numbered up to .99.
-constexpr int kRecoveryNames = 100;
-
-bool IsRandom(std::string_view part) {
-  return part.size() == kRandom && std::all_of(part.begin(), part.end(), [](char c) {
-           return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
-         });
-}
-
-// True when `entry` is `stem`, cut so that the whole fits in one folder entry, then `mark` and
-// six random characters.
-bool Named(std::string_view entry, std::string_view stem, std::string_view mark) {
-  stem = stem.substr(0, kMaxName - mark.size() - kRandom);
-  return entry.size() == stem.size() + mark.size() + kRandom && entry.starts_with(stem) &&
-         entry.substr(stem.size(), mark.size()) == mark &&
-         IsRandom(entry.substr(stem.size() + mark.size()));
-}
-
-// A backup's name, whatever file it was made for.
-bool IsBackup(std::string_view entry) {
-  std::size_t end = kBackupMark.size() + kRandom;
-  return entry.size() > end &&
-         entry.substr(entry.size() - end, kBackupMark.size()) == kBackupMark &&
-         IsRandom(entry.substr(entry.size() - kRandom));
-}
-
-// Calls `found(entry)` for every entry of `folder` but "." and "..". Nothing when it cannot be
-// listed.
+// Calls `found(entry)` for every entry of the folder open at `folder` (AT_FDCWD: the working
+// folder) but "." and "..". Nothing when it cannot be listed. The folder is listed through a
+// descriptor opened from it, never by its path, which may be longer than a path can be.
 template <typename Found>
-void ForEachEntry(const std::string& folder, Found found) {
-  std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(folder.c_str()), &closedir);
-  if (dir == nullptr) return;
+void ForEachEntry(int folder, Found found) {
+  int listed =
+      RetryOnEintr([&] { return openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
+  if (listed < 0) return;
+  std::unique_ptr<DIR, int (*)(DIR*)> dir(fdopendir(listed), &closedir);
+  if (dir == nullptr) {
+    close(listed);
+    return;
+  }
   while (const dirent* entry = readdir(dir.get())) {
     std::string_view name = entry->d_name;
     if (name != "." && name != "..") found(name);
@@ -63,10 +38,11 @@ void ForEachEntry(const std::string& folder, Found found) {
 
 constexpr uid_t kNoOwner = static_cast<uid_t>(-1);
 
-// The owner of the entry `path` itself (a link is not followed); kNoOwner when there is none.
-uid_t OwnerOf(const std::string& path) {
+// The owner of the entry `name` of `folder` itself (a link is not followed); kNoOwner when
+// there is none.
+uid_t OwnerOf(int folder, const std::string& name) {
   struct stat st;
-  return fstatat(AT_FDCWD, path.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 ? st.st_uid : kNoOwner;
+  return fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 ? st.st_uid : kNoOwner;
 }
 
 // True when a file of `owner` is the user's own: any other user may have planted it. To root,
@@ -76,10 +52,10 @@ bool Mine(uid_t owner, uid_t also = kNoOwner) {
   return owner != kNoOwner && (owner == me || (me == 0 && owner == also));
 }
 
-// True when the regular file `companion` holds exactly `path` and a line end.
-bool Records(const std::string& companion, const std::string& path) {
+// True when the regular file `companion` of `folder` holds exactly `path` and a line end.
+bool Records(int folder, const std::string& companion, const std::string& path) {
   // Non-blocking: a FIFO by that name must not stop the editor.
-  Fd fd(open(companion.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  Fd fd(openat(folder, companion.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   struct stat st;
   if (!fd.valid() || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
   std::string text;
@@ -102,26 +78,28 @@ std::vector<std::string> FindLeftovers(const char* name) {
   if (base.empty() || base == "." || base == "..") return {};  // a folder: no save's target
   const std::string& file = target.absolute;
   const std::string folder = FolderOf(file);
-  const uid_t owner = OwnerOf(file);
+  const uid_t owner = OwnerOf(target.folder.get(), base);
 
   std::vector<Leftover> found;
   // Beside the file: named after the way `name` went there when that way holds no link.
   std::string by_name = FolderOf(name);
   bool direct = !target.through_link;
-  ForEachEntry(folder, [&](std::string_view entry) {
-    if (Named(entry, base, kBackupMark) || Named(entry, "." + base, kTempMark)) {
+  ForEachEntry(target.folder.get(), [&](std::string_view entry) {
+    if (IsBackupOf(entry, base) || IsTempOf(entry, base)) {
       std::string absolute = JoinPath(folder, entry);
-      if (!Mine(OwnerOf(absolute), owner)) return;
+      if (!Mine(OwnerOf(target.folder.get(), std::string(entry)), owner)) return;
       found.push_back({absolute, direct ? by_name + std::string(entry) : absolute});
     }
   });
   // In the state folder: what the companion file says.
   if (std::string state = BackupFolder(); !state.empty()) {
-    ForEachEntry(state, [&](std::string_view entry) {
-      std::string absolute = JoinPath(state, entry);
-      if (IsBackup(entry) && Mine(OwnerOf(absolute), owner) &&
-          Records(absolute + kBackupPathSuffix, file)) {
-        found.push_back({absolute, absolute});
+    Fd backups(open(state.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    ForEachEntry(backups.get(), [&](std::string_view entry) {
+      std::string backup(entry);
+      EntryName companion;
+      if (IsBackup(entry) && Mine(OwnerOf(backups.get(), backup), owner) &&
+          Records(backups.get(), std::string(companion, CompanionName(entry, companion)), file)) {
+        found.push_back({JoinPath(state, entry), JoinPath(state, entry)});
       }
     });
   }
@@ -140,9 +118,9 @@ std::vector<std::string> FindLeftovers(const char* name) {
 std::vector<std::string> FindRecoveryFiles(const char* base) {
   std::vector<std::string> found;
   for (int k = 0; k < kRecoveryNames; ++k) {
-    std::string name = k == 0 ? std::string(base) : std::string(base) + "." + std::to_string(k);
-    struct stat st;
-    if (fstatat(AT_FDCWD, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    EntryName entry;
+    std::string name(entry, RecoveryName(base, k, entry));
+    if (OwnerOf(AT_FDCWD, name) != kNoOwner) {
       found.push_back(std::move(name));
     } else if (errno == EACCES) {
       return found;  // the folder cannot be searched
@@ -150,10 +128,11 @@ std::vector<std::string> FindRecoveryFiles(const char* base) {
   }
   // Then the hidden files of recoveries cut short before they were named.
   std::vector<std::string> hidden;
-  std::string stem = std::string(".") + base;
-  ForEachEntry(".", [&](std::string_view entry) {
+  ForEachEntry(AT_FDCWD, [&](std::string_view entry) {
     std::string name(entry);
-    if (Named(entry, stem, "-") && Mine(OwnerOf(name))) hidden.push_back(std::move(name));
+    if (IsHiddenRecoveryOf(entry, base) && Mine(OwnerOf(AT_FDCWD, name))) {
+      hidden.push_back(std::move(name));
+    }
   });
   std::sort(hidden.begin(), hidden.end());
   found.insert(found.end(), std::make_move_iterator(hidden.begin()),

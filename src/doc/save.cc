@@ -270,11 +270,8 @@ SaveResult WriteByRename(const Target& target, const Pieces& bytes, const FileSy
     if (!read.saved()) return read;
   }
   NewFile temp;
-  // Appended in turn, for the same reason as in StartAt.
-  temp.pattern.push_back('.');
-  temp.pattern += CutFor(target.name, 1 + sizeof kTempMarker - 1 + kRandomSize);
-  temp.pattern += kTempMarker;
-  temp.pattern += kRandom;
+  EntryName entry;
+  temp.pattern.assign(entry, TempPattern(target.name, entry));
   Status made = Step(fs, FsStep::kCreateTemp, target.folder.Path(temp.Entry()),
                      [&] { return CreateIn(target.folder, temp); });
   if (!made.ok()) {

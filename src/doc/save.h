@@ -14,6 +14,7 @@
 
 #include "core/defaults.h"
 #include "core/document.h"
+#include "core/fd.h"
 #include "core/status.h"
 #include "doc/file_system.h"
 
@@ -54,16 +55,6 @@ inline constexpr std::size_t kGatherRoom = 256 * 1024;
 /// a buffer had for each pass, which fails with ENOMEM when it cannot be had. The document
 /// must not change while they are kept (builds with assertions check it).
 Pieces DocumentPieces(const Document& doc, char* room = nullptr);
-
-/// Names of the files a save makes beside its target or in the state folder, for code that
-/// looks for what an interrupted save left: a backup of the old content is
-/// NAME + kBackupMarker + six random characters, a temporary file of the new content
-/// "." + NAME + kTempMarker + six random characters (NAME cut so that each fits a folder entry),
-/// and a backup in the state folder has a companion, its own name + kBackupPathSuffix, holding
-/// the absolute path of the file it belongs to and a line end.
-inline constexpr char kBackupMarker[] = ".morvax-backup-";
-inline constexpr char kTempMarker[] = ".morvax-save-";
-inline constexpr char kBackupPathSuffix[] = ".path";
 
 /// What a save did.
 enum class SaveOutcome {
@@ -107,6 +98,7 @@ struct Resolved {
   std::string path;           // the entry's path, as the name leads there through its links
   std::string absolute;       // its absolute path, every link followed; "" when there is none
   bool through_link = false;  // a symbolic link lies on the way
+  Fd folder;                  // the folder that holds the entry (O_PATH)
 };
 
 /// Follows the symbolic links on the way from `path` to the entry that a save writes, as

@@ -23,18 +23,20 @@ namespace {
 Status BackupIn(const Folder& folder, bool record, const Target& target, int source, off_t size,
                 const FileSystem& fs, NewFile& backup) {
   // The companion's name must fit as well.
-  std::string suffix = record ? kBackupPathSuffix : "";
-  backup.pattern = CutFor(target.name, sizeof kBackupMarker - 1 + kRandomSize + suffix.size()) +
-                   kBackupMarker + kRandom;
+  EntryName entry;
+  backup.pattern.assign(entry, BackupPattern(target.name, record, entry));
+  auto companion = [&entry](const std::string& name) {
+    return std::string(entry, CompanionName(name, entry));
+  };
   Status made;
   if (record) {
-    made = Step(fs, FsStep::kRecordPath, folder.Path(backup.pattern + suffix), [&]() -> Status {
+    made = Step(fs, FsStep::kRecordPath, folder.Path(companion(backup.pattern)), [&]() -> Status {
       if (target.Absolute().empty()) return ENOENT;
       Status written = WithUniqueName(backup.pattern, backup.chosen, [&](const std::string& name) {
-        return WriteRecord(folder, name + suffix, target.Absolute() + "\n");
+        return WriteRecord(folder, companion(name), target.Absolute() + "\n");
       });
       if (!written.ok()) return written;
-      backup.companion = backup.chosen + suffix;
+      backup.companion = companion(backup.chosen);
       return SyncFolder(folder);
     });
   }

@@ -47,18 +47,18 @@ Status WriteNewFile(const std::string& folder, const char* base, const Pieces& b
   }));
   if (!place.fd.valid()) return errno;
   NewFile file;
-  file.pattern = std::string(".") + base + "-" + kRandom;
+  EntryName entry;
+  file.pattern.assign(entry, HiddenRecoveryPattern(base, entry));
   const FileSystem none;
   if (Status created = CreateIn(place, file); !created.ok()) return created;
   Status written = WritePieces(file.fd.get(), bytes);
   if (written.ok()) written = Sync(file.fd.get());
   // The first free name; a cut copy never bears one.
   bool named = false;
-  for (int k = 0; written.ok() && !named && k < 100; ++k) {
-    std::string name = k == 0 ? std::string(base) : std::string(base) + "." + std::to_string(k);
-    written = NameNew(place, file, name);
+  for (int k = 0; written.ok() && !named && k < kRecoveryNames; ++k) {
+    written = NameNew(place, file, std::string(entry, RecoveryName(base, k, entry)));
     named = written.ok();
-    if (written.err == EEXIST && k < 99) written = 0;
+    if (written.err == EEXIST && k < kRecoveryNames - 1) written = 0;
   }
   if (!written.ok()) {
     // A hidden copy that cannot be removed is named when a session next starts in that folder.

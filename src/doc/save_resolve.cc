@@ -239,6 +239,8 @@ Status ResolveLinks(const char* path, Resolved& resolved) {
   Target found;
   Status walked = Resolve(path, found);
   resolved = {};
-  if (walked.ok()) resolved = {found.Shown(), found.Absolute(), found.through_link};
+  if (walked.ok()) {
+    resolved = {found.Shown(), found.Absolute(), found.through_link, std::move(found.folder.fd)};
+  }
   return walked;
 }

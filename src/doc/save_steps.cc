@@ -5,9 +5,7 @@
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
-#include <sys/random.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -60,28 +58,6 @@ Status WaitWritable(int fd) {
 }
 
 }  // namespace
-
-void Randomize(std::string& name) {
-  static constexpr char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-  unsigned char random[kRandomSize];
-  if (getrandom(random, sizeof random, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof random)) {
-    // No entropy yet: the clock and the process id are unique enough, and a clash only means
-    // another try.
-    struct timespec now;
-    clock_gettime(CLOCK_REALTIME, &now);
-    unsigned long long mix = (static_cast<unsigned long long>(now.tv_nsec) * 2654435761u) ^
-                             (static_cast<unsigned long long>(getpid()) << 20) ^
-                             static_cast<unsigned long long>(now.tv_sec);
-    for (unsigned char& r : random) {
-      r = static_cast<unsigned char>(mix);
-      mix = (mix >> 8) | (mix << 56);
-    }
-  }
-  std::size_t at = name.size() - sizeof random;
-  for (std::size_t i = 0; i < sizeof random; ++i) {
-    name[at + i] = kChars[random[i] % (sizeof kChars - 1)];
-  }
-}
 
 Status CreateIn(const Folder& folder, NewFile& file) {
   int dir = folder.fd.get();

@@ -19,14 +19,9 @@
 #include "core/status.h"
 #include "doc/file_system.h"
 #include "doc/save.h"
+#include "doc/save_names.h"
 
 namespace save_steps {
-
-// Longest name of one folder entry.
-inline constexpr std::size_t kMaxName = NAME_MAX;
-// The random part of the names of files made beside a target.
-inline constexpr char kRandom[] = "XXXXXX";
-inline constexpr std::size_t kRandomSize = sizeof kRandom - 1;
 
 // A system call's result (0 or -1) as a status.
 inline Status Errno(int result) {
@@ -54,12 +49,6 @@ auto Step(const FileSystem& fs, FsStep step, const std::string& path, Call call)
     }
   }
   return call();
-}
-
-// `name` cut where it would leave less than `room` bytes of a folder entry's name.
-inline std::string CutFor(std::string name, std::size_t room) {
-  if (name.size() > kMaxName - room) name.resize(kMaxName - room);
-  return name;
 }
 
 // Same file, same kind: what a check found and what was opened or is there now.
@@ -114,16 +103,13 @@ SaveResult OpenChecked(const Target& target, int flags, Fd& fd, struct stat& now
 // New files: unnamed until complete where the system allows, else under a unique name
 // (doc/save_steps.cc)
 
-// Replaces the trailing X's of `name` with random letters and digits.
-void Randomize(std::string& name);
-
-// Tries unique names from `pattern` (ending in six X's) until `make(name)` succeeds or fails
+// Tries unique names from `pattern` (doc/save_names.h) until `make(name)` succeeds or fails
 // for another reason than an existing entry. Leaves the name made in `name`.
 template <typename Make>
 Status WithUniqueName(const std::string& pattern, std::string& name, Make make) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string candidate = pattern;
-    Randomize(candidate);
+    FillRandom(candidate);
     Status made = make(candidate);
     if (made.ok()) name = std::move(candidate);
     if (made.err != EEXIST) return made;

@@ -207,8 +207,8 @@ Status MakeRC(std::span<const Key> keys, const GridSize& size, const char* name)
   if (!fd.valid()) return errno;
   Status written;
   for (std::size_t done = 0; done < text.size() && written.ok();) {
-    ssize_t n = RetryOnEintr(
-        [&] { return ::write(fd.get(), text.data() + done, text.size() - done); });
+    ssize_t n =
+        RetryOnEintr([&] { return ::write(fd.get(), text.data() + done, text.size() - done); });
     if (n <= 0) written = n < 0 ? errno : EIO;
     done += n > 0 ? static_cast<std::size_t>(n) : 0;
   }
