@@ -928,6 +928,7 @@ TEST(Arguments, NamesDashesAndLength) {
       {"+ then eight digits is a name", {"+12345678", "x"}, "File +12345678 not found!\n",
        "+12345678", {}},
       {"+LINE, then no column is a name", {"+3,", "x"}, "File +3, not found!\n", "+3,", {}},
+      {"+LINE then other characters is a name", {"+3x", "x"}, "File +3x not found!\n", "+3x", {}},
   };
   for (const Case& c : cases) {
     TempDir dir;
