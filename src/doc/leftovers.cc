@@ -95,11 +95,11 @@ std::vector<std::string> FindLeftovers(const char* name) {
   if (std::string state = BackupFolder(); !state.empty()) {
     Fd backups(open(state.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     ForEachEntry(backups.get(), [&](std::string_view entry) {
-      std::string backup(entry);
       EntryName companion;
-      if (IsBackup(entry) && Mine(OwnerOf(backups.get(), backup), owner) &&
+      if (IsBackup(entry) && Mine(OwnerOf(backups.get(), std::string(entry)), owner) &&
           Records(backups.get(), std::string(companion, CompanionName(entry, companion)), file)) {
-        found.push_back({JoinPath(state, entry), JoinPath(state, entry)});
+        std::string path = JoinPath(state, entry);
+        found.push_back({path, path});
       }
     });
   }
