@@ -14,15 +14,16 @@ constexpr std::string_view kUnfilled = "XXXXXX";
 static_assert(kUnfilled.size() == kRandomSize);
 
 // Writes `before`, `stem`, `after` and `random` into `name`, the stem cut so that the whole,
-// and `room` bytes more, fit one folder entry. Returns the length.
+// and `room` bytes more, fit one folder entry. Returns the length: 0, and no name, when the
+// other parts alone do not fit, which every system call refuses.
 std::size_t Compose(EntryName& name, std::string_view before, std::string_view stem,
                     std::string_view after, std::string_view random = {}, std::size_t room = 0) {
   std::size_t fixed = before.size() + after.size() + random.size() + room;
-  stem = stem.substr(0, fixed < kMaxName ? kMaxName - fixed : 0);
+  name[0] = '\0';
+  if (fixed > kMaxName) return 0;
+  stem = stem.substr(0, kMaxName - fixed);
   char* end = name;
   for (std::string_view part : {before, stem, after, random}) {
-    // Never past the buffer, whatever the parts.
-    part = part.substr(0, kMaxName - static_cast<std::size_t>(end - name));
     end = std::copy(part.begin(), part.end(), end);
   }
   *end = '\0';
@@ -44,24 +45,24 @@ bool Fills(std::string_view entry, std::string_view pattern) {
 
 }  // namespace
 
-std::size_t TempPattern(std::string_view target, EntryName& name) {
+std::size_t TempPattern(std::string_view target, EntryName& name) noexcept {
   return Compose(name, ".", target, kTempMarker, kUnfilled);
 }
 
-std::size_t BackupPattern(std::string_view target, bool with_companion, EntryName& name) {
+std::size_t BackupPattern(std::string_view target, bool with_companion, EntryName& name) noexcept {
   return Compose(name, "", target, kBackupMarker, kUnfilled,
                  with_companion ? sizeof kCompanionSuffix - 1 : 0);
 }
 
-std::size_t CompanionName(std::string_view backup, EntryName& name) {
-  return Compose(name, "", backup, kCompanionSuffix);
+std::size_t CompanionName(std::string_view backup, EntryName& name) noexcept {
+  return Compose(name, backup, "", kCompanionSuffix);
 }
 
-std::size_t HiddenRecoveryPattern(std::string_view base, EntryName& name) {
+std::size_t HiddenRecoveryPattern(std::string_view base, EntryName& name) noexcept {
   return Compose(name, ".", base, "-", kUnfilled);
 }
 
-std::size_t RecoveryName(std::string_view base, int number, EntryName& name) {
+std::size_t RecoveryName(std::string_view base, int number, EntryName& name) noexcept {
   char suffix[16];
   char* digits = std::end(suffix);
   for (unsigned n = number > 0 ? static_cast<unsigned>(number) : 0; n > 0; n /= 10) {
@@ -71,7 +72,7 @@ std::size_t RecoveryName(std::string_view base, int number, EntryName& name) {
   return Compose(name, "", base, {digits, static_cast<std::size_t>(std::end(suffix) - digits)});
 }
 
-void FillRandom(std::span<char> name) {
+void FillRandom(std::span<char> name) noexcept {
   if (name.size() < kRandomSize) return;
   unsigned char random[kRandomSize];
   if (getrandom(random, sizeof random, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof random)) {
@@ -93,22 +94,22 @@ void FillRandom(std::span<char> name) {
   }
 }
 
-bool IsTempOf(std::string_view entry, std::string_view target) {
+bool IsTempOf(std::string_view entry, std::string_view target) noexcept {
   EntryName pattern;
   return Fills(entry, {pattern, TempPattern(target, pattern)});
 }
 
-bool IsBackupOf(std::string_view entry, std::string_view target) {
+bool IsBackupOf(std::string_view entry, std::string_view target) noexcept {
   EntryName pattern;
   return Fills(entry, {pattern, BackupPattern(target, false, pattern)});
 }
 
-bool IsHiddenRecoveryOf(std::string_view entry, std::string_view base) {
+bool IsHiddenRecoveryOf(std::string_view entry, std::string_view base) noexcept {
   EntryName pattern;
   return Fills(entry, {pattern, HiddenRecoveryPattern(base, pattern)});
 }
 
-bool IsBackup(std::string_view entry) {
+bool IsBackup(std::string_view entry) noexcept {
   constexpr std::string_view mark = kBackupMarker;
   std::size_t end = mark.size() + kRandomSize;
   return entry.size() > end && entry.substr(entry.size() - end, mark.size()) == mark &&

@@ -32,33 +32,33 @@ inline constexpr char kRecoveryBase[] = "morvax.hup";
 inline constexpr int kRecoveryNames = 100;
 
 /// ".NAME.morvax-save-XXXXXX", for a new file that is to replace `target`.
-std::size_t TempPattern(std::string_view target, EntryName& name);
+std::size_t TempPattern(std::string_view target, EntryName& name) noexcept;
 
 /// "NAME.morvax-backup-XXXXXX", for the old content of `target`. A backup in the state folder
 /// has a companion, whose name must fit too (`with_companion`).
-std::size_t BackupPattern(std::string_view target, bool with_companion, EntryName& name);
+std::size_t BackupPattern(std::string_view target, bool with_companion, EntryName& name) noexcept;
 
 /// BACKUP + ".path": the companion of the state folder's `backup`, which holds the absolute
-/// path of the file the backup belongs to and a line end.
-std::size_t CompanionName(std::string_view backup, EntryName& name);
+/// path of the file the backup belongs to and a line end. Empty (0) when it does not fit.
+std::size_t CompanionName(std::string_view backup, EntryName& name) noexcept;
 
 /// ".BASE-XXXXXX": a recovery file while it is written, before it is named.
-std::size_t HiddenRecoveryPattern(std::string_view base, EntryName& name);
+std::size_t HiddenRecoveryPattern(std::string_view base, EntryName& name) noexcept;
 
 /// BASE for `number` 0, else BASE.NUMBER (1 to kRecoveryNames - 1).
-std::size_t RecoveryName(std::string_view base, int number, EntryName& name);
+std::size_t RecoveryName(std::string_view base, int number, EntryName& name) noexcept;
 
 /// In every pattern above, NAME (or BASE) is cut so that the whole name fits one folder entry.
 
 /// Replaces the last kRandomSize characters of `name` with random letters and digits (from the
 /// clock and the process id when the system has no randomness to give yet).
-void FillRandom(std::span<char> name);
+void FillRandom(std::span<char> name) noexcept;
 
 /// True when `entry`, a name in a folder, is what TempPattern, BackupPattern (without a
 /// companion) or HiddenRecoveryPattern makes for `target` (or `base`), the random part filled.
-bool IsTempOf(std::string_view entry, std::string_view target);
-bool IsBackupOf(std::string_view entry, std::string_view target);
-bool IsHiddenRecoveryOf(std::string_view entry, std::string_view base);
+bool IsTempOf(std::string_view entry, std::string_view target) noexcept;
+bool IsBackupOf(std::string_view entry, std::string_view target) noexcept;
+bool IsHiddenRecoveryOf(std::string_view entry, std::string_view base) noexcept;
 
 /// True when `entry` is a backup's name, whatever file it was made for.
-bool IsBackup(std::string_view entry);
+bool IsBackup(std::string_view entry) noexcept;
