@@ -31,6 +31,8 @@ inline constexpr std::size_t kRandomSize = 6;
 inline constexpr char kRecoveryBase[] = "morvax.hup";
 inline constexpr int kRecoveryNames = 100;
 
+// In every name below, NAME (or BASE) is cut so that the whole name fits one folder entry.
+
 /// ".NAME.morvax-save-XXXXXX", for a new file that is to replace `target`.
 std::size_t TempPattern(std::string_view target, EntryName& name) noexcept;
 
@@ -47,8 +49,6 @@ std::size_t HiddenRecoveryPattern(std::string_view base, EntryName& name) noexce
 
 /// BASE for `number` 0, else BASE.NUMBER (1 to kRecoveryNames - 1).
 std::size_t RecoveryName(std::string_view base, int number, EntryName& name) noexcept;
-
-/// In every pattern above, NAME (or BASE) is cut so that the whole name fits one folder entry.
 
 /// Replaces the last kRandomSize characters of `name` with random letters and digits (from the
 /// clock and the process id when the system has no randomness to give yet).
