@@ -207,6 +207,46 @@ def test_pipes(binary, base):
     check(open(os.path.join(folder, "morvax.hup")).read().startswith("typedz"),
           "output held up: the text is in morvax.hup")
 
+    # A non-blocking input that has nothing yet, or output that a slow reader has not taken,
+    # is waited for: neither is the end of the session.
+    def nonblocking(fd):
+        return lambda: os.set_blocking(fd, False)
+
+    def waiting(proc):  # until the editor sleeps (or has ended) with nothing to read or write
+        while proc.poll() is None and open(f"/proc/{proc.pid}/stat").read().split()[2] != "S":
+            time.sleep(0.01)
+
+    folder = fresh(base, "nonblocking-in")
+    proc = subprocess.Popen([binary, "doc.txt"], cwd=folder, stdin=subprocess.PIPE,
+                            stdout=subprocess.PIPE, env=env, preexec_fn=nonblocking(0))
+    proc.stdin.write(b"precious\n")
+    proc.stdin.flush()
+    read_until(proc.stdout.fileno(), b"  > ", times=2)
+    waiting(proc)
+    try:
+        proc.stdin.write(b"S\nq\nq\n")
+        proc.stdin.close()
+    except BrokenPipeError:
+        pass  # the session has ended
+    proc.stdout.read()
+    proc.wait(timeout=TIMEOUT)
+    saved = os.path.join(folder, "doc.txt")
+    check(os.path.exists(saved) and open(saved).read() == "precious\n",
+          f"non-blocking input: saved, status {proc.returncode}")
+    folder = fresh(base, "nonblocking-out")
+    with open(os.path.join(folder, "big.txt"), "w") as f:
+        f.writelines(f"{n} {'w' * 70}\n" for n in range(3000))
+    proc = subprocess.Popen([binary, "big.txt"], cwd=folder, stdin=subprocess.PIPE,
+                            stdout=subprocess.PIPE, env=env, preexec_fn=nonblocking(1))
+    proc.stdin.write(b"p\n3000\n")
+    proc.stdin.close()
+    waiting(proc)  # the pipe is full: then a slow reader
+    out = b""
+    while chunk := os.read(proc.stdout.fileno(), 4096):
+        out += chunk
+    check(b"\n 3000  2999 w" in out and proc.wait(timeout=TIMEOUT) == 0,
+          f"non-blocking output: {out[-60:]!r}, status {proc.returncode}")
+
     # Standard output closed: the session ends at the next read with status 1, text kept.
     folder = fresh(base, "closed")
     reader, writer = os.pipe()

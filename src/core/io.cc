@@ -1,5 +1,6 @@
 #include "core/io.h"
 
+#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -99,6 +100,12 @@ ssize_t WriteAll(void* cookie, const char* bytes, std::size_t size) {
     ssize_t n = ::write(target.fd, bytes + done, size - done);
     if (n > 0) done += static_cast<std::size_t>(n);
     if (n == 0) errno = EIO;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      // A non-blocking output that takes nothing now: waited for, then written to again as
+      // after a signal (one that ends the session ends the wait as well).
+      int err = WaitReady(target.fd, POLLOUT, WaitEnds::kEndingSignal, target.terminal);
+      errno = err == 0 ? EINTR : err;
+    }
     if (n == 0 || (n < 0 && errno != EINTR)) return static_cast<ssize_t>(done);
     target.given_up = done < size && EndingSignalPending(target.terminal);
   }
@@ -144,7 +151,16 @@ Read ReadLine(Io& io, char* buf, int limit, Asks asks) {
   for (;;) {
     int c = getc_unlocked(io.in);
     if (c == EOF) {
-      if (std::ferror(io.in) != 0 && errno == EINTR) {
+      int err = std::ferror(io.in) != 0 ? errno : 0;
+      if (err == EAGAIN || err == EWOULDBLOCK) {
+        // A non-blocking input that has nothing yet: waited for, never taken as its end.
+        err = WaitReady(fileno(io.in), POLLIN, WaitEnds::kAnySignal, io.terminal);
+        if (err == 0) {
+          std::clearerr(io.in);
+          continue;
+        }
+      }
+      if (err == EINTR) {
         std::clearerr(io.in);
         if (PendingSignal() != 0) return Signalled(io, buf);
         continue;

@@ -54,7 +54,8 @@ struct Io {
 
 /// A stream that writes to the descriptor `fd` and gives no output up for a signal: a write(2)
 /// that a signal interrupted, or that took only some of the bytes, is made again with the rest
-/// (the C library's own streams drop the unwritten bytes on EINTR). It fails, as ferror() then
+/// (the C library's own streams drop the unwritten bytes on EINTR); a non-blocking `fd` that
+/// takes nothing now (EAGAIN) is waited for (WaitReady). It fails, as ferror() then
 /// says, only on another error (EIO, EPIPE, ENOSPC ...) or when a write is held up and a signal
 /// that ends the session has come (EndingSignalPending(`terminal`), core/signals.h): the loop
 /// then takes the signal, and the stream writes nothing more, so that a reader that reads no
@@ -133,7 +134,8 @@ void NewTurn(Io& io);
 /// Reads one whole line: at most limit - 1 bytes are kept, the line end included when it fits;
 /// the rest of a longer line is read and dropped, never left for the next read (the line is
 /// cut, IsCut, when characters other than the line end were dropped; a kept NUL byte ends the
-/// text, HeldNul, and nothing after it counts). Output is flushed first. With line editing
+/// text, HeldNul, and nothing after it counts). Output is flushed first. An input that is
+/// non-blocking and has nothing yet is waited for, never taken as its end. With line editing
 /// (io.editor) the line is typed there, with the same limits and results, and may be pasted.
 /// Where several results apply, the first of these wins: kOutputFailed, a signal (kInterrupted
 /// or kSignal), kEnd, kAbandoned.

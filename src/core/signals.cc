@@ -1,7 +1,9 @@
 #include "core/signals.h"
 
+#include <poll.h>
 #include <signal.h>
 
+#include <cerrno>
 #include <csignal>
 #include <initializer_list>
 
@@ -26,6 +28,32 @@ void InstallSignalHandlers() {
   sigemptyset(&action.sa_mask);
   action.sa_flags = 0;  // no SA_RESTART: a read waiting at the terminal returns at once
   for (int signal : {SIGINT, SIGHUP, SIGTERM, SIGPIPE}) sigaction(signal, &action, nullptr);
+}
+
+int WaitReady(int fd, short events, WaitEnds ends, bool terminal) {
+  sigset_t handled;
+  sigset_t before;
+  sigemptyset(&handled);
+  for (int signal : {SIGINT, SIGHUP, SIGTERM}) sigaddset(&handled, signal);
+  sigprocmask(SIG_BLOCK, &handled, &before);
+  int result = 0;
+  for (;;) {
+    bool stop = ends == WaitEnds::kAnySignal ? PendingSignal() != 0
+                                             : EndingSignalPending(terminal);
+    if (stop) {
+      result = EINTR;
+      break;
+    }
+    pollfd ready = {fd, events, 0};
+    int n = ppoll(&ready, 1, nullptr, &before);
+    if (n > 0) break;
+    if (n < 0 && errno != EINTR) {
+      result = errno;
+      break;
+    }
+  }
+  sigprocmask(SIG_SETMASK, &before, nullptr);
+  return result;
 }
 
 int PendingSignal() {

@@ -17,3 +17,15 @@ bool EndingSignalPending(bool terminal);
 
 /// Forgets a recorded SIGINT (the one signal that does not end the program at a terminal).
 void ClearInterrupt();
+
+/// Which recorded signal ends a wait (WaitReady): any, for a read, which then says what the
+/// signal means; or only one that ends the session, for a write, which goes on past a Ctrl-C
+/// at a terminal.
+enum class WaitEnds { kAnySignal, kEndingSignal };
+
+/// Waits until the descriptor `fd`, which said EAGAIN, is ready for `events` (POLLIN or
+/// POLLOUT); O_NONBLOCK stays as it is, since other processes share it. The handled signals
+/// are let in only during the wait, so that one recorded before it ends it as well. Returns 0
+/// when ready, EINTR when a signal that `ends` names is recorded (`terminal`: standard input is
+/// a terminal), or the errno of a failed wait.
+[[nodiscard]] int WaitReady(int fd, short events, WaitEnds ends, bool terminal);

@@ -3,6 +3,7 @@
 // handed over as kAct, the paste markers taken out.
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <string>
 
@@ -20,10 +21,14 @@ Got NextByte(State& s, unsigned char& byte, bool attend) {
     std::memmove(s.ahead, s.ahead + 1, static_cast<std::size_t>(--s.ahead_count));
     return Got::kInput;
   }
-  if (Got waited = WaitForInput(s, attend); waited != Got::kInput) return waited;
-  ssize_t n = ::read(s.fd, &byte, 1);
-  if (n == 1) return Got::kInput;
-  return n == 0 ? Got::kEnd : Got::kFailed;
+  for (;;) {
+    if (Got waited = WaitForInput(s, attend); waited != Got::kInput) return waited;
+    ssize_t n = ::read(s.fd, &byte, 1);
+    if (n == 1) return Got::kInput;
+    // A non-blocking terminal whose byte another reader took first: wait again.
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) continue;
+    return n == 0 ? Got::kEnd : Got::kFailed;
+  }
 }
 
 // Gives bytes back, to be read again before any other.
