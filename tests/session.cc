@@ -122,7 +122,8 @@ namespace {
 class ScriptReader : public LineReader {
  public:
   explicit ScriptReader(std::FILE* in) : in_(in) {}
-  Status Read(const char*, Asks, std::string& line) override {
+  Status Read(const char*, Asks, std::size_t, Typed& typed) override {
+    std::string& line = typed.bytes;
     line.clear();
     for (int c; line.empty() || line.back() != '\n';) {
       if ((c = std::getc(in_)) == EOF) break;

@@ -339,6 +339,18 @@ def a_paste_is_text_line_for_line(binary, folder):
     check(child.before.endswith(PASTE_OFF), f"the end wrote {child.before[-20:]!r} last")
 
 
+def a_long_paste_costs_what_the_line_holds(binary, folder):
+    # 2 MB pasted as one line: the line keeps what fits, says so, and the editor answers at once.
+    limit = "" if os.environ.get("MORVAX_SANITIZED") == "1" else "ulimit -v 30000 && "
+    child = spawn("sh", folder, ["-c", f"{limit}exec '{binary}'"])
+    child.expect_exact(PASTE_ON + "  > ")
+    child.send(pasted("y" * 2_000_000 + "\n"))
+    child.expect_exact("Text was shortened to fit onto line", timeout=60)
+    saved = saved_document(child, folder)
+    check(saved == b"y" * 255 + b"\n", f"saved {len(saved)} bytes")
+    finish(child)
+
+
 def markers_never_reach_a_line_when_the_mode_was_already_on(binary, folder):
     # TERM=dumb: the editor does not turn the mode on, but the terminal had it on already.
     child = spawn(binary, folder, env={"TERM": "dumb"})
@@ -348,6 +360,22 @@ def markers_never_reach_a_line_when_the_mode_was_already_on(binary, folder):
     check(saved == b"alpha\n", f"saved {saved!r}")
     finish(child)
     check("2004" not in child.before, "bracketed paste mode was turned on for TERM=dumb")
+
+
+def a_failed_step_of_line_editing_leaves_it_off(binary, folder):
+    # At set-up or at a read: said once, the terminal as it was, and the plain reads go on.
+    for step in ("el_set(EL_GETCFN)", "el_wset(EL_BIND)"):
+        child = spawn(binary, folder, env={"MORVAX_FAILING_STEP": step})
+        child.expect_exact("Line editing is off: " + step)
+        child.expect_exact("  > ")
+        check(termios.tcgetattr(child.child_fd)[3] & termios.ICANON, f"{step}: not canonical")
+        child.send("typed\n")
+        child.expect_exact("Editing 2:1 ")
+        child.expect_exact("  > ")
+        check(saved_document(child, folder, step) == b"typed\n", f"{step}: saved")
+        child.send("q\nq\n")
+        child.expect(pexpect.EOF)
+        check("Line editing is off" not in child.before, f"{step}: said again")
 
 
 def suspend_and_fg_redraw_the_typed_line(binary, folder):
@@ -526,7 +554,9 @@ SCENARIOS = [
     tab_completes_file_names_at_the_open_prompt,
     ctrl_c_drops_the_typed_line,
     a_paste_is_text_line_for_line,
+    a_long_paste_costs_what_the_line_holds,
     markers_never_reach_a_line_when_the_mode_was_already_on,
+    a_failed_step_of_line_editing_leaves_it_off,
     suspend_and_fg_redraw_the_typed_line,
     keys_typed_during_a_long_save_are_shown_once,
     the_rescue_is_told_on_standard_error,

@@ -28,6 +28,8 @@ struct Options {
 
 struct Editor {
   Io io;
+  /// The line editor that io.editor reads through, when RunEditor opened one.
+  std::unique_ptr<LineReader> line_editor;
   Options options;
   KeyTable keys{};
   Document doc;

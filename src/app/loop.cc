@@ -343,6 +343,17 @@ template <typename Step>
   return false;
 }
 
+// Line editing, when both streams are terminals; a step of it that fails leaves it off.
+[[nodiscard]] bool OpenLineEditor(Editor& ed, int out_fd) {
+  if (!ed.io.terminal || !ed.io.out_terminal) return true;
+  const char* failed = nullptr;
+  ed.line_editor =
+      LineEditor::Open(ed.io.in, ed.io.out, out_fd, [&ed] { ShowView(ed, false); }, failed);
+  ed.io.editor = ed.line_editor.get();
+  if (failed != nullptr) EditingOff(ed, failed);
+  return true;
+}
+
 }  // namespace
 
 bool StartEditor(Editor& ed, int argc, const char* const* argv) {
@@ -367,14 +378,9 @@ int RunEditor(int argc, const char* const* argv, Io io, Options options) {
   if (err.get() != nullptr) io.err = err.get();
   Editor ed;
   ed.io = std::move(io);
-  std::unique_ptr<LineEditor> editor;
-  if (ed.io.terminal && ed.io.out_terminal) {
-    editor = LineEditor::Open(ed.io.in, ed.io.out, out_fd, [&ed] { ShowView(ed, false); });
-  }
-  ed.io.editor = editor.get();
   ed.options = std::move(options);
   InstallSignalHandlers();
-  if (StartEditor(ed, argc, argv)) {
+  if (Guarded(ed, [&] { return OpenLineEditor(ed, out_fd); }) && StartEditor(ed, argc, argv)) {
     while (RunTurn(ed)) {
     }
   }

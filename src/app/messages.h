@@ -14,6 +14,7 @@ inline constexpr const char* kGridTooLarge =
 inline constexpr const char* kNoMemory =
     "Not enough memory for a buffer of %i lines of %i characters\n";
 inline constexpr const char* kNoMemoryToGoOn = "Not enough memory to go on\n";
+inline constexpr const char* kEditingOff = "Line editing is off: %s\n";  // on standard error
 
 inline constexpr const char* kInterrupted = "\nInterrupted\n";
 inline constexpr const char* kTextAfterNulDropped = "Text after a NUL byte was dropped\n";

@@ -2,6 +2,7 @@
 
 #include <signal.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -9,8 +10,20 @@
 #include "app/messages.h"
 #include "core/signals.h"
 
+void EditingOff(Editor& ed, const char* step) {
+  std::fflush(ed.io.out);
+  std::fprintf(ed.io.err, msg::kEditingOff, step);
+  std::fflush(ed.io.err);
+  ed.io.editor = nullptr;
+  ed.line_editor.reset();
+}
+
 Read ReadLine(Editor& ed, char* buf, int limit, Asks asks) {
   Read read = ReadLine(ed.io, buf, limit, asks);
+  if (read == Read::kEditingOff) {
+    EditingOff(ed, ed.io.editing_off);
+    read = ReadLine(ed.io, buf, limit, asks);
+  }
   if (read == Read::kInterrupted) Print(ed.io, "%s", msg::kInterrupted);
   if (HeldNul(read)) {
     Print(ed.io, "%s", asks == Asks::kFileName ? msg::kNameHoldsNul : msg::kTextAfterNulDropped);

@@ -8,8 +8,14 @@ struct Editor;
 
 /// Reads one line as core's ReadLine does (same limits, same results); a Ctrl-C at a terminal
 /// (kInterrupted) is said at once: "Interrupted", and so is a NUL byte in the line (HeldNul):
-/// in a file name it refuses the name, elsewhere the text after it is dropped.
+/// in a file name it refuses the name, elsewhere the text after it is dropped. When line
+/// editing stops at the read, that is said on standard error ("Line editing is off") and the
+/// line is read from the stream instead.
 Read ReadLine(Editor& ed, char* buf, int limit, Asks asks = Asks::kText);
+
+/// Says on standard error that line editing is off, with the step that failed, and drops the
+/// line editor: every read from now on takes the stream as it is.
+void EditingOff(Editor& ed, const char* step);
 
 /// Reads a one-line answer of at most limit - 1 characters, its line end removed.
 Read ReadAnswer(Editor& ed, char* buf, int limit, Asks asks = Asks::kText);

@@ -55,6 +55,10 @@ class Keeper {
     return true;
   }
   int kept() const { return kept_; }
+  /// Bytes beyond the limit were dropped before they reached the keeper.
+  void Cut() {
+    if (!nul_) cut_ = true;
+  }
   /// Ends the text kept and says what the read gave: a line, `pasted` or not.
   Read Finish(bool pasted = false) {
     buf_[kept_] = '\0';
@@ -72,21 +76,29 @@ class Keeper {
 
 // A read at a terminal through the line editor, which shows `prompt` before the line.
 Read ReadEdited(Io& io, char* buf, int limit, Asks asks, const std::string& prompt) {
-  std::string line;
+  LineReader::Typed line;
   LineReader::Status status;
   do {
-    status = io.editor->Read(prompt.c_str(), asks, line);
+    status = io.editor->Read(prompt.c_str(), asks, static_cast<std::size_t>(limit - 1), line);
     // Interrupted by a signal this editor does not act on: the read goes on.
   } while (status == LineReader::Status::kFailed && errno == EINTR && PendingSignal() == 0);
+  if (status == LineReader::Status::kOff) {
+    io.editor = nullptr;
+    io.editing_off = line.off;
+    io.prompt = prompt;  // shown by the read made again
+    buf[0] = '\0';
+    return Read::kEditingOff;
+  }
   if (status == LineReader::Status::kEnd) return Ended(io, buf, false);
   if (status == LineReader::Status::kFailed) {
     // An error or a hangup leaves the terminal unreadable.
     return errno == EINTR ? Signalled(io, buf) : Ended(io, buf, true);
   }
   Keeper keeper(buf, limit);
-  for (char c : line) {
+  for (char c : line.bytes) {
     if (!keeper.Take(static_cast<unsigned char>(c))) break;
   }
+  if (line.cut) keeper.Cut();
   return keeper.Finish(status == LineReader::Status::kPasted);
 }
 
@@ -137,6 +149,8 @@ Read ReadLine(Io& io, char* buf, int limit, Asks asks) {
   std::string prompt = std::move(io.prompt);
   io.prompt.clear();
   buf[0] = '\0';
+  // A prompt kept for a line editor that has stopped since.
+  if (io.editor == nullptr) std::fputs(prompt.c_str(), io.out);
   if (std::fflush(io.out) != 0 || std::ferror(io.out) != 0) {
     io.output_failed = true;
     io.at_end = true;

@@ -3,6 +3,7 @@
 // (Read), and the caller says what it means.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -20,10 +21,19 @@ class LineReader {
     kPasted,  // a line of which some bytes were pasted (bracketed paste), with its line end
     kEnd,     // the end of input (Ctrl-D on an empty line)
     kFailed,  // a read error or a signal interrupted the read (errno says which); no retry
+    kOff,     // a step of line editing failed (Typed::off names it): nothing was read, and the
+              // terminal is back as it was
+  };
+  /// What a read gives besides its status.
+  struct Typed {
+    std::string bytes;          // the line, as typed, with its line end
+    bool cut = false;           // bytes beyond the room were typed or pasted: counted, not kept
+    const char* off = nullptr;  // kOff: the step that failed
   };
   virtual ~LineReader() = default;
-  /// Reads one line with `prompt` shown before it, for what `asks` says.
-  virtual Status Read(const char* prompt, Asks asks, std::string& line) = 0;
+  /// Reads one line with `prompt` shown before it, for what `asks` says. The line holds at most
+  /// about `room` bytes besides its line end; what comes beyond is dropped as it arrives.
+  virtual Status Read(const char* prompt, Asks asks, std::size_t room, Typed& line) = 0;
   /// Hands the terminal back as it was, until Return: before a launch command runs.
   virtual void Leave() {}
   /// Takes the terminal again after Leave.
@@ -45,6 +55,7 @@ struct Io {
   LineReader* editor = nullptr;
   std::string prompt = {};  // with line editing: what Prompt() left for the next read to show
   std::string shown = {};   // at a terminal: the caret display of the view's last line
+  const char* editing_off = nullptr;  // Read::kEditingOff: the step of line editing that failed
 
   // What the reads keep between them; callers look at the result of each read instead.
   bool at_end = false;         // the input ended for good, or the output failed: reads are over
@@ -98,6 +109,9 @@ enum class [[nodiscard]] Read {
   kSignal,        // any other signal; it stays recorded (PendingSignal) for the loop to take
   kAbandoned,     // an earlier read of this turn gave no line: neither does any later one
   kOutputFailed,  // the output cannot be written: the session ends at this read
+  // Line editing stopped at this read (Io::editing_off says why), and io.editor is gone: the
+  // editor's own reads (app/reads.h) say so and read the line again from the stream.
+  kEditingOff,
 };
 
 /// True for the results that carry a line.

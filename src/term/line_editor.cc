@@ -61,7 +61,8 @@ namespace {
 unsigned char Act(EditLine* el, int) {
   State& s = StateOf(el);
   if (!s.insert.empty()) {
-    el_winsertstr(el, s.insert.c_str());
+    // Text that libedit cannot take is said as a line cut short, never dropped unsaid.
+    if (el_winsertstr(el, s.insert.c_str()) != 0) s.cut = true;
     s.insert.clear();
   }
   if (s.redisplay) {
@@ -77,6 +78,40 @@ char* PromptText(EditLine* el) {
 }
 
 }  // namespace
+
+bool Done(int result, const char* step) {
+#ifdef MORVAX_TEST_HOOKS
+  const char* failing = std::getenv("MORVAX_FAILING_STEP");
+  if (failing != nullptr && std::strcmp(failing, step) == 0) return false;
+#endif
+  static_cast<void>(step);
+  return result == 0;
+}
+
+std::size_t LineLength(const State& s) {
+  const LineInfoW* line = el_wline(s.el);
+  return static_cast<std::size_t>(line->lastchar - line->buffer);
+}
+
+void Remember(State& s, const std::wstring& entry, std::size_t bytes) {
+  HistEventW event;
+  if (history_w(s.history, &event, H_FIRST) == 0 && entry == event.str) return;  // again
+  std::size_t drop = 0;
+  std::size_t total = s.history_bytes + bytes;
+  std::size_t kept = s.entry_bytes.size();
+  constexpr auto kEntries = static_cast<std::size_t>(LineEditor::kHistoryEntries);
+  while (drop < kept && (kept - drop >= kEntries || total > LineEditor::kHistoryBytes)) {
+    total -= s.entry_bytes[drop++];
+  }
+  // The history drops its oldest entries itself when an entry takes it over its size.
+  history_w(s.history, &event, H_SETSIZE, static_cast<int>(kept - drop + 1));
+  if (history_w(s.history, &event, H_ENTER, entry.c_str()) == 0) {
+    s.entry_bytes.erase(s.entry_bytes.begin(), s.entry_bytes.begin() + static_cast<long>(drop));
+    s.entry_bytes.push_back(bytes);
+    s.history_bytes = total;
+  }
+  history_w(s.history, &event, H_SETSIZE, LineEditor::kHistoryEntries);
+}
 }  // namespace line_editing
 
 using line_editing::State;
@@ -88,7 +123,9 @@ LineEditor::~LineEditor() {
 }
 
 std::unique_ptr<LineEditor> LineEditor::Open(std::FILE* in, std::FILE* out, int out_fd,
-                                             std::function<void()> print_view) {
+                                             std::function<void()> print_view,
+                                             const char*& failed) {
+  failed = nullptr;
   auto state = std::make_unique<State>();
   state->fd = fileno(in);
   state->out = out;
@@ -100,49 +137,84 @@ std::unique_ptr<LineEditor> LineEditor::Open(std::FILE* in, std::FILE* out, int 
   state->have_before = tcgetattr(state->fd, &state->before) == 0;
   state->el = el_init_fd("morvax", in, out, stderr, state->fd, out_fd, fileno(stderr));
   state->history = history_winit();
-  if (state->el == nullptr || state->history == nullptr) return nullptr;
 
-  HistEventW event;
-  history_w(state->history, &event, H_SETSIZE, INT_MAX);  // every line of the session
-  history_w(state->history, &event, H_SETUNIQUE, 1);
+  // Each step once those before it worked; the first that fails is named.
   EditLine* el = state->el;
-  el_set(el, EL_CLIENTDATA, state.get());
-  el_set(el, EL_SIGNAL, 0);
-  el_set(el, EL_EDITOR, "emacs");
-  el_set(el, EL_PROMPT, &line_editing::PromptText);
-  el_set(el, EL_GETCFN, &line_editing::GetChar);
-  el_wset(el, EL_HIST, &history_w, state->history);
-  el_wset(el, EL_ADDFN, L"morvax-complete", L"Complete a file name", &line_editing::CompleteName);
-  el_wset(el, EL_ADDFN, L"morvax-act", L"Put in text as it stands", &line_editing::Act);
-  el_source(el, nullptr);  // ~/.editrc, or $EDITRC
+  HistEventW event;
+  auto step = [&failed](int result, const char* name) {
+    if (!line_editing::Done(result, name)) failed = name;
+    return failed == nullptr;
+  };
+  bool ready =
+      step(el != nullptr ? 0 : -1, "el_init_fd") &&
+      step(state->history != nullptr ? 0 : -1, "history_winit") &&
+      step(history_w(state->history, &event, H_SETSIZE, kHistoryEntries), "history_w(H_SETSIZE)") &&
+      step(history_w(state->history, &event, H_SETUNIQUE, 1), "history_w(H_SETUNIQUE)") &&
+      step(el_set(el, EL_CLIENTDATA, state.get()), "el_set(EL_CLIENTDATA)") &&
+      step(el_set(el, EL_SIGNAL, 0), "el_set(EL_SIGNAL)") &&
+      step(el_set(el, EL_EDITOR, "emacs"), "el_set(EL_EDITOR)") &&
+      step(el_set(el, EL_PROMPT, &line_editing::PromptText), "el_set(EL_PROMPT)") &&
+      step(el_set(el, EL_GETCFN, &line_editing::GetChar), "el_set(EL_GETCFN)") &&
+      step(el_wset(el, EL_HIST, &history_w, state->history), "el_wset(EL_HIST)") &&
+      step(el_wset(el, EL_ADDFN, L"morvax-complete", L"Complete a file name",
+                   &line_editing::CompleteName),
+           "el_wset(EL_ADDFN)") &&
+      step(el_wset(el, EL_ADDFN, L"morvax-act", L"Put in text as it stands", &line_editing::Act),
+           "el_wset(EL_ADDFN)");
+  // ~/.editrc, or $EDITRC: a missing one turns nothing off.
+  if (ready) static_cast<void>(el_source(el, nullptr));
   // CR and LF reach the reader as they are, so that a pasted CR LF is one line end.
-  el_set(el, EL_SETTY, "-d", "-icrnl", "-inlcr", nullptr);
-
-  line_editing::SetHandlers(*state);
-  el_set(el, EL_PREP_TERM, 1);  // the editor's mode from now on: see the header
+  ready = ready &&
+          step(el_set(el, EL_SETTY, "-d", "-icrnl", "-inlcr", nullptr), "el_set(EL_SETTY)");
+  if (ready) {
+    line_editing::SetHandlers(*state);
+    // The editor's mode from now on: see the header.
+    ready = step(el_set(el, EL_PREP_TERM, 1), "el_set(EL_PREP_TERM)");
+  }
+  if (!ready) {
+    // The terminal as it was; the state's end frees libedit's parts and gives the handlers back.
+    if (el != nullptr) el_set(el, EL_PREP_TERM, 0);
+    if (state->have_before) tcsetattr(state->fd, TCSADRAIN, &state->before);
+    return nullptr;
+  }
   return std::unique_ptr<LineEditor>(new LineEditor(std::move(state)));
 }
 
-LineEditor::Status LineEditor::Read(const char* prompt, Asks asks, std::string& line) {
+LineEditor::Status LineEditor::Read(const char* prompt, Asks asks, std::size_t room,
+                                    Typed& line) {
   State& s = *state_;
+  line.cut = false;
+  line.off = nullptr;
   s.prompt = prompt;
   s.at_view = asks == Asks::kCommand && s.print_view != nullptr;
   s.input_ended = false;
   s.pending_count = s.pending_at = 0;
   s.insert.clear();
   s.paste_bytes.clear();
-  s.redisplay = s.pasted = false;
+  s.redisplay = s.pasted = s.cut = false;
+  s.room = room;
+  s.escape = 0;
   line_editing::TakeTerminalEvents(s, false);
   line_editing::PasteModeOn(s);
-  el_wset(s.el, EL_BIND, L"^I", asks == Asks::kFileName ? L"morvax-complete" : L"ed-insert",
-          nullptr);
   // Bound at every read, so that no other binding (a "bind -v" typed at ed-command) drops them.
   const wchar_t act[] = {line_editing::kAct, 0};
   const wchar_t newline[] = {line_editing::kNewline, 0};
-  el_wset(s.el, EL_BIND, act, L"morvax-act", nullptr);
-  el_wset(s.el, EL_BIND, newline, L"ed-newline", nullptr);
-  el_wset(s.el, EL_BIND, L"-a", act, L"morvax-act", nullptr);
-  el_wset(s.el, EL_BIND, L"-a", newline, L"ed-newline", nullptr);
+  const char* bind = "el_wset(EL_BIND)";
+  bool bound =
+      line_editing::Done(el_wset(s.el, EL_BIND, L"^I",
+                                 asks == Asks::kFileName ? L"morvax-complete" : L"ed-insert",
+                                 nullptr),
+                         bind) &&
+      line_editing::Done(el_wset(s.el, EL_BIND, act, L"morvax-act", nullptr), bind) &&
+      line_editing::Done(el_wset(s.el, EL_BIND, newline, L"ed-newline", nullptr), bind) &&
+      line_editing::Done(el_wset(s.el, EL_BIND, L"-a", act, L"morvax-act", nullptr), bind) &&
+      line_editing::Done(el_wset(s.el, EL_BIND, L"-a", newline, L"ed-newline", nullptr), bind);
+  if (!bound) {
+    // Keys that reach no function would leave the keyboard dead: no line editing instead.
+    line_editing::Release(s);
+    line.off = bind;
+    return Status::kOff;
+  }
 
   int count = 0;
   const wchar_t* text = el_wgets(s.el, &count);
@@ -154,14 +226,16 @@ LineEditor::Status LineEditor::Read(const char* prompt, Asks asks, std::string& 
     std::fflush(s.out);
   }
   if (text == nullptr || count <= 0) return count < 0 ? Status::kFailed : Status::kEnd;
-  line = line_editing::ToBytes(text, text + count);
+  line.bytes = line_editing::ToBytes(text, text + count);
+  line.cut = s.cut;
 
   std::wstring entry(text, static_cast<std::size_t>(count));
-  if (!entry.empty() && entry.back() == L'\n') entry.pop_back();
-  if (!entry.empty()) {
-    HistEventW event;
-    history_w(s.history, &event, H_ENTER, entry.c_str());
+  std::size_t bytes = line.bytes.size();
+  if (!entry.empty() && entry.back() == L'\n') {
+    entry.pop_back();
+    --bytes;
   }
+  if (!entry.empty()) line_editing::Remember(s, entry, bytes);
   return s.pasted ? Status::kPasted : Status::kLine;
 }
 

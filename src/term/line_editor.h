@@ -12,6 +12,7 @@
 // mode is on while the editor has the terminal, where TERM names one that is not "dumb".
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -22,12 +23,14 @@
 class LineEditor : public LineReader {
  public:
   /// A line editor on two terminal streams (`out` writes to the descriptor `out_fd`), or null
-  /// when the program was built without libedit or it cannot start. Installs handlers for
+  /// when the program was built without libedit or a step of libedit's set-up said it failed:
+  /// `failed` then names that step, and the terminal is as it was. Installs handlers for
   /// SIGWINCH, SIGTSTP and SIGCONT (SA_RESTART; they only record the signal, and the reads act
   /// on it); libedit's own signal handling stays off.
   /// `print_view` prints what stands above the command read's prompt (Asks::kCommand), to `out`.
   static std::unique_ptr<LineEditor> Open(std::FILE* in, std::FILE* out, int out_fd,
-                                          std::function<void()> print_view);
+                                          std::function<void()> print_view,
+                                          const char*& failed);
   /// Puts the terminal back as it was, bracketed paste mode off as the last thing written.
   ~LineEditor() override;
   LineEditor(const LineEditor&) = delete;
@@ -41,7 +44,14 @@ class LineEditor : public LineReader {
   /// A pasted text (between the markers ESC[200~ and ESC[201~, which never reach a line) is
   /// text, not keys: CR, LF and CR LF each end one line, every other byte is put into the line
   /// as it is. kPasted says that a pasted byte arrived during the read.
-  Status Read(const char* prompt, Asks asks, std::string& line) override;
+  /// libedit is handed at most `room` characters: typed characters and pasted bytes beyond
+  /// them are counted (Typed::cut), not kept. The history keeps the last kHistoryEntries lines,
+  /// and fewer while they hold more than kHistoryBytes of text.
+  /// A binding that fails at the read gives kOff, with the terminal put back as it was.
+  Status Read(const char* prompt, Asks asks, std::size_t room, Typed& line) override;
+
+  static constexpr int kHistoryEntries = 1000;
+  static constexpr std::size_t kHistoryBytes = 1 << 20;
 
   /// Puts the terminal back as it was (input still arriving from a paste is dropped) and lets
   /// Ctrl-Z stop the program as usual, until Return.

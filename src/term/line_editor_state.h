@@ -11,7 +11,9 @@
 #include <signal.h>
 #include <termios.h>
 
+#include <cstddef>
 #include <cstdio>
+#include <deque>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -53,6 +55,12 @@ struct LineEditor::State {
   bool in_paste = false;    // between ESC[200~ and ESC[201~
   bool after_cr = false;    // a pasted CR ended a line: an LF right after it belongs to it
   bool pasted = false;      // a pasted byte arrived during this read
+  std::size_t room = 0;     // the characters this read's line may hold
+  bool cut = false;         // characters beyond the room arrived during this read: dropped
+  int escape = 0;           // typed: 1 after an ESC, 2 in a key's sequence ("ESC[", "ESCO")
+
+  std::deque<std::size_t> entry_bytes;  // the size of each history entry, the oldest first
+  std::size_t history_bytes = 0;        // their sum
 
   bool bracketed = false;  // TERM names a terminal with bracketed paste mode
   bool paste_on = false;   // ESC[?2004h was sent and not yet undone
@@ -97,6 +105,15 @@ State& StateOf(EditLine* el);
 std::string ToBytes(const wchar_t* from, const wchar_t* to);
 /// Appends the characters of `bytes` to `wide`, decoded as the comment on State says.
 void AppendWide(const State& s, std::string_view bytes, std::wstring& wide);
+
+/// A step of libedit's set-up, or a binding at a read, whose `result` is 0 when it worked. A
+/// test build fails the step that MORVAX_FAILING_STEP names, as libedit may fail one.
+bool Done(int result, const char* step);
+/// The characters in the line being edited.
+std::size_t LineLength(const State& s);
+/// Adds a line of `bytes` bytes to the history; the oldest entries go first while the history
+/// would hold over LineEditor::kHistoryEntries of them or over kHistoryBytes of text.
+void Remember(State& s, const std::wstring& entry, std::size_t bytes);
 
 // paste.cc
 /// libedit's reader (EL_GETCFN).

@@ -3,14 +3,15 @@
 // Built without libedit: there is no line editor, and Io reads the stream itself.
 struct LineEditor::State {};
 
-std::unique_ptr<LineEditor> LineEditor::Open(std::FILE*, std::FILE*, int, std::function<void()>) {
+std::unique_ptr<LineEditor> LineEditor::Open(std::FILE*, std::FILE*, int, std::function<void()>,
+                                             const char*&) {
   return nullptr;
 }
 
 LineEditor::LineEditor(std::unique_ptr<State> state) : state_(std::move(state)) {}
 LineEditor::~LineEditor() = default;
 
-LineEditor::Status LineEditor::Read(const char*, Asks, std::string&) {
+LineEditor::Status LineEditor::Read(const char*, Asks, std::size_t, Typed&) {
   return Status::kEnd;
 }
 

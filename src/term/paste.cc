@@ -62,6 +62,12 @@ Marker ReadMarker(State& s, Got& got) {
 // Hands what was pasted or must be put in as it stands to libedit: kAct, then kNewline for a
 // line end.
 int Hand(State& s, wchar_t* c, bool line_end) {
+  std::size_t held = LineLength(s) + s.insert.size();
+  std::size_t left = s.room > held ? s.room - held : 0;
+  if (s.paste_bytes.size() > left) {
+    s.paste_bytes.resize(left);
+    s.cut = true;
+  }
   AppendWide(s, s.paste_bytes, s.insert);
   s.paste_bytes.clear();
   if (line_end) s.pending[s.pending_count++] = kNewline;
@@ -101,6 +107,22 @@ int Decode(State& s, unsigned char lead, wchar_t* c) {
   return 1;
 }
 
+// Whether a typed character goes on to libedit: a key that edits does, and so does the rest of
+// a key's escape sequence; a character that would stand in the line beyond the room does not.
+bool Fits(State& s, wchar_t c) {
+  if (s.escape == 1) {
+    s.escape = c == '[' || c == 'O' ? 2 : 0;
+    return true;
+  }
+  if (s.escape == 2) {
+    if (c >= 0x40 && c <= 0x7e) s.escape = 0;
+    return true;
+  }
+  if (c == 0x1b) s.escape = 1;
+  if (c < 0x20 || c == 0x7f) return true;
+  return LineLength(s) < s.room;
+}
+
 }  // namespace
 
 // libedit's reader (EL_GETCFN): one character, as the comment on State says. Paste markers
@@ -134,13 +156,24 @@ int GetChar(EditLine* el, wchar_t* c) {
         return Hand(s, c, false);  // a paste without a line end stays in the line
       }
     }
-    if (!s.in_paste) return Decode(s, byte, c);
+    if (!s.in_paste) {
+      if (Decode(s, byte, c) < 0) return -1;
+      if (Fits(s, *c)) return 1;
+      s.cut = true;  // counted, not kept
+      s.insert.clear();
+      continue;
+    }
     bool lf_of_cr = byte == '\n' && s.after_cr;
     s.after_cr = byte == '\r';
     if (lf_of_cr) continue;
     s.pasted = true;
     if (byte == '\r' || byte == '\n') return Hand(s, c, true);
-    s.paste_bytes += static_cast<char>(byte);
+    // Bytes beyond what the line can take are counted, not kept.
+    if (s.paste_bytes.size() < s.room) {
+      s.paste_bytes += static_cast<char>(byte);
+    } else {
+      s.cut = true;
+    }
   }
 }
 
