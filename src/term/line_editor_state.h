@@ -47,6 +47,10 @@ struct LineEditor::State {
   // Bytes read and given back: an ESC that began no marker, the byte that cut a UTF-8 sequence.
   unsigned char ahead[8] = {};
   int ahead_count = 0;
+  // Read in one go while a paste arrives, then taken a byte at a time (after `ahead`).
+  unsigned char chunk[4096] = {};
+  int chunk_at = 0;
+  int chunk_end = 0;
 
   std::wstring insert;      // what kAct puts into the line
   bool redisplay = false;   // kAct redraws the line: the window changed size

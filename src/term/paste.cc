@@ -21,10 +21,21 @@ Got NextByte(State& s, unsigned char& byte, bool attend) {
     std::memmove(s.ahead, s.ahead + 1, static_cast<std::size_t>(--s.ahead_count));
     return Got::kInput;
   }
+  if (s.chunk_at < s.chunk_end) {
+    byte = s.chunk[s.chunk_at++];
+    return Got::kInput;
+  }
   for (;;) {
     if (Got waited = WaitForInput(s, attend); waited != Got::kInput) return waited;
-    ssize_t n = ::read(s.fd, &byte, 1);
-    if (n == 1) return Got::kInput;
+    // Typed keys are read one by one, so that none is taken from a launch command; a paste in
+    // one go, since it is all the editor's (keys typed right after it may come with it).
+    ssize_t n = ::read(s.fd, s.in_paste ? s.chunk : &byte, s.in_paste ? sizeof s.chunk : 1);
+    if (n > 0 && s.in_paste) {
+      s.chunk_at = 1;
+      s.chunk_end = static_cast<int>(n);
+      byte = s.chunk[0];
+    }
+    if (n > 0) return Got::kInput;
     // A non-blocking terminal whose byte another reader took first: wait again.
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) continue;
     return n == 0 ? Got::kEnd : Got::kFailed;

@@ -83,7 +83,7 @@ void Release(State& s) {
   if (s.in_paste) {
     tcflush(s.fd, TCIFLUSH);
     s.in_paste = s.after_cr = false;
-    s.ahead_count = 0;
+    s.ahead_count = s.chunk_at = s.chunk_end = 0;
   }
   if (s.paste_on) {
     std::fputs("\x1b[?2004l", s.out);
