@@ -347,8 +347,8 @@ template <typename Step>
 [[nodiscard]] bool OpenLineEditor(Editor& ed, int out_fd) {
   if (!ed.io.terminal || !ed.io.out_terminal) return true;
   const char* failed = nullptr;
-  ed.line_editor =
-      LineEditor::Open(ed.io.in, ed.io.out, out_fd, [&ed] { ShowView(ed, false); }, failed);
+  ed.line_editor = LineEditor::Open(
+      ed.io.in, ed.io.out, out_fd, [&ed] { ShowView(ed, false); }, failed);
   ed.io.editor = ed.line_editor.get();
   if (failed != nullptr) EditingOff(ed, failed);
   return true;

@@ -38,8 +38,7 @@ int WaitReady(int fd, short events, WaitEnds ends, bool terminal) {
   sigprocmask(SIG_BLOCK, &handled, &before);
   int result = 0;
   for (;;) {
-    bool stop = ends == WaitEnds::kAnySignal ? PendingSignal() != 0
-                                             : EndingSignalPending(terminal);
+    bool stop = ends == WaitEnds::kAnySignal ? PendingSignal() != 0 : EndingSignalPending(terminal);
     if (stop) {
       result = EINTR;
       break;

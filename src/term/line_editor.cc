@@ -164,8 +164,8 @@ std::unique_ptr<LineEditor> LineEditor::Open(std::FILE* in, std::FILE* out, int 
   // ~/.editrc, or $EDITRC: a missing one turns nothing off.
   if (ready) static_cast<void>(el_source(el, nullptr));
   // CR and LF reach the reader as they are, so that a pasted CR LF is one line end.
-  ready = ready &&
-          step(el_set(el, EL_SETTY, "-d", "-icrnl", "-inlcr", nullptr), "el_set(EL_SETTY)");
+  ready =
+      ready && step(el_set(el, EL_SETTY, "-d", "-icrnl", "-inlcr", nullptr), "el_set(EL_SETTY)");
   if (ready) {
     line_editing::SetHandlers(*state);
     // The editor's mode from now on: see the header.
@@ -180,8 +180,7 @@ std::unique_ptr<LineEditor> LineEditor::Open(std::FILE* in, std::FILE* out, int 
   return std::unique_ptr<LineEditor>(new LineEditor(std::move(state)));
 }
 
-LineEditor::Status LineEditor::Read(const char* prompt, Asks asks, std::size_t room,
-                                    Typed& line) {
+LineEditor::Status LineEditor::Read(const char* prompt, Asks asks, std::size_t room, Typed& line) {
   State& s = *state_;
   line.cut = false;
   line.off = nullptr;
@@ -201,10 +200,10 @@ LineEditor::Status LineEditor::Read(const char* prompt, Asks asks, std::size_t r
   const wchar_t newline[] = {line_editing::kNewline, 0};
   const char* bind = "el_wset(EL_BIND)";
   bool bound =
-      line_editing::Done(el_wset(s.el, EL_BIND, L"^I",
-                                 asks == Asks::kFileName ? L"morvax-complete" : L"ed-insert",
-                                 nullptr),
-                         bind) &&
+      line_editing::Done(
+          el_wset(s.el, EL_BIND, L"^I", asks == Asks::kFileName ? L"morvax-complete" : L"ed-insert",
+                  nullptr),
+          bind) &&
       line_editing::Done(el_wset(s.el, EL_BIND, act, L"morvax-act", nullptr), bind) &&
       line_editing::Done(el_wset(s.el, EL_BIND, newline, L"ed-newline", nullptr), bind) &&
       line_editing::Done(el_wset(s.el, EL_BIND, L"-a", act, L"morvax-act", nullptr), bind) &&

@@ -29,8 +29,7 @@ class LineEditor : public LineReader {
   /// on it); libedit's own signal handling stays off.
   /// `print_view` prints what stands above the command read's prompt (Asks::kCommand), to `out`.
   static std::unique_ptr<LineEditor> Open(std::FILE* in, std::FILE* out, int out_fd,
-                                          std::function<void()> print_view,
-                                          const char*& failed);
+                                          std::function<void()> print_view, const char*& failed);
   /// Puts the terminal back as it was, bracketed paste mode off as the last thing written.
   ~LineEditor() override;
   LineEditor(const LineEditor&) = delete;
