@@ -187,25 +187,29 @@ def test_pipes(binary, base):
 
     # Output held up by a reader that does not read gives way to a terminating signal: the text
     # is rescued, and the rescue told on standard error, without waiting for the reader.
-    folder = fresh(base, "stuck")
-    with open(os.path.join(folder, "big.txt"), "w") as f:
-        f.write(("z" * 79 + "\n") * 3000)
-    proc = subprocess.Popen([binary, "big.txt"], cwd=folder, stdin=subprocess.PIPE,
-                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
-    proc.stdin.write(b"typed\np\n3000\n")  # then a view of 250 KB, more than a pipe holds
-    proc.stdin.flush()
-    time.sleep(0.3)
-    proc.send_signal(signal.SIGTERM)
-    try:
-        proc.wait(timeout=TIMEOUT / 2)
-    except subprocess.TimeoutExpired:
-        check(False, "SIGTERM while the output waits: the session waits for the reader")
-    out, told = proc.communicate(timeout=TIMEOUT)
-    check(proc.returncode == 128 + signal.SIGTERM, f"SIGTERM while the output waits: status "
-          f"{proc.returncode}")
-    check(told == b"\nUnsaved document written to morvax.hup\n", f"output held up: told {told!r}")
-    check(open(os.path.join(folder, "morvax.hup")).read().startswith("typedz"),
-          "output held up: the text is in morvax.hup")
+    # So does a non-blocking output, which the editor waits for.
+    for blocking in (True, False):
+        folder = fresh(base, f"stuck-{blocking}")
+        with open(os.path.join(folder, "big.txt"), "w") as f:
+            f.write(("z" * 79 + "\n") * 3000)
+        proc = subprocess.Popen([binary, "big.txt"], cwd=folder, stdin=subprocess.PIPE,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env,
+                                preexec_fn=None if blocking else lambda: os.set_blocking(1, 0))
+        proc.stdin.write(b"typed\np\n3000\n")  # then a view of 250 KB, more than a pipe holds
+        proc.stdin.flush()
+        time.sleep(0.3)
+        proc.send_signal(signal.SIGTERM)
+        try:
+            proc.wait(timeout=TIMEOUT / 2)
+        except subprocess.TimeoutExpired:
+            check(False, f"SIGTERM while the output waits: the session waits ({blocking=})")
+        out, told = proc.communicate(timeout=TIMEOUT)
+        check(proc.returncode == 128 + signal.SIGTERM,
+              f"SIGTERM while the output waits: status {proc.returncode} ({blocking=})")
+        check(told == b"\nUnsaved document written to morvax.hup\n",
+              f"output held up: told {told!r}")
+        check(open(os.path.join(folder, "morvax.hup")).read().startswith("typedz"),
+              "output held up: the text is in morvax.hup")
 
     # A non-blocking input that has nothing yet, or output that a slow reader has not taken,
     # is waited for: neither is the end of the session.
