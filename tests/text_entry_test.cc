@@ -21,8 +21,8 @@ bool StartWith(Document& doc, const std::string& line) {
 // An undo record for lines of 11 bytes, as the editor has it.
 struct Record {
   Record() {
-    undo.first = std::make_unique<char[]>(11);
-    undo.second = std::make_unique<char[]>(11);
+    undo.first = ZeroedBytes(11);
+    undo.second = ZeroedBytes(11);
   }
   UndoState undo;
 };

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/commands.h"
+#include "core/bytes.h"
 #include "core/defaults.h"
 #include "core/document.h"
 #include "doc/file_system.h"
@@ -43,13 +44,13 @@ struct Editor {
   UndoState undo;
 
   // Line-sized work buffers, allocated once the grid's width is known.
-  std::unique_ptr<char[]> clip;           // the clipboard ("memory")
-  std::unique_ptr<char[]> command_input;  // max(lsize, 3) bytes
-  std::unique_ptr<char[]> insert_input;
-  std::unique_ptr<char[]> jump_string;
+  Bytes clip;           // the clipboard ("memory")
+  Bytes command_input;  // max(lsize, 3) bytes
+  Bytes insert_input;
+  Bytes jump_string;
   /// Where the recovery file's bytes are gathered (kGatherRoom bytes): had at start-up, so that
   /// the text can be rescued when memory has run out.
-  std::unique_ptr<char[]> rescue_room;
+  Bytes rescue_room;
 
   char current_name[kNameSize] = {};
   char launch_command[kNameSize] = {};

@@ -1,5 +1,6 @@
 #include "app/file_commands.h"
 
+#include <limits.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -192,7 +193,9 @@ Saved SaveTo(Editor& ed, const char* name, bool confirmed) {
     return Saved::kAbandoned;
   }
   // The bytes are made as they are written: no image of the whole file is held.
-  SaveResult result = WriteFileSafely(name, DocumentPieces(ed.doc), ed.options.fs);
+  // The rescue's room is the save's when memory is short: the two never run at once.
+  SaveResult result =
+      WriteFileSafely(name, DocumentPieces(ed.doc, nullptr, ed.rescue_room.get()), ed.options.fs);
   ed.save_failed = !result.saved();
   if (result.outcome == SaveOutcome::kTargetChanged) {
     Print(ed.io, msg::kChangedWhileSaving, Shown(ed.io, name).c_str());
@@ -303,28 +306,30 @@ void AnnounceRecoveryFiles(Editor& ed) {
 
 namespace {
 
-// Tells what became of the unsaved document on standard output and, when that has failed, on
-// standard error too: `tell` prints it to the Io it is given, which shows file names as its
-// stream needs them (in caret display at a terminal).
+// Tells what became of the unsaved document on standard output and, when that has failed (or
+// `on_err` asks for it), on standard error too: `tell` prints it to the Io it is given, which
+// shows file names as its stream needs them (in caret display at a terminal). Allocates nothing.
 template <typename Tell>
-void TellRescue(Editor& ed, Tell tell) {
+void TellRescue(Editor& ed, Tell tell, bool on_err = false) {
   tell(ed.io);
   // Flushed here: an output that fails only at this message must still send it to standard error.
   std::fflush(ed.io.out);
-  if (!ed.io.output_failed && std::ferror(ed.io.out) == 0) return;
+  if (!on_err && !ed.io.output_failed && std::ferror(ed.io.out) == 0) return;
   Io err{nullptr, ed.io.err};
   err.out_terminal = ed.io.err_terminal;
-  if (err.out_terminal) err.utf8 = ed.io.out_terminal ? ed.io.utf8 : UserCharsetIsUtf8();
+  err.utf8 = ed.io.utf8;  // taken at start-up for either terminal
   tell(err);
   std::fflush(ed.io.err);
 }
 
 }  // namespace
 
-void WriteRecovery(Editor& ed) {
+void WriteRecovery(Editor& ed, bool failure_on_err) {
   if (!ed.modified()) return;
+  // Nothing here allocates: the bytes are gathered in the room had at start-up, and the paths
+  // and their display are made on the stack.
   Pieces pieces = DocumentPieces(ed.doc, ed.rescue_room.get());
-  std::string path;
+  char path[PATH_MAX + 16];
   Status written = WriteNewFile("", kRecoveryBase, pieces, path);
   if (!written.ok()) {
     char here[128];
@@ -337,16 +342,22 @@ void WriteRecovery(Editor& ed) {
       why = msg::kHomeNotSet;
     } else if (home[0] == '/') {
       written = WriteNewFile(home, kRecoveryBase, pieces, path);
-      there = path.c_str();
+      there = path;
       why = std::strerror(written.err);
     }
     if (!written.ok()) {
-      return TellRescue(ed, [&](Io& io) {
-        Print(io, msg::kRecoveryFailed, kRecoveryBase, here, Shown(io, there).c_str(), why);
-      });
+      return TellRescue(
+          ed,
+          [&](Io& io) {
+            char shown[4 * sizeof path];
+            Print(io, msg::kRecoveryFailed, kRecoveryBase, here, ShownInto(io, there, shown), why);
+          },
+          failure_on_err);
     }
   }
   ed.MarkSaved();
-  TellRescue(ed,
-             [&](Io& io) { Print(io, msg::kRecoveryWritten, Shown(io, path.c_str()).c_str()); });
+  TellRescue(ed, [&](Io& io) {
+    char shown[4 * sizeof path];
+    Print(io, msg::kRecoveryWritten, ShownInto(io, path, shown));
+  });
 }

@@ -50,5 +50,6 @@ void OpenCommand(Editor& ed);
 void AnnounceRecoveryFiles(Editor& ed);
 
 /// With unsaved changes, writes the document as a save would to a new recovery file in the
-/// working folder (or in $HOME) and says where, or why it could not.
-void WriteRecovery(Editor& ed);
+/// working folder (or in $HOME) and says where, or why it could not (on standard error too when
+/// `failure_on_err`). Allocates nothing, so that it works when memory has run out.
+void WriteRecovery(Editor& ed, bool failure_on_err = false);

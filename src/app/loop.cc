@@ -3,8 +3,8 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <new>
 
 #include "app/commands.h"
 #include "app/edit_commands.h"
@@ -89,10 +89,8 @@ Arguments TakeArguments(int argc, const char* const* argv) {
   if (ed.doc.Allocate(size.lines, size.lsize) != 0) return false;
   // The new grid is the empty document, as saved (allocating counts as a change).
   ed.MarkSaved();
-  // Value-initialised: every buffer starts as the empty string.
-  auto buffer = [](int n) {
-    return std::unique_ptr<char[]>(new (std::nothrow) char[static_cast<std::size_t>(n)]());
-  };
+  // Zeroed: every buffer starts as the empty string. From malloc, as everything start-up has.
+  auto buffer = [](int n) { return ZeroedBytes(static_cast<std::size_t>(n)); };
   int lsize = ed.lsize();
   ed.clip = buffer(lsize);
   ed.command_input = buffer(ed.command_input_size());
@@ -100,7 +98,7 @@ Arguments TakeArguments(int argc, const char* const* argv) {
   ed.jump_string = buffer(lsize);
   ed.undo.first = buffer(lsize);
   ed.undo.second = buffer(lsize);
-  ed.rescue_room.reset(new (std::nothrow) char[kGatherRoom]);
+  ed.rescue_room.reset(static_cast<char*>(std::malloc(kGatherRoom)));
   if (ed.clip && ed.command_input && ed.insert_input && ed.jump_string && ed.undo.first &&
       ed.undo.second && ed.rescue_room) {
     return true;
@@ -154,6 +152,11 @@ void ReportSettingsFile(Io& io, const char* rc_name, RcOutcome outcome) {
 
 bool AllocateBuffers(Editor& ed, GridSize size) {
   if (AllocateAll(ed, size)) return true;
+  // Only a smaller grid is worth a second try.
+  if (size.lines <= kDefaultGrid.lines && size.lsize <= kDefaultGrid.lsize) {
+    Print(ed.io, "%s", msg::kNoMemoryToGoOn);
+    return false;
+  }
   Print(ed.io, msg::kGridTooLarge, size.lines, size.lsize - 1, kDefaultGrid.lines,
         kDefaultGrid.lsize - 1);
   if (ed.anchor >= kDefaultGrid.lsize - 1) ed.anchor = 0;
@@ -328,16 +331,21 @@ void ShowView(Editor& ed, bool with_prompt) {
 // (a std::bad_alloc, or a std::length_error for a size past all memory: the only exceptions
 // the library throws here; any other is taken the same way) ends the session as a terminating
 // signal does, with the recovery file, and status 1. No exception goes further.
+// A terminating signal that came meanwhile ends the session as that signal, as it would have
+// without the shortage. The rescue allocates nothing, so it works however little memory is
+// left; when it fails, standard error says so too.
 template <typename Step>
 [[nodiscard]] bool Guarded(Editor& ed, Step step) {
   try {
     return step();
   } catch (...) {
   }
-  Print(ed.io, "%s", msg::kNoMemoryToGoOn);
   try {
-    WriteRecovery(ed);  // its write buffer was had at start-up
+    if (TakeEndingSignal(ed)) return false;
+    Print(ed.io, "%s", msg::kNoMemoryToGoOn);
+    WriteRecovery(ed, true);
   } catch (...) {
+    // Nothing in the rescue throws; should it, the session still ends as said.
   }
   ed.Stop(1);
   return false;
@@ -368,14 +376,21 @@ int RunEditor(int argc, const char* const* argv, Io io, Options options) {
   io.terminal = isatty(fileno(io.in)) == 1;
   io.out_terminal = isatty(fileno(io.out)) == 1;
   io.err_terminal = isatty(fileno(io.err)) == 1;
-  if (io.out_terminal) io.utf8 = UserCharsetIsUtf8();
+  // Taken now for either terminal: the rescue may tell on standard error when memory is out.
+  if (io.out_terminal || io.err_terminal) io.utf8 = UserCharsetIsUtf8();
   // Both outputs go on after a signal (core/io.h). The line editor writes through them too,
   // so they outlive it.
   int out_fd = fileno(io.out);
   RetryingStream out(out_fd, io.terminal);
   RetryingStream err(fileno(io.err), io.terminal);
-  if (out.get() != nullptr) io.out = out.get();
-  if (err.get() != nullptr) io.err = err.get();
+  if (out.get() == nullptr || err.get() == nullptr) {
+    // Before any input is read; the C library's own stream writes unbuffered without memory.
+    std::fputs(msg::kNoMemoryToGoOn, io.out);
+    std::fflush(io.out);
+    return 1;
+  }
+  io.out = out.get();
+  io.err = err.get();
   Editor ed;
   ed.io = std::move(io);
   ed.options = std::move(options);

@@ -6,8 +6,8 @@
 
 #include <cerrno>
 #include <cstdarg>
+#include <cstdlib>
 #include <cstring>
-#include <new>
 
 #include "core/signals.h"
 
@@ -130,10 +130,16 @@ ssize_t WriteAll(void* cookie, const char* bytes, std::size_t size) {
 RetryingStream::RetryingStream(int fd, bool terminal) : target_{fd, terminal} {
   cookie_io_functions_t functions = {nullptr, &WriteAll, nullptr, nullptr};
   file_ = fopencookie(&target_, "w", functions);
-  // Output is flushed before every read, so full buffering costs a terminal user nothing.
+  // Output is flushed before every read, so full buffering costs a terminal user nothing. The
+  // buffer is had here, so that no later write asks for memory.
   constexpr std::size_t kBuffer = 1 << 16;
-  buffer_.reset(new (std::nothrow) char[kBuffer]);
-  if (file_ != nullptr && buffer_ != nullptr) std::setvbuf(file_, buffer_.get(), _IOFBF, kBuffer);
+  buffer_.reset(static_cast<char*>(std::malloc(kBuffer)));
+  if (file_ != nullptr && buffer_ != nullptr) {
+    std::setvbuf(file_, buffer_.get(), _IOFBF, kBuffer);
+  } else if (file_ != nullptr) {
+    std::fclose(file_);
+    file_ = nullptr;
+  }
 }
 
 RetryingStream::~RetryingStream() {

@@ -8,6 +8,8 @@
 #include <memory>
 #include <string>
 
+#include "core/bytes.h"
+
 /// What a read asks for. With line editing, Tab completes a file name (elsewhere it types a
 /// tab), and the command read, below the view, prints the view again when the terminal comes
 /// back to it after a suspend.
@@ -48,7 +50,7 @@ struct Io {
   /// instead of ending the input for good.
   bool terminal = false;
   bool out_terminal = false;  // standard output is a terminal: texts from files are Shown
-  bool utf8 = false;          // with out_terminal: the terminal's character set is UTF-8
+  bool utf8 = false;  // with out_terminal or err_terminal: the user's character set is UTF-8
   bool err_terminal = false;  // standard error is a terminal: texts from files are Shown there
   /// Line editing, when both streams are terminals and the program has it: every read then
   /// goes through it, and the prompt of the next read is its editable prompt.
@@ -78,7 +80,7 @@ class RetryingStream {
   ~RetryingStream();
   RetryingStream(const RetryingStream&) = delete;
   RetryingStream& operator=(const RetryingStream&) = delete;
-  /// The stream, or null when it could not be made.
+  /// The stream, or null when it could not be made (no memory for it or its buffer).
   std::FILE* get() const { return file_; }
 
   struct Target {
@@ -89,7 +91,7 @@ class RetryingStream {
 
  private:
   Target target_;
-  std::unique_ptr<char[]> buffer_;
+  Bytes buffer_;
   std::FILE* file_;
 };
 

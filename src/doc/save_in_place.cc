@@ -19,9 +19,10 @@ namespace {
 
 // Copies `size` bytes of the open target to a new backup in `folder` and flushes it and its
 // name to disk. In the state folder (`record`) its companion, holding the target's absolute
-// path, is written and flushed first. On failure no backup is left.
+// path, is written and flushed first. On failure no backup is left. The copy goes through
+// `spare` when it can have no buffer of its own.
 Status BackupIn(const Folder& folder, bool record, const Target& target, int source, off_t size,
-                const FileSystem& fs, NewFile& backup) {
+                const FileSystem& fs, NewFile& backup, char* spare) {
   // The companion's name must fit as well.
   EntryName entry;
   backup.pattern.assign(entry, BackupPattern(target.name, record, entry));
@@ -54,7 +55,7 @@ Status BackupIn(const Folder& folder, bool record, const Target& target, int sou
   // The pattern until it is named: the seam sees which backup it is.
   auto path = [&] { return folder.Path(backup.Entry()); };
   made = Step(fs, FsStep::kCopyBackup, path(),
-              [&] { return CopyBytes(source, backup.fd.get(), size); });
+              [&] { return CopyBytes(source, backup.fd.get(), size, spare); });
   if (made.ok()) {
     made = Step(fs, FsStep::kSyncBackup, path(), [&] { return Sync(backup.fd.get()); });
   }
@@ -70,9 +71,9 @@ Status BackupIn(const Folder& folder, bool record, const Target& target, int sou
 // cannot take it, in the state folder (opened into `state`). `place` receives the folder used.
 // Fails as the last place tried fails.
 Status MakeBackup(const Target& target, int source, off_t size, const FileSystem& fs,
-                  NewFile& backup, Folder& state, const Folder*& place) {
+                  NewFile& backup, Folder& state, const Folder*& place, char* spare) {
   place = &target.folder;
-  Status beside = BackupIn(target.folder, false, target, source, size, fs, backup);
+  Status beside = BackupIn(target.folder, false, target, source, size, fs, backup, spare);
   if (beside.ok()) return beside;
   std::string path = BackupFolder();
   if (path.empty()) return beside;
@@ -86,7 +87,7 @@ Status MakeBackup(const Target& target, int source, off_t size, const FileSystem
   state.shown = path + "/";
   place = &state;
   backup = NewFile{};
-  return BackupIn(state, true, target, source, size, fs, backup);
+  return BackupIn(state, true, target, source, size, fs, backup, spare);
 }
 
 // A write by a user who is not root clears the set-id bits of the file: true when the user
@@ -101,8 +102,8 @@ Status GiveModeBack(int target, const struct stat& was) {
 
 // Puts the old content back into the target `was` after a failed write: the bytes, the size,
 // the set-id bits, the flush.
-Status Restore(int target, const struct stat& was, int backup) {
-  if (Status copied = CopyBytes(backup, target, was.st_size); !copied.ok()) return copied;
+Status Restore(int target, const struct stat& was, int backup, char* spare) {
+  if (Status copied = CopyBytes(backup, target, was.st_size, spare); !copied.ok()) return copied;
   if (RetryOnEintr([&] { return ftruncate(target, was.st_size); }) != 0) return errno;
   if (SetIdToGiveBack(was)) {
     if (Status given = GiveModeBack(target, was); !given.ok()) return given;
@@ -125,7 +126,8 @@ SaveResult WriteKeepingOld(const Target& target, const Pieces& bytes, const File
   NewFile backup;
   Folder state;
   const Folder* place = nullptr;
-  Status written = MakeBackup(target, fd.get(), old_size, fs, backup, state, place);
+  Status written =
+      MakeBackup(target, fd.get(), old_size, fs, backup, state, place, bytes.spare());
   if (!written.ok()) return Failed(written);
 
   off_t size = static_cast<off_t>(bytes.size());
@@ -142,7 +144,7 @@ SaveResult WriteKeepingOld(const Target& target, const Pieces& bytes, const File
   }
   if (written.ok()) written = Step(fs, FsStep::kSync, shown, [&] { return Sync(fd.get()); });
   bool restored = !written.ok() && Step(fs, FsStep::kRestore, shown, [&] {
-                                     return Restore(fd.get(), now, backup.fd.get());
+                                     return Restore(fd.get(), now, backup.fd.get(), bytes.spare());
                                    }).ok();
   // Once the new content is flushed, a close that fails takes nothing from it: the save stands.
   (void)Step(fs, FsStep::kClose, shown, [&] { return Close(fd); });

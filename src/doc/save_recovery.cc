@@ -1,72 +1,104 @@
 // Recovery files: a new file of the whole text under the first free name, never over an
-// existing entry.
+// existing entry. Nothing here allocates: a recovery file is written when memory has run out.
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <string>
+#include <cstdio>
+#include <cstring>
 
 #include "core/fd.h"
-#include "core/path.h"
 #include "doc/save.h"
+#include "doc/save_names.h"
 #include "doc/save_steps.h"
 
 using namespace save_steps;
 
 namespace {
 
-// Gives the complete file `file` in `folder` the name `name`, never over an existing entry
-// (EEXIST).
-Status NameNew(const Folder& folder, NewFile& file, const std::string& name) {
-  Status named;
-  if (file.name.empty()) {
-    named = LinkUnnamed(file.fd.get(), folder, name);
-  } else {
-    int dir = folder.fd.get();
-    const char* from = file.name.c_str();
-    named = Errno(
-        RetryOnEintr([&] { return renameat2(dir, from, dir, name.c_str(), RENAME_NOREPLACE); }));
-    if (named.err == EINVAL) {
-      // No rename that refuses to replace here: a second link, then the first one goes.
-      named = Errno(RetryOnEintr([&] { return linkat(dir, from, dir, name.c_str(), 0); }));
-      if (named.ok()) unlinkat(dir, from, 0);
-    }
+// `folder` and `name` joined into `out` ("" is the working folder); false when they do not fit.
+bool Join(std::span<char> out, const char* folder, const char* name) {
+  std::size_t length = std::strlen(folder);
+  const char* slash = length > 0 && folder[length - 1] != '/' ? "/" : "";
+  int n = std::snprintf(out.data(), out.size(), "%s%s%s", folder, slash, name);
+  return n >= 0 && static_cast<std::size_t>(n) < out.size();
+}
+
+// Opens a new empty file in the folder open at `dir`: unnamed where the system allows, else
+// under `hidden` (its X's made unique), and then `named` says so.
+Status Create(int dir, std::span<char> hidden, Fd& fd, bool& named) {
+  named = false;
+  if (access("/proc/self/fd", X_OK) == 0) {
+    fd = Fd(RetryOnEintr([&] { return openat(dir, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600); }));
+    if (fd.valid()) return 0;
+    // Filesystems without unnamed files say so in one of these ways.
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return errno;
   }
-  if (named.ok()) file.name = name;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    FillRandom(hidden.first(std::strlen(hidden.data())));
+    fd = Fd(RetryOnEintr([&] {
+      return openat(dir, hidden.data(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    }));
+    named = fd.valid();
+    if (named || errno != EEXIST) return named ? 0 : errno;
+  }
+  return EEXIST;
+}
+
+// Gives the complete file open at `fd` (unnamed, or named `hidden`) the name `name` in the
+// folder open at `dir`, never over an existing entry (EEXIST).
+Status NameNew(int dir, int fd, const char* hidden, const char* name) {
+  if (hidden == nullptr) {
+    char self[32];
+    std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+    return Errno(
+        RetryOnEintr([&] { return linkat(AT_FDCWD, self, dir, name, AT_SYMLINK_FOLLOW); }));
+  }
+  Status named =
+      Errno(RetryOnEintr([&] { return renameat2(dir, hidden, dir, name, RENAME_NOREPLACE); }));
+  if (named.err == EINVAL) {
+    // No rename that refuses to replace here: a second link, then the first one goes.
+    named = Errno(RetryOnEintr([&] { return linkat(dir, hidden, dir, name, 0); }));
+    if (named.ok()) unlinkat(dir, hidden, 0);
+  }
   return named;
 }
 
 }  // namespace
 
-Status WriteNewFile(const std::string& folder, const char* base, const Pieces& bytes,
-                    std::string& path) {
-  path = JoinPath(folder, base);
+Status WriteNewFile(const char* folder, const char* base, const Pieces& bytes,
+                    std::span<char> path) {
+  if (!Join(path, folder, base)) return ENAMETOOLONG;
   Folder place;
-  place.fd = Fd(RetryOnEintr([&] {
-    return open(folder.empty() ? "." : folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-  }));
+  place.fd = Fd(RetryOnEintr(
+      [&] { return open(folder[0] == '\0' ? "." : folder, O_PATH | O_DIRECTORY | O_CLOEXEC); }));
   if (!place.fd.valid()) return errno;
-  NewFile file;
-  EntryName entry;
-  file.pattern.assign(entry, HiddenRecoveryPattern(base, entry));
-  const FileSystem none;
-  if (Status created = CreateIn(place, file); !created.ok()) return created;
-  Status written = WritePieces(file.fd.get(), bytes);
-  if (written.ok()) written = Sync(file.fd.get());
+  int dir = place.fd.get();
+  EntryName hidden;
+  EntryName name;
+  if (HiddenRecoveryPattern(base, hidden) == 0) return ENAMETOOLONG;
+  Fd fd;
+  bool hidden_named = false;
+  if (Status created = Create(dir, hidden, fd, hidden_named); !created.ok()) return created;
+  Status written = WritePieces(fd.get(), bytes);
+  if (written.ok()) written = Sync(fd.get());
   // The first free name; a cut copy never bears one.
   bool named = false;
   for (int k = 0; written.ok() && !named && k < kRecoveryNames; ++k) {
-    written = NameNew(place, file, std::string(entry, RecoveryName(base, k, entry)));
+    written = RecoveryName(base, k, name) > 0
+                  ? NameNew(dir, fd.get(), hidden_named ? hidden : nullptr, name)
+                  : Status(ENAMETOOLONG);
     named = written.ok();
     if (written.err == EEXIST && k < kRecoveryNames - 1) written = 0;
   }
   if (!written.ok()) {
+    (void)fd.Close();  // the copy is not wanted
     // A hidden copy that cannot be removed is named when a session next starts in that folder.
-    (void)Discard(place, file, FsStep::kRemoveTemp, none);
+    if (hidden_named) unlinkat(dir, hidden, 0);
     return written;
   }
-  path = JoinPath(folder, file.name);
-  (void)file.fd.Close();  // flushed and named: a failed close takes nothing from it
+  (void)Join(path, folder, name);  // cut short only when the folder's path is near the limit
+  (void)fd.Close();  // flushed and named: a failed close takes nothing from it
   // The file is named and whole; a folder that cannot be flushed does not undo that.
   (void)SyncFolder(place);
   return 0;

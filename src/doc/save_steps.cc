@@ -11,8 +11,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstddef>
+#include <cstdlib>
 #include <memory>
-#include <new>
 #include <string>
 
 #include "core/fd.h"
@@ -141,16 +141,22 @@ Status WritePieces(int fd, const Pieces& bytes, off_t offset, OnSignal on_signal
   });
 }
 
-Status CopyBytes(int from, int to, off_t size) {
+Status CopyBytes(int from, int to, off_t size, char* spare) {
   std::size_t chunk = std::min(kCopyChunk, static_cast<std::size_t>(std::max<off_t>(size, 1)));
-  std::unique_ptr<char[]> buffer(new (std::nothrow) char[chunk]);
+  std::unique_ptr<char, decltype(&std::free)> had(static_cast<char*>(std::malloc(chunk)),
+                                                  &std::free);
+  char* buffer = had.get();
+  if (buffer == nullptr && spare != nullptr) {
+    buffer = spare;
+    chunk = std::min(chunk, kGatherRoom);
+  }
   if (buffer == nullptr) return ENOMEM;
   for (off_t at = 0; at < size;) {
     std::size_t want = std::min(chunk, static_cast<std::size_t>(size - at));
-    ssize_t n = RetryOnEintr([&] { return pread(from, buffer.get(), want, at); });
+    ssize_t n = RetryOnEintr([&] { return pread(from, buffer, want, at); });
     if (n < 0) return errno;
     if (n == 0) return EIO;
-    Status written = WriteAll(to, {buffer.get(), static_cast<std::size_t>(n)}, at);
+    Status written = WriteAll(to, {buffer, static_cast<std::size_t>(n)}, at);
     if (!written.ok()) return written;
     at += n;
   }

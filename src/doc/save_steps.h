@@ -163,8 +163,8 @@ Status WritePieces(int fd, const Pieces& bytes, off_t offset = -1,
                    OnSignal on_signal = OnSignal::kFinish);
 
 // Copies the first `size` bytes of `from` to the same offsets of `to` (EIO when `from` turns
-// out shorter).
-Status CopyBytes(int from, int to, off_t size);
+// out shorter), through `spare` (kGatherRoom bytes) when no buffer of its own can be had.
+Status CopyBytes(int from, int to, off_t size, char* spare = nullptr);
 
 Status Sync(int fd);
 Status SyncFolder(const Folder& folder);

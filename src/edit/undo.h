@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "core/bytes.h"
 #include "core/document.h"
 
 enum class UndoMode {
@@ -23,8 +24,8 @@ struct UndoState {
   int other = 0;  // the destination of a two-line record
   // Room for two lines, had at start-up so that recording never asks for memory: the text of
   // `line` and of `other`, each ending with a NUL (lsize bytes each).
-  std::unique_ptr<char[]> first;
-  std::unique_ptr<char[]> second;
+  Bytes first;
+  Bytes second;
 };
 
 /// What an edit keeps for undo: the mode and its line (`other`, the destination, for kMove,

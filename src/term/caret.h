@@ -2,6 +2,7 @@
 // the terminal.
 #pragma once
 
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -25,6 +26,11 @@ bool UserCharsetIsUtf8();
 std::string_view ShownInPlace(Io& io, std::string_view text);
 /// The same for a NUL-terminated text: the result is NUL-terminated too.
 const char* ShownInPlace(Io& io, const char* text);
+
+/// Shown (below) written into `room` instead of a string of its own, cut before the first
+/// part that does not fit: for a message that must be told when no memory can be had.
+/// NUL-terminated; `room` holds at least one byte.
+const char* ShownInto(const Io& io, const char* text, std::span<char> room);
 
 /// A text that comes from a document, a file name, the settings file or a stored command, as it
 /// is printed: at a terminal (io.out_terminal) its caret display for the terminal's character
