@@ -117,11 +117,12 @@ def judge(session, folder, status, out):
         return outcome, f"said it ran out of memory, then gave status {status}"
     target = read(os.path.join(folder, "f"))
     old = old_text(lines) if lines is not None else None
-    taken = [m for m in markers if re.search(rf"^ [0-9]+  {m}$", out, re.M)]
+    # A typed line is written over the line at the cursor, from its start.
+    taken = [m for m in markers if re.search(rf"^ [0-9]+  {m}", out, re.M)]
     saved = "Saved to f\n" in out
     if saved:
         outcome += ", saved"
-        missing = [m for m in taken if target is None or f"\n{m}\n" not in "\n" + target]
+        missing = [m for m in taken if target is None or f"\n{m}" not in "\n" + target]
         if missing:
             return outcome, f"said it saved, but the file lacks {missing}"
     elif target != old and target is not None and not told:
@@ -132,10 +133,12 @@ def judge(session, folder, status, out):
     rescued = re.findall(r"^Unsaved document written to (.*)$", out, re.M)
     if rescued:
         outcome += ", rescued"
-    recovered = "".join(read(os.path.join(folder, r)) or "" for r in rescued)
+    # A load that failed leaves no name: the save asks for one, and takes the next key.
+    elsewhere = [n for n in re.findall(r"(?:^|> )Saved to (.*)$", out, re.M) if n != "f"]
+    recovered = "".join(read(os.path.join(folder, r)) or "" for r in rescued + elsewhere)
     if "Could not save to f" in out:
         return outcome + ", save refused", ""
-    lost = [m for m in taken if f"{m}\n" not in (target or "") and f"{m}\n" not in recovered]
+    lost = [m for m in taken if f"\n{m}" not in "\n" + (target or "") + "\n" + recovered]
     if lost:
         return outcome, f"lost {lost}"
     return outcome, ""

@@ -7,7 +7,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -186,17 +188,19 @@ SaveResult PutNew(const Target& target, const std::string& from) {
 
 // After an exchange the old file is under the temporary name: when it is the one that was
 // checked, it is removed (one that cannot be removed is `kept`); otherwise it goes back.
+// `old` is the temporary name's path and `shown` the target's, made before the exchange: from
+// the exchange on nothing may ask for memory, lest the save fail with its new content in place.
 SaveResult CheckExchanged(const Target& target, NewFile& temp, const FileSystem& fs,
-                          const std::function<Status()>& exchange) {
+                          const std::function<Status()>& exchange, const std::string& old,
+                          const std::string& shown) {
   int dir = target.folder.fd.get();
   const std::string& from = temp.name;
-  std::string old = target.folder.Path(from);
   struct stat out;
   Status looked =
       Errno(RetryOnEintr([&] { return fstatat(dir, from.c_str(), &out, AT_SYMLINK_NOFOLLOW); }));
   if (!looked.ok() || !SameFile(out, target.info)) {
     SaveResult result = looked.ok() || looked.err == ENOENT ? Changed() : Failed(looked);
-    if (Status back = Step(fs, FsStep::kExchangeBack, target.Shown(), exchange); !back.ok()) {
+    if (Status back = Step(fs, FsStep::kExchangeBack, shown, exchange); !back.ok()) {
       // What came out stays under the temporary name, which is said.
       result = Failed(back);
       result.kept = old;
@@ -231,14 +235,16 @@ SaveResult PutInPlace(const Target& target, NewFile& temp, const FileSystem& fs)
     return Errno(
         RetryOnEintr([&] { return renameat2(dir, from.c_str(), dir, name, RENAME_EXCHANGE); }));
   };
-  Status exchanged = Step(fs, FsStep::kExchange, target.Shown(), exchange);
+  const std::string shown = target.Shown();
+  const std::string old = target.folder.Path(from);
+  Status exchanged = Step(fs, FsStep::kExchange, shown, exchange);
   int err = exchanged.err;
   if (err == EINVAL || err == ENOSYS || err == EOPNOTSUPP) {
     // No exchange on this file system: a rename, right after the check above.
     return Failed(Errno(RetryOnEintr([&] { return renameat(dir, from.c_str(), dir, name); })));
   }
   if (!exchanged.ok()) return Failed(exchanged);
-  return CheckExchanged(target, temp, fs, exchange);
+  return CheckExchanged(target, temp, fs, exchange, old, shown);
 }
 
 // Gives the new file open at `fd` the owner and group of `old`.
@@ -269,6 +275,20 @@ Status FillTemp(const Folder& folder, NewFile& temp, mode_t mode, const Pieces& 
   return filled;
 }
 
+// Removes the named temporary file `temp` when an exception (memory refused) leaves the save;
+// an unnamed one goes with its descriptor. Allocates nothing.
+struct RemovedOnThrow {
+  const Folder& folder;
+  NewFile& temp;
+  int exceptions = std::uncaught_exceptions();
+
+  ~RemovedOnThrow() {
+    if (std::uncaught_exceptions() > exceptions && !temp.name.empty()) {
+      unlinkat(folder.fd.get(), temp.name.c_str(), 0);
+    }
+  }
+};
+
 // A regular file (or a new name) replaced through a temporary file: the target's owner and
 // extended attributes first, then the bytes and the mode, then the exchange or the rename.
 // Where the new file cannot be made in the folder, or cannot be given what the target has, the
@@ -286,6 +306,7 @@ SaveResult WriteByRename(const Target& target, const Pieces& bytes, const FileSy
   temp.pattern.assign(entry, TempPattern(target.name, entry));
   Status made = Step(fs, FsStep::kCreateTemp, target.folder.Path(temp.Entry()),
                      [&] { return CreateIn(target.folder, temp); });
+  RemovedOnThrow removed{target.folder, temp};
   if (!made.ok()) {
     return old != nullptr && Refuses(made) ? WriteKeepingOld(target, bytes, fs) : Failed(made);
   }
@@ -315,15 +336,22 @@ SaveResult WriteByRename(const Target& target, const Pieces& bytes, const FileSy
     (void)Discard(target.folder, temp, FsStep::kRemoveTemp, fs);
     return result;
   }
-  // The new content is in place; a folder that cannot be flushed does not undo the save.
-  (void)Step(fs, FsStep::kSyncFolder, target.folder.Openable(),
-             [&] { return SyncFolder(target.folder); });
+  temp.name.clear();  // it is the target now
+  // The new content is in place; a folder that cannot be flushed, or memory refused for its
+  // name, does not undo the save.
+  try {
+    (void)Step(fs, FsStep::kSyncFolder, target.folder.Openable(),
+               [&] { return SyncFolder(target.folder); });
+  } catch (const std::bad_alloc&) {
+  }
   return result;
 }
 
 }  // namespace
 
-SaveResult WriteFileSafely(const char* path, const Pieces& bytes, const FileSystem& fs) {
+namespace {
+
+SaveResult WriteResolved(const char* path, const Pieces& bytes, const FileSystem& fs) {
   Target target;
   if (Status found = Resolve(path, target); !found.ok()) return Failed(found);
   if (!target.exists) return WriteByRename(target, bytes, fs);
@@ -337,4 +365,16 @@ SaveResult WriteFileSafely(const char* path, const Pieces& bytes, const FileSyst
     return errno == ENOENT ? Changed() : Failed(errno);
   }
   return WriteByRename(target, bytes, fs);
+}
+
+}  // namespace
+
+SaveResult WriteFileSafely(const char* path, const Pieces& bytes, const FileSystem& fs) {
+  try {
+    return WriteResolved(path, bytes, fs);
+  } catch (const std::bad_alloc&) {
+    // Memory refused on the way: the temporary file went as the save unwound (RemovedOnThrow),
+    // and the target was not reached.
+    return Failed(ENOMEM);
+  }
 }
