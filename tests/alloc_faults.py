@@ -192,7 +192,7 @@ def main():
                 tail = "\n    ".join(out.strip().split("\n")[-6:])
                 print(f"FAIL {session} {mode} {n}: {outcome}: {fault}\n    {tail}")
     for (session, mode, outcome), k in sorted(outcomes.items()):
-        print(f"{k:6d}  {session} {mode}: {outcome}")
+        print(f"{k:6d} runs  {session} {mode}: {outcome}")
     print(f"{len(runs)} runs, {failed} failed")
     return 1 if failed else 0
 

@@ -71,6 +71,7 @@ typedef int (*StartMain)(int (*)(int, char**, char**), int, char**, void (*)(voi
 int __libc_start_main(int (*main)(int, char**, char**), int argc, char** argv, void (*init)(void),
                       void (*fini)(void), void (*rtld_fini)(void), void* stack_end) {
   real_main = main;
-  StartMain start = (StartMain)dlsym(RTLD_NEXT, "__libc_start_main");
+  StartMain start;
+  *(void**)&start = dlsym(RTLD_NEXT, "__libc_start_main");  // as POSIX shows for functions
   return start(Main, argc, argv, init, fini, rtld_fini, stack_end);
 }
