@@ -1,14 +1,11 @@
 #!/usr/bin/env python3
-"""Every allocation fails in turn (preload tests/fail_alloc.c): each session is run clean to
-count its allocations from main on, then for every N up to one past that count with the Nth
-refused ("once") and with the Nth and every later one refused ("from"). Sessions: edit (a
-200-line file: three lines typed, saved, quit), new (a new file: two lines, saved, the input
-ends), big (100,000 lines: two typed, one deleted, saved, quit), tty (edit in a pseudo-terminal).
-A run fails when a typed line shown in a view is in neither the file nor a file that "Saved to"
-or a recovery file names (unless a save was said to fail); when "Saved to f" was printed and
-the file lacks one, or the file changed and was cut short; on a crash (one before the first
-view at the terminal, in libedit's set-up, is listed only) or a hang; when "Not enough memory
-to go on" came with a status other than 1.
+"""Every allocation fails in turn, through the preload tests/fail_alloc.c: each session runs
+clean to count its allocations from main on, then for every N to one past that count with the
+Nth refused ("once") and with every one from the Nth ("from"). A run fails when a typed line a
+view showed is in neither the file nor a file named by "Saved to" or the rescue (unless a save
+was said to fail), "Saved to f" was printed and the file lacks it, the file is cut short, it
+crashed or hung (at the terminal a crash before the first view, in libedit's set-up, is only
+listed), or "Not enough memory to go on" came with a status other than 1.
 Usage: alloc_faults.py MORVAX [PRELOAD]; ALLOC_SESSIONS, ALLOC_JOBS (2) choose what and how.
 """
 import collections, concurrent.futures, os, re, shutil, subprocess, sys, tempfile
@@ -29,22 +26,18 @@ def read(path):
 def run(binary, preload, session, folder, n, mode, count_file=""):
     """Runs a session in the new `folder`: its status ("hang" for none) and output."""
     lines, keys = SESSIONS[session]
-    os.makedirs(os.path.join(folder, "home"))
-    with open(os.path.join(folder, ".morvax_rc"), "w") as f:
-        f.write("max_lines=120000\n" if session == "big" else "")
-    if lines:
-        with open(os.path.join(folder, "f"), "w") as f:
-            f.write(old_text(lines))
+    os.makedirs(folder + "/home")
+    open(folder + "/.morvax_rc", "w").write("max_lines=120000\n" * (session == "big"))
+    open(folder + "/f", "w").write(old_text(lines)) if lines else None
     env = dict({k: v for k, v in os.environ.items() if k != "MORVAX_RC"}, TERM="xterm",
                HOME=folder + "/home", XDG_STATE_HOME=folder + "/state", LD_PRELOAD=preload,
                FAIL_ALLOC=str(n), FAIL_ALLOC_MODE=mode, FAIL_ALLOC_COUNT=count_file)
     if session != "tty":
-        try:
-            done = subprocess.run([binary, "f"], cwd=folder, env=env, input=keys.encode(),
-                                  capture_output=True, timeout=60)
-        except subprocess.TimeoutExpired as e:
-            return "hang", (e.stdout or b"").decode(errors="replace")
+        done = subprocess.run(["timeout", "-k", "5", "60", "env", "LD_PRELOAD=" + preload, binary,
+                               "f"], cwd=folder, env=dict(env, LD_PRELOAD=""),
+                              input=keys.encode(), capture_output=True)
         status = done.returncode if done.returncode >= 0 else 128 - done.returncode
+        status = "hang" if status in (124, 137) else status
         return status, (done.stdout + done.stderr).decode(errors="replace")
     import pexpect
     child = pexpect.spawn(binary, ["f"], cwd=folder, env=env, encoding="utf-8",
@@ -124,11 +117,11 @@ def main():
         for session, n, mode, outcome, fault, out in pool.map(lambda r: one(binary, preload, *r),
                                                               runs):
             outcomes[f"{session} {mode}: {outcome}"] += 1
+            failed += bool(fault)
+            tail = "\n    ".join([""] + out.strip().split("\n")[-4:]) * bool(fault)
             if "before the first view" in outcome or fault:
-                failed += bool(fault)
-                tail = "\n    ".join(out.strip().split("\n")[-4:]) if fault else ""
-                print(f"{'FAIL' if fault else 'LISTED'} {session} {mode} {n}: {outcome} {fault}"
-                      + ("\n    " + tail) * bool(fault))
+                print(f"{'FAIL' * bool(fault) or 'LISTED'} {session} {mode} {n}: {outcome}"
+                      f" {fault}{tail}")
     for outcome, k in sorted(outcomes.items()):
         print(f"{k:6d} runs  {outcome}")
     print(f"{len(runs)} runs, {failed} failed")
