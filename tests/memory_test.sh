@@ -35,6 +35,11 @@ status=$?
 echo "$out" | grep -qxF "Not enough memory for a buffer of 32767 lines of 255 characters" ||
   { echo "FAIL: no message when memory is refused: $out"; fail=1; }
 [ "$status" = 1 ] || { echo "FAIL: status $status when memory is refused"; fail=1; }
+# The default grid refused: nothing smaller to fall back to.
+printf '' > .morvax_rc
+out="$( (ulimit -v 10000; printf 'q\nq\n' | "$morvax") 2>&1)"
+[ $? = 1 ] && echo "$out" | grep -qxF "Not enough memory to go on" && ! echo "$out" | grep -q large ||
+  { echo "FAIL: the default grid refused: $out"; fail=1; }
 
 # Memory for the grid's lines, but not for a change: the change is refused, the document stays
 # as it was and the session goes on. One line of 149,999,999 characters: its line-sized
