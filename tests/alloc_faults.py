@@ -4,8 +4,8 @@ clean to count its allocations from main on, then for every N to one past that c
 Nth refused ("once") and with every one from the Nth ("from"). A run fails when a typed line a
 view showed is in neither the file nor a file named by "Saved to" or the rescue (unless a save
 was said to fail), "Saved to f" was printed and the file lacks it, the file is cut short, it
-crashed or hung (at the terminal a crash before the first view, in libedit's set-up, is only
-listed), or "Not enough memory to go on" came with a status other than 1.
+crashed or hung (at the terminal a crash before the first prompt, in libedit's set-up, is
+only listed), or "Not enough memory to go on" came with a status other than 1.
 Usage: alloc_faults.py MORVAX [PRELOAD]; ALLOC_SESSIONS, ALLOC_JOBS (2) choose what and how.
 """
 import collections, concurrent.futures, os, re, shutil, subprocess, sys, tempfile
@@ -64,11 +64,12 @@ def run(binary, preload, session, folder, n, mode, count_file=""):
 
 def judge(session, folder, status, out):
     """The run's outcome, and what was wrong with it ("" for nothing)."""
-    viewed = "\nEditing " in out
+    # At the terminal libedit shows the prompt: a crash before it is in libedit's set-up.
+    viewed = "  > " in out if session == "tty" else "\nEditing " in out
     if status == "hang" or status >= 128:
         outcome = "hang" if status == "hang" else f"crash (signal {status - 128})"
         if not viewed and session == "tty":
-            return outcome + " before the first view", ""
+            return outcome + " before the first prompt", ""
         return outcome, "no crash nor hang once the view is shown" if viewed else "crashed"
     told = "Not enough memory to go on" in out
     outcome = ("out of memory" if told else f"status {status}") + \
@@ -119,7 +120,7 @@ def main():
             outcomes[f"{session} {mode}: {outcome}"] += 1
             failed += bool(fault)
             tail = "\n    ".join([""] + out.strip().split("\n")[-4:]) * bool(fault)
-            if "before the first view" in outcome or fault:
+            if "before the first prompt" in outcome or fault:
                 print(f"{'FAIL' * bool(fault) or 'LISTED'} {session} {mode} {n}: {outcome}"
                       f" {fault}{tail}")
     for outcome, k in sorted(outcomes.items()):
