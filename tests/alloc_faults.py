@@ -74,6 +74,7 @@ def judge(session, folder, status, out):
     told = "Not enough memory to go on" in out
     outcome = ("out of memory" if told else f"status {status}") + \
         ", typed keys lost" * ("(typed keys lost)" in out) + \
+        ", rescued" * ("Unsaved document written to" in out) + \
         ", saved" * ("Saved to f\n" in out) + ", save failed" * ("Could not save to f" in out)
     if told and status != 1:
         return outcome, "out of memory with a status other than 1"
