@@ -31,7 +31,8 @@ def run(binary, preload, session, folder, n, mode, count_file=""):
     open(folder + "/f", "w").write(old_text(lines)) if lines else None
     env = dict({k: v for k, v in os.environ.items() if k != "MORVAX_RC"}, TERM="xterm",
                HOME=folder + "/home", XDG_STATE_HOME=folder + "/state", LD_PRELOAD=preload,
-               FAIL_ALLOC=str(n), FAIL_ALLOC_MODE=mode, FAIL_ALLOC_COUNT=count_file)
+               FAIL_ALLOC=str(n), FAIL_ALLOC_MODE=mode[:4], FAIL_ALLOC_COUNT=count_file,
+               **({"FAIL_ALLOC_SIGNAL": "15"} if mode == "from+TERM" else {}))
     if session != "tty":
         done = subprocess.run(["timeout", "-k", "5", "60", "env", "LD_PRELOAD=" + preload, binary,
                                "f"], cwd=folder, env=dict(env, LD_PRELOAD=""),
@@ -62,11 +63,11 @@ def run(binary, preload, session, folder, n, mode, count_file=""):
         (out + child.before * prompted).replace("\r\n", "\n")
 
 
-def judge(session, folder, status, out):
+def judge(session, folder, status, out, mode, ending):
     """The run's outcome, and what was wrong with it ("" for nothing)."""
     # At the terminal libedit shows the prompt: a crash before it is in libedit's set-up.
     viewed = "  > " in out if session == "tty" else "\nEditing " in out
-    if status == "hang" or status >= 128:
+    if status == "hang" or status >= 128 and (mode, status) != ("from+TERM", 143):
         outcome = "hang" if status == "hang" else f"crash (signal {status - 128})"
         if not viewed and session == "tty":
             return outcome + " before the first prompt", ""
@@ -76,8 +77,12 @@ def judge(session, folder, status, out):
         ", typed keys lost" * ("(typed keys lost)" in out) + \
         ", rescued" * ("Unsaved document written to" in out) + \
         ", saved" * ("Saved to f\n" in out) + ", save failed" * ("Could not save to f" in out)
-    if told and status != 1:
-        return outcome, "out of memory with a status other than 1"
+    if told and status != (143 if mode == "from+TERM" else 1):
+        return outcome, "out of memory with another status than 1 (143 with SIGTERM)"
+    # SIGTERM came with the first refusal: unless the session had ended (as the clean run did,
+    # with no sign of memory refused), it ends as that signal.
+    if mode == "from+TERM" and status != 143 and ("memory" in out or not out.endswith(ending)):
+        return outcome, "a signal under exhaustion did not end it as that signal"
     target, old = read(folder + "/f"), old_text(SESSIONS[session][0] or 0)
     # Typed lines are written over the lines at the cursor; a view shows those it took.
     taken = re.findall(r"^ [0-9]+  (precious-[0-9])", out, re.M)
@@ -93,11 +98,11 @@ def judge(session, folder, status, out):
     return outcome, ""
 
 
-def one(binary, preload, session, n, mode, count_file=""):
+def one(binary, preload, session, n, mode, count_file="", ending=""):
     folder = tempfile.mkdtemp(prefix="morvax-alloc-")
     try:
         status, out = run(binary, preload, session, folder + "/w", n, mode, count_file)
-        return (session, n, mode, *judge(session, folder + "/w", status, out), out)
+        return (session, n, mode, *judge(session, folder + "/w", status, out, mode, ending), out)
     finally:
         shutil.rmtree(folder, ignore_errors=True)
 
@@ -109,11 +114,14 @@ def main():
     runs = []
     for session in os.environ.get("ALLOC_SESSIONS", "edit new big tty").split():
         with tempfile.NamedTemporaryFile() as count:
-            if one(binary, preload, session, 0, "once", count.name)[4]:
+            clean = one(binary, preload, session, 0, "once", count.name)
+            if clean[4]:
                 sys.exit(f"the {session} session fails with no allocation refused")
             total = int(open(count.name).read())
-        print(f"{session}: {total} allocations, {2 * (total + 1)} runs")
-        runs += [(session, n, mode) for mode in ("once", "from") for n in range(1, total + 2)]
+        modes = ("once", "from") + ("from+TERM",) * (session != "tty")
+        print(f"{session}: {total} allocations, {len(modes) * (total + 1)} runs")
+        runs += [(session, n, mode, "", clean[5][-40:]) for mode in modes
+                 for n in range(1, total + 2)]
     outcomes, failed = collections.Counter(), 0
     with concurrent.futures.ThreadPoolExecutor(int(os.environ.get("ALLOC_JOBS", "2"))) as pool:
         for session, n, mode, outcome, fault, out in pool.map(lambda r: one(binary, preload, *r),

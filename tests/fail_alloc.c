@@ -1,8 +1,10 @@
 // Preloaded by tests/alloc_faults.py: from main on, FAIL_ALLOC=N refuses the Nth allocation
-// (FAIL_ALLOC_MODE=from: and every later one); FAIL_ALLOC_COUNT names a file for the count.
+// (FAIL_ALLOC_MODE=from: and every later one), raising FAIL_ALLOC_SIGNAL then if it is set;
+// FAIL_ALLOC_COUNT names a file for the count.
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -15,6 +17,7 @@ static unsigned long armed, count, fail_at, from;
 
 static int Refused(void) {
   if (!armed || ++count < fail_at || fail_at == 0 || (count > fail_at && !from)) return 0;
+  if (count == fail_at && getenv("FAIL_ALLOC_SIGNAL")) raise(atoi(getenv("FAIL_ALLOC_SIGNAL")));
   errno = ENOMEM;
   return 1;
 }

@@ -104,6 +104,7 @@ Arguments TakeArguments(int argc, const char* const* argv) {
     return true;
   }
   ed.doc.Free();
+  ed.MarkSaved();  // no grid: nothing to rescue
   return false;
 }
 
@@ -225,7 +226,8 @@ void LoadFirstFile(Editor& ed, const char* name) {
   TakeSettings(ed, size);
   AnnounceRecoveryFiles(ed);
   if (!AllocateBuffers(ed, size)) {
-    ed.Stop(1);
+    // A signal that came meanwhile ends it as that signal, as it would at the first read.
+    if (!TakeEndingSignal(ed)) ed.Stop(1);
     return false;
   }
   Arguments args = TakeArguments(argc, argv);
