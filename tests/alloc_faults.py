@@ -1,11 +1,12 @@
 #!/usr/bin/env python3
 """Every allocation fails in turn, through the preload tests/fail_alloc.c: each session runs
 clean to count its allocations from main on, then for every N to one past that count with the
-Nth refused ("once") and with every one from the Nth ("from"). A run fails when a typed line a
-view showed is in neither the file nor a file named by "Saved to" or the rescue (unless a save
-was said to fail), "Saved to f" was printed and the file lacks it, the file is cut short, it
-crashed or hung (at the terminal a crash before the first prompt, in libedit's set-up, is
-only listed), or "Not enough memory to go on" came with a status other than 1.
+Nth refused ("once"), every one from the Nth ("from"), and (off the terminal) that with SIGTERM
+raised at the Nth ("from+TERM"). A run fails when a typed line a view showed is in neither the
+file nor a file named by "Saved to" or the rescue (unless a save was said to fail), "Saved to
+f" came and the file lacks it, the file is cut short, it crashed or hung (at the terminal a
+crash before libedit's first prompt, in its set-up, is only listed), or it did not end with
+status 1 after "Not enough memory to go on", or 143 with SIGTERM.
 Usage: alloc_faults.py MORVAX [PRELOAD]; ALLOC_SESSIONS, ALLOC_JOBS (2) choose what and how.
 """
 import collections, concurrent.futures, os, re, shutil, subprocess, sys, tempfile
