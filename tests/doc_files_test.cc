@@ -331,7 +331,7 @@ TEST(SaveFailure, InjectedAtEachStepLeavesTheOldContentWhole) {
       row("temporary flush", plain, "f", "Could not save to f" + io, f, {{FsStep::kSync, EIO}}),
       row("temporary name", plain, "f", "Could not save to f" + full, f,
           {{FsStep::kNameTemp, ENOSPC}}),
-      row("temporary close", plain, "f", "Could not save to f" + io, f, {{FsStep::kClose, EIO}}),
+      row("exchange", plain, "f", "Could not save to f" + io, f, {{FsStep::kExchange, EIO}}),
       row("rename", plain, "f", "Could not save to f" + io, f, {{FsStep::kRename, EIO}}),
       // In place: no backup, no write.
       row("open in place", linked, "a", "Could not save to a: Permission denied\n", ab,
@@ -601,10 +601,11 @@ TEST(SaveTarget, DurableSaveStepsInOrderAndAFailureAtEach) {
   using S = FsStep;
   TempDir here;
   bool exchanges = Exchanges();
-  std::vector<S> order = {S::kReadAttributes, S::kCreateTemp, S::kMatchOwner, S::kMatchAttributes,
-                          S::kWrite,          S::kMatchMode,  S::kSync,       S::kNameTemp,
-                          S::kClose,          S::kRename,     S::kExchange,   S::kSyncFolder};
-  if (exchanges) order.insert(order.end() - 1, S::kRemoveOld);
+  std::vector<S> order = {S::kReadAttributes, S::kCreateTemp, S::kMatchFlags, S::kMatchOwner,
+                          S::kMatchAttributes, S::kWrite,      S::kMatchMode,  S::kSync,
+                          S::kNameTemp,        S::kRename,     S::kExchange,   S::kClose,
+                          S::kSyncFolder};
+  if (exchanges) order.insert(order.end() - 2, S::kRemoveOld);
   const std::string failed = std::string("Could not save to f: ") + std::strerror(EDQUOT) + "\n";
   const std::string old = ".f.morvax-save-XXXXXX";
   struct StepCase {
@@ -617,13 +618,14 @@ TEST(SaveTarget, DurableSaveStepsInOrderAndAFailureAtEach) {
       {std::nullopt, true},
       {S::kReadAttributes, false},
       {S::kCreateTemp, false},
+      {S::kMatchFlags, true},
       {S::kMatchOwner, true},
       {S::kMatchAttributes, false},
       {S::kMatchMode, false},
       {S::kWrite, false},
       {S::kSync, false},
       {S::kNameTemp, false},
-      {S::kClose, false},
+      {S::kClose, true},
       {S::kRename, false},
       {S::kExchange, false},
       {S::kRemoveOld, true, exchanges ? Lines{old, "f"} : Lines{"f"},

@@ -120,19 +120,13 @@ using namespace save_steps;
 
 namespace {
 
-mode_t CurrentUmask() {
-  mode_t mask = umask(0);
-  umask(mask);
-  return mask;
-}
-
 // ---------------------------------------------------------------------------------------------
 // The three ways of writing
 
 // Devices and FIFOs have no old content to keep: the bytes are written to them as they stand.
 // The open does not wait (a FIFO nobody reads fails at once), and neither do the writes: a
 // handled signal abandons the wait for a slow reader.
-SaveResult WriteToDevice(const Target& target, const Pieces& bytes, const FileSystem& fs) {
+SaveResult WriteToDevice(Target& target, const Pieces& bytes, const FileSystem& fs) {
   std::string shown = target.Shown();
   Fd fd;
   struct stat now;
@@ -141,20 +135,9 @@ SaveResult WriteToDevice(const Target& target, const Pieces& bytes, const FileSy
   if (!opened.saved()) return opened;
   Status written = Step(fs, FsStep::kWrite, shown,
                         [&] { return WritePieces(fd.get(), bytes, -1, OnSignal::kAbandon); });
+  if (written.ok()) (void)fstat(fd.get(), &target.info);  // the stamp only: `now` stands else
   Status closed = Step(fs, FsStep::kClose, shown, [&] { return Close(fd); });
   return Failed(!written.ok() ? written : closed);
-}
-
-// Reasons a folder gives for refusing a new file, where the target can still be written in
-// place.
-bool Refuses(Status status) {
-  return status.err == EACCES || status.err == EPERM || status.err == EROFS;
-}
-
-// Errors of a new file that cannot be given what the target has, where the target can still
-// be written in place.
-bool CannotCarry(Status status) {
-  return status.err == EPERM || status.err == EOPNOTSUPP || status.err == EACCES;
 }
 
 // Gives the complete temporary file `from` the name of a target that did not exist, never over
@@ -204,17 +187,13 @@ SaveResult CheckExchanged(const Target& target, NewFile& temp, const FileSystem&
 
 // Puts the complete temporary file `temp` in the target's place: over the target, when it is
 // still what the walk found, or under a name that nothing may have taken since. An exchange
-// leaves the old file under the temporary name, where it is checked and then removed.
+// leaves the old file under the temporary name, where it is checked (and exchanged back when it
+// is not the target) and then removed.
 SaveResult PutInPlace(const Target& target, NewFile& temp, const FileSystem& fs) {
   if (!target.exists) return PutNew(target, temp.name);
   int dir = target.folder.fd.get();
   const char* name = target.name.c_str();
   const std::string from = temp.name;
-  struct stat now;
-  if (RetryOnEintr([&] { return fstatat(dir, name, &now, AT_SYMLINK_NOFOLLOW); }) != 0) {
-    return errno == ENOENT ? Changed() : Failed(errno);
-  }
-  if (!SameFile(now, target.info)) return Changed();
   std::function<Status()> exchange = [&] {
     return Errno(
         RetryOnEintr([&] { return renameat2(dir, from.c_str(), dir, name, RENAME_EXCHANGE); }));
@@ -222,7 +201,12 @@ SaveResult PutInPlace(const Target& target, NewFile& temp, const FileSystem& fs)
   Status exchanged = Step(fs, FsStep::kExchange, target.Shown(), exchange);
   int err = exchanged.err;
   if (err == EINVAL || err == ENOSYS || err == EOPNOTSUPP) {
-    // No exchange on this file system: a rename, right after the check above.
+    // No exchange on this file system: a rename, right after a last check.
+    struct stat now;
+    if (RetryOnEintr([&] { return fstatat(dir, name, &now, AT_SYMLINK_NOFOLLOW); }) != 0) {
+      return errno == ENOENT ? Changed() : Failed(errno);
+    }
+    if (!SameFile(now, target.info)) return Changed();
     return Failed(Errno(RetryOnEintr([&] { return renameat(dir, from.c_str(), dir, name); })));
   }
   if (!exchanged.ok()) return Failed(exchanged);
@@ -239,61 +223,62 @@ Status MatchOwner(int fd, const struct stat& old, const std::string& path, const
   });
 }
 
-// Fills the new file `temp`: the bytes, its mode (after the owner, the attributes and the bytes:
-// a change of owner and a write by a user who is not root clear the set-id bits, and an ACL sets
-// the group's), the flush, its name, the close.
-Status FillTemp(const Folder& folder, NewFile& temp, mode_t mode, const Pieces& bytes,
+// The trial steps on the new, still empty file `temp` of an existing target: its inode flags,
+// its owner and group, its extended attributes, each tried while the way is still by rename.
+Chosen TryCarry(const Target& target, NewFile& temp, const Kept& kept, Trials& trials,
                 const FileSystem& fs) {
+  std::string path = target.folder.Path(temp.Entry());
+  int fd = temp.fd.get();
+  trials.flags = Step(fs, FsStep::kMatchFlags, path, [&] { return MatchFlags(fd, kept); });
+  Chosen way = ChooseWay(target, trials);
+  if (way.way != Way::kByRename) return way;
+  trials.owner = MatchOwner(fd, target.info, path, fs);
+  if (way = ChooseWay(target, trials); way.way != Way::kByRename) return way;
+  trials.attributes =
+      Step(fs, FsStep::kMatchAttributes, path, [&] { return MatchAttributes(fd, kept.attributes); });
+  return ChooseWay(target, trials);
+}
+
+// Fills the new file `temp`: the bytes, the mode of an existing target (after the owner, the
+// attributes and the bytes: a change of owner and a write by a user who is not root clear the
+// set-id bits, and an ACL sets the group's; a new name keeps the mode it was made with), the
+// flush, its name.
+Status FillTemp(const Target& target, NewFile& temp, const Pieces& bytes, const FileSystem& fs) {
+  const Folder& folder = target.folder;
   auto path = [&] { return folder.Path(temp.Entry()); };
   int fd = temp.fd.get();
   Status filled = Step(fs, FsStep::kWrite, path(), [&] { return WritePieces(fd, bytes); });
-  if (filled.ok()) {
-    filled = Step(fs, FsStep::kMatchMode, path(),
-                  [&] { return Errno(RetryOnEintr([&] { return fchmod(fd, mode); })); });
+  if (filled.ok() && target.exists) {
+    filled = Step(fs, FsStep::kMatchMode, path(), [&] {
+      return Errno(RetryOnEintr([&] { return fchmod(fd, target.info.st_mode & 07777); }));
+    });
   }
   if (filled.ok()) filled = Step(fs, FsStep::kSync, path(), [&] { return Sync(fd); });
   if (filled.ok()) filled = Step(fs, FsStep::kNameTemp, path(), [&] { return Name(folder, temp); });
-  if (filled.ok()) filled = Step(fs, FsStep::kClose, path(), [&] { return Close(temp.fd); });
   return filled;
 }
 
-// A regular file (or a new name) replaced through a temporary file: the target's owner and
-// extended attributes first, then the bytes and the mode, then the exchange or the rename.
-// Where the new file cannot be made in the folder, or cannot be given what the target has, the
+SaveResult WriteOtherWay(Target& target, const Pieces& bytes, const FileSystem& fs, Chosen way);
+
+// A regular file (or a new name) replaced through a temporary file: the trial steps first,
+// then the bytes and the mode, then the exchange or the rename. Where a trial step says so, the
 // target is written in place instead.
-SaveResult WriteByRename(const Target& target, const Pieces& bytes, const FileSystem& fs) {
-  const struct stat* old = target.exists ? &target.info : nullptr;
-  Attributes attributes;
-  if (old != nullptr) {
-    SaveResult read = Step(fs, FsStep::kReadAttributes, target.Shown(),
-                           [&] { return ReadAttributes(target, attributes); });
-    if (!read.saved()) return read;
-  }
+SaveResult WriteByRename(Target& target, const Pieces& bytes, const FileSystem& fs,
+                         const Kept& kept, Trials& trials) {
   NewFile temp;
   EntryName entry;
   temp.pattern.assign(entry, TempPattern(target.name, entry));
-  Status made = Step(fs, FsStep::kCreateTemp, target.folder.Path(temp.Entry()),
-                     [&] { return CreateIn(target.folder, temp); });
-  if (!made.ok()) {
-    return old != nullptr && Refuses(made) ? WriteKeepingOld(target, bytes, fs) : Failed(made);
+  // A new name gets what any new file gets there: the umask, or the folder's default ACL.
+  mode_t mode = target.exists ? 0600 : 0666;
+  trials.create = Step(fs, FsStep::kCreateTemp, target.folder.Path(temp.Entry()),
+                       [&] { return CreateIn(target.folder, temp, mode); });
+  Chosen way = ChooseWay(target, trials);
+  if (way.way == Way::kByRename && target.exists) way = TryCarry(target, temp, kept, trials, fs);
+  if (way.way != Way::kByRename) {
+    (void)Discard(target.folder, temp, FsStep::kRemoveTemp, fs);  // see below
+    return WriteOtherWay(target, bytes, fs, way);
   }
-  if (old != nullptr) {
-    std::string path = target.folder.Path(temp.Entry());
-    int fd = temp.fd.get();
-    Status owned = MatchOwner(fd, *old, path, fs);
-    Status carried = !owned.ok() ? owned : Step(fs, FsStep::kMatchAttributes, path, [&] {
-      return MatchAttributes(fd, attributes);
-    });
-    if (!carried.ok()) {
-      // An owner that cannot be given, for whatever reason, leaves the target to be written in
-      // place.
-      bool in_place = !owned.ok() || CannotCarry(carried);
-      (void)Discard(target.folder, temp, FsStep::kRemoveTemp, fs);  // see below
-      return in_place ? WriteKeepingOld(target, bytes, fs) : Failed(carried);
-    }
-  }
-  mode_t mode = old != nullptr ? old->st_mode & 07777 : 0666 & ~CurrentUmask();
-  SaveResult result = Failed(FillTemp(target.folder, temp, mode, bytes, fs));
+  SaveResult result = Failed(FillTemp(target, temp, bytes, fs));
   if (result.saved()) {
     result =
         Step(fs, FsStep::kRename, target.Shown(), [&] { return PutInPlace(target, temp, fs); });
@@ -303,26 +288,52 @@ SaveResult WriteByRename(const Target& target, const Pieces& bytes, const FileSy
     (void)Discard(target.folder, temp, FsStep::kRemoveTemp, fs);
     return result;
   }
+  // The new file as it now stands in the target's place, which the exchange moved.
+  if (fstat(temp.fd.get(), &target.info) == 0) target.exists = true;
+  // Flushed already: a close that fails takes nothing from the new content.
+  (void)Step(fs, FsStep::kClose, target.Shown(), [&] { return Close(temp.fd); });
   // The new content is in place; a folder that cannot be flushed does not undo the save.
   (void)Step(fs, FsStep::kSyncFolder, target.folder.Openable(),
              [&] { return SyncFolder(target.folder); });
   return result;
 }
 
+SaveResult WriteOtherWay(Target& target, const Pieces& bytes, const FileSystem& fs, Chosen way) {
+  switch (way.way) {
+    case Way::kInPlace:
+      return WriteKeepingOld(target, bytes, fs);
+    case Way::kStraight:
+      return WriteToDevice(target, bytes, fs);
+    case Way::kRefused:
+      if (way.reason == WayReason::kImmutable) return {SaveOutcome::kImmutable, EPERM, {}};
+      if (way.reason == WayReason::kAppendOnly) return {SaveOutcome::kAppendOnly, EPERM, {}};
+      return Failed(way.err);
+    case Way::kByRename:
+      break;
+  }
+  return Failed(EINVAL);  // never: a rename is WriteByRename's
+}
+
 }  // namespace
+
+SaveResult WriteFileSafely(Target& target, const Pieces& bytes, const FileSystem& fs) {
+  Kept kept;
+  Trials trials;
+  if (target.exists && S_ISREG(target.info.st_mode)) {
+    SaveResult read = Step(fs, FsStep::kReadAttributes, target.Shown(),
+                           [&] { return ReadKept(target, kept); });
+    if (read.outcome == SaveOutcome::kTargetChanged) return read;
+    trials.read = read.err;
+    trials.kept = &kept;
+    trials.folder_flags = FolderFlags(target.folder.fd.get());
+  }
+  Chosen way = ChooseWay(target, trials);
+  if (way.way == Way::kByRename) return WriteByRename(target, bytes, fs, kept, trials);
+  return WriteOtherWay(target, bytes, fs, way);
+}
 
 SaveResult WriteFileSafely(const char* path, const Pieces& bytes, const FileSystem& fs) {
   Target target;
   if (Status found = Resolve(path, target); !found.ok()) return Failed(found);
-  if (!target.exists) return WriteByRename(target, bytes, fs);
-  if (!S_ISREG(target.info.st_mode)) return WriteToDevice(target, bytes, fs);
-  if (target.info.st_nlink > 1) return WriteKeepingOld(target, bytes, fs);
-  // The rename must not replace a file that the user may not write.
-  if (RetryOnEintr([&] {
-        return faccessat(target.folder.fd.get(), target.name.c_str(), W_OK,
-                         AT_EACCESS | AT_SYMLINK_NOFOLLOW);
-      }) != 0) {
-    return errno == ENOENT ? Changed() : Failed(errno);
-  }
-  return WriteByRename(target, bytes, fs);
+  return WriteFileSafely(target, bytes, fs);
 }

@@ -112,7 +112,7 @@ Status Restore(int target, const struct stat& was, int backup) {
 
 }  // namespace
 
-SaveResult WriteKeepingOld(const Target& target, const Pieces& bytes, const FileSystem& fs) {
+SaveResult WriteKeepingOld(Target& target, const Pieces& bytes, const FileSystem& fs) {
   std::string shown = target.Shown();
   Fd fd;
   struct stat now;
@@ -141,6 +141,7 @@ SaveResult WriteKeepingOld(const Target& target, const Pieces& bytes, const File
     written = Step(fs, FsStep::kMatchMode, shown, [&] { return GiveModeBack(fd.get(), now); });
   }
   if (written.ok()) written = Step(fs, FsStep::kSync, shown, [&] { return Sync(fd.get()); });
+  if (written.ok()) (void)fstat(fd.get(), &target.info);  // the stamp only: `now` stands else
   bool restored = !written.ok() && Step(fs, FsStep::kRestore, shown, [&] {
                                      return Restore(fd.get(), now, backup.fd.get());
                                    }).ok();
