@@ -1,6 +1,7 @@
 // Writing a regular file in place, its old content kept in a backup until the new content is on
 // disk, and the folder that takes backups where the target's own folder cannot.
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -72,7 +73,10 @@ Status BackupIn(const Folder& folder, bool record, const Target& target, int sou
 Status MakeBackup(const Target& target, int source, off_t size, const FileSystem& fs,
                   NewFile& backup, Folder& state, const Folder*& place) {
   place = &target.folder;
-  Status beside = BackupIn(target.folder, false, target, source, size, fs, backup);
+  // A backup cannot be removed from a folder marked append-only.
+  Status beside = (FolderFlags(target.folder.fd.get()) & FS_APPEND_FL) != 0
+                      ? Status(EPERM)
+                      : BackupIn(target.folder, false, target, source, size, fs, backup);
   if (beside.ok()) return beside;
   std::string path = BackupFolder();
   if (path.empty()) return beside;
