@@ -235,7 +235,7 @@ Chosen TryCarry(const Target& target, NewFile& temp, const Kept& kept, Trials& t
   trials.owner = MatchOwner(fd, target.info, path, fs);
   if (way = ChooseWay(target, trials); way.way != Way::kByRename) return way;
   trials.attributes =
-      Step(fs, FsStep::kMatchAttributes, path, [&] { return MatchAttributes(fd, kept.attributes); });
+      Step(fs, FsStep::kMatchAttributes, path, [&] { return MatchAttributes(fd, kept); });
   return ChooseWay(target, trials);
 }
 

@@ -42,12 +42,11 @@ Status ReadSized(std::string& bytes, Get get) {
   return ERANGE;
 }
 
-// The names of the attributes of the file open at `fd` (none where the file system has none).
+// The names of the attributes of the file open at `fd` (ENOTSUP where the file system has none).
 Status ListNames(int fd, std::vector<std::string>& names) {
   std::string list;
   Status read =
       ReadSized(list, [&](char* to, std::size_t size) { return flistxattr(fd, to, size); });
-  if (read.err == ENOTSUP) return 0;
   if (!read.ok()) return read;
   for (std::size_t at = 0; at < list.size();) {
     std::size_t end = std::min(list.find('\0', at), list.size());
@@ -88,7 +87,11 @@ SaveResult ReadKept(const Target& target, Kept& kept) {
     return Failed(read);
   }
   std::vector<std::string> names;
-  if (Status listed = ListNames(fd.get(), names); !listed.ok()) return Failed(listed);
+  if (Status listed = ListNames(fd.get(), names); listed.err == ENOTSUP) {
+    kept.listed = false;
+  } else if (!listed.ok()) {
+    return Failed(listed);
+  }
   for (const std::string& name : names) {
     if (name == kCapability) continue;
     std::string value;
@@ -122,10 +125,15 @@ int FolderFlags(int folder) {
   return flags;
 }
 
-Status MatchAttributes(int fd, const Attributes& attributes) {
+Status MatchAttributes(int fd, const Kept& kept) {
+  const Attributes& attributes = kept.attributes;
   // What the new file got from its folder (a default ACL) goes, unless the target has it too.
   std::vector<std::string> names;
-  if (Status listed = ListNames(fd, names); !listed.ok()) return listed;
+  Status listed = ListNames(fd, names);
+  // A file system that keeps none has none to remove; where only the target said so, what it has
+  // is not known.
+  if (listed.ok() && !kept.listed) return ENOTSUP;
+  if (!listed.ok() && listed.err != ENOTSUP) return listed;
   for (const std::string& name : names) {
     auto same = [&](const auto& attribute) { return attribute.first == name; };
     if (std::any_of(attributes.begin(), attributes.end(), same)) continue;

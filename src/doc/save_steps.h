@@ -159,6 +159,7 @@ struct Kept {
   bool has_flags = false;  // the file system keeps inode flags
   int flags = 0;
   bool write_refused = false;  // the file could be opened for reading only, not permitted to write
+  bool listed = true;  // its attributes could be listed (false: the file system said it has none)
 };
 
 // Reads the extended attributes (but `security.capability`) and the inode flags of the target
@@ -166,16 +167,17 @@ struct Kept {
 // walk's cannot list them) and checked to be the target.
 SaveResult ReadKept(const Target& target, Kept& kept);
 
+// Gives the file open at `fd` exactly the attributes of `kept`: removes those it has that are not
+// among them, and sets each one. ENOTSUP when the target's could not be listed but this file's
+// can.
+Status MatchAttributes(int fd, const Kept& kept);
+
 // Gives the empty new file open at `fd` the user-modifiable inode flags of `kept` but
 // append-only and immutable, and reads them back: EOPNOTSUPP when they did not hold.
 Status MatchFlags(int fd, const Kept& kept);
 
 // The inode flags of the folder open at `folder` (0 where the file system has none).
 int FolderFlags(int folder);
-
-// Gives the file open at `fd` exactly `attributes`: removes those it has that are not among
-// them, and sets each one.
-Status MatchAttributes(int fd, const Attributes& attributes);
 
 // ---------------------------------------------------------------------------------------------
 // The way a file is written (doc/save_way.cc)
