@@ -88,14 +88,15 @@ struct Folder {
 /// The entry a save writes, found once by Resolve before the save's first question and kept
 /// until its end: every later step acts through its descriptors and compares with it.
 struct Target {
-  Folder folder;       // the folder that holds it
+  Folder folder;                 // the folder that holds it
   struct stat folder_info = {};  // that folder, when the walk reached it
-  std::string name;    // its name there
+  std::string name;              // its name there
   // Where it is: its absolute path, or where the working folder has none, the working folder's
   // device and inode ("DEV:INO") and the path from there.
   std::string place;
-  bool entry = false;  // the name as given is an entry of its folder (a link, even a dangling one)
-  bool exists = false; // a file is reached
+  bool entry = false;         // the name as given is an entry of its folder (a link, even a
+                              // dangling one)
+  bool exists = false;        // a file is reached
   bool through_link = false;  // a symbolic link was followed on the way
   bool unreached = false;     // the walk failed before the name's folder: `place` is where the
                               // entry would be

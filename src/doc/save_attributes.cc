@@ -75,7 +75,8 @@ SaveResult ReadKept(const Target& target, Kept& kept) {
   // program, a file another program holds a lease on, or one marked immutable or append-only,
   // only for reading.
   SaveResult opened = OpenChecked(target, O_WRONLY | O_NONBLOCK, fd, now);
-  if (!opened.saved() && (opened.err == ETXTBSY || opened.err == EWOULDBLOCK || opened.err == EPERM)) {
+  int err = opened.err;
+  if (!opened.saved() && (err == ETXTBSY || err == EWOULDBLOCK || err == EPERM)) {
     kept.write_refused = opened.err == EPERM;
     opened = OpenChecked(target, O_RDONLY | O_NONBLOCK, fd, now);
   }
