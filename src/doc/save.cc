@@ -213,89 +213,114 @@ SaveResult PutInPlace(const Target& target, NewFile& temp, const FileSystem& fs)
   return CheckExchanged(target, temp, fs, exchange);
 }
 
-// Gives the new file open at `fd` the owner and group of `old`.
-Status MatchOwner(int fd, const struct stat& old, const std::string& path, const FileSystem& fs) {
-  return Step(fs, FsStep::kMatchOwner, path, [&]() -> Status {
-    struct stat st;
-    if (fstat(fd, &st) != 0) return errno;
-    if (st.st_uid == old.st_uid && st.st_gid == old.st_gid) return 0;
-    return Errno(RetryOnEintr([&] { return fchown(fd, old.st_uid, old.st_gid); }));
-  });
-}
-
-// The trial steps on the new, still empty file `temp` of an existing target: its inode flags,
-// its owner and group, its extended attributes, each tried while the way is still by rename.
-Chosen TryCarry(const Target& target, NewFile& temp, const Kept& kept, Trials& trials,
-                const FileSystem& fs) {
-  std::string path = target.folder.Path(temp.Entry());
-  int fd = temp.fd.get();
-  trials.flags = Step(fs, FsStep::kMatchFlags, path, [&] { return MatchFlags(fd, kept); });
-  Chosen way = ChooseWay(target, trials);
-  if (way.way != Way::kByRename) return way;
-  trials.owner = MatchOwner(fd, target.info, path, fs);
-  if (way = ChooseWay(target, trials); way.way != Way::kByRename) return way;
-  trials.attributes =
-      Step(fs, FsStep::kMatchAttributes, path, [&] { return MatchAttributes(fd, kept); });
-  return ChooseWay(target, trials);
-}
-
-// Fills the new file `temp`: the bytes, the mode of an existing target (after the owner, the
-// attributes and the bytes: a change of owner and a write by a user who is not root clear the
-// set-id bits, and an ACL sets the group's; a new name keeps the mode it was made with), the
-// flush, its name.
-Status FillTemp(const Target& target, NewFile& temp, const Pieces& bytes, const FileSystem& fs) {
-  const Folder& folder = target.folder;
-  auto path = [&] { return folder.Path(temp.Entry()); };
-  int fd = temp.fd.get();
-  Status filled = Step(fs, FsStep::kWrite, path(), [&] { return WritePieces(fd, bytes); });
-  if (filled.ok() && target.exists) {
-    filled = Step(fs, FsStep::kMatchMode, path(), [&] {
-      return Errno(RetryOnEintr([&] { return fchmod(fd, target.info.st_mode & 07777); }));
-    });
-  }
-  if (filled.ok()) filled = Step(fs, FsStep::kSync, path(), [&] { return Sync(fd); });
-  if (filled.ok()) filled = Step(fs, FsStep::kNameTemp, path(), [&] { return Name(folder, temp); });
-  return filled;
-}
-
 SaveResult WriteOtherWay(Target& target, const Pieces& bytes, const FileSystem& fs, Chosen way);
 
-// A regular file (or a new name) replaced through a temporary file: the trial steps first,
-// then the bytes and the mode, then the exchange or the rename. Where a trial step says so, the
-// target is written in place instead.
+// A save by rename under way: what its steps share.
+struct Renaming {
+  Target& target;
+  const Pieces& bytes;
+  const Kept& kept;
+  const FileSystem& fs;
+  NewFile temp = {};
+  SaveResult put = {};  // what putting the new file in the target's place gave
+
+  int fd() const { return temp.fd.get(); }
+};
+
+// What the seam is told a step acts on.
+enum class Acts { kOnTemp, kOnTarget, kOnFolder };
+
+// What a step's failure does to the save.
+enum class OnFailure {
+  kStop,       // the save fails, and the new file goes
+  kChooseWay,  // a trial: its result goes to the trials, and ChooseWay says whether a rename
+               // still serves (else the new file goes and the target is written another way)
+  kTolerated,  // the new content is in place already: the save stands
+};
+
+struct RenameStep {
+  FsStep step;
+  Status (*run)(Renaming&);
+  Acts acts;
+  OnFailure on_failure;
+  Status Trials::*trial = nullptr;  // kChooseWay: where its result goes
+  bool existing_only = false;       // a new name skips it
+};
+
+// Gives the new file the owner and group of the target.
+Status GiveOwner(Renaming& r) {
+  struct stat st;
+  if (fstat(r.fd(), &st) != 0) return errno;
+  const struct stat& old = r.target.info;
+  if (st.st_uid == old.st_uid && st.st_gid == old.st_gid) return 0;
+  return Errno(RetryOnEintr([&] { return fchown(r.fd(), old.st_uid, old.st_gid); }));
+}
+
+// Puts the complete new file in the target's place; the file written is then the target's
+// state, taken through the new file's descriptor after the exchange or rename moved it.
+Status Put(Renaming& r) {
+  r.put = PutInPlace(r.target, r.temp, r.fs);
+  if (!r.put.saved()) return r.put.err != 0 ? r.put.err : ESTALE;  // said by `put`
+  if (fstat(r.fd(), &r.target.info) == 0) r.target.exists = true;
+  return 0;
+}
+
+// The steps of a save by rename, in order. The trials come first, while the new file is empty;
+// its mode comes after the owner, the attributes and the bytes (a change of owner and a write by
+// a user who is not root clear the set-id bits, and an ACL sets the group's), and a new name keeps
+// the mode it was made with (the umask, or the folder's default ACL: what any new file gets).
+constexpr RenameStep kRenameSteps[] = {
+    {FsStep::kCreateTemp,
+     [](Renaming& r) { return CreateIn(r.target.folder, r.temp, r.target.exists ? 0600 : 0666); },
+     Acts::kOnTemp, OnFailure::kChooseWay, &Trials::create},
+    {FsStep::kMatchFlags, [](Renaming& r) { return MatchFlags(r.fd(), r.kept); }, Acts::kOnTemp,
+     OnFailure::kChooseWay, &Trials::flags, true},
+    {FsStep::kMatchOwner, GiveOwner, Acts::kOnTemp, OnFailure::kChooseWay, &Trials::owner, true},
+    {FsStep::kMatchAttributes, [](Renaming& r) { return MatchAttributes(r.fd(), r.kept); },
+     Acts::kOnTemp, OnFailure::kChooseWay, &Trials::attributes, true},
+    {FsStep::kWrite, [](Renaming& r) { return WritePieces(r.fd(), r.bytes); }, Acts::kOnTemp,
+     OnFailure::kStop},
+    {FsStep::kMatchMode,
+     [](Renaming& r) {
+       return Errno(RetryOnEintr([&] { return fchmod(r.fd(), r.target.info.st_mode & 07777); }));
+     },
+     Acts::kOnTemp, OnFailure::kStop, nullptr, true},
+    {FsStep::kSync, [](Renaming& r) { return Sync(r.fd()); }, Acts::kOnTemp, OnFailure::kStop},
+    {FsStep::kNameTemp, [](Renaming& r) { return Name(r.target.folder, r.temp); }, Acts::kOnTemp,
+     OnFailure::kStop},
+    {FsStep::kRename, Put, Acts::kOnTarget, OnFailure::kStop},
+    // Flushed already: a close that fails takes nothing from the new content.
+    {FsStep::kClose, [](Renaming& r) { return Close(r.temp.fd); }, Acts::kOnTarget,
+     OnFailure::kTolerated},
+    {FsStep::kSyncFolder, [](Renaming& r) { return SyncFolder(r.target.folder); },
+     Acts::kOnFolder, OnFailure::kTolerated},
+};
+
+// A regular file (or a new name) replaced through a temporary file, step by step as the table
+// says. Where a trial says so, the target is written another way instead.
 SaveResult WriteByRename(Target& target, const Pieces& bytes, const FileSystem& fs,
                          const Kept& kept, Trials& trials) {
-  NewFile temp;
+  Renaming r{target, bytes, kept, fs};
   EntryName entry;
-  temp.pattern.assign(entry, TempPattern(target.name, entry));
-  // A new name gets what any new file gets there: the umask, or the folder's default ACL.
-  mode_t mode = target.exists ? 0600 : 0666;
-  trials.create = Step(fs, FsStep::kCreateTemp, target.folder.Path(temp.Entry()),
-                       [&] { return CreateIn(target.folder, temp, mode); });
-  Chosen way = ChooseWay(target, trials);
-  if (way.way == Way::kByRename && target.exists) way = TryCarry(target, temp, kept, trials, fs);
-  if (way.way != Way::kByRename) {
-    (void)Discard(target.folder, temp, FsStep::kRemoveTemp, fs);  // see below
-    return WriteOtherWay(target, bytes, fs, way);
-  }
-  SaveResult result = Failed(FillTemp(target, temp, bytes, fs));
-  if (result.saved()) {
-    result =
-        Step(fs, FsStep::kRename, target.Shown(), [&] { return PutInPlace(target, temp, fs); });
-  }
-  if (!result.saved()) {
+  r.temp.pattern.assign(entry, TempPattern(target.name, entry));
+  for (const RenameStep& row : kRenameSteps) {
+    if (row.existing_only && !target.exists) continue;
+    std::string where = row.acts == Acts::kOnTemp     ? target.folder.Path(r.temp.Entry())
+                        : row.acts == Acts::kOnTarget ? target.Shown()
+                                                      : target.folder.Openable();
+    Status done = Step(fs, row.step, where, [&] { return row.run(r); });
+    if (row.on_failure == OnFailure::kTolerated || (done.ok() && !row.trial)) continue;
+    Chosen way{Way::kByRename, WayReason::kReplace};
+    if (row.trial != nullptr) {
+      trials.*row.trial = done;
+      if (way = ChooseWay(target, trials); way.way == Way::kByRename) continue;
+    }
     // A temporary file that cannot be removed is among the leftovers that a later load names.
-    (void)Discard(target.folder, temp, FsStep::kRemoveTemp, fs);
-    return result;
+    (void)Discard(target.folder, r.temp, FsStep::kRemoveTemp, fs);
+    if (way.way != Way::kByRename) return WriteOtherWay(target, bytes, fs, way);
+    return r.put.saved() ? Failed(done) : r.put;
   }
-  // The new file as it now stands in the target's place, which the exchange moved.
-  if (fstat(temp.fd.get(), &target.info) == 0) target.exists = true;
-  // Flushed already: a close that fails takes nothing from the new content.
-  (void)Step(fs, FsStep::kClose, target.Shown(), [&] { return Close(temp.fd); });
-  // The new content is in place; a folder that cannot be flushed does not undo the save.
-  (void)Step(fs, FsStep::kSyncFolder, target.folder.Openable(),
-             [&] { return SyncFolder(target.folder); });
-  return result;
+  return r.put;
 }
 
 SaveResult WriteOtherWay(Target& target, const Pieces& bytes, const FileSystem& fs, Chosen way) {
