@@ -861,6 +861,7 @@ TEST(SaveTarget, InPlaceOnlyWhereARenameCannotServe) {
            {"folder refuses", {{FsStep::kCreateTemp, EACCES}}, true},
            {"read-only filesystem", {{FsStep::kCreateTemp, EROFS}}, true},
            {"owner cannot be kept", {{FsStep::kMatchOwner, EPERM}}, true},
+           {"flags cannot be kept", {{FsStep::kMatchFlags, EOPNOTSUPP}}, true},
            {"folder entry not flushed", {{FsStep::kSyncFolder, EIO}}, false},
            {"backup beside refused",
             {{FsStep::kCreateTemp, EACCES}, {FsStep::kCreateBackup, ENOSPC, "f"}},
