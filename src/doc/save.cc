@@ -87,16 +87,14 @@ Pieces DocumentPieces(const Document& doc, char* room) {
 // exchanged back and the save fails); it is then removed. A crash in between leaves the old
 // content under the temporary name, which the next load announces. Elsewhere the new file is
 // renamed over the target right after the last check. A rename cannot be used where it would
-// change something besides the content, and the file is then written in place:
-//   - the target has several hard links (the other names would keep the old content);
-//   - the target is no regular file (a device, a FIFO);
-//   - the folder refuses a new file (permission denied, a read-only filesystem);
-//   - the target belongs to another owner or group that the new file cannot be given;
-//   - an extended attribute of the target cannot be set on the new file (not permitted, or
-//     not supported there).
-// The attributes are read through a descriptor of the target opened for writing (the walk's
-// cannot list them); `security.capability` is never carried over, since the kernel drops it on
-// any write, and an ordinary user does not see `trusted.*` attributes, which a rename then
+// change something besides the content, and the file is then written in place (several hard
+// links, a folder that refuses a new file or is marked append-only, an owner, attribute or
+// inode flag the new file cannot be given); devices and FIFOs are written as they stand, and a
+// file marked immutable or append-only not at all. ChooseWay (doc/save_way.cc) holds that
+// table; it is asked again after each trial step on the new, still empty file.
+// The attributes and flags are read through a descriptor of the target opened for writing (the
+// walk's cannot read them); `security.capability` is never carried over, since the kernel drops
+// it on any write, and an ordinary user does not see `trusted.*` attributes, which a rename then
 // loses. Any other reason a temporary file cannot be made (no space, no inodes, a quota, too
 // many open files, a name too long) fails the save before anything is written.
 //
