@@ -49,7 +49,7 @@ Loaded AskPartialLoad(Editor& ed, float percent) {
 
 Loaded PlaceLines(Editor& ed, std::string_view bytes, Document::Incoming& incoming,
                   const LineCount& count, Block& block) {
-  ReportLines(ed, TextOf(bytes), count);
+  ReportLines(ed, bytes.substr(0, UncutLength(bytes)), count);
   if (std::optional<float> percent = PartialShare(bytes, count)) {
     if (Loaded answer = AskPartialLoad(ed, *percent); answer != Loaded::kReplaced) return answer;
   }
@@ -88,7 +88,8 @@ Loaded ReadFileIn(Editor& ed, const char* name) {
   Document::Incoming incoming;
   LineCount count;
   std::string_view bytes(block.get(), size);
-  if (read.ok()) read = PrepareLines(TextOf(bytes), ed.lines(), ed.lsize(), incoming, count);
+  std::string_view text = bytes.substr(0, UncutLength(bytes));
+  if (read.ok()) read = PrepareLines(text, ed.lines(), ed.lsize(), incoming, count);
   if (!read.ok()) {
     Print(ed.io, msg::kCouldNotRead, Shown(ed.io, name).c_str(), std::strerror(read.err));
     return Loaded::kUnreadable;

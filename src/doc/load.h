@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <memory>
 #include <optional>
@@ -17,7 +18,8 @@
 struct LineCount {
   int lines = 0;           // lines found: never more than the grid has slots
   std::size_t loaded = 0;  // bytes of the text that those lines cover
-  bool partial = false;    // some of the text belongs to no line (the grid is full)
+  bool partial = false;    // some of the text belongs to no line (the grid is full, or a NUL
+                           // byte ended the text early)
   int splits = 0;          // lines that ended because they were too long
 };
 
@@ -29,27 +31,47 @@ std::string_view TextOf(std::string_view bytes);
 /// newline.
 std::size_t UncutLength(std::string_view bytes);
 
+/// Finds the bytes that end a line or a text, newlines and NUL bytes, 64 bytes at a time: the
+/// text is read once however many calls it takes.
+class LineEnds {
+ public:
+  explicit LineEnds(std::string_view text) : text_(text) {}
+  /// The first newline or NUL byte at or after `from`, or the text's size when there is none.
+  std::size_t Next(std::size_t from);
+
+ private:
+  std::uint64_t Mask(std::size_t at) const;
+
+  std::string_view text_;
+  std::size_t base_ = 1;    // the first byte that mask_ covers: a multiple of 64 once set
+  std::uint64_t mask_ = 0;  // bit k set: byte base_ + k ends a line
+};
+
 /// The one rule that splits `text` into at most `lines` lines of at most `lsize` - 1
 /// characters. Calls emit(index, start, length, split) for each line in order, `split` when the
 /// line ended because its slot was full (the next line then begins with the byte that did not
 /// fit). A newline ends a line and belongs to none; a line of exactly lsize - 1 characters
-/// followed by a newline is not split. The last line may end with the text.
+/// followed by a newline is not split. The last line may end with the text, which ends at its
+/// first NUL byte: what follows belongs to no line. The text is read once.
 ///
 ///   lsize 4, text "abcdef\ngh":  "abc" (split) | "def" (newline) | "gh" (end of text)
 template <typename Emit>
 LineCount WalkLines(std::string_view text, int lines, int lsize, Emit emit) {
   const std::size_t room = static_cast<std::size_t>(lsize) - 1;
   const std::size_t size = text.size();
+  std::size_t end = size;  // moves back to a NUL byte once one is found
+  LineEnds ends(text);
   LineCount count;
-  // The next newline at or after `from`, or the text's size when there is none. Searched
-  // again only once a line has passed it, so a long line is not scanned once per piece.
-  auto next_newline = [text](std::size_t from) {
-    std::size_t at = text.find('\n', from);
-    return at == std::string_view::npos ? text.size() : at;
+  // The next newline at or after `from`, or the end of the text. Searched again only once a
+  // line has passed it, so a long line is not scanned once per piece.
+  auto next_newline = [&](std::size_t from) {
+    std::size_t at = ends.Next(from);
+    if (at < size && text[at] == '\0') end = at;
+    return at;
   };
   std::size_t start = 0;
   std::size_t newline = next_newline(0);
-  while (start < size && count.lines < lines) {
+  while (start < end && count.lines < lines) {
     if (newline < start) newline = next_newline(start);
     std::size_t length = newline - start;
     if (length > room) {
@@ -58,7 +80,7 @@ LineCount WalkLines(std::string_view text, int lines, int lsize, Emit emit) {
       ++count.splits;
     } else {
       emit(count.lines, start, length, false);
-      start = newline < size ? newline + 1 : size;
+      start = newline < end ? newline + 1 : end;
     }
     ++count.lines;
   }
@@ -67,9 +89,10 @@ LineCount WalkLines(std::string_view text, int lines, int lsize, Emit emit) {
   return count;
 }
 
-/// When the lines `count` found in a file's `bytes` leave some of them out (the grid filled up
-/// before the text ended, or a NUL byte cut the text), the share of the bytes less a final
-/// newline that they hold, in percent; nothing when they hold the whole text.
+/// When the lines `count` that WalkLines found in a file's `bytes` less a final newline (the
+/// first UncutLength bytes) leave some of them out (the grid filled up before the text ended,
+/// or a NUL byte cut the text), the share of those bytes that they hold, in percent; nothing
+/// when they hold the whole text.
 std::optional<float> PartialShare(std::string_view bytes, const LineCount& count);
 
 /// Splits `text` as WalkLines does into `incoming`: the lines point into the text, which is
