@@ -4,12 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
-
 #include <algorithm>
-#include <bit>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -33,45 +28,6 @@ std::optional<float> PartialShare(std::string_view bytes, const LineCount& count
   if (!count.partial) return std::nullopt;
   return static_cast<float>(static_cast<double>(count.loaded) * 100.0 /
                             static_cast<double>(UncutLength(bytes)));
-}
-
-std::uint64_t LineEnds::Mask(std::size_t at) const {
-  const char* bytes = text_.data() + at;
-  std::size_t n = std::min<std::size_t>(64, text_.size() - at);
-  std::uint64_t mask = 0;
-#ifdef __SSE2__
-  if (n == 64) {
-    const __m128i newline = _mm_set1_epi8('\n');
-    const __m128i nul = _mm_setzero_si128();
-    for (int k = 0; k < 4; ++k) {
-      __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 16 * k));
-      __m128i hit = _mm_or_si128(_mm_cmpeq_epi8(chunk, newline), _mm_cmpeq_epi8(chunk, nul));
-      mask |= static_cast<std::uint64_t>(static_cast<std::uint16_t>(_mm_movemask_epi8(hit)))
-              << (16 * k);
-    }
-    return mask;
-  }
-#endif
-  for (std::size_t k = 0; k < n; ++k) {
-    if (bytes[k] == '\n' || bytes[k] == '\0') mask |= std::uint64_t{1} << k;
-  }
-  return mask;
-}
-
-std::size_t LineEnds::Next(std::size_t from) {
-  const std::size_t size = text_.size();
-  if (from >= size) return size;
-  if (std::size_t block = from & ~std::size_t{63}; block != base_) {
-    base_ = block;
-    mask_ = Mask(block);
-  }
-  std::uint64_t left = mask_ & (~std::uint64_t{0} << (from - base_));
-  while (left == 0) {
-    base_ += 64;
-    if (base_ >= size) return size;
-    mask_ = left = Mask(base_);
-  }
-  return base_ + static_cast<std::size_t>(std::countr_zero(left));
 }
 
 Status PrepareLines(std::string_view text, int lines, int lsize, Document::Incoming& incoming,
