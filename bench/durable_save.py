@@ -155,7 +155,8 @@ def main():
             print(f"\n32,767 lines, default settings; medians of {args.pairs} pairs")
             print("| side | wall | processor | peak |")
             print("|---|---|---|---|")
-            print(f"| morvax | {wall * 1000:.1f} ms | {cpu * 1000:.1f} ms | {peak / 1024:.1f} MiB |")
+            print(f"| morvax | {wall * 1000:.1f} ms | {cpu * 1000:.1f} ms "
+                  f"| {peak / 1024:.1f} MiB |")
             print(f"| before | {was * 1000:.1f} ms | {was_cpu * 1000:.1f} ms "
                   f"| {was_peak / 1024:.1f} MiB |")
             print(f"| ratio | {wall / was:.3f} | {cpu / was_cpu:.3f} | {peak / was_peak:.3f} |")

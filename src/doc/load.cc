@@ -37,11 +37,12 @@ Status PrepareLines(std::string_view text, int lines, int lsize, Document::Incom
   std::size_t most = std::min(text.size(), static_cast<std::size_t>(std::max(lines, 0)));
   (void)incoming.Reserve(static_cast<int>(most));
   int err = 0;
-  count = WalkLines(text, lines, lsize, [&](int, std::size_t start, std::size_t length, bool split) {
+  auto add = [&](int, std::size_t start, std::size_t length, bool split) {
     std::size_t after = start + length;
     bool ended = !split && after < text.size() && text[after] == '\n';
     if (err == 0) err = incoming.Add(text.data() + start, static_cast<int>(length), ended);
-  });
+  };
+  count = WalkLines(text, lines, lsize, add);
   return err;
 }
 
