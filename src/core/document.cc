@@ -19,15 +19,17 @@ Document::~Document() {
 }
 
 void Document::ReleaseAll() {
-  // The index is emptied below: only the blocks of grown lines need freeing. The records in
-  // use lie on each side of the gap.
+  // The index is emptied below: only the blocks of grown lines need freeing, when there are
+  // any. The records in use lie on each side of the gap.
   auto free_grown = [this](const LineRecord* r, const LineRecord* end) {
     for (; r < end; ++r) {
       if (Owned(r->text)) std::free(r->text);
     }
   };
-  free_grown(index_, index_ + gap_);
-  free_grown(index_ + gap_ + gapsize_, index_ + count_ + gapsize_);
+  if (std::exchange(grown_, false)) {
+    free_grown(index_, index_ + gap_);
+    free_grown(index_ + gap_ + gapsize_, index_ + count_ + gapsize_);
+  }
   std::free(block_);
   block_ = nullptr;
   block_size_ = 0;
@@ -159,6 +161,7 @@ int Document::Usable(std::string_view text, int room) const {
 
 // A block of its own for a line of `length` bytes: from the system, or else a spare one.
 char* Document::NewBlock(int length) {
+  grown_ = true;
   char* block = static_cast<char*>(std::malloc(static_cast<std::size_t>(length)));
   return block != nullptr ? block : TakeSpare();
 }

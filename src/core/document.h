@@ -298,6 +298,7 @@ class Document {
   int gap_ = 0;
   int gapsize_ = 0;
   char* block_ = nullptr;  // the load block, where loaded lines keep their text
+  bool grown_ = false;     // a line may have a block of its own: one was had since the last clear
   std::size_t block_size_ = 0;
   int lines_ = 0;
   int lsize_ = 0;
