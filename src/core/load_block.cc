@@ -17,7 +17,6 @@ int Document::Incoming::Reserve(int capacity) {
   auto* grown = static_cast<LineRecord*>(
       std::realloc(index_, static_cast<std::size_t>(capacity) * sizeof(LineRecord)));
   if (grown == nullptr) return ENOMEM;
-  ExpectFullUse(grown, static_cast<std::size_t>(capacity) * sizeof(LineRecord));
   index_ = grown;
   cap_ = capacity;
   return 0;
