@@ -2,6 +2,8 @@
 // devices and FIFOs, and the round trip of random documents through save and load.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -140,6 +142,27 @@ std::string Acl(std::vector<std::array<std::uint32_t, 3>> entries) {
 }
 constexpr std::uint32_t kOwner = 1, kUser = 2, kGroup = 4, kMask = 0x10, kOther = 0x20;
 constexpr std::uint32_t kNoId = 0xFFFFFFFF;
+
+// Saves "doc" to `target` as `user` (in a child) and reports as the editor would.
+std::string SaveAsUser(uid_t user, const std::string& target) {
+  if (pid_t child = fork(); child == 0) {
+    if (setresgid(user, user, user) != 0 || setresuid(user, user, user) != 0) _exit(1);
+    _exit(WriteFileSafely(target.c_str(), std::string_view("doc\n")).saved() ? 0 : 1);
+  } else {
+    int status = -1;
+    waitpid(child, &status, 0);
+    return status == 0 ? "Saved to " + target + "\n"
+                       : "Could not save to " + target + ": Permission denied\n";
+  }
+}
+
+// The inode flags of `path`, or sets them: false where the file system keeps none.
+bool InodeFlags(const char* path, int& flags, bool set = false) {
+  int fd = open(path, O_RDONLY | O_NONBLOCK);
+  bool done = ioctl(fd, set ? FS_IOC_SETFLAGS : FS_IOC_GETFLAGS, &flags) == 0;
+  close(fd);
+  return done;
+}
 
 // The line that reports how the save went.
 std::string SaveReport(const Transcript& t) {
@@ -331,7 +354,7 @@ TEST(SaveFailure, InjectedAtEachStepLeavesTheOldContentWhole) {
       row("temporary flush", plain, "f", "Could not save to f" + io, f, {{FsStep::kSync, EIO}}),
       row("temporary name", plain, "f", "Could not save to f" + full, f,
           {{FsStep::kNameTemp, ENOSPC}}),
-      row("temporary close", plain, "f", "Could not save to f" + io, f, {{FsStep::kClose, EIO}}),
+      row("exchange", plain, "f", "Could not save to f" + io, f, {{FsStep::kExchange, EIO}}),
       row("rename", plain, "f", "Could not save to f" + io, f, {{FsStep::kRename, EIO}}),
       // In place: no backup, no write.
       row("open in place", linked, "a", "Could not save to a: Permission denied\n", ab,
@@ -524,6 +547,15 @@ TEST(SaveTarget, ModeIsKeptAndNewFilesFollowTheUmask) {
     SaveDocAs("script");
     EXPECT_EQ(Mode("script"), set_id) << second_name;
   }
+
+  // A folder's default ACL, not the umask, gives a new file its mode, as for any new file.
+  const std::string acl = Acl({{kOwner, 6, kNoId}, {kGroup, 6, kNoId}, {kMask, 6, kNoId},
+                               {kOther, 0, kNoId}});
+  ASSERT_EQ(mkdir("acl", 0755), 0);
+  if (setxattr("acl", "system.posix_acl_default", acl.data(), acl.size(), 0) == 0) {
+    SaveDocAs("acl/fresh");
+    EXPECT_EQ(Mode("acl/fresh"), 0660u);
+  }
 }
 
 TEST(SaveTarget, SymbolicLinksAreFollowedAndKept) {
@@ -601,10 +633,11 @@ TEST(SaveTarget, DurableSaveStepsInOrderAndAFailureAtEach) {
   using S = FsStep;
   TempDir here;
   bool exchanges = Exchanges();
-  std::vector<S> order = {S::kReadAttributes, S::kCreateTemp, S::kMatchOwner, S::kMatchAttributes,
-                          S::kWrite,          S::kMatchMode,  S::kSync,       S::kNameTemp,
-                          S::kClose,          S::kRename,     S::kExchange,   S::kSyncFolder};
-  if (exchanges) order.insert(order.end() - 1, S::kRemoveOld);
+  std::vector<S> order = {S::kReadAttributes, S::kCreateTemp, S::kMatchFlags, S::kMatchOwner,
+                          S::kMatchAttributes, S::kWrite,      S::kMatchMode,  S::kSync,
+                          S::kNameTemp,        S::kRename,     S::kExchange,   S::kClose,
+                          S::kSyncFolder};
+  if (exchanges) order.insert(order.end() - 2, S::kRemoveOld);
   const std::string failed = std::string("Could not save to f: ") + std::strerror(EDQUOT) + "\n";
   const std::string old = ".f.morvax-save-XXXXXX";
   struct StepCase {
@@ -617,13 +650,14 @@ TEST(SaveTarget, DurableSaveStepsInOrderAndAFailureAtEach) {
       {std::nullopt, true},
       {S::kReadAttributes, false},
       {S::kCreateTemp, false},
+      {S::kMatchFlags, true},
       {S::kMatchOwner, true},
       {S::kMatchAttributes, false},
       {S::kMatchMode, false},
       {S::kWrite, false},
       {S::kSync, false},
       {S::kNameTemp, false},
-      {S::kClose, false},
+      {S::kClose, true},
       {S::kRename, false},
       {S::kExchange, false},
       {S::kRemoveOld, true, exchanges ? Lines{old, "f"} : Lines{"f"},
@@ -731,7 +765,10 @@ TEST(SaveTarget, ExtendedAttributesAndAclsAreKept) {
     std::vector<Fault> faults = {};
     bool in_place = false;
     bool as_root = false;
+    uid_t user = 0;  // saves as this user, f and the folder being theirs
   };
+  // A capability, as the kernel keeps it: version 2, the first permitted one.
+  const std::string capability("\0\0\0\2\1\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0", 20);
   const Case cases[] = {
       {"user attributes", {set("f", "user.a", "1"), set("f", "user.empty", "")},
        {{"user.a", "1"}, {"user.empty", ""}}},
@@ -744,6 +781,11 @@ TEST(SaveTarget, ExtendedAttributesAndAclsAreKept) {
       {"the folder's default ACL", {set(".", "system.posix_acl_default", denied)}, {}, {},
        false, true},
       {"trusted, as root", {set("f", "trusted.t", "x")}, {{"trusted.t", "x"}}, {}, false, true},
+      // Never carried over: a user may not set it, which would move the save in place.
+      {"a capability, on the user's own file",
+       {[] { ASSERT_EQ(chown("f", 65534, 65534) | chmod(".", 0777), 0); },
+        set("f", "security.capability", capability)},
+       {}, {}, false, true, 65534},
   };
   for (const Case& c : cases) {
     if (c.as_root && !IsRoot()) continue;
@@ -755,8 +797,9 @@ TEST(SaveTarget, ExtendedAttributesAndAclsAreKept) {
     for (const auto& step : c.setup) step();
     struct stat before;
     ASSERT_EQ(stat("f", &before), 0);
-    Transcript t = SaveDocAs("f", Failing(c.faults));
-    EXPECT_EQ(SaveReport(t), "Saved to f\n") << c.name;
+    std::string report =
+        c.user == 0 ? SaveReport(SaveDocAs("f", Failing(c.faults))) : SaveAsUser(c.user, "f");
+    EXPECT_EQ(report, "Saved to f\n") << c.name;
     EXPECT_EQ(Attributes("f"), c.after) << c.name;
     EXPECT_EQ(Mode("f"), 0644u) << c.name;
     struct stat after;
@@ -818,6 +861,7 @@ TEST(SaveTarget, InPlaceOnlyWhereARenameCannotServe) {
            {"folder refuses", {{FsStep::kCreateTemp, EACCES}}, true},
            {"read-only filesystem", {{FsStep::kCreateTemp, EROFS}}, true},
            {"owner cannot be kept", {{FsStep::kMatchOwner, EPERM}}, true},
+           {"flags cannot be kept", {{FsStep::kMatchFlags, EOPNOTSUPP}}, true},
            {"folder entry not flushed", {{FsStep::kSyncFolder, EIO}}, false},
            {"backup beside refused",
             {{FsStep::kCreateTemp, EACCES}, {FsStep::kCreateBackup, ENOSPC, "f"}},
@@ -895,18 +939,8 @@ TEST(SaveTarget, LinkThatMayHaveBeenPlantedIsNotFollowed) {
     ASSERT_EQ(chmod("private/f", 0666) | chown("private/f", c.files_owner, 0) |
                   chown("private", c.files_owner, 0),
               0);
-    std::string report;
-    if (c.user == 0) {
-      report = SaveReport(SaveDocAs(c.target));
-    } else if (pid_t child = fork(); child == 0) {
-      if (setresuid(c.user, c.user, c.user) != 0) _exit(1);
-      _exit(WriteFileSafely(c.target.c_str(), std::string_view("doc\n")).err == 0 ? 0 : 1);
-    } else {
-      int status = -1;
-      waitpid(child, &status, 0);
-      report = status == 0 ? "Saved to " + c.target + "\n"
-                           : "Could not save to " + c.target + ": Permission denied\n";
-    }
+    std::string report =
+        c.user == 0 ? SaveReport(SaveDocAs(c.target)) : SaveAsUser(c.user, c.target);
     EXPECT_EQ(report, c.followed ? "Saved to " + c.target + "\n"
                                  : "Could not save to " + c.target + ": Permission denied\n")
         << c.name;
@@ -916,6 +950,44 @@ TEST(SaveTarget, LinkThatMayHaveBeenPlantedIsNotFollowed) {
                                                                     : "")
         << c.name;
     EXPECT_TRUE(std::filesystem::is_symlink("shared/link")) << c.name;
+  }
+}
+
+// A save keeps the inode flags of the file it replaces; a file marked immutable or append-only is
+// not written, and one in a folder marked append-only is written in place.
+TEST(SaveTarget, InodeFlagsAreKeptAndMarkedFilesAreNotWritten) {
+  if (!IsRoot()) GTEST_SKIP() << "only root can mark a file immutable or append-only";
+  struct Case {
+    const char* marked;
+    int flags;
+    std::string report;
+    bool saved;
+    Lines entries = {"f"};
+  };
+  for (const Case& c : std::vector<Case>{
+           {"f", FS_NODUMP_FL | FS_NOATIME_FL, "Saved to f\n", true},
+           {"f", FS_IMMUTABLE_FL, "Could not save to f: it is marked immutable\n", false},
+           {"f", FS_APPEND_FL, "Could not save to f: it is marked append-only\n", false},
+           {".", FS_APPEND_FL, "Saved to f\n", true, {"f", "state"}},
+       }) {
+    TempDir dir;
+    WriteFile("f", "old\n");
+    struct stat before;
+    int had = 0;
+    ASSERT_EQ(stat("f", &before), 0);
+    if (!InodeFlags(c.marked, had)) GTEST_SKIP() << "no inode flags here";
+    int marked = had | c.flags;
+    ASSERT_TRUE(InodeFlags(c.marked, marked, true)) << c.report;
+    EXPECT_EQ(SaveReport(SaveDocAs("f")), c.report);
+    int now = 0;
+    EXPECT_TRUE(InodeFlags("f", now) && (now & c.flags) == (c.marked[0] == 'f' ? c.flags : 0))
+        << c.report;
+    EXPECT_TRUE(InodeFlags(c.marked, had, true));
+    struct stat after;
+    ASSERT_EQ(stat("f", &after), 0);
+    EXPECT_EQ(after.st_ino == before.st_ino, c.flags != (FS_NODUMP_FL | FS_NOATIME_FL)) << c.report;
+    EXPECT_EQ(ReadFile("f"), c.saved ? "doc\n" : "old\n") << c.report;
+    EXPECT_EQ(Entries("."), c.entries) << c.report;
   }
 }
 
@@ -1185,6 +1257,10 @@ TEST(RoundTrip, FilesSurviveLoadAndSaveUnchanged) {
     Transcript t = RunWithSettings(grid, "S\n", {"f"});
     ASSERT_EQ(FirstDifference(doc, t.ed->doc), -1) << "seed " << seed;
     EXPECT_EQ(ReadFile("f"), image) << "seed " << seed;
+    // Loaded whole, the file is one run of the load block, which a save writes as it lies.
+    int next = 0;
+    LineView run = t.ed->doc.LoadedRun(0, DocLength(t.ed->doc), next);
+    EXPECT_EQ(run.size(), t.ed->doc.extent() > 0 ? image.size() : 0) << "seed " << seed;
   }
 }
 

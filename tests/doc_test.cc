@@ -126,6 +126,14 @@ TEST(Load, FilesSplitIntoSlotsWithExactMessages) {
        "\nWarning!! Only 25.0 percent of the data was loaded!\n" +
            kPartialQuestion,
        {"ab"}},
+      {"a NUL far into the file ends the text too",
+       "",
+       std::string(70, 'k') + "\n" + std::string(20, 'm') + "\0"s + std::string(100, 'z') + "\n",
+       "Y\n",
+       "Opened f\nRead 193 bytes, 2 Lines Generated\n"
+       "\nWarning!! Only 47.4 percent of the data was loaded!\n" +
+           kPartialQuestion,
+       {std::string(70, 'k'), std::string(20, 'm')}},
       {"a full grid before the NUL",
        Grid(2),
        "l1\nl2\nl3\0x\n"s,

@@ -147,6 +147,22 @@ TEST(Faults, ChangeOnDiskIsAskedAboutWhateverTheSpelling) {
        {"Could not save to sub/new.txt: No such file or directory\n",
         "sub/" + created + "Nothing was saved\n", "sub/" + created + "Saved to sub/new.txt\n"},
        2, "mine\n", "sub/new.txt"},
+      // Another user's file, made before the original goes (so that its inode is not reused),
+      // and a link to it in its place, or where nothing was.
+      {"a link put in its place", "old\n", "mine\n=\nS\nn\n",
+       [] {
+         WriteFile("theirs.txt", "theirs\n");
+         ASSERT_EQ(unlink("f.txt") | symlink("theirs.txt", "f.txt"), 0);
+       },
+       false, {"f.txt now leads to theirs.txt, not the file that was read; save there? (y/n)\n"
+               "Nothing was saved\n"}, 0, "theirs\n"},
+      {"a link put where it was missing", nullptr, "mine\nS\nS\ny\nS\n",
+       [] {
+         WriteFile("theirs.txt", "theirs\n");
+         ASSERT_EQ(symlink("theirs.txt", "new.txt"), 0);
+       },
+       true, {"new.txt now leads to theirs.txt, not the file that was read; save there? (y/n)\n"
+              "Saved to new.txt\n", "\n  > Saved to new.txt\n"}, 0, "mine\n"},
       // A working folder whose path is longer than PATH_MAX, or that has none.
       {"created after it was found missing there, saved by another spelling", nullptr,
        "mine\ns\n../" + kDeep + "/new.txt\nS\nn\n", [] { WriteFile("new.txt", "theirs\n"); },

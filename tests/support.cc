@@ -55,6 +55,7 @@ bool LoadBytes(Editor& ed, std::string_view bytes) {
   std::string_view copy(block.get(), bytes.size());
   Document::Incoming incoming;
   LineCount count;
-  if (!PrepareLines(TextOf(copy), ed.lines(), ed.lsize(), incoming, count).ok()) return false;
+  std::string_view text = copy.substr(0, UncutLength(copy));
+  if (!PrepareLines(text, ed.lines(), ed.lsize(), incoming, count).ok()) return false;
   return PlaceLines(ed, copy, incoming, count, block) == Loaded::kReplaced;
 }

@@ -114,7 +114,7 @@ setup() {
       # Root saves another user's file: the new file must be given its owner.
       chown 65534:65534 "$work/dir/f"
       "$python" -c 'import os, sys; os.setxattr(sys.argv[1], "user.kept", b"yes")' \
-        "$work/dir/f" 2>/dev/null || true
+        "$work/dir/f" 2>/dev/null && : >"$work/kept" || true
     else
       chown -R 65534:65534 "$work"
       as=(setpriv --reuid=65534 --regid=65534 --clear-groups)
@@ -205,6 +205,11 @@ judge() {
   else
     content=other
     reasons+=("the target holds neither its old nor its new text")
+  fi
+  # An attribute the target had is still there whenever it holds the new text.
+  if [[ $content == new && -e $work/kept ]] && ! "$python" -c \
+    'import os, sys; os.getxattr(sys.argv[1], "user.kept")' "$target" 2>/dev/null; then
+    reasons+=("the new text lost the target's attribute")
   fi
   if [[ $scenario == inplace ]] && ! [[ $work/dir/f -ef $work/dir/g ]]; then
     reasons+=("the target lost its second name")

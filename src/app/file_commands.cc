@@ -50,7 +50,7 @@ Loaded AskPartialLoad(Editor& ed, float percent) {
 
 Loaded PlaceLines(Editor& ed, std::string_view bytes, Document::Incoming& incoming,
                   const LineCount& count, Block& block) {
-  ReportLines(ed, TextOf(bytes), count);
+  ReportLines(ed, bytes.substr(0, UncutLength(bytes)), count);
   if (std::optional<float> percent = PartialShare(bytes, count)) {
     if (Loaded answer = AskPartialLoad(ed, *percent); answer != Loaded::kReplaced) return answer;
   }
@@ -89,7 +89,8 @@ Loaded ReadFileIn(Editor& ed, const char* name) {
   Document::Incoming incoming;
   LineCount count;
   std::string_view bytes(block.get(), size);
-  if (read.ok()) read = PrepareLines(TextOf(bytes), ed.lines(), ed.lsize(), incoming, count);
+  std::string_view text = bytes.substr(0, UncutLength(bytes));
+  if (read.ok()) read = PrepareLines(text, ed.lines(), ed.lsize(), incoming, count);
   if (!read.ok()) {
     Print(ed.io, msg::kCouldNotRead, Shown(ed.io, name).c_str(), std::strerror(read.err));
     return Loaded::kUnreadable;
@@ -165,52 +166,91 @@ bool Named(Read read) {
   return true;
 }
 
-// Any entry at the name counts, readable or not, so that nothing is overwritten unasked.
-bool Exists(const char* name) {
-  struct stat st;
-  return lstat(name, &st) == 0;
-}
-
-// Asks `question` about the file `name`: true for a typed "y"; anything else says that nothing
-// was saved.
-[[nodiscard]] bool Confirmed(Editor& ed, const char* question, const char* name) {
-  Print(ed.io, question, Shown(ed.io, name).c_str());
+// Asks `question` about the file `name` (and `there`, where it now leads): true for a typed
+// "y"; anything else says that nothing was saved.
+[[nodiscard]] bool Confirmed(Editor& ed, const char* question, const char* name,
+                             const char* there = "") {
+  Print(ed.io, question, Shown(ed.io, name).c_str(), Shown(ed.io, there).c_str());
   char answer[16];
   if (IsYes(ReadAnswer(ed, answer, sizeof answer), answer, "y")) return true;
   Print(ed.io, "%s", msg::kNothingSaved);
   return false;
 }
 
-// Writes the document to `name`, which becomes the current file name, after asking when
-// another program changed that file since this session read or wrote it, unless the user has
-// just said to overwrite it (`confirmed`).
-Saved SaveTo(Editor& ed, const char* name, bool confirmed) {
+// A name and where it leads: found once, before the save's first question, and kept to its end.
+struct Found {
+  Target target;
+  Status found;
+
+  void Find(const char* name) {
+    target = Target{};
+    found = Resolve(name, target);
+  }
+};
+
+// The question about what another program did since this session read or wrote the file.
+const char* ChangeQuestion(DiskChange change) {
+  switch (change) {
+    case DiskChange::kChanged:
+      return msg::kChangedOnDisk;
+    case DiskChange::kCreated:
+      return msg::kCreatedOnDisk;
+    case DiskChange::kElsewhere:
+      return msg::kLeadsElsewhere;
+    case DiskChange::kNone:
+      break;
+  }
+  return nullptr;
+}
+
+// Says why a save failed.
+void SayFailed(Editor& ed, const char* name, const SaveResult& result) {
+  Shown shown(ed.io, name);
+  switch (result.outcome) {
+    case SaveOutcome::kTargetChanged:
+      Print(ed.io, msg::kChangedWhileSaving, shown.c_str());
+      return;
+    case SaveOutcome::kImmutable:
+      Print(ed.io, msg::kCouldNotSave, shown.c_str(), msg::kMarkedImmutable);
+      return;
+    case SaveOutcome::kAppendOnly:
+      Print(ed.io, msg::kCouldNotSave, shown.c_str(), msg::kMarkedAppendOnly);
+      return;
+    case SaveOutcome::kSaved:
+    case SaveOutcome::kFailed:
+      break;
+  }
+  // A backup that still holds the old content is named.
+  if (!result.kept.empty()) {
+    Print(ed.io, msg::kCouldNotSaveKept, shown.c_str(), std::strerror(result.err),
+          Shown(ed.io, result.kept.c_str()).c_str());
+    return;
+  }
+  Print(ed.io, msg::kCouldNotSave, shown.c_str(), std::strerror(result.err));
+  // A save into a FIFO or device that Ctrl-C stopped: said at once, not at the next read.
+  if (result.err == EINTR) TakeInterrupt(ed);
+}
+
+// Writes the document to `name`, which becomes the current file name, through what the name
+// was found to lead to, after asking when another program changed that file or the name leads
+// elsewhere since this session read or wrote it, unless the user has just said to overwrite it
+// (`confirmed`).
+Saved SaveTo(Editor& ed, const char* name, Found& named, bool confirmed) {
   if (ed.current_name != name) std::strcpy(ed.current_name, name);
-  if (DiskChange change = confirmed ? DiskChange::kNone : ChangedSince(ed.stamp, name);
+  Target& target = named.target;
+  if (DiskChange change = confirmed ? DiskChange::kNone
+                                    : ChangedSince(ed.stamp, name, target, named.found);
       change != DiskChange::kNone &&
-      !Confirmed(ed, change == DiskChange::kCreated ? msg::kCreatedOnDisk : msg::kChangedOnDisk,
-                 name)) {
+      !Confirmed(ed, ChangeQuestion(change), name, target.Shown().c_str())) {
     return Saved::kAbandoned;
   }
   // The bytes are made as they are written: no image of the whole file is held.
-  // The rescue's room is the save's when memory is short: the two never run at once.
-  SaveResult result =
-      WriteFileSafely(name, DocumentPieces(ed.doc, nullptr, ed.rescue_room.get()), ed.options.fs);
+  SaveResult result = named.found.ok()
+                          ? WriteFileSafely(target, DocumentPieces(ed.doc, nullptr, ed.rescue_room.get()), ed.options.fs)
+                          : SaveResult{SaveOutcome::kFailed, named.found.err, {}};
   ed.save_failed = !result.saved();
-  if (result.outcome == SaveOutcome::kTargetChanged) {
-    Print(ed.io, msg::kChangedWhileSaving, Shown(ed.io, name).c_str());
-    return Saved::kFailed;
-  }
   if (!result.saved()) {
-    // A backup that still holds the old content is named.
-    if (!result.kept.empty()) {
-      Print(ed.io, msg::kCouldNotSaveKept, Shown(ed.io, name).c_str(), std::strerror(result.err),
-            Shown(ed.io, result.kept.c_str()).c_str());
-      return Saved::kFailed;
-    }
-    Print(ed.io, msg::kCouldNotSave, Shown(ed.io, name).c_str(), std::strerror(result.err));
-    // A save into a FIFO or device that Ctrl-C stopped: said at once, not at the next read.
-    if (result.err == EINTR) TakeInterrupt(ed);
+    SayFailed(ed, name, result);
     return Saved::kFailed;
   }
   Print(ed.io, msg::kSaved, Shown(ed.io, name).c_str());
@@ -219,14 +259,14 @@ Saved SaveTo(Editor& ed, const char* name, bool confirmed) {
           std::strerror(result.err));
   }
   ed.MarkSaved();
-  TakeStamp(ed.stamp, name);
+  TakeStamp(ed.stamp, name, target, named.found);
   return Saved::kWritten;
 }
 
-// Saves to `name`, or, when it is empty, to a name asked for until one is given; a name given
-// there that is taken is written over only after a typed "y", and the current file name stays
-// as it was otherwise.
-Saved SaveAsking(Editor& ed, const char* name) {
+// Saves to `name` (where it leads in `found`, when given), or, when it is empty, to a name asked
+// for until one is given; a name given there that is taken (any entry, a dangling link too) is
+// written over only after a typed "y", and the current file name stays as it was otherwise.
+Saved SaveAsking(Editor& ed, const char* name, Found* found = nullptr) {
   char asked[kNameSize] = "";
   while (name[0] == '\0') {
     Line(ed.io, msg::kSaveNamePrompt);
@@ -237,17 +277,24 @@ Saved SaveAsking(Editor& ed, const char* name) {
     }
     name = asked;
   }
-  bool confirmed = name == asked && Exists(asked);
+  Found named;
+  if (found == nullptr || name == asked) {
+    found = &named;
+    found->Find(name);
+  }
+  bool confirmed = name == asked && found->target.entry;
   if (confirmed && !Confirmed(ed, msg::kOverwriteQuestion, asked)) return Saved::kAbandoned;
-  return SaveTo(ed, name, confirmed);
+  return SaveTo(ed, name, *found, confirmed);
 }
 
-// The `save_prompt` name dialogue: true with the name to save to in `name` (kNameSize bytes),
-// false when the user cancelled or the read failed.
-[[nodiscard]] bool DefineSaveName(Editor& ed, char* name) {
+// The `save_prompt` name dialogue: true with the name to save to in `name` (kNameSize bytes)
+// and where it leads in `named`, false when the user cancelled or the read failed. A name that
+// is taken (any entry, a dangling link too) is asked about.
+[[nodiscard]] bool DefineSaveName(Editor& ed, char* name, Found& named) {
   Line(ed.io, msg::kSaveAsPrompt);
   if (!Named(ReadName(ed, name)) || std::strcmp(name, "x") == 0) return false;
-  if (!Exists(name)) return true;
+  named.Find(name);
+  if (!named.target.entry) return true;
 
   Line(ed.io, msg::kFileExists);
   Line(ed.io, msg::kNewNameOrOverwrite);
@@ -258,7 +305,7 @@ Saved SaveAsking(Editor& ed, const char* name) {
   if (std::strcmp(answer, "o") == 0) return true;
   // From here on every answer is a name, "x" and "o" included.
   std::strcpy(name, answer);
-  while (Exists(name)) {
+  for (named.Find(name); named.target.entry; named.Find(name)) {
     Line(ed.io, msg::kFileExistsAgain);
     if (!Named(ReadName(ed, name))) return false;
   }
@@ -291,7 +338,9 @@ Saved Save(Editor& ed) {
 
 void SavePrompt(Editor& ed) {
   char name[kNameSize];
-  if (DefineSaveName(ed, name)) (void)SaveAsking(ed, name);  // it says how the save went
+  Found named;
+  // It says how the save went.
+  if (DefineSaveName(ed, name, named)) (void)SaveAsking(ed, name, &named);
 }
 
 void SaveOverwrite(Editor& ed) {

@@ -99,6 +99,8 @@ inline constexpr const char* kChangedOnDisk =
 inline constexpr const char* kCreatedOnDisk =
     "%s was created by another program since this session found it missing; overwrite it? "
     "(y/n)\n";
+inline constexpr const char* kLeadsElsewhere =
+    "%s now leads to %s, not the file that was read; save there? (y/n)\n";
 inline constexpr const char* kNothingSaved = "Nothing was saved\n";
 inline constexpr const char* kEarlierSaveLeft = "An earlier save of %s left %s\n";
 
@@ -111,6 +113,8 @@ inline constexpr const char* kFileExistsAgain = "File exists. Try again";
 inline constexpr const char* kOverwriteQuestion = "%s already exists; overwrite it? (y/n)\n";
 inline constexpr const char* kSaved = "Saved to %s\n";
 inline constexpr const char* kCouldNotSave = "Could not save to %s: %s\n";
+inline constexpr const char* kMarkedImmutable = "it is marked immutable";
+inline constexpr const char* kMarkedAppendOnly = "it is marked append-only";
 inline constexpr const char* kCouldNotSaveKept =
     "Could not save to %s: %s; its old content is in %s\n";
 inline constexpr const char* kChangedWhileSaving =

@@ -19,7 +19,17 @@ Document::~Document() {
 }
 
 void Document::ReleaseAll() {
-  for (int i = 0; i < count_; ++i) Release(At(i));
+  // The index is emptied below: only the blocks of grown lines need freeing, when there are
+  // any. The records in use lie on each side of the gap.
+  auto free_grown = [this](const LineRecord* r, const LineRecord* end) {
+    for (; r < end; ++r) {
+      if (Owned(r->text)) std::free(r->text);
+    }
+  };
+  if (std::exchange(grown_, false)) {
+    free_grown(index_, index_ + gap_);
+    free_grown(index_ + gap_ + gapsize_, index_ + count_ + gapsize_);
+  }
   std::free(block_);
   block_ = nullptr;
   block_size_ = 0;
@@ -66,12 +76,6 @@ int Document::Allocate(int lines, int lsize) {
   lines_ = lines;
   lsize_ = lsize;
   return 0;
-}
-
-bool Document::Owned(const char* text) const {
-  if (text == nullptr) return false;
-  std::less<const char*> before;
-  return before(text, block_) || !before(text, block_ + block_size_);
 }
 
 void Document::Release(LineRecord& record) {
@@ -147,16 +151,6 @@ void Document::Erase(int line) {
   Normalize();
 }
 
-std::string_view Document::Bytes(int i) const {
-  if (i >= count_) return {};
-  const LineRecord& r = At(i);
-  return {r.text, static_cast<std::size_t>(r.length)};
-}
-
-LineView Document::text(int i) const {
-  return {Bytes(i), edition()};
-}
-
 // How many bytes of `text` a line takes where `room` bytes are left: up to its first NUL.
 int Document::Usable(std::string_view text, int room) const {
   std::size_t n = std::min(text.size(), static_cast<std::size_t>(std::max(room, 0)));
@@ -167,6 +161,7 @@ int Document::Usable(std::string_view text, int room) const {
 
 // A block of its own for a line of `length` bytes: from the system, or else a spare one.
 char* Document::NewBlock(int length) {
+  grown_ = true;
   char* block = static_cast<char*>(std::malloc(static_cast<std::size_t>(length)));
   return block != nullptr ? block : TakeSpare();
 }
@@ -343,6 +338,13 @@ bool Document::CheckInvariant() const {
   for (int i = 0; i < count_; ++i) {
     const LineRecord& r = At(i);
     if (r.length < 0 || r.length >= lsize_ || (r.text == nullptr && r.length != 0)) return false;
+    // A line that a save writes out as it lies is in the load block, its newline after it.
+    if (r.length == r.ended &&
+        (r.text == nullptr || Owned(r.text) ||
+         !std::less<const char*>()(r.text + r.length, block_ + block_size_) ||
+         r.text[r.length] != '\n')) {
+      return false;
+    }
     // Only the load block holds empty lines in place.
     if (r.length == 0 && r.text != nullptr && Owned(r.text)) return false;
     if (r.length == 0) continue;

@@ -25,9 +25,11 @@
 // moves few records.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <iosfwd>
 #include <memory>
 #include <string_view>
@@ -43,10 +45,14 @@ void ExpectFullUse(void* block, std::size_t size);
 /// A block from malloc, freed with free.
 using Block = std::unique_ptr<char, decltype(&std::free)>;
 
-/// One line in the index: where its text is and how long it is (null and 0 when empty).
+/// One line in the index: where its text is and how long it is (null and 0 when empty), and
+/// `ended`, the length at which the newline that followed it in the file follows it in the load
+/// block (-1 for a line that no such newline follows, or that lives elsewhere). A line whose
+/// length is `ended` is written out as it lies, newline and all.
 struct LineRecord {
   char* text;
   int length;
+  int ended = -1;
 };
 
 /// The document's count of changes as it stood when taken. In builds with assertions, Check()
@@ -134,7 +140,7 @@ class Document {
   int lsize() const { return lsize_; }
 
   /// The bytes of line i (0 <= i < lines), without a line end; empty past the extent.
-  LineView text(int i) const;
+  LineView text(int i) const { return {Bytes(i), edition()}; }
 
   /// The written form (each line and a newline) of lines i, i + 1, ... up to `last`, as far as
   /// it lies unbroken in the load block: loaded lines that kept their length, and the newlines
@@ -210,8 +216,20 @@ class Document {
     ~Incoming() { std::free(index_); }
     Incoming(const Incoming&) = delete;
     Incoming& operator=(const Incoming&) = delete;
-    /// Appends a line of `length` bytes at `text`. Returns 0, or ENOMEM.
-    [[nodiscard]] int Add(const char* text, int length);
+    /// Room for `capacity` lines in all, had at once so that the index need not grow while
+    /// the lines are added. Returns 0, or ENOMEM (the index is then as it was).
+    [[nodiscard]] int Reserve(int capacity);
+    /// Appends a line of `length` bytes at `text`, `ended` when a newline follows it there.
+    /// Returns 0, or ENOMEM.
+    [[nodiscard]] int Add(const char* text, int length, bool ended) {
+      if (count_ == cap_) {
+        if (int err = Reserve(std::max(cap_ * 2, 1024)); err != 0) return err;
+      }
+      // An empty line keeps its place too (at its newline), so that a run of loaded lines can
+      // be written out as it lies in the block.
+      index_[count_++] = {const_cast<char*>(text), length, ended ? length : -1};
+      return 0;
+    }
     int count() const { return count_; }
 
    private:
@@ -243,13 +261,21 @@ class Document {
   }
   LineRecord& At(int i) { return index_[Physical(i)]; }
   const LineRecord& At(int i) const { return index_[Physical(i)]; }
-  std::string_view Bytes(int i) const;
+  std::string_view Bytes(int i) const {
+    if (i >= count_) return {};
+    const LineRecord& r = At(i);
+    return {r.text, static_cast<std::size_t>(r.length)};
+  }
   int Usable(std::string_view text, int room) const;
   int Compose(std::string_view old, int head, int at, std::string_view text);
   char* NewBlock(int length);
   [[nodiscard]] int Room(int i, int length, char*& room);
   void Place(int i, char* room, const char* text, int length);
-  bool Owned(const char* text) const;
+  // Whether `text` lies in a block of its own rather than in the load block.
+  bool Owned(const char* text) const {
+    std::less<const char*> before;
+    return text != nullptr && (before(text, block_) || !before(text, block_ + block_size_));
+  }
   [[nodiscard]] int GrowIndex(int capacity);
   void MoveGap(int to);
   [[nodiscard]] int Extend(int count);
@@ -272,6 +298,7 @@ class Document {
   int gap_ = 0;
   int gapsize_ = 0;
   char* block_ = nullptr;  // the load block, where loaded lines keep their text
+  bool grown_ = false;     // a line may have a block of its own: one was had since the last clear
   std::size_t block_size_ = 0;
   int lines_ = 0;
   int lsize_ = 0;

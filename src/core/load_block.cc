@@ -12,18 +12,13 @@
 
 #include "core/document.h"
 
-int Document::Incoming::Add(const char* text, int length) {
-  if (count_ == cap_) {
-    int capacity = std::max(cap_ * 2, 1024);
-    auto* grown = static_cast<LineRecord*>(
-        std::realloc(index_, static_cast<std::size_t>(capacity) * sizeof(LineRecord)));
-    if (grown == nullptr) return ENOMEM;
-    index_ = grown;
-    cap_ = capacity;
-  }
-  // An empty line keeps its place too (at its newline), so that a run of loaded lines can be
-  // written out as it lies in the block.
-  index_[count_++] = {const_cast<char*>(text), length};
+int Document::Incoming::Reserve(int capacity) {
+  if (capacity <= cap_) return 0;
+  auto* grown = static_cast<LineRecord*>(
+      std::realloc(index_, static_cast<std::size_t>(capacity) * sizeof(LineRecord)));
+  if (grown == nullptr) return ENOMEM;
+  index_ = grown;
+  cap_ = capacity;
   return 0;
 }
 
@@ -36,24 +31,36 @@ void Document::Adopt(Incoming& incoming, Block& block, std::size_t size) {
   gapsize_ = cap_ - count_;
   block_ = block.release();
   block_size_ = size;
+  // The text that the lines were found in may stop short of the block by the file's last
+  // newline, which then follows the last line.
+  if (count_ > 0) {
+    LineRecord& last = index_[count_ - 1];
+    std::size_t after = static_cast<std::size_t>(last.text + last.length - block_);
+    if (last.ended < 0 && after < size && block_[after] == '\n') last.ended = last.length;
+  }
   ++changes_;
 }
 
 LineView Document::LoadedRun(int i, int last, int& next) const {
-  const char* start = nullptr;
-  const char* end = nullptr;
-  const char* block_end = block_ + block_size_;
-  int j = i;
-  for (; j <= last && j < count_; ++j) {
-    const LineRecord& r = At(j);
-    if (r.text == nullptr || Owned(r.text) || (start != nullptr && r.text != end)) break;
-    const char* newline = r.text + r.length;
-    if (newline >= block_end || *newline != '\n') break;
-    if (start == nullptr) start = r.text;
-    end = newline + 1;
+  int stop = std::min(last + 1, count_);
+  next = i;
+  if (i >= stop) return {};
+  const char* start = At(i).text;
+  const char* end = start;  // just past the last newline taken
+  // A line continues the run when its text begins where the run ends and the newline that
+  // followed it in the file still does (the line kept the length it was loaded with). The
+  // records are gone through as they lie, on each side of the gap.
+  while (next < stop) {
+    int upto = next < gap_ ? std::min(stop, gap_) : stop;
+    const LineRecord* r = index_ + Physical(next);
+    int j = next;
+    for (; j < upto && r->text == end && r->length == r->ended; ++j, ++r) {
+      end += r->length + 1;
+    }
+    next = j;
+    if (j < upto) break;
   }
-  next = j;
-  if (start == nullptr) return {};
+  if (end == start) return {};
   return {std::string_view(start, end - start), edition()};
 }
 

@@ -8,7 +8,9 @@
 enum class FsStep {
   kCreateTemp,       // a new temporary file beside the target
   kOpenTarget,       // the target opened for writing in place
-  kReadAttributes,   // the target's extended attributes read, through a descriptor of its own
+  kReadAttributes,   // the target's extended attributes and inode flags read, through a
+                     // descriptor of its own
+  kMatchFlags,       // the new file, still empty, given the target's inode flags
   kMatchAttributes,  // the new file given exactly the target's extended attributes
   kMatchOwner,       // the new file given the target's owner and group
   kMatchMode,        // the new file given the target's permission bits, once written (or the

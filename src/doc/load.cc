@@ -4,8 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -23,17 +25,24 @@ std::size_t UncutLength(std::string_view bytes) {
 }
 
 std::optional<float> PartialShare(std::string_view bytes, const LineCount& count) {
-  std::size_t uncut = UncutLength(bytes);
-  if (!count.partial && TextOf(bytes).size() == uncut) return std::nullopt;
-  return static_cast<float>(static_cast<double>(count.loaded) * 100.0 / static_cast<double>(uncut));
+  if (!count.partial) return std::nullopt;
+  return static_cast<float>(static_cast<double>(count.loaded) * 100.0 /
+                            static_cast<double>(UncutLength(bytes)));
 }
 
 Status PrepareLines(std::string_view text, int lines, int lsize, Document::Incoming& incoming,
                     LineCount& count) {
+  // Every line takes a byte at least, its newline or its text. Without room for that many at
+  // once the index grows as the lines come.
+  std::size_t most = std::min(text.size(), static_cast<std::size_t>(std::max(lines, 0)));
+  (void)incoming.Reserve(static_cast<int>(most));
   int err = 0;
-  count = WalkLines(text, lines, lsize, [&](int, std::size_t start, std::size_t length, bool) {
-    if (err == 0) err = incoming.Add(text.data() + start, static_cast<int>(length));
-  });
+  auto add = [&](int, std::size_t start, std::size_t length, bool split) {
+    std::size_t after = start + length;
+    bool ended = !split && after < text.size() && text[after] == '\n';
+    if (err == 0) err = incoming.Add(text.data() + start, static_cast<int>(length), ended);
+  };
+  count = WalkLines(text, lines, lsize, add);
   return err;
 }
 

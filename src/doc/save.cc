@@ -101,16 +101,14 @@ Pieces DocumentPieces(const Document& doc, char* room, char* spare) {
 // exchanged back and the save fails); it is then removed. A crash in between leaves the old
 // content under the temporary name, which the next load announces. Elsewhere the new file is
 // renamed over the target right after the last check. A rename cannot be used where it would
-// change something besides the content, and the file is then written in place:
-//   - the target has several hard links (the other names would keep the old content);
-//   - the target is no regular file (a device, a FIFO);
-//   - the folder refuses a new file (permission denied, a read-only filesystem);
-//   - the target belongs to another owner or group that the new file cannot be given;
-//   - an extended attribute of the target cannot be set on the new file (not permitted, or
-//     not supported there).
-// The attributes are read through a descriptor of the target opened for writing (the walk's
-// cannot list them); `security.capability` is never carried over, since the kernel drops it on
-// any write, and an ordinary user does not see `trusted.*` attributes, which a rename then
+// change something besides the content, and the file is then written in place (several hard
+// links, a folder that refuses a new file or is marked append-only, an owner, attribute or
+// inode flag the new file cannot be given); devices and FIFOs are written as they stand, and a
+// file marked immutable or append-only not at all. ChooseWay (doc/save_way.cc) holds that
+// table; it is asked again after each trial step on the new, still empty file.
+// The attributes and flags are read through a descriptor of the target opened for writing (the
+// walk's cannot read them); `security.capability` is never carried over, since the kernel drops
+// it on any write, and an ordinary user does not see `trusted.*` attributes, which a rename then
 // loses. Any other reason a temporary file cannot be made (no space, no inodes, a quota, too
 // many open files, a name too long) fails the save before anything is written.
 //
@@ -134,19 +132,13 @@ using namespace save_steps;
 
 namespace {
 
-mode_t CurrentUmask() {
-  mode_t mask = umask(0);
-  umask(mask);
-  return mask;
-}
-
 // ---------------------------------------------------------------------------------------------
 // The three ways of writing
 
 // Devices and FIFOs have no old content to keep: the bytes are written to them as they stand.
 // The open does not wait (a FIFO nobody reads fails at once), and neither do the writes: a
 // handled signal abandons the wait for a slow reader.
-SaveResult WriteToDevice(const Target& target, const Pieces& bytes, const FileSystem& fs) {
+SaveResult WriteToDevice(Target& target, const Pieces& bytes, const FileSystem& fs) {
   std::string shown = target.Shown();
   Fd fd;
   struct stat now;
@@ -155,20 +147,9 @@ SaveResult WriteToDevice(const Target& target, const Pieces& bytes, const FileSy
   if (!opened.saved()) return opened;
   Status written = Step(fs, FsStep::kWrite, shown,
                         [&] { return WritePieces(fd.get(), bytes, -1, OnSignal::kAbandon); });
+  if (written.ok()) (void)fstat(fd.get(), &target.info);  // the stamp only: `now` stands else
   Status closed = Step(fs, FsStep::kClose, shown, [&] { return Close(fd); });
   return Failed(!written.ok() ? written : closed);
-}
-
-// Reasons a folder gives for refusing a new file, where the target can still be written in
-// place.
-bool Refuses(Status status) {
-  return status.err == EACCES || status.err == EPERM || status.err == EROFS;
-}
-
-// Errors of a new file that cannot be given what the target has, where the target can still
-// be written in place.
-bool CannotCarry(Status status) {
-  return status.err == EPERM || status.err == EOPNOTSUPP || status.err == EACCES;
 }
 
 // Gives the complete temporary file `from` the name of a target that did not exist, never over
@@ -220,17 +201,13 @@ SaveResult CheckExchanged(const Target& target, NewFile& temp, const FileSystem&
 
 // Puts the complete temporary file `temp` in the target's place: over the target, when it is
 // still what the walk found, or under a name that nothing may have taken since. An exchange
-// leaves the old file under the temporary name, where it is checked and then removed.
+// leaves the old file under the temporary name, where it is checked (and exchanged back when it
+// is not the target) and then removed.
 SaveResult PutInPlace(const Target& target, NewFile& temp, const FileSystem& fs) {
   if (!target.exists) return PutNew(target, temp.name);
   int dir = target.folder.fd.get();
   const char* name = target.name.c_str();
   const std::string from = temp.name;
-  struct stat now;
-  if (RetryOnEintr([&] { return fstatat(dir, name, &now, AT_SYMLINK_NOFOLLOW); }) != 0) {
-    return errno == ENOENT ? Changed() : Failed(errno);
-  }
-  if (!SameFile(now, target.info)) return Changed();
   std::function<Status()> exchange = [&] {
     return Errno(
         RetryOnEintr([&] { return renameat2(dir, from.c_str(), dir, name, RENAME_EXCHANGE); }));
@@ -240,39 +217,69 @@ SaveResult PutInPlace(const Target& target, NewFile& temp, const FileSystem& fs)
   Status exchanged = Step(fs, FsStep::kExchange, shown, exchange);
   int err = exchanged.err;
   if (err == EINVAL || err == ENOSYS || err == EOPNOTSUPP) {
-    // No exchange on this file system: a rename, right after the check above.
+    // No exchange on this file system: a rename, right after a last check.
+    struct stat now;
+    if (RetryOnEintr([&] { return fstatat(dir, name, &now, AT_SYMLINK_NOFOLLOW); }) != 0) {
+      return errno == ENOENT ? Changed() : Failed(errno);
+    }
+    if (!SameFile(now, target.info)) return Changed();
     return Failed(Errno(RetryOnEintr([&] { return renameat(dir, from.c_str(), dir, name); })));
   }
   if (!exchanged.ok()) return Failed(exchanged);
   return CheckExchanged(target, temp, fs, exchange, old, shown);
 }
 
-// Gives the new file open at `fd` the owner and group of `old`.
-Status MatchOwner(int fd, const struct stat& old, const std::string& path, const FileSystem& fs) {
-  return Step(fs, FsStep::kMatchOwner, path, [&]() -> Status {
-    struct stat st;
-    if (fstat(fd, &st) != 0) return errno;
-    if (st.st_uid == old.st_uid && st.st_gid == old.st_gid) return 0;
-    return Errno(RetryOnEintr([&] { return fchown(fd, old.st_uid, old.st_gid); }));
-  });
+SaveResult WriteOtherWay(Target& target, const Pieces& bytes, const FileSystem& fs, Chosen way);
+
+// A save by rename under way: what its steps share.
+struct Renaming {
+  Target& target;
+  const Pieces& bytes;
+  const Kept& kept;
+  const FileSystem& fs;
+  NewFile temp = {};
+  SaveResult put = {};  // what putting the new file in the target's place gave
+
+  int fd() const { return temp.fd.get(); }
+};
+
+// What the seam is told a step acts on.
+enum class Acts { kOnTemp, kOnTarget, kOnFolder };
+
+// What a step's failure does to the save.
+enum class OnFailure {
+  kStop,       // the save fails, and the new file goes
+  kChooseWay,  // a trial: its result goes to the trials, and ChooseWay says whether a rename
+               // still serves (else the new file goes and the target is written another way)
+  kTolerated,  // the new content is in place already: the save stands
+};
+
+struct RenameStep {
+  FsStep step;
+  Status (*run)(Renaming&);
+  Acts acts;
+  OnFailure on_failure;
+  Status Trials::*trial = nullptr;  // kChooseWay: where its result goes
+  bool existing_only = false;       // a new name skips it
+};
+
+// Gives the new file the owner and group of the target.
+Status GiveOwner(Renaming& r) {
+  struct stat st;
+  if (fstat(r.fd(), &st) != 0) return errno;
+  const struct stat& old = r.target.info;
+  if (st.st_uid == old.st_uid && st.st_gid == old.st_gid) return 0;
+  return Errno(RetryOnEintr([&] { return fchown(r.fd(), old.st_uid, old.st_gid); }));
 }
 
-// Fills the new file `temp`: the bytes, its mode (after the owner, the attributes and the bytes:
-// a change of owner and a write by a user who is not root clear the set-id bits, and an ACL sets
-// the group's), the flush, its name, the close.
-Status FillTemp(const Folder& folder, NewFile& temp, mode_t mode, const Pieces& bytes,
-                const FileSystem& fs) {
-  auto path = [&] { return folder.Path(temp.Entry()); };
-  int fd = temp.fd.get();
-  Status filled = Step(fs, FsStep::kWrite, path(), [&] { return WritePieces(fd, bytes); });
-  if (filled.ok()) {
-    filled = Step(fs, FsStep::kMatchMode, path(),
-                  [&] { return Errno(RetryOnEintr([&] { return fchmod(fd, mode); })); });
-  }
-  if (filled.ok()) filled = Step(fs, FsStep::kSync, path(), [&] { return Sync(fd); });
-  if (filled.ok()) filled = Step(fs, FsStep::kNameTemp, path(), [&] { return Name(folder, temp); });
-  if (filled.ok()) filled = Step(fs, FsStep::kClose, path(), [&] { return Close(temp.fd); });
-  return filled;
+// Puts the complete new file in the target's place; the file written is then the target's
+// state, taken through the new file's descriptor after the exchange or rename moved it.
+Status Put(Renaming& r) {
+  r.put = PutInPlace(r.target, r.temp, r.fs);
+  if (!r.put.saved()) return r.put.err != 0 ? r.put.err : ESTALE;  // said by `put`
+  r.temp.name.clear();  // it is the target now
+  if (fstat(r.fd(), &r.target.info) == 0) r.target.exists = true;
+  return 0;
 }
 
 // Removes the named temporary file `temp` when an exception (memory refused) leaves the save;
@@ -289,92 +296,122 @@ struct RemovedOnThrow {
   }
 };
 
-// A regular file (or a new name) replaced through a temporary file: the target's owner and
-// extended attributes first, then the bytes and the mode, then the exchange or the rename.
-// Where the new file cannot be made in the folder, or cannot be given what the target has, the
-// target is written in place instead.
-SaveResult WriteByRename(const Target& target, const Pieces& bytes, const FileSystem& fs) {
-  const struct stat* old = target.exists ? &target.info : nullptr;
-  Attributes attributes;
-  if (old != nullptr) {
-    SaveResult read = Step(fs, FsStep::kReadAttributes, target.Shown(),
-                           [&] { return ReadAttributes(target, attributes); });
-    if (!read.saved()) return read;
-  }
-  NewFile temp;
+// The steps of a save by rename, in order. The trials come first, while the new file is empty;
+// its mode comes after the owner, the attributes and the bytes (a change of owner and a write by
+// a user who is not root clear the set-id bits, and an ACL sets the group's), and a new name keeps
+// the mode it was made with (the umask, or the folder's default ACL: what any new file gets).
+constexpr RenameStep kRenameSteps[] = {
+    {FsStep::kCreateTemp,
+     [](Renaming& r) { return CreateIn(r.target.folder, r.temp, r.target.exists ? 0600 : 0666); },
+     Acts::kOnTemp, OnFailure::kChooseWay, &Trials::create},
+    {FsStep::kMatchFlags, [](Renaming& r) { return MatchFlags(r.fd(), r.kept); }, Acts::kOnTemp,
+     OnFailure::kChooseWay, &Trials::flags, true},
+    {FsStep::kMatchOwner, GiveOwner, Acts::kOnTemp, OnFailure::kChooseWay, &Trials::owner, true},
+    {FsStep::kMatchAttributes, [](Renaming& r) { return MatchAttributes(r.fd(), r.kept); },
+     Acts::kOnTemp, OnFailure::kChooseWay, &Trials::attributes, true},
+    {FsStep::kWrite, [](Renaming& r) { return WritePieces(r.fd(), r.bytes); }, Acts::kOnTemp,
+     OnFailure::kStop},
+    {FsStep::kMatchMode,
+     [](Renaming& r) {
+       return Errno(RetryOnEintr([&] { return fchmod(r.fd(), r.target.info.st_mode & 07777); }));
+     },
+     Acts::kOnTemp, OnFailure::kStop, nullptr, true},
+    {FsStep::kSync, [](Renaming& r) { return Sync(r.fd()); }, Acts::kOnTemp, OnFailure::kStop},
+    {FsStep::kNameTemp, [](Renaming& r) { return Name(r.target.folder, r.temp); }, Acts::kOnTemp,
+     OnFailure::kStop},
+    {FsStep::kRename, Put, Acts::kOnTarget, OnFailure::kStop},
+    // Flushed already: a close that fails takes nothing from the new content.
+    {FsStep::kClose, [](Renaming& r) { return Close(r.temp.fd); }, Acts::kOnTarget,
+     OnFailure::kTolerated},
+    {FsStep::kSyncFolder, [](Renaming& r) { return SyncFolder(r.target.folder); },
+     Acts::kOnFolder, OnFailure::kTolerated},
+};
+
+// A regular file (or a new name) replaced through a temporary file, step by step as the table
+// says. Where a trial says so, the target is written another way instead.
+SaveResult WriteByRename(Target& target, const Pieces& bytes, const FileSystem& fs,
+                         const Kept& kept, Trials& trials) {
+  Renaming r{target, bytes, kept, fs};
   EntryName entry;
-  temp.pattern.assign(entry, TempPattern(target.name, entry));
-  Status made = Step(fs, FsStep::kCreateTemp, target.folder.Path(temp.Entry()),
-                     [&] { return CreateIn(target.folder, temp); });
-  RemovedOnThrow removed{target.folder, temp};
-  if (!made.ok()) {
-    return old != nullptr && Refuses(made) ? WriteKeepingOld(target, bytes, fs) : Failed(made);
-  }
-  if (old != nullptr) {
-    std::string path = target.folder.Path(temp.Entry());
-    int fd = temp.fd.get();
-    Status owned = MatchOwner(fd, *old, path, fs);
-    Status carried = !owned.ok() ? owned : Step(fs, FsStep::kMatchAttributes, path, [&] {
-      return MatchAttributes(fd, attributes);
-    });
-    if (!carried.ok()) {
-      // An owner that cannot be given, for whatever reason, leaves the target to be written in
-      // place.
-      bool in_place = !owned.ok() || CannotCarry(carried);
-      (void)Discard(target.folder, temp, FsStep::kRemoveTemp, fs);  // see below
-      return in_place ? WriteKeepingOld(target, bytes, fs) : Failed(carried);
+  r.temp.pattern.assign(entry, TempPattern(target.name, entry));
+  RemovedOnThrow removed{target.folder, r.temp};
+  for (const RenameStep& row : kRenameSteps) {
+    if (row.existing_only && !target.exists) continue;
+    Status done;
+    try {
+      std::string where = row.acts == Acts::kOnTemp     ? target.folder.Path(r.temp.Entry())
+                          : row.acts == Acts::kOnTarget ? target.Shown()
+                                                        : target.folder.Openable();
+      done = Step(fs, row.step, where, [&] { return row.run(r); });
+    } catch (const std::bad_alloc&) {
+      // Once the new content is in place, memory refused takes nothing from the save.
+      if (row.on_failure != OnFailure::kTolerated) throw;
     }
-  }
-  mode_t mode = old != nullptr ? old->st_mode & 07777 : 0666 & ~CurrentUmask();
-  SaveResult result = Failed(FillTemp(target.folder, temp, mode, bytes, fs));
-  if (result.saved()) {
-    result =
-        Step(fs, FsStep::kRename, target.Shown(), [&] { return PutInPlace(target, temp, fs); });
-  }
-  if (!result.saved()) {
+    if (row.on_failure == OnFailure::kTolerated || (done.ok() && !row.trial)) continue;
+    Chosen way{Way::kByRename, WayReason::kReplace};
+    if (row.trial != nullptr) {
+      trials.*row.trial = done;
+      if (way = ChooseWay(target, trials); way.way == Way::kByRename) continue;
+    }
     // A temporary file that cannot be removed is among the leftovers that a later load names.
-    (void)Discard(target.folder, temp, FsStep::kRemoveTemp, fs);
-    return result;
+    (void)Discard(target.folder, r.temp, FsStep::kRemoveTemp, fs);
+    if (way.way != Way::kByRename) return WriteOtherWay(target, bytes, fs, way);
+    return r.put.saved() ? Failed(done) : r.put;
   }
-  temp.name.clear();  // it is the target now
-  // The new content is in place; a folder that cannot be flushed, or memory refused for its
-  // name, does not undo the save.
-  try {
-    (void)Step(fs, FsStep::kSyncFolder, target.folder.Openable(),
-               [&] { return SyncFolder(target.folder); });
-  } catch (const std::bad_alloc&) {
+  return r.put;
+}
+
+SaveResult WriteOtherWay(Target& target, const Pieces& bytes, const FileSystem& fs, Chosen way) {
+  switch (way.way) {
+    case Way::kInPlace:
+      return WriteKeepingOld(target, bytes, fs);
+    case Way::kStraight:
+      return WriteToDevice(target, bytes, fs);
+    case Way::kRefused:
+      if (way.reason == WayReason::kImmutable) return {SaveOutcome::kImmutable, EPERM, {}};
+      if (way.reason == WayReason::kAppendOnly) return {SaveOutcome::kAppendOnly, EPERM, {}};
+      return Failed(way.err);
+    case Way::kByRename:
+      break;
   }
-  return result;
+  return Failed(EINVAL);  // never: a rename is WriteByRename's
+}
+
+// The save of a found target, as WriteFileSafely says, where memory refused may throw.
+SaveResult WriteTarget(Target& target, const Pieces& bytes, const FileSystem& fs) {
+  Kept kept;
+  Trials trials;
+  if (target.exists && S_ISREG(target.info.st_mode)) {
+    SaveResult read = Step(fs, FsStep::kReadAttributes, target.Shown(),
+                           [&] { return ReadKept(target, kept); });
+    if (read.outcome == SaveOutcome::kTargetChanged) return read;
+    trials.read = read.err;
+    trials.kept = &kept;
+    trials.folder_flags = FolderFlags(target.folder.fd.get());
+  }
+  Chosen way = ChooseWay(target, trials);
+  if (way.way == Way::kByRename) return WriteByRename(target, bytes, fs, kept, trials);
+  return WriteOtherWay(target, bytes, fs, way);
 }
 
 }  // namespace
 
-namespace {
-
-SaveResult WriteResolved(const char* path, const Pieces& bytes, const FileSystem& fs) {
-  Target target;
-  if (Status found = Resolve(path, target); !found.ok()) return Failed(found);
-  if (!target.exists) return WriteByRename(target, bytes, fs);
-  if (!S_ISREG(target.info.st_mode)) return WriteToDevice(target, bytes, fs);
-  if (target.info.st_nlink > 1) return WriteKeepingOld(target, bytes, fs);
-  // The rename must not replace a file that the user may not write.
-  if (RetryOnEintr([&] {
-        return faccessat(target.folder.fd.get(), target.name.c_str(), W_OK,
-                         AT_EACCESS | AT_SYMLINK_NOFOLLOW);
-      }) != 0) {
-    return errno == ENOENT ? Changed() : Failed(errno);
-  }
-  return WriteByRename(target, bytes, fs);
-}
-
-}  // namespace
-
-SaveResult WriteFileSafely(const char* path, const Pieces& bytes, const FileSystem& fs) {
+SaveResult WriteFileSafely(Target& target, const Pieces& bytes, const FileSystem& fs) {
   try {
-    return WriteResolved(path, bytes, fs);
+    return WriteTarget(target, bytes, fs);
   } catch (const std::bad_alloc&) {
     // Memory refused on the way: the temporary file went as the save unwound (RemovedOnThrow),
-    // and the target was not reached.
+    // and the target was not replaced.
     return Failed(ENOMEM);
   }
+}
+
+SaveResult WriteFileSafely(const char* path, const Pieces& bytes, const FileSystem& fs) {
+  Target target;
+  try {
+    if (Status found = Resolve(path, target); !found.ok()) return Failed(found);
+  } catch (const std::bad_alloc&) {
+    return Failed(ENOMEM);
+  }
+  return WriteFileSafely(target, bytes, fs);
 }

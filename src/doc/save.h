@@ -95,6 +95,8 @@ enum class SaveOutcome {
   kTargetChanged,  // the target changed kind or identity between the checks and the write
                    // (replaced, removed, turned into a link, or made where nothing was):
                    // nothing was written over it
+  kImmutable,      // the file is marked immutable: nothing was written
+  kAppendOnly,     // the file is marked append-only: nothing was written
 };
 
 struct [[nodiscard]] SaveResult {
@@ -105,24 +107,63 @@ struct [[nodiscard]] SaveResult {
   bool saved() const { return outcome == SaveOutcome::kSaved; }
 };
 
-/// Replaces the content of the file at `path` with `bytes`, keeping its permission bits, owner,
-/// group and extended attributes (see doc/save.cc for the exceptions), and following symbolic
-/// links (EACCES for one that another user may have planted: one that lies in a shared sticky
-/// folder and belongs to neither the user nor the folder's owner, or one that belongs to neither
-/// the user nor root and leads to what its owner does not own). The path is resolved once, and
-/// the file it leads to is then reached only through descriptors; a file that changed in between
+/// A folder a save works in: its descriptor, and its path as the user's name leads to it ("" for
+/// the working folder, else ending in "/"), which is what the seam and the messages see.
+struct Folder {
+  Fd fd;
+  std::string shown;
+
+  std::string Path(const std::string& name) const { return shown + name; }
+  std::string Openable() const { return shown.empty() ? std::string(".") : shown; }
+};
+
+/// The entry a save writes, found once by Resolve before the save's first question and kept
+/// until its end: every later step acts through its descriptors and compares with it.
+struct Target {
+  Folder folder;                 // the folder that holds it
+  struct stat folder_info = {};  // that folder, when the walk reached it
+  std::string name;              // its name there
+  // Where it is: its absolute path, or where the working folder has none, the working folder's
+  // device and inode ("DEV:INO") and the path from there.
+  std::string place;
+  bool entry = false;         // the name as given is an entry of its folder (a link, even a
+                              // dangling one)
+  bool exists = false;        // a file is reached
+  bool through_link = false;  // a symbolic link was followed on the way
+  bool unreached = false;     // the walk failed before the name's folder: `place` is where the
+                              // entry would be
+  struct stat info = {};      // what it is (never a link), when it exists; after a save, the
+                              // file written
+
+  std::string Shown() const { return folder.Path(name); }
+  // Its absolute path; "" when there is none.
+  std::string Absolute() const { return place.starts_with('/') ? place : std::string(); }
+};
+
+/// Walks `path` to the entry that a write reaches, following symbolic links; the entry need not
+/// exist, its folder must. Fails with EACCES for a link that another user may have planted:
+/// one that lies in a shared sticky folder and belongs to neither the user nor the folder's
+/// owner, or one that belongs to neither the user nor root and leads to what its owner does not
+/// own (for a new file, its folder). What was found before a failure stays in `target`.
+Status Resolve(const char* path, Target& target);
+
+/// Replaces the content of the file `target` leads to with `bytes`, keeping its permission bits,
+/// owner, group, extended attributes and inode flags (see doc/save.cc for the exceptions). The
+/// file is reached only through the target's descriptors; one that changed since it was found
 /// gives kTargetChanged. Where it can, writes a temporary file in the same folder, flushes it to
 /// disk and exchanges it with the target (or renames it over the target), so that a failure or a
-/// crash leaves the old content whole. A target with several hard links, one whose folder
-/// refuses a new file, or one whose owner or extended attributes a new file cannot be given is
-/// written in place, after its old content has been copied to a flushed backup beside it (or in
-/// the user's state folder, see BackupFolder, with its companion); a failed in-place write puts
-/// the old content back. A backup that could not be removed afterwards (or, after a failure,
-/// whose content could not be put back) is `kept`, as is an old file that an exchange left and
-/// that could not be removed.
-/// Devices and FIFOs are written in place as they stand, and a pending SIGINT, SIGHUP or
-/// SIGTERM abandons that write with EINTR. Other interrupted system calls are retried, and no
-/// temporary file survives the call.
+/// crash leaves the old content whole; where it cannot (ChooseWay in doc/save_steps.h says when)
+/// the target is written in place, after its old content has been copied to a flushed backup
+/// beside it (or in the user's state folder, see BackupFolder, with its companion); a failed
+/// in-place write puts the old content back. A backup that could not be removed afterwards (or,
+/// after a failure, whose content could not be put back) is `kept`, as is an old file that an
+/// exchange left and that could not be removed. A file marked immutable or append-only is not
+/// written. Devices and FIFOs are written as they stand, and a pending SIGINT, SIGHUP or SIGTERM
+/// abandons that write with EINTR. Other interrupted system calls are retried, and no temporary
+/// file survives the call. After a save, `target.info` is the state of the file written.
+SaveResult WriteFileSafely(Target& target, const Pieces& bytes, const FileSystem& fs = {});
+
+/// Resolves `path` and writes it as above.
 SaveResult WriteFileSafely(const char* path, const Pieces& bytes, const FileSystem& fs = {});
 
 /// Where a name leads a save.
@@ -134,8 +175,7 @@ struct Resolved {
 };
 
 /// Follows the symbolic links on the way from `path` to the entry that a save writes, as
-/// WriteFileSafely does (a link that may have been planted is refused with EACCES); the
-/// entry need not exist.
+/// Resolve does; the entry need not exist.
 Status ResolveLinks(const char* path, Resolved& resolved);
 
 /// The folder that takes backups where the target's own folder cannot:
@@ -143,14 +183,18 @@ Status ResolveLinks(const char* path, Resolved& resolved);
 /// empty or relative. Empty when neither gives an absolute path (no home).
 std::string BackupFolder();
 
-/// What a name led to when this session last read or wrote it: the absolute path it resolved
-/// to (links followed as a save follows them; where the working folder has no path, that
-/// folder's device and inode and the path from there) and that file's state, or that nothing
-/// was there.
+/// The place this session last loaded or saved under a name, and the file it found there: the
+/// name as given, the folder's identity and the last part's name (or, where the folder was not
+/// there, the path where it would be), and that file's state, or that nothing was there.
 struct FileStamp {
   bool known = false;   // a stamp was taken and the name could be resolved
   bool exists = false;  // a file was there
-  std::string path;
+  std::string name;     // the name as the session gave it
+  std::string path;     // the place, as Target::place
+  bool folder_known = false;
+  dev_t folder_dev = 0;
+  ino_t folder_ino = 0;
+  std::string last;  // the last part's name in that folder
   struct stat info = {};
 };
 
@@ -159,18 +203,24 @@ struct FileStamp {
 /// name would have; a name refused otherwise leaves the stamp unknown.
 void TakeStamp(FileStamp& stamp, const char* name, int fd = -1);
 
+/// Stamps what a save to `name` found and wrote (`found` is what Resolve gave for it).
+void TakeStamp(FileStamp& stamp, const char* name, const Target& target, Status found);
+
 enum class [[nodiscard]] DiskChange {
-  kNone,     // nothing another program did stands in the way of a save to the name
-  kChanged,  // the stamped file differs from its stamp
-  kCreated,  // the stamp found nothing, and a file is there now
+  kNone,       // nothing another program did stands in the way of a save to the name
+  kChanged,    // the stamped file changed in place
+  kCreated,    // the stamp found nothing, and a file is there now
+  kElsewhere,  // the name now leads to another place or another file than the stamped one
 };
 
-/// What another program did to the stamped file, seen from a save to `name` (any spelling):
-/// only a name that resolves to the stamped path, or to the stamped file, can show a change. A
-/// change is another file, size or modification time, or a change time that moved while the
-/// mode, owner, group and link count stayed (those alone change no text). A stamped file gone
-/// is no change.
-DiskChange ChangedSince(const FileStamp& stamp, const char* name);
+/// What another program did since the stamp, seen from a save to `name` that found `target`
+/// (`found` is what Resolve gave). The stamped place now holding another file, or the stamped
+/// name leading to another place, is kElsewhere; another spelling that leads elsewhere is a
+/// save to a new place, which is no change. A change in place is another size or modification
+/// time, or a change time that moved while the mode, owner, group and link count stayed (those
+/// alone change no text). A stamped file gone is no change.
+DiskChange ChangedSince(const FileStamp& stamp, const char* name, const Target& target,
+                        Status found);
 
 /// Writes `bytes` to a new file in `folder` ("" for the working folder) and gives it the first
 /// free name of `base`, `base.1` ... `base.99`: never over an existing entry, mode 0600, flushed

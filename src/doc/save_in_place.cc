@@ -1,6 +1,7 @@
 // Writing a regular file in place, its old content kept in a backup until the new content is on
 // disk, and the folder that takes backups where the target's own folder cannot.
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -73,7 +74,10 @@ Status BackupIn(const Folder& folder, bool record, const Target& target, int sou
 Status MakeBackup(const Target& target, int source, off_t size, const FileSystem& fs,
                   NewFile& backup, Folder& state, const Folder*& place, char* spare) {
   place = &target.folder;
-  Status beside = BackupIn(target.folder, false, target, source, size, fs, backup, spare);
+  // A backup cannot be removed from a folder marked append-only.
+  Status beside = (FolderFlags(target.folder.fd.get()) & FS_APPEND_FL) != 0
+                      ? Status(EPERM)
+                      : BackupIn(target.folder, false, target, source, size, fs, backup, spare);
   if (beside.ok()) return beside;
   std::string path = BackupFolder();
   if (path.empty()) return beside;
@@ -111,9 +115,37 @@ Status Restore(int target, const struct stat& was, int backup, char* spare) {
   return Sync(target);
 }
 
+// An in-place write under way: what its steps share.
+struct InPlace {
+  int fd;
+  const Pieces& bytes;
+  const struct stat& was;
+
+  off_t size() const { return static_cast<off_t>(bytes.size()); }
+};
+
+struct InPlaceStep {
+  FsStep step;
+  Status (*run)(const InPlace&);
+  bool set_id_only = false;  // only where the set-id bits are to be given back
+};
+
+// The steps of an in-place write once the backup is made, in order; the first that fails stops
+// the write, and the old content is put back.
+constexpr InPlaceStep kInPlaceSteps[] = {
+    {FsStep::kAllocate, [](const InPlace& r) { return Reserve(r.fd, r.size()); }},
+    {FsStep::kWrite, [](const InPlace& r) { return WritePieces(r.fd, r.bytes, 0); }},
+    {FsStep::kTruncate,
+     [](const InPlace& r) {
+       return Errno(RetryOnEintr([&] { return ftruncate(r.fd, r.size()); }));
+     }},
+    {FsStep::kMatchMode, [](const InPlace& r) { return GiveModeBack(r.fd, r.was); }, true},
+    {FsStep::kSync, [](const InPlace& r) { return Sync(r.fd); }},
+};
+
 }  // namespace
 
-SaveResult WriteKeepingOld(const Target& target, const Pieces& bytes, const FileSystem& fs) {
+SaveResult WriteKeepingOld(Target& target, const Pieces& bytes, const FileSystem& fs) {
   std::string shown = target.Shown();
   Fd fd;
   struct stat now;
@@ -130,19 +162,13 @@ SaveResult WriteKeepingOld(const Target& target, const Pieces& bytes, const File
       MakeBackup(target, fd.get(), old_size, fs, backup, state, place, bytes.spare());
   if (!written.ok()) return Failed(written);
 
-  off_t size = static_cast<off_t>(bytes.size());
-  written = Step(fs, FsStep::kAllocate, shown, [&] { return Reserve(fd.get(), size); });
-  if (written.ok()) {
-    written = Step(fs, FsStep::kWrite, shown, [&] { return WritePieces(fd.get(), bytes, 0); });
+  InPlace run{fd.get(), bytes, now};
+  for (const InPlaceStep& row : kInPlaceSteps) {
+    if (!written.ok()) break;
+    if (row.set_id_only && !SetIdToGiveBack(now)) continue;
+    written = Step(fs, row.step, shown, [&] { return row.run(run); });
   }
-  if (written.ok()) {
-    written = Step(fs, FsStep::kTruncate, shown,
-                   [&] { return Errno(RetryOnEintr([&] { return ftruncate(fd.get(), size); })); });
-  }
-  if (written.ok() && SetIdToGiveBack(now)) {
-    written = Step(fs, FsStep::kMatchMode, shown, [&] { return GiveModeBack(fd.get(), now); });
-  }
-  if (written.ok()) written = Step(fs, FsStep::kSync, shown, [&] { return Sync(fd.get()); });
+  if (written.ok()) (void)fstat(fd.get(), &target.info);  // the stamp only: `now` stands else
   bool restored = !written.ok() && Step(fs, FsStep::kRestore, shown, [&] {
                                      return Restore(fd.get(), now, backup.fd.get(), bytes.spare());
                                    }).ok();

@@ -9,6 +9,7 @@
 #include <climits>
 #include <cstdlib>
 #include <memory>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -153,6 +154,7 @@ class Walk {
   std::vector<std::string> pending_;  // the components still to be walked, the next one last
   std::vector<UntrustedLink> untrusted_;
   int hops_ = 0;
+  bool last_seen_ = false;  // the name's own last part was walked
 };
 
 // Follows the link open at `link`, which lies in `folder`: its components go in front of those
@@ -184,6 +186,9 @@ Status Walk::Run(const char* path) {
     int folder = target_.folder.fd.get();
     Fd entry(RetryOnEintr(
         [&] { return openat(folder, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC); }));
+    // The name's own last part is the first to leave nothing to walk after it (a link's parts
+    // come before it).
+    if (pending_.empty() && !std::exchange(last_seen_, true)) target_.entry = entry.valid();
     struct stat info;
     if (!entry.valid()) {
       // A missing last component is a new file, made in a folder of the links' owners.
@@ -191,6 +196,7 @@ Status Walk::Run(const char* path) {
       if (fstat(folder, &info) != 0) return errno;
       if (!Owned(info)) return EACCES;
       target_.exists = false;
+      target_.folder_info = info;
     } else if (RetryOnEintr([&] { return fstat(entry.get(), &info); }) != 0) {
       return errno;
     } else if (S_ISLNK(info.st_mode)) {
@@ -205,6 +211,7 @@ Status Walk::Run(const char* path) {
       Descend(target_.place, name, &info);
       continue;
     } else {
+      if (RetryOnEintr([&] { return fstat(folder, &target_.folder_info); }) != 0) return errno;
       target_.exists = true;
       target_.info = info;
     }
@@ -215,10 +222,6 @@ Status Walk::Run(const char* path) {
 }
 
 }  // namespace
-
-Status Resolve(const char* path, Target& target) {
-  return Walk(target).Run(path);
-}
 
 SaveResult OpenChecked(const Target& target, int flags, Fd& fd, struct stat& now) {
   fd = Fd(RetryOnEintr([&] {
@@ -234,6 +237,10 @@ SaveResult OpenChecked(const Target& target, int flags, Fd& fd, struct stat& now
 }  // namespace save_steps
 
 using namespace save_steps;
+
+Status Resolve(const char* path, Target& target) {
+  return Walk(target).Run(path);
+}
 
 Status ResolveLinks(const char* path, Resolved& resolved) {
   Target found;

@@ -1,5 +1,5 @@
-// Stamps: what a name led to when it was last read or written, and whether another program
-// changed it since.
+// Stamps: the place a name led to when it was last read or written and the file found there,
+// and what another program changed since.
 #include <sys/stat.h>
 #include <time.h>
 
@@ -11,39 +11,57 @@
 
 using namespace save_steps;
 
-void TakeStamp(FileStamp& stamp, const char* name, int fd) {
+void TakeStamp(FileStamp& stamp, const char* name, const Target& target, Status found) {
   stamp = FileStamp{};
-  Target target;
   // A name whose folder is not there is stamped as missing where it would be.
-  Status found = Resolve(name, target);
   if ((!found.ok() && !target.unreached) || target.place.empty()) return;
   stamp.known = true;
+  stamp.name = name;
   stamp.exists = found.ok() && target.exists;
-  stamp.path = std::move(target.place);
+  stamp.path = target.place;
+  stamp.folder_known = found.ok();
+  stamp.folder_dev = target.folder_info.st_dev;
+  stamp.folder_ino = target.folder_info.st_ino;
+  stamp.last = target.name;
   stamp.info = target.info;
-  // What was read counts over what the name shows now.
-  if (fd >= 0 && fstat(fd, &stamp.info) == 0) stamp.exists = true;
 }
 
-DiskChange ChangedSince(const FileStamp& stamp, const char* name) {
+void TakeStamp(FileStamp& stamp, const char* name, int fd) {
   Target target;
-  if (!stamp.known || !Resolve(name, target).ok()) return DiskChange::kNone;
+  Status found = Resolve(name, target);
+  TakeStamp(stamp, name, target, found);
+  // What was read counts over what the name shows now.
+  if (stamp.known && fd >= 0 && fstat(fd, &stamp.info) == 0) stamp.exists = true;
+}
+
+DiskChange ChangedSince(const FileStamp& stamp, const char* name, const Target& target,
+                        Status found) {
+  if (!stamp.known || !found.ok()) return DiskChange::kNone;
   const struct stat& then = stamp.info;
   const struct stat& now = target.info;
-  bool same_path = target.place == stamp.path;
-  if (!stamp.exists) {
-    return same_path && target.exists ? DiskChange::kCreated : DiskChange::kNone;
+  // The same folder (or, where there was none, the same path) and the same last part.
+  bool same_place = stamp.folder_known
+                        ? stamp.folder_dev == target.folder_info.st_dev &&
+                              stamp.folder_ino == target.folder_info.st_ino &&
+                              stamp.last == target.name
+                        : target.place == stamp.path;
+  bool same_file = stamp.exists && target.exists && now.st_dev == then.st_dev &&
+                   now.st_ino == then.st_ino;
+  bool same_name = stamp.name == name;
+  if (!same_place && !same_file) {
+    // Another spelling that leads elsewhere is a save to a new place.
+    return same_name ? DiskChange::kElsewhere : DiskChange::kNone;
   }
-  bool same_file = target.exists && now.st_dev == then.st_dev && now.st_ino == then.st_ino;
-  if (!target.exists || (!same_path && !same_file)) return DiskChange::kNone;
+  if (!stamp.exists) return target.exists ? DiskChange::kCreated : DiskChange::kNone;
+  if (!target.exists) return DiskChange::kNone;
+  if (!same_file) return DiskChange::kElsewhere;
   auto same_time = [](const struct timespec& a, const struct timespec& b) {
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
   };
   // The change time also moves with the mode, the owner or the links, which change no text.
   bool attributes_kept = now.st_mode == then.st_mode && now.st_uid == then.st_uid &&
                          now.st_gid == then.st_gid && now.st_nlink == then.st_nlink;
-  bool changed = !same_file || now.st_size != then.st_size ||
-                 !same_time(now.st_mtim, then.st_mtim) ||
+  bool changed = now.st_size != then.st_size || !same_time(now.st_mtim, then.st_mtim) ||
                  (attributes_kept && !same_time(now.st_ctim, then.st_ctim));
   return changed ? DiskChange::kChanged : DiskChange::kNone;
 }

@@ -59,18 +59,18 @@ Status WaitWritable(int fd) {
 
 }  // namespace
 
-Status CreateIn(const Folder& folder, NewFile& file) {
+Status CreateIn(const Folder& folder, NewFile& file, mode_t mode) {
   int dir = folder.fd.get();
   if (CanNameLater()) {
     file.fd =
-        Fd(RetryOnEintr([&] { return openat(dir, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600); }));
+        Fd(RetryOnEintr([&] { return openat(dir, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, mode); }));
     if (file.fd.valid()) return 0;
     // Filesystems without unnamed files say so in one of these ways.
     if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return errno;
   }
   auto make = [&](const std::string& name) -> Status {
     file.fd = Fd(RetryOnEintr([&] {
-      return openat(dir, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+      return openat(dir, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
     }));
     return file.fd.valid() ? 0 : errno;
   };

@@ -60,41 +60,6 @@ inline bool SameFile(const struct stat& a, const struct stat& b) {
 // ---------------------------------------------------------------------------------------------
 // Finding the target (doc/save_resolve.cc)
 
-/// A folder a save works in: its descriptor, and its path as the user's name leads to it ("" for
-/// the working folder, else ending in "/"), which is what the seam and the messages see.
-struct Folder {
-  Fd fd;
-  std::string shown;
-
-  std::string Path(const std::string& name) const { return shown + name; }
-  std::string Openable() const { return shown.empty() ? std::string(".") : shown; }
-};
-
-/// The entry a save writes, as the walk found it.
-struct Target {
-  Folder folder;     // the folder that holds it
-  std::string name;  // its name there
-  // Where it is: its absolute path, or where the working folder has none, the working folder's
-  // device and inode ("DEV:INO") and the path from there.
-  std::string place;
-  bool exists = false;
-  bool through_link = false;  // a symbolic link was followed on the way
-  bool unreached = false;     // the walk failed before the name's folder: `place` is where the
-                              // entry would be
-  struct stat info = {};      // what it is (never a link), when it exists
-
-  std::string Shown() const { return folder.Path(name); }
-  // Its absolute path; "" when there is none.
-  std::string Absolute() const { return place.starts_with('/') ? place : std::string(); }
-};
-
-// Walks `path` to the entry that a write reaches, following symbolic links; the entry need not
-// exist, its folder must. Fails with EACCES for a link that may have been planted,
-// that is one in a shared sticky folder owned by neither the user nor the folder's owner, or
-// one owned by neither the user nor root that leads to what its owner does not own (for a new
-// file, its folder).
-Status Resolve(const char* path, Target& target);
-
 // Opens the target the walk found, with `flags`, never following a link nor making a file,
 // and checks that it is what was found (its state now goes to `now`).
 SaveResult OpenChecked(const Target& target, int flags, Fd& fd, struct stat& now);
@@ -132,8 +97,8 @@ struct NewFile {
   }
 };
 
-// Opens a new empty file in `folder`.
-Status CreateIn(const Folder& folder, NewFile& file);
+// Opens a new empty file in `folder` with `mode` (before the umask, or the folder's default ACL).
+Status CreateIn(const Folder& folder, NewFile& file, mode_t mode = 0600);
 
 // Links the unnamed file open at `fd` into `folder` as `name`; never over an existing entry.
 Status LinkUnnamed(int fd, const Folder& folder, const std::string& name);
@@ -187,20 +152,89 @@ Status WriteRecord(const Folder& folder, const std::string& name, const std::str
 /// Extended attributes, names with their values.
 using Attributes = std::vector<std::pair<std::string, std::string>>;
 
-// Reads the extended attributes of the target the walk found, but `security.capability`,
-// through a descriptor of its own, opened for writing without truncation (the walk's cannot
-// list them) and checked to be the target.
-SaveResult ReadAttributes(const Target& target, Attributes& attributes);
+/// What a file has besides its bytes that a new file must be given: its extended attributes
+/// and its inode flags.
+struct Kept {
+  Attributes attributes;
+  bool has_flags = false;  // the file system keeps inode flags
+  int flags = 0;
+  bool write_refused = false;  // the file could be opened for reading only, not permitted to write
+  bool listed = true;  // its attributes could be listed (false: the file system said it has none)
+};
 
-// Gives the file open at `fd` exactly `attributes`: removes those it has that are not among
-// them, and sets each one.
-Status MatchAttributes(int fd, const Attributes& attributes);
+// Reads the extended attributes (but `security.capability`) and the inode flags of the target
+// the walk found, through a descriptor of its own, opened for writing without truncation (the
+// walk's cannot list them) and checked to be the target.
+SaveResult ReadKept(const Target& target, Kept& kept);
+
+// Gives the file open at `fd` exactly the attributes of `kept`: removes those it has that are not
+// among them, and sets each one. ENOTSUP when the target's could not be listed but this file's
+// can.
+Status MatchAttributes(int fd, const Kept& kept);
+
+// Gives the empty new file open at `fd` the user-modifiable inode flags of `kept` but
+// append-only and immutable, and reads them back: EOPNOTSUPP when they did not hold.
+Status MatchFlags(int fd, const Kept& kept);
+
+// The inode flags of the folder open at `folder` (0 where the file system has none).
+int FolderFlags(int folder);
+
+// ---------------------------------------------------------------------------------------------
+// The way a file is written (doc/save_way.cc)
+
+enum class Way {
+  kByRename,  // a new file takes the target's place (exchanged or renamed), or its new name
+  kInPlace,   // the target is written in place, behind a backup of its old content
+  kStraight,  // a device or a FIFO: written as it stands
+  kRefused,   // not written at all: `err` of the step that failed, or the target's marks
+};
+
+// Why: one reason for each row of the table in ChooseWay.
+enum class WayReason {
+  kNoFile,          // no file there: a new one is named
+  kNotRegular,      // a device or a FIFO
+  kImmutable,       // the file is marked immutable
+  kAppendOnly,      // the file is marked append-only
+  kUnreadable,      // its attributes or flags could not be read
+  kWriteRefused,    // it may not be written
+  kHardLinks,       // more than one hard link: the other names would keep the old content
+  kFolderMarked,    // the folder is append-only or immutable
+  kFolderRefuses,   // the folder refuses a new file (EACCES, EPERM, EROFS)
+  kCannotCreate,    // a new file cannot be made for another reason (no space, no inodes...)
+  kFlags,           // the new file cannot be given the inode flags
+  kOwner,           // the new file cannot be given the owner or group
+  kAttributes,      // the new file cannot be given an extended attribute
+  kAttributeFailed, // setting an attribute failed for another reason
+  kReplace,         // nothing stands in the way of replacing the file
+};
+
+// What the trial steps of a save found. A step not yet tried counts as one that worked.
+struct Trials {
+  Status read;          // the target's attributes and flags read (ReadKept)
+  const Kept* kept = nullptr;
+  int folder_flags = 0;  // the folder's inode flags
+  Status create;        // the new file made in the folder
+  Status flags;         // given the target's inode flags
+  Status owner;         // given its owner and group
+  Status attributes;    // given its extended attributes
+};
+
+struct Chosen {
+  Way way;
+  WayReason reason;
+  int err = 0;  // kRefused: the errno that stands (0 for a marked file)
+};
+
+// The one place that says how a file is written: the first row of its table that the target or
+// the trials so far match. A save asks again after each trial step, until the way is no longer
+// by rename or every step has worked.
+Chosen ChooseWay(const Target& target, const Trials& trials);
 
 // ---------------------------------------------------------------------------------------------
 // Writing in place (doc/save_in_place.cc)
 
 // A regular file written in place, its old content kept in a backup until the new content is
 // on disk (see the picture in doc/save.cc).
-SaveResult WriteKeepingOld(const Target& target, const Pieces& bytes, const FileSystem& fs);
+SaveResult WriteKeepingOld(Target& target, const Pieces& bytes, const FileSystem& fs);
 
 }  // namespace save_steps
