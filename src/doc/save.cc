@@ -135,21 +135,39 @@ namespace {
 // ---------------------------------------------------------------------------------------------
 // The three ways of writing
 
+// A device or FIFO being written: what its steps share.
+struct Straight {
+  Target& target;
+  const Pieces& bytes;
+  const std::string shown;  // the target's path
+  Fd fd = {};
+
+  const std::string& Where(FsStep) const { return shown; }
+};
+
+// Once open, the bytes go to the device as they stand, and it is closed whatever the write gave.
+constexpr StepRow<Straight> kStraightSteps[] = {
+    {FsStep::kWrite,
+     [](Straight& s, OnEintr rule) {
+       Status written = WritePieces(s.fd.get(), s.bytes, -1, rule);
+       if (written.ok()) (void)fstat(s.fd.get(), &s.target.info);  // the stamp only
+       return written;
+     },
+     OnEintr::kGiveUp},
+    {FsStep::kClose, [](Straight& s, OnEintr) { return Close(s.fd); }, OnEintr::kOnce,
+     Runs::kAlways},
+};
+
 // Devices and FIFOs have no old content to keep: the bytes are written to them as they stand.
 // The open does not wait (a FIFO nobody reads fails at once), and neither do the writes: a
 // handled signal abandons the wait for a slow reader.
 SaveResult WriteToDevice(Target& target, const Pieces& bytes, const FileSystem& fs) {
-  std::string shown = target.Shown();
-  Fd fd;
+  Straight s{target, bytes, target.Shown()};
   struct stat now;
-  SaveResult opened = Step(fs, FsStep::kOpenTarget, shown,
-                           [&] { return OpenChecked(target, O_WRONLY | O_NONBLOCK, fd, now); });
+  SaveResult opened = Step(fs, FsStep::kOpenTarget, s.shown,
+                           [&] { return OpenChecked(target, O_WRONLY | O_NONBLOCK, s.fd, now); });
   if (!opened.saved()) return opened;
-  Status written = Step(fs, FsStep::kWrite, shown,
-                        [&] { return WritePieces(fd.get(), bytes, -1, OnSignal::kAbandon); });
-  if (written.ok()) (void)fstat(fd.get(), &target.info);  // the stamp only: `now` stands else
-  Status closed = Step(fs, FsStep::kClose, shown, [&] { return Close(fd); });
-  return Failed(!written.ok() ? written : closed);
+  return Failed(RunSteps(fs, kStraightSteps, s));
 }
 
 // Gives the complete temporary file `from` the name of a target that did not exist, never over
@@ -167,66 +185,86 @@ SaveResult PutNew(const Target& target, const std::string& from) {
   return renamed.err == EEXIST ? Changed() : Failed(renamed);
 }
 
-// After an exchange the old file is under the temporary name: when it is the one that was
-// checked, it is removed (one that cannot be removed is `kept`); otherwise it goes back.
-// `old` is the temporary name's path and `shown` the target's, made before the exchange: from
-// the exchange on nothing may ask for memory, lest the save fail with its new content in place.
-SaveResult CheckExchanged(const Target& target, NewFile& temp, const FileSystem& fs,
-                          const std::function<Status()>& exchange, const std::string& old,
-                          const std::string& shown) {
-  int dir = target.folder.fd.get();
-  const std::string& from = temp.name;
-  struct stat out;
-  Status looked =
-      Errno(RetryOnEintr([&] { return fstatat(dir, from.c_str(), &out, AT_SYMLINK_NOFOLLOW); }));
-  if (!looked.ok() || !SameFile(out, target.info)) {
-    SaveResult result = looked.ok() || looked.err == ENOENT ? Changed() : Failed(looked);
-    if (Status back = Step(fs, FsStep::kExchangeBack, shown, exchange); !back.ok()) {
-      // What came out stays under the temporary name, which is said.
-      result = Failed(back);
-      result.kept = old;
-      temp.name.clear();
-    }
-    return result;
+// An exchange of the new file with the target under way: what its steps share.
+struct Exchanging {
+  const Target& target;
+  const std::string from;  // the new file's name, the old one's once exchanged
+  // The target's path and the temporary name's, made before the exchange: from the exchange on
+  // nothing may ask for memory, lest the save fail with its new content in place.
+  const std::string shown;
+  const std::string old;
+  bool exchanged = false;
+  Status looked = {};    // the look at what came out
+  bool checked = false;  // what came out is the file that was checked
+
+  int dir() const { return target.folder.fd.get(); }
+  const std::string& Where(FsStep step) const { return step == FsStep::kRemoveOld ? old : shown; }
+  Status Exchange(OnEintr rule) const {
+    return Sys(rule, [&] {
+      return renameat2(dir(), from.c_str(), dir(), target.name.c_str(), RENAME_EXCHANGE);
+    });
   }
-  Status removed = Step(fs, FsStep::kRemoveOld, old, [&] {
-    return Errno(RetryOnEintr([&] { return unlinkat(dir, from.c_str(), 0); }));
-  });
-  temp.name.clear();
-  SaveResult result;
-  result.err = removed.err;
-  if (!removed.ok()) result.kept = old;
-  return result;
-}
+};
+
+// The exchange leaves the old file under the temporary name: when it is the one that was
+// checked, it is removed; otherwise it goes back.
+constexpr StepRow<Exchanging> kExchangeSteps[] = {
+    {FsStep::kExchange,
+     [](Exchanging& e, OnEintr rule) {
+       Status exchanged = e.Exchange(rule);
+       if (!exchanged.ok()) return exchanged;
+       e.exchanged = true;
+       struct stat out;
+       e.looked = Sys(rule, [&] {
+         return fstatat(e.dir(), e.from.c_str(), &out, AT_SYMLINK_NOFOLLOW);
+       });
+       e.checked = e.looked.ok() && SameFile(out, e.target.info);
+       return Status();
+     }},
+    {FsStep::kExchangeBack,
+     [](Exchanging& e, OnEintr rule) { return e.Exchange(rule); }, OnEintr::kRetry,
+     Runs::kWhileAllWorked, false, [](const Exchanging& e) { return !e.checked; }},
+    {FsStep::kRemoveOld,
+     [](Exchanging& e, OnEintr rule) {
+       return Sys(rule, [&] { return unlinkat(e.dir(), e.from.c_str(), 0); });
+     },
+     OnEintr::kRetry, Runs::kWhileAllWorked, false, [](const Exchanging& e) { return e.checked; }},
+};
 
 // Puts the complete temporary file `temp` in the target's place: over the target, when it is
 // still what the walk found, or under a name that nothing may have taken since. An exchange
 // leaves the old file under the temporary name, where it is checked (and exchanged back when it
-// is not the target) and then removed.
+// is not the target) and then removed; one that cannot be removed, or what came out when it
+// cannot go back, stays under that name, which is said.
 SaveResult PutInPlace(const Target& target, NewFile& temp, const FileSystem& fs) {
   if (!target.exists) return PutNew(target, temp.name);
   int dir = target.folder.fd.get();
   const char* name = target.name.c_str();
-  const std::string from = temp.name;
-  std::function<Status()> exchange = [&] {
-    return Errno(
-        RetryOnEintr([&] { return renameat2(dir, from.c_str(), dir, name, RENAME_EXCHANGE); }));
-  };
-  const std::string shown = target.Shown();
-  const std::string old = target.folder.Path(from);
-  Status exchanged = Step(fs, FsStep::kExchange, shown, exchange);
-  int err = exchanged.err;
-  if (err == EINVAL || err == ENOSYS || err == EOPNOTSUPP) {
+  Exchanging e{target, temp.name, target.Shown(), target.folder.Path(temp.name)};
+  // Once exchanged, the failure is that of the exchange back or of the removal.
+  Status done = RunSteps(fs, kExchangeSteps, e);
+  if (!e.exchanged) {
+    int err = done.err;
+    if (err != EINVAL && err != ENOSYS && err != EOPNOTSUPP) return Failed(done);
     // No exchange on this file system: a rename, right after a last check.
     struct stat now;
     if (RetryOnEintr([&] { return fstatat(dir, name, &now, AT_SYMLINK_NOFOLLOW); }) != 0) {
       return errno == ENOENT ? Changed() : Failed(errno);
     }
     if (!SameFile(now, target.info)) return Changed();
-    return Failed(Errno(RetryOnEintr([&] { return renameat(dir, from.c_str(), dir, name); })));
+    return Failed(
+        Errno(RetryOnEintr([&] { return renameat(dir, temp.name.c_str(), dir, name); })));
   }
-  if (!exchanged.ok()) return Failed(exchanged);
-  return CheckExchanged(target, temp, fs, exchange, old, shown);
+  SaveResult result;
+  if (!e.checked) {
+    result = e.looked.ok() || e.looked.err == ENOENT ? Changed() : Failed(e.looked);
+    if (done.ok()) return result;
+    result = Failed(done);  // what came out stays under the temporary name, which is said
+  }
+  result.err = done.err;
+  if (!done.ok()) result.kept = e.old;
+  temp.name.clear();
+  return result;
 }
 
 SaveResult WriteOtherWay(Target& target, const Pieces& bytes, const FileSystem& fs, Chosen way);
@@ -256,7 +294,8 @@ enum class OnFailure {
 
 struct RenameStep {
   FsStep step;
-  Status (*run)(Renaming&);
+  Status (*act)(Renaming&, OnEintr);
+  OnEintr eintr;
   Acts acts;
   OnFailure on_failure;
   Status Trials::*trial = nullptr;  // kChooseWay: where its result goes
@@ -264,17 +303,17 @@ struct RenameStep {
 };
 
 // Gives the new file the owner and group of the target.
-Status GiveOwner(Renaming& r) {
+Status GiveOwner(Renaming& r, OnEintr rule) {
   struct stat st;
   if (fstat(r.fd(), &st) != 0) return errno;
   const struct stat& old = r.target.info;
   if (st.st_uid == old.st_uid && st.st_gid == old.st_gid) return 0;
-  return Errno(RetryOnEintr([&] { return fchown(r.fd(), old.st_uid, old.st_gid); }));
+  return Sys(rule, [&] { return fchown(r.fd(), old.st_uid, old.st_gid); });
 }
 
 // Puts the complete new file in the target's place; the file written is then the target's
 // state, taken through the new file's descriptor after the exchange or rename moved it.
-Status Put(Renaming& r) {
+Status Put(Renaming& r, OnEintr) {
   r.put = PutInPlace(r.target, r.temp, r.fs);
   if (!r.put.saved()) return r.put.err != 0 ? r.put.err : ESTALE;  // said by `put`
   r.temp.name.clear();  // it is the target now
@@ -300,31 +339,37 @@ struct RemovedOnThrow {
 // its mode comes after the owner, the attributes and the bytes (a change of owner and a write by
 // a user who is not root clear the set-id bits, and an ACL sets the group's), and a new name keeps
 // the mode it was made with (the umask, or the folder's default ACL: what any new file gets).
+// The new file is a regular file: its write finishes before a signal is acted on.
 constexpr RenameStep kRenameSteps[] = {
     {FsStep::kCreateTemp,
-     [](Renaming& r) { return CreateIn(r.target.folder, r.temp, r.target.exists ? 0600 : 0666); },
-     Acts::kOnTemp, OnFailure::kChooseWay, &Trials::create},
-    {FsStep::kMatchFlags, [](Renaming& r) { return MatchFlags(r.fd(), r.kept); }, Acts::kOnTemp,
-     OnFailure::kChooseWay, &Trials::flags, true},
-    {FsStep::kMatchOwner, GiveOwner, Acts::kOnTemp, OnFailure::kChooseWay, &Trials::owner, true},
-    {FsStep::kMatchAttributes, [](Renaming& r) { return MatchAttributes(r.fd(), r.kept); },
-     Acts::kOnTemp, OnFailure::kChooseWay, &Trials::attributes, true},
-    {FsStep::kWrite, [](Renaming& r) { return WritePieces(r.fd(), r.bytes); }, Acts::kOnTemp,
-     OnFailure::kStop},
-    {FsStep::kMatchMode,
-     [](Renaming& r) {
-       return Errno(RetryOnEintr([&] { return fchmod(r.fd(), r.target.info.st_mode & 07777); }));
+     [](Renaming& r, OnEintr) {
+       return CreateIn(r.target.folder, r.temp, r.target.exists ? 0600 : 0666);
      },
-     Acts::kOnTemp, OnFailure::kStop, nullptr, true},
-    {FsStep::kSync, [](Renaming& r) { return Sync(r.fd()); }, Acts::kOnTemp, OnFailure::kStop},
-    {FsStep::kNameTemp, [](Renaming& r) { return Name(r.target.folder, r.temp); }, Acts::kOnTemp,
-     OnFailure::kStop},
-    {FsStep::kRename, Put, Acts::kOnTarget, OnFailure::kStop},
+     OnEintr::kRetry, Acts::kOnTemp, OnFailure::kChooseWay, &Trials::create},
+    {FsStep::kMatchFlags, [](Renaming& r, OnEintr) { return MatchFlags(r.fd(), r.kept); },
+     OnEintr::kRetry, Acts::kOnTemp, OnFailure::kChooseWay, &Trials::flags, true},
+    {FsStep::kMatchOwner, GiveOwner, OnEintr::kRetry, Acts::kOnTemp, OnFailure::kChooseWay,
+     &Trials::owner, true},
+    {FsStep::kMatchAttributes,
+     [](Renaming& r, OnEintr) { return MatchAttributes(r.fd(), r.kept); }, OnEintr::kRetry,
+     Acts::kOnTemp, OnFailure::kChooseWay, &Trials::attributes, true},
+    {FsStep::kWrite, [](Renaming& r, OnEintr rule) { return WritePieces(r.fd(), r.bytes, -1, rule); },
+     OnEintr::kRetry, Acts::kOnTemp, OnFailure::kStop},
+    {FsStep::kMatchMode,
+     [](Renaming& r, OnEintr rule) {
+       return Sys(rule, [&] { return fchmod(r.fd(), r.target.info.st_mode & 07777); });
+     },
+     OnEintr::kRetry, Acts::kOnTemp, OnFailure::kStop, nullptr, true},
+    {FsStep::kSync, [](Renaming& r, OnEintr) { return Sync(r.fd()); }, OnEintr::kRetry,
+     Acts::kOnTemp, OnFailure::kStop},
+    {FsStep::kNameTemp, [](Renaming& r, OnEintr) { return Name(r.target.folder, r.temp); },
+     OnEintr::kRetry, Acts::kOnTemp, OnFailure::kStop},
+    {FsStep::kRename, Put, OnEintr::kRetry, Acts::kOnTarget, OnFailure::kStop},
     // Flushed already: a close that fails takes nothing from the new content.
-    {FsStep::kClose, [](Renaming& r) { return Close(r.temp.fd); }, Acts::kOnTarget,
-     OnFailure::kTolerated},
-    {FsStep::kSyncFolder, [](Renaming& r) { return SyncFolder(r.target.folder); },
-     Acts::kOnFolder, OnFailure::kTolerated},
+    {FsStep::kClose, [](Renaming& r, OnEintr) { return Close(r.temp.fd); }, OnEintr::kOnce,
+     Acts::kOnTarget, OnFailure::kTolerated},
+    {FsStep::kSyncFolder, [](Renaming& r, OnEintr) { return SyncFolder(r.target.folder); },
+     OnEintr::kRetry, Acts::kOnFolder, OnFailure::kTolerated},
 };
 
 // A regular file (or a new name) replaced through a temporary file, step by step as the table
@@ -342,7 +387,7 @@ SaveResult WriteByRename(Target& target, const Pieces& bytes, const FileSystem& 
       std::string where = row.acts == Acts::kOnTemp     ? target.folder.Path(r.temp.Entry())
                           : row.acts == Acts::kOnTarget ? target.Shown()
                                                         : target.folder.Openable();
-      done = Step(fs, row.step, where, [&] { return row.run(r); });
+      done = RunStep(fs, row, r, where);
     } catch (const std::bad_alloc&) {
       // Once the new content is in place, memory refused takes nothing from the save.
       if (row.on_failure != OnFailure::kTolerated) throw;

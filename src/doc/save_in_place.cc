@@ -18,53 +18,65 @@ namespace save_steps {
 
 namespace {
 
+// A backup being made: what its steps share.
+struct Backing {
+  const Folder& folder;
+  bool record;  // in the state folder, where its companion records the target's path
+  const Target& target;
+  int source;
+  off_t size;
+  NewFile& backup;
+  char* spare;           // the copy's buffer when it can have none of its own
+  EntryName entry = {};  // the backup's pattern, then its companion's names
+
+  std::string Companion(const std::string& name) {
+    return std::string(entry, CompanionName(name, entry));
+  }
+  // The pattern until it is named: the seam sees which backup it is.
+  std::string Where(FsStep step) {
+    if (step == FsStep::kRecordPath) return folder.Path(Companion(backup.pattern));
+    return step == FsStep::kSyncFolder ? folder.Openable() : folder.Path(backup.Entry());
+  }
+};
+
+// The steps of a backup, in order: the first that fails stops it.
+constexpr StepRow<Backing> kBackupSteps[] = {
+    {FsStep::kRecordPath,
+     [](Backing& b, OnEintr) -> Status {
+       if (b.target.Absolute().empty()) return ENOENT;
+       Status written =
+           WithUniqueName(b.backup.pattern, b.backup.chosen, [&](const std::string& name) {
+             return WriteRecord(b.folder, b.Companion(name), b.target.Absolute() + "\n");
+           });
+       if (!written.ok()) return written;
+       b.backup.companion = b.Companion(b.backup.chosen);
+       return SyncFolder(b.folder);
+     },
+     OnEintr::kRetry, Runs::kWhileAllWorked, false, [](const Backing& b) { return b.record; }},
+    {FsStep::kCreateBackup,
+     [](Backing& b, OnEintr rule) {
+       if (Status created = CreateIn(b.folder, b.backup); !created.ok()) return created;
+       return Sys(rule, [&] { return fchmod(b.backup.fd.get(), 0600); });
+     }},
+    {FsStep::kCopyBackup,
+     [](Backing& b, OnEintr) { return CopyBytes(b.source, b.backup.fd.get(), b.size, b.spare); }},
+    {FsStep::kSyncBackup, [](Backing& b, OnEintr) { return Sync(b.backup.fd.get()); }},
+    {FsStep::kNameBackup, [](Backing& b, OnEintr) { return Name(b.folder, b.backup); }},
+    {FsStep::kSyncFolder, [](Backing& b, OnEintr) { return SyncFolder(b.folder); }},
+};
+
 // Copies `size` bytes of the open target to a new backup in `folder` and flushes it and its
 // name to disk. In the state folder (`record`) its companion, holding the target's absolute
 // path, is written and flushed first. On failure no backup is left. The copy goes through
 // `spare` when it can have no buffer of its own.
 Status BackupIn(const Folder& folder, bool record, const Target& target, int source, off_t size,
                 const FileSystem& fs, NewFile& backup, char* spare) {
+  Backing b{folder, record, target, source, size, backup, spare};
   // The companion's name must fit as well.
-  EntryName entry;
-  backup.pattern.assign(entry, BackupPattern(target.name, record, entry));
-  auto companion = [&entry](const std::string& name) {
-    return std::string(entry, CompanionName(name, entry));
-  };
-  Status made;
-  if (record) {
-    made = Step(fs, FsStep::kRecordPath, folder.Path(companion(backup.pattern)), [&]() -> Status {
-      if (target.Absolute().empty()) return ENOENT;
-      Status written = WithUniqueName(backup.pattern, backup.chosen, [&](const std::string& name) {
-        return WriteRecord(folder, companion(name), target.Absolute() + "\n");
-      });
-      if (!written.ok()) return written;
-      backup.companion = companion(backup.chosen);
-      return SyncFolder(folder);
-    });
-  }
-  if (made.ok()) {
-    made = Step(fs, FsStep::kCreateBackup, folder.Path(backup.Entry()), [&] {
-      if (Status created = CreateIn(folder, backup); !created.ok()) return created;
-      return Errno(RetryOnEintr([&] { return fchmod(backup.fd.get(), 0600); }));
-    });
-  }
-  if (!made.ok()) {
-    // A backup that cannot be removed is among the leftovers that a later load names.
-    (void)Discard(folder, backup, FsStep::kRemoveBackup, fs);
-    return made;
-  }
-  // The pattern until it is named: the seam sees which backup it is.
-  auto path = [&] { return folder.Path(backup.Entry()); };
-  made = Step(fs, FsStep::kCopyBackup, path(),
-              [&] { return CopyBytes(source, backup.fd.get(), size, spare); });
-  if (made.ok()) {
-    made = Step(fs, FsStep::kSyncBackup, path(), [&] { return Sync(backup.fd.get()); });
-  }
-  if (made.ok()) made = Step(fs, FsStep::kNameBackup, path(), [&] { return Name(folder, backup); });
-  if (made.ok()) {
-    made = Step(fs, FsStep::kSyncFolder, folder.Openable(), [&] { return SyncFolder(folder); });
-  }
-  if (!made.ok()) (void)Discard(folder, backup, FsStep::kRemoveBackup, fs);  // as above
+  backup.pattern.assign(b.entry, BackupPattern(target.name, record, b.entry));
+  Status made = RunSteps(fs, kBackupSteps, b);
+  // A backup that cannot be removed is among the leftovers that a later load names.
+  if (!made.ok()) (void)Discard(folder, backup, FsStep::kRemoveBackup, fs);
   return made;
 }
 
@@ -106,41 +118,61 @@ Status GiveModeBack(int target, const struct stat& was) {
 
 // Puts the old content back into the target `was` after a failed write: the bytes, the size,
 // the set-id bits, the flush.
-Status Restore(int target, const struct stat& was, int backup, char* spare) {
+Status Restore(int target, const struct stat& was, int backup, char* spare, OnEintr rule) {
   if (Status copied = CopyBytes(backup, target, was.st_size, spare); !copied.ok()) return copied;
-  if (RetryOnEintr([&] { return ftruncate(target, was.st_size); }) != 0) return errno;
+  if (Status cut = Sys(rule, [&] { return ftruncate(target, was.st_size); }); !cut.ok()) {
+    return cut;
+  }
   if (SetIdToGiveBack(was)) {
     if (Status given = GiveModeBack(target, was); !given.ok()) return given;
   }
   return Sync(target);
 }
 
-// An in-place write under way: what its steps share.
+// An in-place write under way, once the backup is made: what its steps share.
 struct InPlace {
-  int fd;
+  Target& target;
+  Fd& fd;
   const Pieces& bytes;
   const struct stat& was;
+  int backup;
+  const std::string& shown;  // the target's path
+  bool restored = false;  // the old content is whole in the target again
 
   off_t size() const { return static_cast<off_t>(bytes.size()); }
-};
-
-struct InPlaceStep {
-  FsStep step;
-  Status (*run)(const InPlace&);
-  bool set_id_only = false;  // only where the set-id bits are to be given back
+  const std::string& Where(FsStep) const { return shown; }
 };
 
 // The steps of an in-place write once the backup is made, in order; the first that fails stops
-// the write, and the old content is put back.
-constexpr InPlaceStep kInPlaceSteps[] = {
-    {FsStep::kAllocate, [](const InPlace& r) { return Reserve(r.fd, r.size()); }},
-    {FsStep::kWrite, [](const InPlace& r) { return WritePieces(r.fd, r.bytes, 0); }},
+// the write, and the old content is put back. The target is a regular file: its write finishes
+// before a signal is acted on.
+constexpr StepRow<InPlace> kInPlaceSteps[] = {
+    {FsStep::kAllocate, [](InPlace& r, OnEintr) { return Reserve(r.fd.get(), r.size()); }},
+    {FsStep::kWrite,
+     [](InPlace& r, OnEintr rule) { return WritePieces(r.fd.get(), r.bytes, 0, rule); }},
     {FsStep::kTruncate,
-     [](const InPlace& r) {
-       return Errno(RetryOnEintr([&] { return ftruncate(r.fd, r.size()); }));
+     [](InPlace& r, OnEintr rule) {
+       return Sys(rule, [&] { return ftruncate(r.fd.get(), r.size()); });
      }},
-    {FsStep::kMatchMode, [](const InPlace& r) { return GiveModeBack(r.fd, r.was); }, true},
-    {FsStep::kSync, [](const InPlace& r) { return Sync(r.fd); }},
+    {FsStep::kMatchMode, [](InPlace& r, OnEintr) { return GiveModeBack(r.fd.get(), r.was); },
+     OnEintr::kRetry, Runs::kWhileAllWorked, false,
+     [](const InPlace& r) { return SetIdToGiveBack(r.was); }},
+    {FsStep::kSync,
+     [](InPlace& r, OnEintr) {
+       Status synced = Sync(r.fd.get());
+       if (synced.ok()) (void)fstat(r.fd.get(), &r.target.info);  // the stamp only: `was` stands
+       return synced;
+     }},
+    {FsStep::kRestore,
+     [](InPlace& r, OnEintr rule) {
+       Status restored = Restore(r.fd.get(), r.was, r.backup, r.bytes.spare(), rule);
+       r.restored = restored.ok();
+       return restored;
+     },
+     OnEintr::kRetry, Runs::kOnceOneFailed},
+    // Once the new content is flushed, a close that fails takes nothing from it: the save stands.
+    {FsStep::kClose, [](InPlace& r, OnEintr) { return Close(r.fd); }, OnEintr::kOnce,
+     Runs::kAlways, true},
 };
 
 }  // namespace
@@ -162,18 +194,9 @@ SaveResult WriteKeepingOld(Target& target, const Pieces& bytes, const FileSystem
       MakeBackup(target, fd.get(), old_size, fs, backup, state, place, bytes.spare());
   if (!written.ok()) return Failed(written);
 
-  InPlace run{fd.get(), bytes, now};
-  for (const InPlaceStep& row : kInPlaceSteps) {
-    if (!written.ok()) break;
-    if (row.set_id_only && !SetIdToGiveBack(now)) continue;
-    written = Step(fs, row.step, shown, [&] { return row.run(run); });
-  }
-  if (written.ok()) (void)fstat(fd.get(), &target.info);  // the stamp only: `now` stands else
-  bool restored = !written.ok() && Step(fs, FsStep::kRestore, shown, [&] {
-                                     return Restore(fd.get(), now, backup.fd.get(), bytes.spare());
-                                   }).ok();
-  // Once the new content is flushed, a close that fails takes nothing from it: the save stands.
-  (void)Step(fs, FsStep::kClose, shown, [&] { return Close(fd); });
+  InPlace run{target, fd, bytes, now, backup.fd.get(), shown};
+  written = RunSteps(fs, kInPlaceSteps, run);
+  bool restored = run.restored;
   SaveResult result = Failed(written);
   if (!written.ok() && !restored) {
     // Neither the new content nor the old is known to be whole in the target.

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "core/fd.h"
+#include "core/signals.h"
 #include "core/status.h"
 #include "doc/file_system.h"
 #include "doc/save.h"
@@ -49,6 +50,62 @@ auto Step(const FileSystem& fs, FsStep step, const std::string& path, Call call)
     }
   }
   return call();
+}
+
+// How a step's own system call treats a signal that interrupts it (EINTR). A step is never run
+// again as a whole: its action is handed the rule and applies it to its call.
+enum class OnEintr {
+  kRetry,   // retried: the call finishes, and the signal is acted on afterwards
+  kGiveUp,  // a device's or a FIFO's write: given up as soon as a handled signal is pending
+  kOnce,    // never retried: an interrupted close has closed the descriptor on this system
+};
+
+// A system call's result as a status, the call treated as `rule` says.
+template <typename Call>
+Status Sys(OnEintr rule, Call call) {
+  auto stop = [rule] { return rule == OnEintr::kGiveUp && PendingSignal() != 0; };
+  return (rule == OnEintr::kOnce ? call() : RetryOnEintr(call, stop)) == -1 ? errno : 0;
+}
+
+// When a step of a table runs.
+enum class Runs {
+  kWhileAllWorked,  // only while every step before it worked
+  kOnceOneFailed,   // only once a step before it failed: it puts the old state back
+  kAlways,          // either way: it closes what the steps opened
+};
+
+// A row of a table of steps on `Run`, the state the steps share: the step the seam is asked
+// about, its action (handed the row's EINTR rule), when it runs, whether its failure is the
+// table's, and a condition on the state (none: it always applies).
+template <typename Run>
+struct StepRow {
+  FsStep step;
+  Status (*act)(Run&, OnEintr);
+  OnEintr eintr = OnEintr::kRetry;
+  Runs runs = Runs::kWhileAllWorked;
+  bool tolerated = false;  // its failure does not fail the table
+  bool (*applies)(const Run&) = nullptr;
+};
+
+// Runs one row through the seam, the seam told it acts on `path`.
+template <typename Row, typename Run>
+Status RunStep(const FileSystem& fs, const Row& row, Run& run, const std::string& path) {
+  if (Status failed = fs.Check(row.step, path.c_str()); !failed.ok()) return failed;
+  return row.act(run, row.eintr);
+}
+
+// Runs a table of steps in order, each through the seam on `run.Where(step)`: the first failure
+// that is not tolerated is the table's.
+template <typename Run, std::size_t N>
+Status RunSteps(const FileSystem& fs, const StepRow<Run> (&rows)[N], Run& run) {
+  Status failed;
+  for (const StepRow<Run>& row : rows) {
+    if (row.runs != Runs::kAlways && (row.runs == Runs::kOnceOneFailed) == failed.ok()) continue;
+    if (row.applies != nullptr && !row.applies(run)) continue;
+    Status done = RunStep(fs, row, run, run.Where(row.step));
+    if (failed.ok() && !row.tolerated) failed = done;
+  }
+  return failed;
 }
 
 // Same file, same kind: what a check found and what was opened or is there now.
@@ -126,6 +183,12 @@ Status WriteAll(int fd, std::span<const char> bytes, off_t offset = -1,
 // negative).
 Status WritePieces(int fd, const Pieces& bytes, off_t offset = -1,
                    OnSignal on_signal = OnSignal::kFinish);
+
+// The same, the write's step treating a signal as `rule` says.
+inline Status WritePieces(int fd, const Pieces& bytes, off_t offset, OnEintr rule) {
+  return WritePieces(fd, bytes, offset,
+                     rule == OnEintr::kGiveUp ? OnSignal::kAbandon : OnSignal::kFinish);
+}
 
 // Copies the first `size` bytes of `from` to the same offsets of `to` (EIO when `from` turns
 // out shorter), through `spare` (kGatherRoom bytes) when no buffer of its own can be had.
