@@ -11,6 +11,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 #include <string_view>
 #include <utility>
 
@@ -449,6 +450,17 @@ SaveResult WriteFileSafely(Target& target, const Pieces& bytes, const FileSystem
     // and the target was not replaced.
     return Failed(ENOMEM);
   }
+}
+
+std::vector<FsStep> SaveSteps(bool in_place) {
+  if (in_place) return InPlaceSteps();
+  std::vector<FsStep> steps = {FsStep::kReadAttributes};
+  for (const RenameStep& row : kRenameSteps) {
+    steps.push_back(row.step);
+    if (row.step != FsStep::kRename) continue;
+    for (const auto& exchange : kExchangeSteps) steps.push_back(exchange.step);
+  }
+  return steps;
 }
 
 SaveResult WriteFileSafely(const char* path, const Pieces& bytes, const FileSystem& fs) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 #include "core/defaults.h"
 #include "core/document.h"
@@ -165,6 +166,11 @@ SaveResult WriteFileSafely(Target& target, const Pieces& bytes, const FileSystem
 
 /// Resolves `path` and writes it as above.
 SaveResult WriteFileSafely(const char* path, const Pieces& bytes, const FileSystem& fs = {});
+
+/// The steps a save asks the seam about, as its tables list them: those of a save by rename
+/// (the exchange's after the rename's), or with `in_place`, those of a write in place (the
+/// target opened, the backup made, the write, the old content put back, the backup removed).
+std::vector<FsStep> SaveSteps(bool in_place);
 
 /// Where a name leads a save.
 struct Resolved {

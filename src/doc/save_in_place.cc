@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <string>
+#include <vector>
 
 #include "core/fd.h"
 #include "core/path.h"
@@ -206,6 +207,14 @@ SaveResult WriteKeepingOld(Target& target, const Pieces& bytes, const FileSystem
     if (written.ok()) result.err = removed.err;
   }
   return result;
+}
+
+std::vector<FsStep> InPlaceSteps() {
+  std::vector<FsStep> steps = {FsStep::kOpenTarget, FsStep::kMakeStateFolder};
+  for (const auto& row : kBackupSteps) steps.push_back(row.step);
+  for (const auto& row : kInPlaceSteps) steps.push_back(row.step);
+  steps.push_back(FsStep::kRemoveBackup);
+  return steps;
 }
 
 }  // namespace save_steps

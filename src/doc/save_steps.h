@@ -300,4 +300,7 @@ Chosen ChooseWay(const Target& target, const Trials& trials);
 // on disk (see the picture in doc/save.cc).
 SaveResult WriteKeepingOld(Target& target, const Pieces& bytes, const FileSystem& fs);
 
+// The steps of a write in place, as its tables list them.
+std::vector<FsStep> InPlaceSteps();
+
 }  // namespace save_steps
