@@ -164,8 +164,8 @@ calls_after_main() {
       if (place[n] == "" && /\/morvax\(/) {
         f = $0; sub(/.*\/morvax\(/, "", f); sub(/\+0x[0-9a-f]+\) \[.*/, "", f)
         gsub(/\(anonymous namespace\)::/, "", f); sub(/\(.*/, "", f); sub(/^[a-z]+ /, "", f)
-        sub(/\[abi:[a-z0-9]+\]/, "", f)
-        if (f != "" && f !~ /RetryOnEintr|^std::|^__gnu|^Fd::|^void std/) place[n] = f
+        sub(/\[abi:[a-z0-9]+\]/, "", f); sub(/^[A-Z][A-Za-z]* /, "", f); sub(/::\{lambda$/, "", f)
+        if (f != "" && f !~ /RetryOnEintr|Sys<|^std::|^__gnu|^Fd::|^void std/) place[n] = f
       }
     }
     END {

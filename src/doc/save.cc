@@ -11,9 +11,9 @@
 #include <memory>
 #include <new>
 #include <string>
-#include <vector>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "core/fd.h"
 #include "doc/save_steps.h"
@@ -216,15 +216,13 @@ constexpr StepRow<Exchanging> kExchangeSteps[] = {
        if (!exchanged.ok()) return exchanged;
        e.exchanged = true;
        struct stat out;
-       e.looked = Sys(rule, [&] {
-         return fstatat(e.dir(), e.from.c_str(), &out, AT_SYMLINK_NOFOLLOW);
-       });
+       e.looked =
+           Sys(rule, [&] { return fstatat(e.dir(), e.from.c_str(), &out, AT_SYMLINK_NOFOLLOW); });
        e.checked = e.looked.ok() && SameFile(out, e.target.info);
        return Status();
      }},
-    {FsStep::kExchangeBack,
-     [](Exchanging& e, OnEintr rule) { return e.Exchange(rule); }, OnEintr::kRetry,
-     Runs::kWhileAllWorked, false, [](const Exchanging& e) { return !e.checked; }},
+    {FsStep::kExchangeBack, [](Exchanging& e, OnEintr rule) { return e.Exchange(rule); },
+     OnEintr::kRetry, Runs::kWhileAllWorked, false, [](const Exchanging& e) { return !e.checked; }},
     {FsStep::kRemoveOld,
      [](Exchanging& e, OnEintr rule) {
        return Sys(rule, [&] { return unlinkat(e.dir(), e.from.c_str(), 0); });
@@ -253,8 +251,7 @@ SaveResult PutInPlace(const Target& target, NewFile& temp, const FileSystem& fs)
       return errno == ENOENT ? Changed() : Failed(errno);
     }
     if (!SameFile(now, target.info)) return Changed();
-    return Failed(
-        Errno(RetryOnEintr([&] { return renameat(dir, temp.name.c_str(), dir, name); })));
+    return Failed(Errno(RetryOnEintr([&] { return renameat(dir, temp.name.c_str(), dir, name); })));
   }
   SaveResult result;
   if (!e.checked) {
@@ -351,10 +348,10 @@ constexpr RenameStep kRenameSteps[] = {
      OnEintr::kRetry, Acts::kOnTemp, OnFailure::kChooseWay, &Trials::flags, true},
     {FsStep::kMatchOwner, GiveOwner, OnEintr::kRetry, Acts::kOnTemp, OnFailure::kChooseWay,
      &Trials::owner, true},
-    {FsStep::kMatchAttributes,
-     [](Renaming& r, OnEintr) { return MatchAttributes(r.fd(), r.kept); }, OnEintr::kRetry,
-     Acts::kOnTemp, OnFailure::kChooseWay, &Trials::attributes, true},
-    {FsStep::kWrite, [](Renaming& r, OnEintr rule) { return WritePieces(r.fd(), r.bytes, -1, rule); },
+    {FsStep::kMatchAttributes, [](Renaming& r, OnEintr) { return MatchAttributes(r.fd(), r.kept); },
+     OnEintr::kRetry, Acts::kOnTemp, OnFailure::kChooseWay, &Trials::attributes, true},
+    {FsStep::kWrite,
+     [](Renaming& r, OnEintr rule) { return WritePieces(r.fd(), r.bytes, -1, rule); },
      OnEintr::kRetry, Acts::kOnTemp, OnFailure::kStop},
     {FsStep::kMatchMode,
      [](Renaming& r, OnEintr rule) {

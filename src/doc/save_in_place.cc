@@ -172,8 +172,8 @@ constexpr StepRow<InPlace> kInPlaceSteps[] = {
      },
      OnEintr::kRetry, Runs::kOnceOneFailed},
     // Once the new content is flushed, a close that fails takes nothing from it: the save stands.
-    {FsStep::kClose, [](InPlace& r, OnEintr) { return Close(r.fd); }, OnEintr::kOnce,
-     Runs::kAlways, true},
+    {FsStep::kClose, [](InPlace& r, OnEintr) { return Close(r.fd); }, OnEintr::kOnce, Runs::kAlways,
+     true},
 };
 
 }  // namespace
