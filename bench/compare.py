@@ -30,13 +30,13 @@ def make_lines(count, shortest, longest, seed):
     return lines
 
 
-def million_lines():
-    """1,000,000 lines of about 80 bytes: line i is "line i " and 20 to 120 x."""
+def million_lines(least=20):
+    """1,000,000 lines of about 80 bytes: line i is "line i " and `least` to `least` + 100 x."""
     state = 5
     parts = []
     for i in range(1000000):
         state = (state * 1103515245 + 12345) % (1 << 31)
-        parts.append(f"line {i} " + "x" * (20 + state % 101) + "\n")
+        parts.append(f"line {i} " + "x" * (least + state % 101) + "\n")
     return "".join(parts)
 
 

@@ -23,18 +23,10 @@ import sys
 import tempfile
 import time
 
+from compare import million_lines
+
 TIME = "/usr/bin/time"
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-
-
-def million_lines():
-    """1,000,000 lines, about 88 MB: line i is "line i " and 25 to 125 x."""
-    state = 5
-    parts = []
-    for i in range(1000000):
-        state = (state * 1103515245 + 12345) % (1 << 31)
-        parts.append(f"line {i} " + "x" * (25 + state % 101) + "\n")
-    return "".join(parts)
 
 
 def default_lines():
@@ -104,7 +96,7 @@ def main():
     try:
         big = os.path.join(work, "m")
         os.makedirs(big)
-        text = million_lines()
+        text = million_lines(25)  # about 88 MB
         size_kib = len(text) / 1024
         with open(os.path.join(big, "big.txt"), "w") as f:
             f.write(text)

@@ -93,12 +93,18 @@ char* Document::TakeSpare() {
 // The larger table adds unused records at the end; the gap stays where it is.
 int Document::GrowIndex(int capacity) {
   if (capacity <= cap_) return 0;
-  auto* grown = static_cast<LineRecord*>(
-      std::realloc(index_, static_cast<std::size_t>(capacity) * sizeof(LineRecord)));
-  if (grown == nullptr) return ENOMEM;
-  index_ = grown;
-  cap_ = capacity;
+  if (int err = GrowRecords(index_, cap_, capacity); err != 0) return err;
   Normalize();
+  return 0;
+}
+
+int Document::GrowRecords(LineRecord*& index, int& cap, int capacity) {
+  if (capacity <= cap) return 0;
+  auto* grown = static_cast<LineRecord*>(
+      std::realloc(index, static_cast<std::size_t>(capacity) * sizeof(LineRecord)));
+  if (grown == nullptr) return ENOMEM;
+  index = grown;
+  cap = capacity;
   return 0;
 }
 

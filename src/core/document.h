@@ -277,6 +277,9 @@ class Document {
     return text != nullptr && (before(text, block_) || !before(text, block_ + block_size_));
   }
   [[nodiscard]] int GrowIndex(int capacity);
+  // Grows the table `index` of `cap` records to `capacity` (never shrinks it). Returns 0, or
+  // ENOMEM (the table is then as it was).
+  [[nodiscard]] static int GrowRecords(LineRecord*& index, int& cap, int capacity);
   void MoveGap(int to);
   [[nodiscard]] int Extend(int count);
   void InsertEmpty(int line);

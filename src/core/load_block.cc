@@ -13,13 +13,7 @@
 #include "core/document.h"
 
 int Document::Incoming::Reserve(int capacity) {
-  if (capacity <= cap_) return 0;
-  auto* grown = static_cast<LineRecord*>(
-      std::realloc(index_, static_cast<std::size_t>(capacity) * sizeof(LineRecord)));
-  if (grown == nullptr) return ENOMEM;
-  index_ = grown;
-  cap_ = capacity;
-  return 0;
+  return GrowRecords(index_, cap_, capacity);
 }
 
 void Document::Adopt(Incoming& incoming, Block& block, std::size_t size) {
