@@ -50,7 +50,7 @@ struct ChangeCase {
   std::function<void()> change;
   bool at_first_step = false;
   std::vector<std::string> said = {};  // in this order ($TMP: the test's folder)
-  int questions = 0;                   // how many times a change on disk is asked about
+  int questions = 0;                   // how many times a change on disk or a split is asked
   std::string content = "";            // f.txt (or new.txt) at the end
   const char* path = nullptr;          // another name for new.txt
   int deep = 0;  // levels of folders of kDeep that the working folder lies deeper
@@ -59,6 +59,8 @@ struct ChangeCase {
 
 // A folder name of 200 bytes: 21 of them make a path longer than PATH_MAX.
 const std::string kDeep(200, 'd');
+// A line longer than the 255 characters a line holds.
+const std::string kLong = std::string(300, 'a') + "\n";
 
 struct stat StatOf(const char* name) {
   struct stat info = {};
@@ -83,6 +85,8 @@ TEST(Faults, ChangeOnDiskIsAskedAboutWhateverTheSpelling) {
   const std::string created =
       "new.txt was created by another program since this session found it missing; overwrite "
       "it? (y/n)\n";
+  const std::string split = " had lines longer than 255 characters, which were split when it was "
+                            "read; save them split? (y/n)\n";
   const std::vector<ChangeCase> cases = {
       {"another spelling", "old\n", "mine\n=\ns\n./f.txt\no\nn\n",
        [] { WriteFile("f.txt", "theirs\n"); }, false,
@@ -170,6 +174,18 @@ TEST(Faults, ChangeOnDiskIsAskedAboutWhateverTheSpelling) {
       {"a working folder with no path", "old\n", "mine\n=\nS\nn\n",
        [] { WriteFile("f.txt", "theirs\n"); }, false, {"f.txt" + changed}, 1, "theirs\n",
        nullptr, 21, true},
+      // Lines split at the load go back over the file they came from only after a "y".
+      {"split lines, declined", kLong.c_str(), "S\nn\n", [] {}, false,
+       {"f.txt" + split + "Nothing was saved\n"}, 1, kLong},
+      {"split lines, declined by another spelling", kLong.c_str(), "s\n./f.txt\no\nn\n",
+       [] {}, false, {"./f.txt" + split + "Nothing"}, 1, kLong},
+      {"split lines, declined: nothing runs", kLong.c_str(), "=\nn\n",
+       [] { WriteFile("f.txt", "theirs\n"); }, false, {"Nothing was saved"}, 1, kLong},
+      {"split lines, saved elsewhere", kLong.c_str(), "s\ng.txt\n", [] {}, false,
+       {"Saved to g.txt\n"}, 0, kLong},
+      {"split lines, saved once, asked again after a load", kLong.c_str(),
+       "S\ny\n=\nO\nf.txt\nS\nn\n", [] { WriteFile("f.txt", kLong); }, false,
+       {split + "Saved to f.txt\n", "Saved to f.txt\n", split + "Nothing"}, 2, kLong},
   };
   for (const ChangeCase& c : cases) {
     TempDir dir;
@@ -203,8 +219,9 @@ TEST(Faults, ChangeOnDiskIsAskedAboutWhateverTheSpelling) {
       EXPECT_NE(at, std::string::npos) << c.name << ": " << said << "\n" << t.out;
     }
     std::size_t asked = 0;
-    for (std::size_t q = 0; (q = t.out.find("by another program", q)) != std::string::npos; ++q)
-      ++asked;
+    for (const char* question : {"by another program", "split when it was read"}) {
+      for (std::size_t q = 0; (q = t.out.find(question, q)) != std::string::npos; ++q) ++asked;
+    }
     EXPECT_EQ(asked, static_cast<std::size_t>(c.questions)) << c.name;
     EXPECT_EQ(ReadFile(name), c.content) << c.name;
     // No path names the deepest folders: they are removed from within.

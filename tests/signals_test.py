@@ -453,14 +453,17 @@ def test_terminal(binary, base):
     path = os.path.join(folder, "morvax.hup")
     check(os.path.exists(path) and open(path).read() == "hung up\n", "terminal hangup: text kept")
 
-    # A file changed by another program since it was read is not overwritten unasked.
+    # A file changed by another program since it was read is not overwritten unasked; nor are
+    # its long lines split, which is asked first, and a yes to that is no yes to the change.
     folder = fresh(base, "tty-changed")
     with open(os.path.join(folder, "doc.txt"), "w") as f:
-        f.write("old\n")
+        f.write("old\n" + "x" * 300 + "\n")
     child = spawn(binary, folder, ["doc.txt"])
     with open(os.path.join(folder, "doc.txt"), "w") as f:
         f.write("theirs, longer\n")
     typing(child, "mine\nS\n")
+    child.expect_exact("doc.txt had lines longer than 255 characters, which were split")
+    typing(child, "y\n")
     child.expect_exact("doc.txt was changed by another program since it was read; overwrite it?"
                        " (y/n)")
     typing(child, "n\n")
@@ -475,7 +478,8 @@ def test_terminal(binary, base):
     child.expect_exact("Saved to doc.txt")  # its own save is no change by another program
     typing(child, "q\nq\n")
     finish(child)
-    check(open(os.path.join(folder, "doc.txt")).read() == "mine\n", "changed on disk: y writes")
+    check(open(os.path.join(folder, "doc.txt")).read() == "mine\n" + "x" * 255 + "\n" + "x" * 45
+          + "\n", "changed on disk: y writes")
 
     # Ctrl-C abandons a save into a FIFO whose reader does not read; the editor goes on.
     folder = fresh(base, "tty-fifo")

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/commands.h"
@@ -61,6 +62,9 @@ struct Editor {
 
   /// The current file as this session last loaded or saved it, to see another program's change.
   FileStamp stamp;
+  /// The file the last load read, when that load split lines that were too long: the lines are
+  /// written back over it only after the user said so, which holds until the next load.
+  std::optional<FileStamp> split_source;
 
   /// doc.changes() when the document was last loaded (a load that replaced it), saved, or
   /// written to a recovery file.

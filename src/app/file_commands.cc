@@ -104,6 +104,8 @@ Loaded ReadFileIn(Editor& ed, const char* name) {
   ForgetUndo(ed.undo);
   ed.MarkSaved();
   TakeStamp(ed.stamp, name, fd.get());
+  ed.split_source.reset();
+  if (count.splits > 0) ed.split_source = ed.stamp;
   return Loaded::kReplaced;
 }
 
@@ -166,15 +168,21 @@ bool Named(Read read) {
   return true;
 }
 
-// Asks `question` about the file `name` (and `there`, where it now leads): true for a typed
-// "y"; anything else says that nothing was saved.
-[[nodiscard]] bool Confirmed(Editor& ed, const char* question, const char* name,
-                             const char* there = "") {
-  Print(ed.io, question, Shown(ed.io, name).c_str(), Shown(ed.io, there).c_str());
+// Reads the answer to a question about a save: true for a typed "y"; anything else says that
+// nothing was saved.
+[[nodiscard]] bool AnsweredYes(Editor& ed) {
   char answer[16];
   if (IsYes(ReadAnswer(ed, answer, sizeof answer), answer, "y")) return true;
   Print(ed.io, "%s", msg::kNothingSaved);
   return false;
+}
+
+// Asks `question` about the file `name` (and `there`, where it now leads): true for a typed
+// "y".
+[[nodiscard]] bool Confirmed(Editor& ed, const char* question, const char* name,
+                             const char* there = "") {
+  Print(ed.io, question, Shown(ed.io, name).c_str(), Shown(ed.io, there).c_str());
+  return AnsweredYes(ed);
 }
 
 // A name and where it leads: found once, before the save's first question, and kept to its end.
@@ -263,9 +271,21 @@ Saved SaveTo(Editor& ed, const char* name, Found& named, bool confirmed) {
   return Saved::kWritten;
 }
 
+// Lines split at the load because they were too long are written back over the file they came
+// from (`named` leads there, whatever its spelling) only after a typed "y", which holds until
+// the next load.
+[[nodiscard]] bool SplitAccepted(Editor& ed, const char* name, const Found& named) {
+  if (!ed.split_source || !LeadsTo(*ed.split_source, named.target, named.found)) return true;
+  Print(ed.io, msg::kSplitQuestion, Shown(ed.io, name).c_str(), ed.lsize() - 1);
+  if (!AnsweredYes(ed)) return false;
+  ed.split_source.reset();
+  return true;
+}
+
 // Saves to `name` (where it leads in `found`, when given), or, when it is empty, to a name asked
 // for until one is given; a name given there that is taken (any entry, a dangling link too) is
 // written over only after a typed "y", and the current file name stays as it was otherwise.
+// Lines that the load split are asked about next (SplitAccepted).
 Saved SaveAsking(Editor& ed, const char* name, Found* found = nullptr) {
   char asked[kNameSize] = "";
   while (name[0] == '\0') {
@@ -284,6 +304,7 @@ Saved SaveAsking(Editor& ed, const char* name, Found* found = nullptr) {
   }
   bool confirmed = name == asked && found->target.entry;
   if (confirmed && !Confirmed(ed, msg::kOverwriteQuestion, asked)) return Saved::kAbandoned;
+  if (!SplitAccepted(ed, name, *found)) return Saved::kAbandoned;
   return SaveTo(ed, name, *found, confirmed);
 }
 

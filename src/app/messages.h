@@ -102,6 +102,9 @@ inline constexpr const char* kCreatedOnDisk =
 inline constexpr const char* kLeadsElsewhere =
     "%s now leads to %s, not the file that was read; save there? (y/n)\n";
 inline constexpr const char* kNothingSaved = "Nothing was saved\n";
+inline constexpr const char* kSplitQuestion =
+    "%s had lines longer than %d characters, which were split when it was read; save them split? "
+    "(y/n)\n";
 inline constexpr const char* kEarlierSaveLeft = "An earlier save of %s left %s\n";
 
 // Saving.

@@ -228,6 +228,10 @@ enum class [[nodiscard]] DiskChange {
 DiskChange ChangedSince(const FileStamp& stamp, const char* name, const Target& target,
                         Status found);
 
+/// Whether a name that Resolve found to lead to `target` (`found` is what it gave) leads to the
+/// stamped file (the same device and inode) or to the place the stamp found it at.
+bool LeadsTo(const FileStamp& stamp, const Target& target, Status found);
+
 /// Writes `bytes` to a new file in `folder` ("" for the working folder) and gives it the first
 /// free name of `base`, `base.1` ... `base.99`: never over an existing entry, mode 0600, flushed
 /// to disk before it is named, then its folder. Until then it is unnamed, or (where the file

@@ -65,3 +65,14 @@ DiskChange ChangedSince(const FileStamp& stamp, const char* name, const Target& 
                  (attributes_kept && !same_time(now.st_ctim, then.st_ctim));
   return changed ? DiskChange::kChanged : DiskChange::kNone;
 }
+
+bool LeadsTo(const FileStamp& stamp, const Target& target, Status found) {
+  if (!stamp.known || !found.ok()) return false;
+  bool same_place = stamp.folder_known ? stamp.folder_dev == target.folder_info.st_dev &&
+                                             stamp.folder_ino == target.folder_info.st_ino &&
+                                             stamp.last == target.name
+                                       : target.place == stamp.path;
+  return same_place || (stamp.exists && target.exists &&
+                        target.info.st_dev == stamp.info.st_dev &&
+                        target.info.st_ino == stamp.info.st_ino);
+}
