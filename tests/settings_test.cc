@@ -226,6 +226,7 @@ TEST(SettingsFile, MorvaxRcNamesTheFileToReadOrMake) {
     const char* name;
     const char* value;   // "@" stands for the test's folder
     std::string start;   // the settings message, "@" as in the value; "Reading" binds help to x
+                         // and gives the grid one line
     mode_t mode = 0;     // of a file "help=x" written at the value's path first, when not 0
     bool made = false;   // the default file is found at the value's path afterwards
     Terminals terminals = {};
@@ -246,12 +247,15 @@ TEST(SettingsFile, MorvaxRcNamesTheFileToReadOrMake) {
     };
     ASSERT_EQ(mkdir("conf", 0700), 0);
     if (c.mode != 0) {
-      WriteFile(at(c.value), "help=x\n");
+      WriteFile(at(c.value), "help=x\nmax_lines=1\n");
       ASSERT_EQ(chmod(at(c.value).c_str(), c.mode), 0);
     }
     ScopedEnv env("MORVAX_RC", at(c.value).c_str());
-    Transcript t = RunSession("", {}, {}, nullptr, c.terminals);
+    WriteFile("two", "1\n2\n");
+    Transcript t = RunSession("", {"two"}, {}, nullptr, c.terminals);
     bool read = c.start.rfind("Reading", 0) == 0;
+    // A file too long for its grid names it as the file to change.
+    EXPECT_EQ(t.out.find("editing the " + at(c.value) + " file.") != std::string::npos, read);
     std::string start = Start(at(c.start), read ? 'x' : 'h');
     EXPECT_EQ(t.out.substr(0, start.size()), start) << c.name;
     EXPECT_EQ(FileExists(".morvax_rc"), c.value[0] == '\0') << c.name;

@@ -18,6 +18,7 @@
 #include "doc/load.h"
 #include "doc/save.h"
 #include "doc/save_names.h"
+#include "settings/rc.h"
 #include "term/caret.h"
 
 namespace {
@@ -39,7 +40,7 @@ Loaded AskPartialLoad(Editor& ed, float percent) {
   Print(ed.io, msg::kPartialLoad, static_cast<double>(percent));
   Line(ed.io, msg::kPartialLoad2);
   Line(ed.io, msg::kPartialLoad3);
-  Line(ed.io, msg::kPartialLoad4);
+  Print(ed.io, msg::kPartialLoad4, Shown(ed.io, RcName()).c_str());
   char answer[16];
   Read read = ReadLine(ed, answer, sizeof answer);
   if (IsEnd(read)) return Loaded::kInputEnded;

@@ -90,8 +90,8 @@ inline constexpr const char* kPartialLoad =
 inline constexpr const char* kPartialLoad2 =
     "The unloaded data will be lost if you save to the same filename!";
 inline constexpr const char* kPartialLoad3 = "Do you wish to continue (Y,n)?";
-inline constexpr const char* kPartialLoad4 =
-    "If not, restart with more lines by editing the .morvax_rc file.";
+inline constexpr const char* kPartialLoad4 =  // the settings file in use
+    "If not, restart with more lines by editing the %s file.\n";
 inline constexpr const char* kNameTooLong = "File name is longer than 255 characters\n";
 inline constexpr const char* kNameHoldsNul = "File name holds a NUL byte\n";
 inline constexpr const char* kChangedOnDisk =
