@@ -37,6 +37,7 @@ void ReportLines(Editor& ed, std::string_view text, const LineCount& count) {
 // The partial-load question, with the loaded share in percent: kReplaced only for the answer
 // "Y"; kInputEnded when the input ended at it, else kDeclined (nothing more is printed).
 Loaded AskPartialLoad(Editor& ed, float percent) {
+  StartQuestion(ed.io);  // without the load's messages above it
   Print(ed.io, msg::kPartialLoad, static_cast<double>(percent));
   Line(ed.io, msg::kPartialLoad2);
   Line(ed.io, msg::kPartialLoad3);
@@ -163,6 +164,7 @@ bool Named(Read read) {
     // An unsaved document is never discarded by a save that did not happen.
     if (Save(ed) != Saved::kWritten) return false;
     // At this prompt "x" and "s" are names like any other.
+    StartQuestion(ed.io);  // without the save's messages above it
     Line(ed.io, msg::kOpenNext);
     if (!Named(ReadName(ed, name))) return false;
   }

@@ -94,6 +94,7 @@ void Help(Editor& ed) {
   Print(ed.io, "\n");
   char answer[kAnswerSize];
   for (;;) {
+    StartQuestion(ed.io);  // the menu, not the section above it
     Print(ed.io, "%s", kMenu);
     // The end of input leaves the help as "x" would; the old answer is never reused.
     if (!IsLine(ReadAnswer(ed, answer, kAnswerSize))) return;

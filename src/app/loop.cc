@@ -358,7 +358,12 @@ template <typename Step>
   if (!ed.io.terminal || !ed.io.out_terminal) return true;
   const char* failed = nullptr;
   ed.line_editor = LineEditor::Open(
-      ed.io.in, ed.io.out, out_fd, [&ed] { ShowView(ed, false); }, failed);
+      ed.io.in, ed.io.out, out_fd,
+      [&ed](Asks asks) {
+        if (asks == Asks::kCommand) return ShowView(ed, false);
+        std::fputs(ed.io.question.c_str(), ed.io.out);
+      },
+      failed);
   ed.io.editor = ed.line_editor.get();
   if (failed != nullptr) EditingOff(ed, failed);
   return true;

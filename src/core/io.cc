@@ -8,6 +8,8 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <string_view>
 
 #include "core/signals.h"
 
@@ -148,6 +150,13 @@ RetryingStream::~RetryingStream() {
 
 void NewTurn(Io& io) {
   io.abandoned = false;
+  io.question.clear();
+  io.keep_question = false;
+}
+
+void StartQuestion(Io& io) {
+  io.question.clear();
+  io.keep_question = io.editor != nullptr;
 }
 
 Read ReadLine(Io& io, char* buf, int limit, Asks asks) {
@@ -165,7 +174,11 @@ Read ReadLine(Io& io, char* buf, int limit, Asks asks) {
   if (PendingSignal() != 0) return Signalled(io, buf);
   if (io.at_end) return Fail(io, buf, Read::kEnd);
   if (io.abandoned) return Fail(io, buf, Read::kAbandoned);
-  if (io.editor != nullptr) return ReadEdited(io, buf, limit, asks, prompt);
+  if (io.editor != nullptr) {
+    Read read = ReadEdited(io, buf, limit, asks, prompt);
+    StartQuestion(io);  // what follows is the next read's question
+    return read;
+  }
 
   Keeper keeper(buf, limit);
   for (;;) {
@@ -210,14 +223,43 @@ void Prompt(Io& io, const char* text) {
   }
 }
 
+namespace {
+
+// A question longer than this is not kept: it is not printed again.
+constexpr std::size_t kQuestionMax = 1 << 16;
+
+void KeepQuestion(Io& io, std::string_view text) {
+  if (io.question.size() + text.size() > kQuestionMax) {
+    io.question.clear();
+    io.keep_question = false;
+    return;
+  }
+  io.question += text;
+}
+
+}  // namespace
+
 void Line(Io& io, const char* text) {
   std::fputs(text, io.out);
   std::fputc('\n', io.out);
+  if (io.keep_question) {
+    KeepQuestion(io, text);
+    KeepQuestion(io, "\n");
+  }
 }
 
 void Print(Io& io, const char* format, ...) {
   va_list args;
   va_start(args, format);
-  std::vfprintf(io.out, format, args);
+  va_list again;
+  va_copy(again, args);
+  int size = std::vfprintf(io.out, format, args);
   va_end(args);
+  if (io.keep_question && size >= 0) {
+    std::string text(static_cast<std::size_t>(size) + 1, '\0');
+    std::vsnprintf(text.data(), text.size(), format, again);
+    text.pop_back();
+    KeepQuestion(io, text);
+  }
+  va_end(again);
 }

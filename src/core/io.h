@@ -58,6 +58,11 @@ struct Io {
   std::string prompt = {};  // with line editing: what Prompt() left for the next read to show
   std::string shown = {};   // at a terminal: the caret display of the view's last line
   const char* editing_off = nullptr;  // Read::kEditingOff: the step of line editing that failed
+  /// With line editing: what was printed since the last read of this turn, or since
+  /// StartQuestion, which is the question the next read answers (the line editor prints it
+  /// again after a suspend). The view is none: NewTurn stops the keeping until the next read.
+  std::string question = {};
+  bool keep_question = false;
 
   // What the reads keep between them; callers look at the result of each read instead.
   bool at_end = false;         // the input ended for good, or the output failed: reads are over
@@ -146,6 +151,9 @@ constexpr bool IsEnd(Read read) {
 /// Starts a new turn of reads: a read that gave no line in the last turn no longer ends those
 /// of this one.
 void NewTurn(Io& io);
+/// With line editing: what is printed from here to the next read is that read's question, and
+/// nothing printed before.
+void StartQuestion(Io& io);
 
 /// Reads one whole line: at most limit - 1 bytes are kept, the line end included when it fits;
 /// the rest of a longer line is read and dropped, never left for the next read (the line is

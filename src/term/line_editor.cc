@@ -123,13 +123,13 @@ LineEditor::~LineEditor() {
 }
 
 std::unique_ptr<LineEditor> LineEditor::Open(std::FILE* in, std::FILE* out, int out_fd,
-                                             std::function<void()> print_view,
+                                             std::function<void(Asks)> print_above,
                                              const char*& failed) {
   failed = nullptr;
   auto state = std::make_unique<State>();
   state->fd = fileno(in);
   state->out = out;
-  state->print_view = std::move(print_view);
+  state->print_above = std::move(print_above);
   // The user's character set decides how typed text is shown; the bytes pass whatever it is.
   state->utf8 = UserCharsetIsUtf8();
   const char* term = std::getenv("TERM");
@@ -185,7 +185,7 @@ LineEditor::Status LineEditor::Read(const char* prompt, Asks asks, std::size_t r
   line.cut = false;
   line.off = nullptr;
   s.prompt = prompt;
-  s.at_view = asks == Asks::kCommand && s.print_view != nullptr;
+  s.asks = asks;
   s.input_ended = false;
   s.pending_count = s.pending_at = 0;
   s.insert.clear();

@@ -8,7 +8,7 @@
 // mode (no echo, no line buffering) between reads too, so that keys typed while the editor
 // prints are shown once, at the next read. It is put back as it was before the program ends
 // (the destructor), before a suspend (Ctrl-Z; `fg` takes it again and redraws the line, below
-// the view at the command read) and before a launch command (Leave, Return). Bracketed paste
+// the view at the command read and below its question at another) and before a launch command (Leave, Return). Bracketed paste
 // mode is on while the editor has the terminal, where TERM names one that is not "dumb".
 #pragma once
 
@@ -27,9 +27,11 @@ class LineEditor : public LineReader {
   /// `failed` then names that step, and the terminal is as it was. Installs handlers for
   /// SIGWINCH, SIGTSTP and SIGCONT (SA_RESTART; they only record the signal, and the reads act
   /// on it); libedit's own signal handling stays off.
-  /// `print_view` prints what stands above the command read's prompt (Asks::kCommand), to `out`.
+  /// `print_above` prints what stands above the prompt of a read of the kind it is given (the
+  /// view above the command read's, the question above another's), to `out`.
   static std::unique_ptr<LineEditor> Open(std::FILE* in, std::FILE* out, int out_fd,
-                                          std::function<void()> print_view, const char*& failed);
+                                          std::function<void(Asks)> print_above,
+                                          const char*& failed);
   /// Puts the terminal back as it was, bracketed paste mode off as the last thing written.
   ~LineEditor() override;
   LineEditor(const LineEditor&) = delete;

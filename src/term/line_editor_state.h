@@ -36,8 +36,8 @@ struct LineEditor::State {
   int fd = -1;
   bool utf8 = false;
   std::string prompt;  // shown before the line, redrawn by libedit
-  std::function<void()> print_view;  // prints what stands above the command read's prompt
-  bool at_view = false;              // this read is the command read
+  std::function<void(Asks)> print_above;  // prints what stands above a read's prompt
+  Asks asks = Asks::kText;                // what this read asks for
   bool input_ended = false;          // the terminal's input ended (or failed) during this read
 
   // Characters decoded but not yet handed to libedit.

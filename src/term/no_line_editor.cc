@@ -3,8 +3,8 @@
 // Built without libedit: there is no line editor, and Io reads the stream itself.
 struct LineEditor::State {};
 
-std::unique_ptr<LineEditor> LineEditor::Open(std::FILE*, std::FILE*, int, std::function<void()>,
-                                             const char*&) {
+std::unique_ptr<LineEditor> LineEditor::Open(std::FILE*, std::FILE*, int,
+                                             std::function<void(Asks)>, const char*&) {
   return nullptr;
 }
 

@@ -112,7 +112,7 @@ void TakeTerminalEvents(State& s, bool drawn) {
     continued = 0;
     Retake(s);
     if (drawn) {
-      if (s.at_view) s.print_view();
+      if (s.print_above) s.print_above(s.asks);
       PasteModeOn(s);
       el_set(s.el, EL_REFRESH);
     }
