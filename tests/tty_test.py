@@ -193,13 +193,15 @@ def lines_are_edited_and_recalled(binary, folder):
     child.expect_exact("Editing 5:1 ")
     child.expect_exact("  > ")
     # Two resizes while a line of three rows is typed: each redraw goes up to the prompt's row
-    # and clears the screen from there, so nothing of an earlier drawing stays below the line.
+    # as the terminal rewrapped it (the cursor's row at the new width) and clears the screen
+    # from there, so nothing of an earlier drawing stays above or below the line.
     child.send("w" * 240 + "0123456789")
     child.expect_exact("0123456789")
-    for columns in (100, 60):
+    for columns, rows in ((100, 2), (60, 4)):
         child.setwinsize(50, columns)
         child.expect_exact("\r\x1b[J  > www")
-        check(re.fullmatch(r"(\x1b\[\d*[A-G]|[\r\x08])*\x1b\[\d*A\r?", child.before),
+        check(re.fullmatch(r"(\x1b\[\d*[A-G]|[\r\x08])*\x1b\[\d*A\r?", child.before)
+              and child.before.count("\x1b[A") == rows,
               f"before the redraw at {columns} columns: {child.before!r}")
         child.expect_exact("0123456789")
     child.send("\n")

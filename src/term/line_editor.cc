@@ -67,8 +67,8 @@ unsigned char Act(EditLine* el, int) {
   }
   if (s.redisplay) {
     s.redisplay = false;
-    LendClearRow(s);
-    return CC_REDISPLAY;
+    RedrawResized(s);
+    return CC_NORM;
   }
   return CC_REFRESH;
 }
@@ -219,7 +219,6 @@ LineEditor::Status LineEditor::Read(const char* prompt, Asks asks, std::size_t r
   const wchar_t* text = el_wgets(s.el, &count);
   // el_wgets gives the terminal back at the end of every line: the editor keeps it.
   el_set(s.el, EL_PREP_TERM, 1);
-  line_editing::GiveBackClearRow(s);
   if (count == 0 && !s.input_ended) {
     std::fputc('\n', s.out);  // Ctrl-D: libedit echoed "^D", and what follows goes below it
     std::fflush(s.out);

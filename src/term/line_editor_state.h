@@ -54,7 +54,6 @@ struct LineEditor::State {
 
   std::wstring insert;      // what kAct puts into the line
   bool redisplay = false;   // kAct redraws the line: the window changed size
-  std::string clear_row;    // the terminal's "clear to the end of the row", while lent (Act)
   std::string paste_bytes;  // pasted bytes of the line not yet in it
   bool in_paste = false;    // between ESC[200~ and ESC[201~
   bool after_cr = false;    // a pasted CR ended a line: an LF right after it belongs to it
@@ -135,8 +134,8 @@ void Release(State& s);
 void Retake(State& s);
 void TakeTerminalEvents(State& s, bool drawn);
 Got WaitForInput(State& s, bool attend);
-void LendClearRow(State& s);
-void GiveBackClearRow(State& s);
+/// Draws the prompt and the line again from the prompt's first row, after a resize.
+void RedrawResized(State& s);
 
 // completion.cc
 /// Tab at a file-name read (bound as morvax-complete).

@@ -140,7 +140,6 @@ bool Fits(State& s, wchar_t c) {
 // are taken here; a pasted text is gathered up to its next line end or its end.
 int GetChar(EditLine* el, wchar_t* c) {
   State& s = StateOf(el);
-  GiveBackClearRow(s);
   if (s.pending_at < s.pending_count) {
     *c = s.pending[s.pending_at++];
     return 1;

@@ -6,6 +6,9 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
+#include <cwchar>
+#include <cwctype>
 #include <string>
 
 #include "core/signals.h"
@@ -124,25 +127,76 @@ void TakeTerminalEvents(State& s, bool drawn) {
   }
 }
 
-// libedit's redraw goes to the first row of the prompt and clears that row, then draws: after
-// a resize the rows below may still hold the line as it was drawn before. For that redraw,
-// the capability that clears to the end of the row lends its place to the one that clears to
-// the end of the screen; the next character read gives it back (GiveBackClearRow).
-void LendClearRow(State& s) {
-  const char* row = nullptr;
-  const char* screen = nullptr;
-  el_get(s.el, EL_GETTC, "ce", &row);
-  el_get(s.el, EL_GETTC, "cd", &screen);
-  if (row == nullptr || screen == nullptr || screen[0] == '\0') return;
-  s.clear_row = row;
-  std::string to_end = screen;  // copied: settc may reuse the storage it points into
-  el_set(s.el, EL_SETTC, "ce", to_end.c_str(), nullptr);
+namespace {
+
+// The columns a character of the line takes as libedit shows it: a control character as ^X, a
+// character that cannot be printed as \U+XXXX (or \U+XXXXX).
+int ShownWidth(wchar_t c) {
+  if (c < 0x20 || c == 0x7f) return 2;
+  int width = iswprint(static_cast<wint_t>(c)) ? wcwidth(c) : -1;
+  if (width >= 0) return width;
+  return c > 0xffff ? 8 : 7;
 }
 
-void GiveBackClearRow(State& s) {
-  if (s.clear_row.empty()) return;
-  el_set(s.el, EL_SETTC, "ce", s.clear_row.c_str(), nullptr);
-  s.clear_row.clear();
+// Where the cursor is on a terminal `width` columns wide, in rows below the prompt's first
+// row, with the prompt and the line laid out as libedit lays them out: a character that does
+// not fit the rest of a row starts the next one, and a tab goes on to the next multiple of 8.
+int CursorRow(const State& s, int width) {
+  if (width <= 0) return 0;
+  int row = 0;
+  int column = 0;
+  auto put = [&](int w) {
+    if (column + w > width) {
+      ++row;
+      column = 0;
+    }
+    column += w;
+    if (column >= width) {
+      ++row;
+      column = 0;
+    }
+  };
+  std::mbstate_t state = {};
+  for (std::size_t at = 0; at < s.prompt.size();) {
+    wchar_t c = 0;
+    std::size_t n = std::mbrtowc(&c, s.prompt.data() + at, s.prompt.size() - at, &state);
+    if (n == 0 || n > s.prompt.size() - at) {  // a byte that began no character
+      c = L'?';
+      n = 1;
+      state = {};
+    }
+    put(ShownWidth(c));
+    at += n;
+  }
+  const LineInfoW* line = el_wline(s.el);
+  for (const wchar_t* c = line->buffer; c < line->cursor; ++c) {
+    if (*c == L'\t') {
+      do put(1);
+      while (column % 8 != 0);
+    } else {
+      put(ShownWidth(*c));
+    }
+  }
+  return row;
+}
+
+}  // namespace
+
+// A resize: the terminal has rewrapped the rows of the prompt and the line to its new width,
+// as terminals now do, so the cursor's row counts at that width. The cursor goes up to the
+// prompt's first row, the screen is cleared from there down, and libedit draws the prompt
+// and the line there again, with nothing of the earlier drawing left above or below them.
+void RedrawResized(State& s) {
+  int width = 0;
+  el_get(s.el, EL_GETTC, "co", &width);
+  const char* up = nullptr;
+  const char* clear = nullptr;
+  el_get(s.el, EL_GETTC, "up", &up);
+  el_get(s.el, EL_GETTC, "cd", &clear);
+  for (int row = CursorRow(s, width); row > 0 && up != nullptr; --row) std::fputs(up, s.out);
+  std::fputc('\r', s.out);
+  if (clear != nullptr) std::fputs(clear, s.out);
+  el_set(s.el, EL_REFRESH);
 }
 
 // Waits until the terminal has input; fails with errno EINTR once a signal that the editor acts
