@@ -14,6 +14,8 @@ namespace {
 
 const std::string kDoc = "one\ntwo\nthree\n";
 const std::string kTaken = "other.txt already exists; overwrite it? (y/n)\nNothing was saved\n";
+const std::string kSplit = "doc.txt had lines longer than 3 characters, which were split when it "
+                           "was read; save them split? (y/n)\nNothing was saved\n";
 
 struct CutCase {
   std::string name;         // begins with the name of the command it cuts short
@@ -57,6 +59,9 @@ std::vector<CutCase> Cases() {
       {"save_overwrite to a taken name", "S\nother.txt\n", kTaken, false},
       {"save_prompt empty name, then a taken one", "s\n\nother.txt\n", kTaken},
       {"save_overwrite with a name", "S\n", "Saved to doc.txt\n", true, "", 0, true, true},
+      {"save_overwrite over split lines", "S\n", kSplit, true, "max_char=3\n"},
+      {"command_exec over split lines", "=\n", kSplit, true,
+       "max_char=3\nlaunch_command=touch ran.txt\n"},
       {"open dialogue", "O\n", "Enter 'x' to not open a file and return\n"},
       {"open after saving", "O\ns\n", "Next, enter a new filename to open\n", true, "", 0, true,
        true},
