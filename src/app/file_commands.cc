@@ -399,8 +399,9 @@ void TellRescue(Editor& ed, Tell tell, bool on_err = false) {
 
 void WriteRecovery(Editor& ed, bool failure_on_err) {
   if (!ed.modified()) return;
-  // Nothing here allocates: the bytes are gathered in the room had at start-up, and the paths
-  // and their display are made on the stack.
+  // Nothing here allocates: the bytes are gathered in the room had at start-up, the paths and
+  // their display are made on the stack, and what is printed is not kept for a redraw.
+  ed.io.keep_question = false;
   Pieces pieces = DocumentPieces(ed.doc, ed.rescue_room.get());
   char path[PATH_MAX + 16];
   Status written = WriteNewFile("", kRecoveryBase, pieces, path);

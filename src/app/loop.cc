@@ -343,6 +343,7 @@ template <typename Step>
   } catch (...) {
   }
   try {
+    ed.io.keep_question = false;  // what the rescue prints is not kept: that would allocate
     if (TakeEndingSignal(ed)) return false;
     Print(ed.io, "%s", msg::kNoMemoryToGoOn);
     WriteRecovery(ed, true);

@@ -8,6 +8,7 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 #include <string_view>
 
@@ -228,13 +229,17 @@ namespace {
 // A question longer than this is not kept: it is not printed again.
 constexpr std::size_t kQuestionMax = 1 << 16;
 
+// Memory refused for it only stops the keeping: the question is then not printed again.
 void KeepQuestion(Io& io, std::string_view text) {
-  if (io.question.size() + text.size() > kQuestionMax) {
-    io.question.clear();
-    io.keep_question = false;
-    return;
+  try {
+    if (io.question.size() + text.size() <= kQuestionMax) {
+      io.question += text;
+      return;
+    }
+  } catch (const std::bad_alloc&) {
   }
-  io.question += text;
+  io.question.clear();
+  io.keep_question = false;
 }
 
 }  // namespace
@@ -256,10 +261,15 @@ void Print(Io& io, const char* format, ...) {
   int size = std::vfprintf(io.out, format, args);
   va_end(args);
   if (io.keep_question && size >= 0) {
-    std::string text(static_cast<std::size_t>(size) + 1, '\0');
-    std::vsnprintf(text.data(), text.size(), format, again);
-    text.pop_back();
-    KeepQuestion(io, text);
+    // Formatted again on the stack; a longer text is not kept.
+    char text[8192];
+    if (static_cast<std::size_t>(size) < sizeof text) {
+      std::vsnprintf(text, sizeof text, format, again);
+      KeepQuestion(io, std::string_view(text, static_cast<std::size_t>(size)));
+    } else {
+      io.question.clear();
+      io.keep_question = false;
+    }
   }
   va_end(again);
 }
