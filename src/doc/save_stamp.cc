@@ -11,6 +11,24 @@
 
 using namespace save_steps;
 
+namespace {
+
+// The same folder (or, where there was none, the same path) and the same last part.
+bool SamePlace(const FileStamp& stamp, const Target& target) {
+  return stamp.folder_known
+             ? stamp.folder_dev == target.folder_info.st_dev &&
+                   stamp.folder_ino == target.folder_info.st_ino && stamp.last == target.name
+             : target.place == stamp.path;
+}
+
+// A file was stamped and the target is that file.
+bool SameStampedFile(const FileStamp& stamp, const Target& target) {
+  return stamp.exists && target.exists && target.info.st_dev == stamp.info.st_dev &&
+         target.info.st_ino == stamp.info.st_ino;
+}
+
+}  // namespace
+
 void TakeStamp(FileStamp& stamp, const char* name, const Target& target, Status found) {
   stamp = FileStamp{};
   // A name whose folder is not there is stamped as missing where it would be.
@@ -39,22 +57,13 @@ DiskChange ChangedSince(const FileStamp& stamp, const char* name, const Target& 
   if (!stamp.known || !found.ok()) return DiskChange::kNone;
   const struct stat& then = stamp.info;
   const struct stat& now = target.info;
-  // The same folder (or, where there was none, the same path) and the same last part.
-  bool same_place = stamp.folder_known
-                        ? stamp.folder_dev == target.folder_info.st_dev &&
-                              stamp.folder_ino == target.folder_info.st_ino &&
-                              stamp.last == target.name
-                        : target.place == stamp.path;
-  bool same_file = stamp.exists && target.exists && now.st_dev == then.st_dev &&
-                   now.st_ino == then.st_ino;
-  bool same_name = stamp.name == name;
-  if (!same_place && !same_file) {
+  if (!LeadsTo(stamp, target, found)) {
     // Another spelling that leads elsewhere is a save to a new place.
-    return same_name ? DiskChange::kElsewhere : DiskChange::kNone;
+    return stamp.name == name ? DiskChange::kElsewhere : DiskChange::kNone;
   }
   if (!stamp.exists) return target.exists ? DiskChange::kCreated : DiskChange::kNone;
   if (!target.exists) return DiskChange::kNone;
-  if (!same_file) return DiskChange::kElsewhere;
+  if (!SameStampedFile(stamp, target)) return DiskChange::kElsewhere;
   auto same_time = [](const struct timespec& a, const struct timespec& b) {
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
   };
@@ -67,12 +76,5 @@ DiskChange ChangedSince(const FileStamp& stamp, const char* name, const Target& 
 }
 
 bool LeadsTo(const FileStamp& stamp, const Target& target, Status found) {
-  if (!stamp.known || !found.ok()) return false;
-  bool same_place = stamp.folder_known ? stamp.folder_dev == target.folder_info.st_dev &&
-                                             stamp.folder_ino == target.folder_info.st_ino &&
-                                             stamp.last == target.name
-                                       : target.place == stamp.path;
-  return same_place || (stamp.exists && target.exists &&
-                        target.info.st_dev == stamp.info.st_dev &&
-                        target.info.st_ino == stamp.info.st_ino);
+  return stamp.known && found.ok() && (SamePlace(stamp, target) || SameStampedFile(stamp, target));
 }
