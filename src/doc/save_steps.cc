@@ -3,8 +3,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <pthread.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +13,7 @@
 #include <memory>
 #include <string>
 
+#include "core/bytes.h"
 #include "core/fd.h"
 #include "core/signals.h"
 
@@ -28,33 +27,6 @@ constexpr std::size_t kCopyChunk = 1 << 20;
 // Unnamed files can be named only through /proc.
 bool CanNameLater() {
   return access("/proc/self/fd", X_OK) == 0;
-}
-
-// Handled signals held back while a wait for a slow reader starts, so that none slips in
-// between the check and the wait.
-sigset_t HandledSignals() {
-  sigset_t set;
-  sigemptyset(&set);
-  for (int signal : {SIGINT, SIGHUP, SIGTERM}) sigaddset(&set, signal);
-  return set;
-}
-
-// Waits until the non-blocking `fd` can take bytes. Fails with EINTR as soon as a handled
-// signal is pending.
-Status WaitWritable(int fd) {
-  sigset_t handled = HandledSignals();
-  sigset_t old;
-  pthread_sigmask(SIG_BLOCK, &handled, &old);
-  // The signals are let through only while waiting.
-  int n = RetryOnEintr(
-      [&] {
-        struct pollfd wait = {fd, POLLOUT, 0};
-        return ppoll(&wait, 1, nullptr, &old);
-      },
-      [] { return PendingSignal() != 0; });
-  Status waited = n > 0 ? 0 : errno;
-  pthread_sigmask(SIG_SETMASK, &old, nullptr);
-  return waited;
 }
 
 }  // namespace
@@ -110,8 +82,8 @@ Status Discard(const Folder& folder, NewFile& file, FsStep remove, const FileSys
   return 0;
 }
 
-Status WriteAll(int fd, std::span<const char> bytes, off_t offset, OnSignal on_signal) {
-  bool abandon = on_signal == OnSignal::kAbandon;
+Status WriteAll(int fd, std::span<const char> bytes, off_t offset, OnEintr rule) {
+  bool abandon = rule == OnEintr::kGiveUp;
   std::size_t done = 0;
   while (done < bytes.size()) {
     const char* from = bytes.data() + done;
@@ -123,7 +95,8 @@ Status WriteAll(int fd, std::span<const char> bytes, off_t offset, OnSignal on_s
         },
         [&] { return abandon && PendingSignal() != 0; });
     if (n < 0 && abandon && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      if (Status waited = WaitWritable(fd); !waited.ok()) return waited;
+      // A slow reader is waited for, until a handled signal comes.
+      if (int err = WaitReady(fd, POLLOUT, WaitEnds::kAnySignal, false); err != 0) return err;
       continue;
     }
     if (n < 0) return errno;
@@ -133,9 +106,9 @@ Status WriteAll(int fd, std::span<const char> bytes, off_t offset, OnSignal on_s
   return 0;
 }
 
-Status WritePieces(int fd, const Pieces& bytes, off_t offset, OnSignal on_signal) {
+Status WritePieces(int fd, const Pieces& bytes, off_t offset, OnEintr rule) {
   return bytes.Each([&](std::span<const char> piece) {
-    Status written = WriteAll(fd, piece, offset, on_signal);
+    Status written = WriteAll(fd, piece, offset, rule);
     if (offset >= 0) offset += static_cast<off_t>(piece.size());
     return written;
   });
@@ -143,8 +116,7 @@ Status WritePieces(int fd, const Pieces& bytes, off_t offset, OnSignal on_signal
 
 Status CopyBytes(int from, int to, off_t size, char* spare) {
   std::size_t chunk = std::min(kCopyChunk, static_cast<std::size_t>(std::max<off_t>(size, 1)));
-  std::unique_ptr<char, decltype(&std::free)> had(static_cast<char*>(std::malloc(chunk)),
-                                                  &std::free);
+  Bytes had(static_cast<char*>(std::malloc(chunk)));
   char* buffer = had.get();
   if (buffer == nullptr && spare != nullptr) {
     buffer = spare;

@@ -171,24 +171,16 @@ Status Discard(const Folder& folder, NewFile& file, FsStep remove, const FileSys
 // ---------------------------------------------------------------------------------------------
 // Plain file steps (doc/save_steps.cc)
 
-// How a write treats a handled signal: a file's write finishes first; a device's or a FIFO's
-// (non-blocking) is abandoned with EINTR.
-enum class OnSignal { kFinish, kAbandon };
-
-// Writes every byte from `offset` on, carrying on after short writes.
+// Writes every byte from `offset` on, carrying on after short writes. A file's write (kRetry)
+// finishes before a signal is acted on; a device's or a FIFO's (kGiveUp, non-blocking) waits for
+// a slow reader and is abandoned with EINTR once a handled signal is pending.
 Status WriteAll(int fd, std::span<const char> bytes, off_t offset = -1,
-                OnSignal on_signal = OnSignal::kFinish);
+                OnEintr rule = OnEintr::kRetry);
 
 // Writes every piece in order, from `offset` on (or from the descriptor's position when it is
 // negative).
 Status WritePieces(int fd, const Pieces& bytes, off_t offset = -1,
-                   OnSignal on_signal = OnSignal::kFinish);
-
-// The same, the write's step treating a signal as `rule` says.
-inline Status WritePieces(int fd, const Pieces& bytes, off_t offset, OnEintr rule) {
-  return WritePieces(fd, bytes, offset,
-                     rule == OnEintr::kGiveUp ? OnSignal::kAbandon : OnSignal::kFinish);
-}
+                   OnEintr rule = OnEintr::kRetry);
 
 // Copies the first `size` bytes of `from` to the same offsets of `to` (EIO when `from` turns
 // out shorter), through `spare` (kGatherRoom bytes) when no buffer of its own can be had.
