@@ -256,9 +256,10 @@ Saved SaveTo(Editor& ed, const char* name, Found& named, bool confirmed) {
     return Saved::kAbandoned;
   }
   // The bytes are made as they are written: no image of the whole file is held.
-  SaveResult result = named.found.ok()
-                          ? WriteFileSafely(target, DocumentPieces(ed.doc, nullptr, ed.rescue_room.get()), ed.options.fs)
-                          : SaveResult{SaveOutcome::kFailed, named.found.err, {}};
+  // The rescue's room serves the save when memory is short: the two never run at once.
+  Pieces pieces = DocumentPieces(ed.doc, nullptr, ed.rescue_room.get());
+  SaveResult result = named.found.ok() ? WriteFileSafely(target, pieces, ed.options.fs)
+                                       : SaveResult{SaveOutcome::kFailed, named.found.err, {}};
   ed.save_failed = !result.saved();
   if (!result.saved()) {
     SayFailed(ed, name, result);

@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/bytes.h"
 #include "core/fd.h"
 #include "doc/save_steps.h"
 
@@ -71,8 +72,7 @@ Pieces DocumentPieces(const Document& doc, char* room, char* spare) {
   // with assertions, wherever they are gone through.
   auto each = [&doc, room, spare, edition = doc.edition()](const Pieces::Sink& sink) -> Status {
     edition.Check();
-    std::unique_ptr<char, decltype(&std::free)> had(
-        room == nullptr ? static_cast<char*>(std::malloc(kGatherRoom)) : nullptr, &std::free);
+    Bytes had(room == nullptr ? static_cast<char*>(std::malloc(kGatherRoom)) : nullptr);
     char* buffer = room != nullptr ? room : had != nullptr ? had.get() : spare;
     if (buffer == nullptr) return ENOMEM;
     return GatherLines(doc, edition, buffer, sink);
