@@ -174,15 +174,7 @@ SaveResult WriteToDevice(Target& target, const Pieces& bytes, const FileSystem& 
 // Gives the complete temporary file `from` the name of a target that did not exist, never over
 // an entry made there since.
 SaveResult PutNew(const Target& target, const std::string& from) {
-  int dir = target.folder.fd.get();
-  const char* name = target.name.c_str();
-  Status renamed = Errno(
-      RetryOnEintr([&] { return renameat2(dir, from.c_str(), dir, name, RENAME_NOREPLACE); }));
-  if (renamed.err == EINVAL) {
-    // No rename that refuses to replace here: a second link, which never replaces.
-    renamed = Errno(RetryOnEintr([&] { return linkat(dir, from.c_str(), dir, name, 0); }));
-    if (renamed.ok()) unlinkat(dir, from.c_str(), 0);
-  }
+  Status renamed = RenameNoReplace(target.folder.fd.get(), from.c_str(), target.name.c_str());
   return renamed.err == EEXIST ? Changed() : Failed(renamed);
 }
 

@@ -28,19 +28,12 @@ bool Join(std::span<char> out, const char* folder, const char* name) {
 // under `hidden` (its X's made unique), and then `named` says so.
 Status Create(int dir, std::span<char> hidden, Fd& fd, bool& named) {
   named = false;
-  if (access("/proc/self/fd", X_OK) == 0) {
-    fd = Fd(RetryOnEintr([&] { return openat(dir, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600); }));
-    if (fd.valid()) return 0;
-    // Filesystems without unnamed files say so in one of these ways.
-    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return errno;
-  }
+  if (Status unnamed = OpenUnnamed(dir, 0600, fd); unnamed.err != EOPNOTSUPP) return unnamed;
   for (int attempt = 0; attempt < 100; ++attempt) {
     FillRandom(hidden.first(std::strlen(hidden.data())));
-    fd = Fd(RetryOnEintr([&] {
-      return openat(dir, hidden.data(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-    }));
-    named = fd.valid();
-    if (named || errno != EEXIST) return named ? 0 : errno;
+    Status made = OpenNamed(dir, hidden.data(), 0600, fd);
+    named = made.ok();
+    if (made.err != EEXIST) return made;
   }
   return EEXIST;
 }
@@ -48,20 +41,7 @@ Status Create(int dir, std::span<char> hidden, Fd& fd, bool& named) {
 // Gives the complete file open at `fd` (unnamed, or named `hidden`) the name `name` in the
 // folder open at `dir`, never over an existing entry (EEXIST).
 Status NameNew(int dir, int fd, const char* hidden, const char* name) {
-  if (hidden == nullptr) {
-    char self[32];
-    std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
-    return Errno(
-        RetryOnEintr([&] { return linkat(AT_FDCWD, self, dir, name, AT_SYMLINK_FOLLOW); }));
-  }
-  Status named =
-      Errno(RetryOnEintr([&] { return renameat2(dir, hidden, dir, name, RENAME_NOREPLACE); }));
-  if (named.err == EINVAL) {
-    // No rename that refuses to replace here: a second link, then the first one goes.
-    named = Errno(RetryOnEintr([&] { return linkat(dir, hidden, dir, name, 0); }));
-    if (named.ok()) unlinkat(dir, hidden, 0);
-  }
-  return named;
+  return hidden == nullptr ? LinkUnnamed(fd, dir, name) : RenameNoReplace(dir, hidden, name);
 }
 
 }  // namespace

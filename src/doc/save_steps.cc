@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstddef>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -31,37 +32,51 @@ bool CanNameLater() {
 
 }  // namespace
 
+Status OpenUnnamed(int dir, mode_t mode, Fd& fd) {
+  if (!CanNameLater()) return EOPNOTSUPP;
+  fd = Fd(RetryOnEintr([&] { return openat(dir, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, mode); }));
+  if (fd.valid()) return 0;
+  // Filesystems without unnamed files say so in one of these ways.
+  return errno == EISDIR || errno == EINVAL ? EOPNOTSUPP : errno;
+}
+
+Status OpenNamed(int dir, const char* name, mode_t mode, Fd& fd) {
+  fd = Fd(RetryOnEintr([&] {
+    return openat(dir, name, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
+  }));
+  return fd.valid() ? 0 : errno;
+}
+
 Status CreateIn(const Folder& folder, NewFile& file, mode_t mode) {
   int dir = folder.fd.get();
-  if (CanNameLater()) {
-    file.fd =
-        Fd(RetryOnEintr([&] { return openat(dir, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, mode); }));
-    if (file.fd.valid()) return 0;
-    // Filesystems without unnamed files say so in one of these ways.
-    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return errno;
-  }
-  auto make = [&](const std::string& name) -> Status {
-    file.fd = Fd(RetryOnEintr([&] {
-      return openat(dir, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
-    }));
-    return file.fd.valid() ? 0 : errno;
-  };
+  if (Status unnamed = OpenUnnamed(dir, mode, file.fd); unnamed.err != EOPNOTSUPP) return unnamed;
+  auto make = [&](const std::string& name) { return OpenNamed(dir, name.c_str(), mode, file.fd); };
   if (file.chosen.empty()) return WithUniqueName(file.pattern, file.name, make);
   Status made = make(file.chosen);
   if (made.ok()) file.name = file.chosen;
   return made;
 }
 
-Status LinkUnnamed(int fd, const Folder& folder, const std::string& name) {
-  std::string self = "/proc/self/fd/" + std::to_string(fd);
-  return Errno(RetryOnEintr([&] {
-    return linkat(AT_FDCWD, self.c_str(), folder.fd.get(), name.c_str(), AT_SYMLINK_FOLLOW);
-  }));
+Status LinkUnnamed(int fd, int dir, const char* name) {
+  char self[32];
+  std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+  return Errno(RetryOnEintr([&] { return linkat(AT_FDCWD, self, dir, name, AT_SYMLINK_FOLLOW); }));
+}
+
+Status RenameNoReplace(int dir, const char* from, const char* to) {
+  Status renamed =
+      Errno(RetryOnEintr([&] { return renameat2(dir, from, dir, to, RENAME_NOREPLACE); }));
+  if (renamed.err != EINVAL) return renamed;
+  renamed = Errno(RetryOnEintr([&] { return linkat(dir, from, dir, to, 0); }));
+  if (renamed.ok()) unlinkat(dir, from, 0);
+  return renamed;
 }
 
 Status Name(const Folder& folder, NewFile& file) {
   if (!file.name.empty()) return 0;
-  auto link = [&](const std::string& name) { return LinkUnnamed(file.fd.get(), folder, name); };
+  auto link = [&](const std::string& name) {
+    return LinkUnnamed(file.fd.get(), folder.fd.get(), name.c_str());
+  };
   if (file.chosen.empty()) return WithUniqueName(file.pattern, file.name, link);
   Status linked = link(file.chosen);
   if (linked.ok()) file.name = file.chosen;

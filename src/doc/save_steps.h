@@ -157,8 +157,20 @@ struct NewFile {
 // Opens a new empty file in `folder` with `mode` (before the umask, or the folder's default ACL).
 Status CreateIn(const Folder& folder, NewFile& file, mode_t mode = 0600);
 
-// Links the unnamed file open at `fd` into `folder` as `name`; never over an existing entry.
-Status LinkUnnamed(int fd, const Folder& folder, const std::string& name);
+// The two ways CreateIn makes a file in the folder open at `dir`, for code that may not
+// allocate: unnamed (EOPNOTSUPP where the system or the file system has no unnamed files), or
+// under `name`, which nothing may hold yet (EEXIST). Each returns 0 or the errno.
+Status OpenUnnamed(int dir, mode_t mode, Fd& fd);
+Status OpenNamed(int dir, const char* name, mode_t mode, Fd& fd);
+
+// Links the unnamed file open at `fd` into the folder open at `dir` as `name`; never over an
+// existing entry (EEXIST). Allocates nothing.
+Status LinkUnnamed(int fd, int dir, const char* name);
+
+// Renames `from` to `to` in the folder open at `dir`, never over an existing entry (EEXIST):
+// where the file system has no such rename, a second link is made and the first removed.
+// Allocates nothing.
+Status RenameNoReplace(int dir, const char* from, const char* to);
 
 // Gives a complete unnamed file its name (the chosen one, or a unique one).
 Status Name(const Folder& folder, NewFile& file);
