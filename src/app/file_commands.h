@@ -1,6 +1,6 @@
-// The commands and dialogues that load and save documents: `open`, the two save commands, the
-// save that other commands start, and the recovery file written when the program is ended
-// with unsaved changes. The file work itself is under doc/.
+// The commands and dialogues that load and save documents: `open`, the two save commands and
+// the save that other commands start; the recovery files of earlier sessions named at start-up
+// (the rescue, which writes one, is app/rescue.h). The file work itself is under doc/.
 #pragma once
 
 #include <string_view>
@@ -48,8 +48,3 @@ void OpenCommand(Editor& ed);
 
 /// Names the recovery files that earlier sessions left in the working folder.
 void AnnounceRecoveryFiles(Editor& ed);
-
-/// With unsaved changes, writes the document as a save would to a new recovery file in the
-/// working folder (or in $HOME) and says where, or why it could not (on standard error too when
-/// `failure_on_err`). Allocates nothing, so that it works when memory has run out.
-void WriteRecovery(Editor& ed, bool failure_on_err = false);
