@@ -182,9 +182,9 @@ TEST(Document, ShiftsMatchAPlainModelOverRandomSequences) {
           if (change == 2) {
             doc.CutAt(line, column, static_cast<int>(text.size()));
           } else {
-            int err =
+            Status done =
                 change == 0 ? doc.WriteAt(line, column, given) : doc.InsertAt(line, column, given);
-            ASSERT_EQ(err, 0);
+            ASSERT_TRUE(done.ok());
           }
           model[line] = Changed(model[line], change, column, text, lsize - 1);
           break;

@@ -15,7 +15,7 @@ namespace {
 
 // A grid of two slots of 11 bytes (lines of at most 10 characters) holding `line` first.
 bool StartWith(Document& doc, const std::string& line) {
-  return doc.Allocate(2, 11) == 0 && doc.SetLine(0, line) == 0;
+  return doc.Allocate(2, 11).ok() && doc.SetLine(0, line).ok();
 }
 
 // An undo record for lines of 11 bytes, as the editor has it.

@@ -84,7 +84,7 @@ void ShowView(Editor& ed, bool with_prompt) {
   int id = text ? -1 : FindCommand(ed.keys, input);
   // Every change gets its own memory, whole or not at all; asking ahead refuses a command whose
   // change would find none before it asks anything.
-  if (ChangesDocument(id) && ed.doc.Reserve(ed.cursor.line + 1) != 0) {
+  if (ChangesDocument(id) && !ed.doc.AskAhead(ed.cursor.line + 1).ok()) {
     Print(ed.io, "%s", msg::kNoMemoryForChange);
     return ed.running && !TakeEndingSignal(ed);
   }

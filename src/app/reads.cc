@@ -19,10 +19,10 @@ void EditingOff(Editor& ed, const char* step) {
 }
 
 Read ReadLine(Editor& ed, char* buf, int limit, Asks asks) {
-  Read read = ReadLine(ed.io, buf, limit, asks);
+  Read read = ReadInputLine(ed.io, buf, limit, asks);
   if (read == Read::kEditingOff) {
     EditingOff(ed, ed.io.editing_off);
-    read = ReadLine(ed.io, buf, limit, asks);
+    read = ReadInputLine(ed.io, buf, limit, asks);
   }
   if (read == Read::kInterrupted) Print(ed.io, "%s", msg::kInterrupted);
   if (HeldNul(read)) {

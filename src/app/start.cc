@@ -78,7 +78,7 @@ Arguments TakeArguments(int argc, const char* const* argv) {
 
 // The grid, its line-sized work buffers and the rescue's room: all of them, or none.
 [[nodiscard]] bool AllocateAll(Editor& ed, GridSize size) {
-  if (ed.doc.Allocate(size.lines, size.lsize) != 0) return false;
+  if (!ed.doc.Allocate(size.lines, size.lsize).ok()) return false;
   // The new grid is the empty document, as saved (allocating counts as a change).
   ed.MarkSaved();
   // Zeroed: every buffer starts as the empty string. From malloc, as everything start-up has.

@@ -10,6 +10,8 @@
 #include <string>
 #include <utility>
 
+#include "core/status.h"
+
 class Fd {
  public:
   Fd() = default;
@@ -68,9 +70,9 @@ auto RetryOnEintr(Call call) {
   return RetryOnEintr(call, [] { return false; });
 }
 
-/// Appends what `fd` holds, up to its end or until `text` holds `limit` bytes. Returns 0 or the
-/// errno of a failed read.
-[[nodiscard]] inline int ReadUpTo(int fd, std::size_t limit, std::string& text) {
+/// Appends what `fd` holds, up to its end or until `text` holds `limit` bytes. Returns ok, or
+/// the errno of a failed read.
+inline Status ReadUpTo(int fd, std::size_t limit, std::string& text) {
   char chunk[4096];
   while (text.size() < limit) {
     ssize_t n = RetryOnEintr(

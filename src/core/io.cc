@@ -80,20 +80,20 @@ class Keeper {
 // A read at a terminal through the line editor, which shows `prompt` before the line.
 Read ReadEdited(Io& io, char* buf, int limit, Asks asks, const std::string& prompt) {
   LineReader::Typed line;
-  LineReader::Status status;
+  LineReader::Outcome outcome;
   do {
-    status = io.editor->Read(prompt.c_str(), asks, static_cast<std::size_t>(limit - 1), line);
+    outcome = io.editor->Read(prompt.c_str(), asks, static_cast<std::size_t>(limit - 1), line);
     // Interrupted by a signal this editor does not act on: the read goes on.
-  } while (status == LineReader::Status::kFailed && errno == EINTR && PendingSignal() == 0);
-  if (status == LineReader::Status::kOff) {
+  } while (outcome == LineReader::Outcome::kFailed && errno == EINTR && PendingSignal() == 0);
+  if (outcome == LineReader::Outcome::kOff) {
     io.editor = nullptr;
     io.editing_off = line.off;
     io.prompt = prompt;  // shown by the read made again
     buf[0] = '\0';
     return Read::kEditingOff;
   }
-  if (status == LineReader::Status::kEnd) return Ended(io, buf, false);
-  if (status == LineReader::Status::kFailed) {
+  if (outcome == LineReader::Outcome::kEnd) return Ended(io, buf, false);
+  if (outcome == LineReader::Outcome::kFailed) {
     // An error or a hangup leaves the terminal unreadable.
     return errno == EINTR ? Signalled(io, buf) : Ended(io, buf, true);
   }
@@ -102,13 +102,13 @@ Read ReadEdited(Io& io, char* buf, int limit, Asks asks, const std::string& prom
     if (!keeper.Take(static_cast<unsigned char>(c))) break;
   }
   if (line.cut) keeper.Cut();
-  return keeper.Finish(status == LineReader::Status::kPasted);
+  return keeper.Finish(outcome == LineReader::Outcome::kPasted);
 }
 
 // The write of a RetryingStream: every byte, or fewer (errno says why) when write(2) fails for
 // another reason than a signal, or a signal that ends the session has come. A write cut short
 // is what a signal leaves when some bytes had gone.
-ssize_t WriteAll(void* cookie, const char* bytes, std::size_t size) {
+ssize_t WriteRetrying(void* cookie, const char* bytes, std::size_t size) {
   auto& target = *static_cast<RetryingStream::Target*>(cookie);
   std::size_t done = 0;
   while (done < size && !target.given_up) {
@@ -131,7 +131,7 @@ ssize_t WriteAll(void* cookie, const char* bytes, std::size_t size) {
 }  // namespace
 
 RetryingStream::RetryingStream(int fd, bool terminal) : target_{fd, terminal} {
-  cookie_io_functions_t functions = {nullptr, &WriteAll, nullptr, nullptr};
+  cookie_io_functions_t functions = {nullptr, &WriteRetrying, nullptr, nullptr};
   file_ = fopencookie(&target_, "w", functions);
   // Output is flushed before every read, so full buffering costs a terminal user nothing. The
   // buffer is had here, so that no later write asks for memory.
@@ -160,7 +160,7 @@ void StartQuestion(Io& io) {
   io.keep_question = io.editor != nullptr;
 }
 
-Read ReadLine(Io& io, char* buf, int limit, Asks asks) {
+Read ReadInputLine(Io& io, char* buf, int limit, Asks asks) {
   // The prompt left by Prompt() belongs to this read only.
   std::string prompt = std::move(io.prompt);
   io.prompt.clear();

@@ -18,7 +18,7 @@ enum class Asks { kText, kFileName, kCommand };
 /// A source of whole typed lines: the line editor at a terminal (term/line_editor.h).
 class LineReader {
  public:
-  enum class [[nodiscard]] Status {
+  enum class [[nodiscard]] Outcome {
     kLine,    // a line, as typed, with its line end
     kPasted,  // a line of which some bytes were pasted (bracketed paste), with its line end
     kEnd,     // the end of input (Ctrl-D on an empty line)
@@ -26,7 +26,7 @@ class LineReader {
     kOff,     // a step of line editing failed (Typed::off names it): nothing was read, and the
               // terminal is back as it was
   };
-  /// What a read gives besides its status.
+  /// What a read gives besides its outcome.
   struct Typed {
     std::string bytes;          // the line, as typed, with its line end
     bool cut = false;           // bytes beyond the room were typed or pasted: counted, not kept
@@ -35,7 +35,7 @@ class LineReader {
   virtual ~LineReader() = default;
   /// Reads one line with `prompt` shown before it, for what `asks` says. The line holds at most
   /// about `room` bytes besides its line end; what comes beyond is dropped as it arrives.
-  virtual Status Read(const char* prompt, Asks asks, std::size_t room, Typed& line) = 0;
+  virtual Outcome Read(const char* prompt, Asks asks, std::size_t room, Typed& line) = 0;
   /// Hands the terminal back as it was, until Return: before a launch command runs.
   virtual void Leave() {}
   /// Takes the terminal again after Leave.
@@ -163,7 +163,7 @@ void StartQuestion(Io& io);
 /// (io.editor) the line is typed there, with the same limits and results, and may be pasted.
 /// Where several results apply, the first of these wins: kOutputFailed, a signal (kInterrupted
 /// or kSignal), kEnd, kAbandoned.
-Read ReadLine(Io& io, char* buf, int limit, Asks asks = Asks::kText);
+Read ReadInputLine(Io& io, char* buf, int limit, Asks asks = Asks::kText);
 
 /// Cuts a text at its first line feed.
 void StripLineEnd(char* text);

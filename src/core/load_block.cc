@@ -12,7 +12,7 @@
 
 #include "core/document.h"
 
-int Document::Incoming::Reserve(int capacity) {
+Status Document::Incoming::MakeRoom(int capacity) {
   return GrowRecords(index_, cap_, capacity);
 }
 

@@ -12,7 +12,7 @@ namespace {
 volatile std::sig_atomic_t g_interrupt = 0;  // SIGINT
 volatile std::sig_atomic_t g_terminate = 0;  // SIGHUP or SIGTERM, the first to come
 
-extern "C" void Record(int signal) {
+extern "C" void NoteSignal(int signal) {
   if (signal == SIGINT) {
     g_interrupt = 1;
   } else if (signal != SIGPIPE && g_terminate == 0) {
@@ -24,7 +24,7 @@ extern "C" void Record(int signal) {
 
 void InstallSignalHandlers() {
   struct sigaction action = {};
-  action.sa_handler = Record;
+  action.sa_handler = NoteSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = 0;  // no SA_RESTART: a read waiting at the terminal returns at once
   for (int signal : {SIGINT, SIGHUP, SIGTERM, SIGPIPE}) sigaction(signal, &action, nullptr);

@@ -95,7 +95,7 @@ Status MakeBackup(const Target& target, int source, off_t size, const FileSystem
   std::string path = BackupFolder();
   if (path.empty()) return beside;
   Status opened = Step(fs, FsStep::kMakeStateFolder, path, [&]() -> Status {
-    if (int err = MakeFolders(path); err != 0) return err;
+    if (Status made = MakeFolders(path); !made.ok()) return made;
     state.fd =
         Fd(RetryOnEintr([&] { return open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC); }));
     return state.fd.valid() ? 0 : errno;

@@ -180,7 +180,7 @@ std::unique_ptr<LineEditor> LineEditor::Open(std::FILE* in, std::FILE* out, int 
   return std::unique_ptr<LineEditor>(new LineEditor(std::move(state)));
 }
 
-LineEditor::Status LineEditor::Read(const char* prompt, Asks asks, std::size_t room, Typed& line) {
+LineEditor::Outcome LineEditor::Read(const char* prompt, Asks asks, std::size_t room, Typed& line) {
   State& s = *state_;
   line.cut = false;
   line.off = nullptr;
@@ -212,7 +212,7 @@ LineEditor::Status LineEditor::Read(const char* prompt, Asks asks, std::size_t r
     // Keys that reach no function would leave the keyboard dead: no line editing instead.
     line_editing::Release(s);
     line.off = bind;
-    return Status::kOff;
+    return Outcome::kOff;
   }
 
   int count = 0;
@@ -223,7 +223,7 @@ LineEditor::Status LineEditor::Read(const char* prompt, Asks asks, std::size_t r
     std::fputc('\n', s.out);  // Ctrl-D: libedit echoed "^D", and what follows goes below it
     std::fflush(s.out);
   }
-  if (text == nullptr || count <= 0) return count < 0 ? Status::kFailed : Status::kEnd;
+  if (text == nullptr || count <= 0) return count < 0 ? Outcome::kFailed : Outcome::kEnd;
   line.bytes = line_editing::ToBytes(text, text + count);
   line.cut = s.cut;
 
@@ -234,7 +234,7 @@ LineEditor::Status LineEditor::Read(const char* prompt, Asks asks, std::size_t r
     --bytes;
   }
   if (!entry.empty()) line_editing::Remember(s, entry, bytes);
-  return s.pasted ? Status::kPasted : Status::kLine;
+  return s.pasted ? Outcome::kPasted : Outcome::kLine;
 }
 
 void LineEditor::Leave() {

@@ -50,7 +50,7 @@ class LineEditor : public LineReader {
   /// them are counted (Typed::cut), not kept. The history keeps the last kHistoryEntries lines,
   /// and fewer while they hold more than kHistoryBytes of text.
   /// A binding that fails at the read gives kOff, with the terminal put back as it was.
-  Status Read(const char* prompt, Asks asks, std::size_t room, Typed& line) override;
+  Outcome Read(const char* prompt, Asks asks, std::size_t room, Typed& line) override;
 
   static constexpr int kHistoryEntries = 1000;
   static constexpr std::size_t kHistoryBytes = 1 << 20;
