@@ -143,7 +143,7 @@ Read ReadName(Editor& ed, char* name) {
   if (HeldNul(read)) name[0] = '\0';
   if (IsCut(read)) {
     name[0] = '\0';
-    Print(ed.io, "%s", msg::kNameTooLong);
+    Line(ed.io, msg::kNameTooLong);
   }
   return read;
 }
@@ -176,7 +176,7 @@ bool Named(Read read) {
 [[nodiscard]] bool AnsweredYes(Editor& ed) {
   char answer[16];
   if (IsYes(ReadAnswer(ed, answer, sizeof answer), answer, "y")) return true;
-  Print(ed.io, "%s", msg::kNothingSaved);
+  Line(ed.io, msg::kNothingSaved);
   return false;
 }
 
@@ -252,7 +252,7 @@ Saved SaveTo(Editor& ed, const char* name, Found& named, bool confirmed) {
   if (DiskChange change = confirmed ? DiskChange::kNone
                                     : ChangedSince(ed.stamp, name, target, named.found);
       change != DiskChange::kNone &&
-      !Confirmed(ed, ChangeQuestion(change), name, target.Shown().c_str())) {
+      !Confirmed(ed, ChangeQuestion(change), name, target.Path().c_str())) {
     return Saved::kAbandoned;
   }
   // The bytes are made as they are written: no image of the whole file is held.
@@ -296,7 +296,7 @@ Saved SaveAsking(Editor& ed, const char* name, Found* found = nullptr) {
     Line(ed.io, msg::kSaveNamePrompt);
     if (Read read = ReadName(ed, asked); !Named(read)) {
       // A name too long or holding a NUL byte was said so already.
-      if (!IsCut(read) && !HeldNul(read)) Print(ed.io, "%s", msg::kNoNameGiven);
+      if (!IsCut(read) && !HeldNul(read)) Line(ed.io, msg::kNoNameGiven);
       return Saved::kAbandoned;
     }
     name = asked;

@@ -45,7 +45,7 @@ namespace {
   }
   if (!IsEnd(read)) return true;  // interrupted at the terminal: the view again
   if (ed.io.terminal && ed.modified() && !ed.end_warned) {
-    Print(ed.io, "%s", msg::kUnsavedAtEnd);
+    Line(ed.io, msg::kUnsavedAtEnd);
     ed.end_warned = true;
     return true;
   }
@@ -85,7 +85,7 @@ void ShowView(Editor& ed, bool with_prompt) {
   // Every change gets its own memory, whole or not at all; asking ahead refuses a command whose
   // change would find none before it asks anything.
   if (ChangesDocument(id) && !ed.doc.AskAhead(ed.cursor.line + 1).ok()) {
-    Print(ed.io, "%s", msg::kNoMemoryForChange);
+    Line(ed.io, msg::kNoMemoryForChange);
     return ed.running && !TakeEndingSignal(ed);
   }
   if (id >= 0) {
@@ -134,6 +134,7 @@ int RunEditor(int argc, const char* const* argv, Io io, Options options) {
   if (out.get() == nullptr || err.get() == nullptr) {
     // Before any input is read; the C library's own stream writes unbuffered without memory.
     std::fputs(msg::kNoMemoryToGoOn, io.out);
+    std::fputc('\n', io.out);
     std::fflush(io.out);
     return 1;
   }

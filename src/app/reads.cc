@@ -24,9 +24,9 @@ Read ReadLine(Editor& ed, char* buf, int limit, Asks asks) {
     EditingOff(ed, ed.io.editing_off);
     read = ReadInputLine(ed.io, buf, limit, asks);
   }
-  if (read == Read::kInterrupted) Print(ed.io, "%s", msg::kInterrupted);
+  if (read == Read::kInterrupted) Line(ed.io, msg::kInterrupted);
   if (HeldNul(read)) {
-    Print(ed.io, "%s", asks == Asks::kFileName ? msg::kNameHoldsNul : msg::kTextAfterNulDropped);
+    Line(ed.io, asks == Asks::kFileName ? msg::kNameHoldsNul : msg::kTextAfterNulDropped);
   }
   return read;
 }
@@ -54,6 +54,6 @@ bool IsYes(Read read, const char* answer, const char* yes) {
 bool TakeInterrupt(Editor& ed) {
   if (!ed.io.terminal || PendingSignal() != SIGINT) return false;
   ClearInterrupt();
-  Print(ed.io, "%s", msg::kInterrupted);
+  Line(ed.io, msg::kInterrupted);
   return true;
 }

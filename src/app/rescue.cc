@@ -86,7 +86,7 @@ void EndWithoutMemory(Editor& ed) {
   try {
     ed.io.keep_question = false;  // what the rescue prints is not kept: that would allocate
     if (TakeEndingSignal(ed)) return;
-    Print(ed.io, "%s", msg::kNoMemoryToGoOn);
+    Line(ed.io, msg::kNoMemoryToGoOn);
     WriteRecovery(ed, true);
   } catch (...) {
     // Nothing in the rescue throws; should it, the session still ends as said.

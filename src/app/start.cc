@@ -147,7 +147,7 @@ bool AllocateBuffers(Editor& ed, GridSize size) {
   if (AllocateAll(ed, size)) return true;
   // Only a smaller grid is worth a second try.
   if (size.lines <= kDefaultGrid.lines && size.lsize <= kDefaultGrid.lsize) {
-    Print(ed.io, "%s", msg::kNoMemoryToGoOn);
+    Line(ed.io, msg::kNoMemoryToGoOn);
     return false;
   }
   Print(ed.io, msg::kGridTooLarge, size.lines, size.lsize - 1, kDefaultGrid.lines,
@@ -180,7 +180,7 @@ void TakeSettings(Editor& ed, GridSize& size) {
 
 // Loads the file named on the command line, which becomes the current file.
 void LoadFirstFile(Editor& ed, const char* name) {
-  if (std::strlen(name) >= kNameSize) return Print(ed.io, "%s", msg::kNameTooLong);
+  if (std::strlen(name) >= kNameSize) return Line(ed.io, msg::kNameTooLong);
   std::strcpy(ed.current_name, name);
   Loaded loaded = LoadFile(ed, name);
   switch (loaded) {
