@@ -69,19 +69,21 @@ Loaded Interrupted(Editor& ed) {
   return Loaded::kInterrupted;
 }
 
+// The file `name` could not be opened (`err`): a missing one is said, and taken as missing.
+Loaded NotOpened(Editor& ed, const char* name, int err) {
+  if (err == EINTR) return Interrupted(ed);
+  if (err == ENOENT || err == ENOTDIR) {
+    Print(ed.io, msg::kFileNotFound, Shown(ed.io, name).c_str());
+    TakeStamp(ed.stamp, name);  // as missing: a file made there later is asked about
+    return Loaded::kNotFound;
+  }
+  Print(ed.io, msg::kCouldNotRead, Shown(ed.io, name).c_str(), std::strerror(err));
+  return Loaded::kUnreadable;
+}
+
 Loaded ReadFileIn(Editor& ed, const char* name) {
   Fd fd;
-  if (Status opened = OpenToRead(name, fd); !opened.ok()) {
-    int err = opened.err;
-    if (err == EINTR) return Interrupted(ed);
-    if (err == ENOENT || err == ENOTDIR) {
-      Print(ed.io, msg::kFileNotFound, Shown(ed.io, name).c_str());
-      TakeStamp(ed.stamp, name);  // as missing: a file made there later is asked about
-      return Loaded::kNotFound;
-    }
-    Print(ed.io, msg::kCouldNotRead, Shown(ed.io, name).c_str(), std::strerror(err));
-    return Loaded::kUnreadable;
-  }
+  if (Status opened = OpenToRead(name, fd); !opened.ok()) return NotOpened(ed, name, opened.err);
   Block block(nullptr, &std::free);
   std::size_t size = 0;
   Status read = ReadAll(fd.get(), block, size);

@@ -160,27 +160,10 @@ void StartQuestion(Io& io) {
   io.keep_question = io.editor != nullptr;
 }
 
-Read ReadInputLine(Io& io, char* buf, int limit, Asks asks) {
-  // The prompt left by Prompt() belongs to this read only.
-  std::string prompt = std::move(io.prompt);
-  io.prompt.clear();
-  buf[0] = '\0';
-  // A prompt kept for a line editor that has stopped since.
-  if (io.editor == nullptr) std::fputs(prompt.c_str(), io.out);
-  if (std::fflush(io.out) != 0 || std::ferror(io.out) != 0) {
-    io.output_failed = true;
-    io.at_end = true;
-  }
-  if (io.output_failed) return Fail(io, buf, Read::kOutputFailed);
-  if (PendingSignal() != 0) return Signalled(io, buf);
-  if (io.at_end) return Fail(io, buf, Read::kEnd);
-  if (io.abandoned) return Fail(io, buf, Read::kAbandoned);
-  if (io.editor != nullptr) {
-    Read read = ReadEdited(io, buf, limit, asks, prompt);
-    StartQuestion(io);  // what follows is the next read's question
-    return read;
-  }
+namespace {
 
+// The line from the stream itself, without line editing.
+Read ReadStream(Io& io, char* buf, int limit) {
   Keeper keeper(buf, limit);
   for (;;) {
     int c = getc_unlocked(io.in);
@@ -209,6 +192,32 @@ Read ReadInputLine(Io& io, char* buf, int limit, Asks asks) {
     if (!keeper.Take(c)) break;
   }
   return keeper.Finish();
+}
+
+}  // namespace
+
+Read ReadInputLine(Io& io, char* buf, int limit, Asks asks) {
+  // The prompt left by Prompt() belongs to this read only.
+  std::string prompt = std::move(io.prompt);
+  io.prompt.clear();
+  buf[0] = '\0';
+  // A prompt kept for a line editor that has stopped since.
+  if (io.editor == nullptr) std::fputs(prompt.c_str(), io.out);
+  if (std::fflush(io.out) != 0 || std::ferror(io.out) != 0) {
+    io.output_failed = true;
+    io.at_end = true;
+  }
+  if (io.output_failed) return Fail(io, buf, Read::kOutputFailed);
+  if (PendingSignal() != 0) return Signalled(io, buf);
+  if (io.at_end) return Fail(io, buf, Read::kEnd);
+  if (io.abandoned) return Fail(io, buf, Read::kAbandoned);
+  if (io.editor != nullptr) {
+    Read read = ReadEdited(io, buf, limit, asks, prompt);
+    StartQuestion(io);  // what follows is the next read's question
+    return read;
+  }
+
+  return ReadStream(io, buf, limit);
 }
 
 void StripLineEnd(char* text) {
