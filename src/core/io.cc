@@ -8,7 +8,7 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
-#include <new>
+#include <algorithm>
 #include <string>
 #include <string_view>
 
@@ -149,6 +149,34 @@ RetryingStream::~RetryingStream() {
   if (file_ != nullptr) std::fclose(file_);
 }
 
+bool KeptText::Append(std::string_view text, std::size_t most) {
+  std::size_t size = size_ + text.size();
+  if (size > most) {
+    clear();
+    return false;
+  }
+  if (size + 1 > room_) {
+    std::size_t room = std::min(std::max({size + 1, 2 * room_, std::size_t{256}}), most + 1);
+    auto* grown = static_cast<char*>(std::realloc(bytes_.get(), room));
+    if (grown == nullptr) {
+      clear();
+      return false;
+    }
+    (void)bytes_.release();  // now grown
+    bytes_.reset(grown);
+    room_ = room;
+  }
+  std::memcpy(bytes_.get() + size_, text.data(), text.size());
+  size_ = size;
+  bytes_[size_] = '\0';
+  return true;
+}
+
+void KeptText::clear() {
+  size_ = 0;
+  if (room_ > 0) bytes_[0] = '\0';
+}
+
 void NewTurn(Io& io) {
   io.abandoned = false;
   io.question.clear();
@@ -240,15 +268,7 @@ constexpr std::size_t kQuestionMax = 1 << 16;
 
 // Memory refused for it only stops the keeping: the question is then not printed again.
 void KeepQuestion(Io& io, std::string_view text) {
-  try {
-    if (io.question.size() + text.size() <= kQuestionMax) {
-      io.question += text;
-      return;
-    }
-  } catch (const std::bad_alloc&) {
-  }
-  io.question.clear();
-  io.keep_question = false;
+  if (!io.question.Append(text, kQuestionMax)) io.keep_question = false;
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "core/bytes.h"
 
@@ -42,6 +43,22 @@ class LineReader {
   virtual void Return() {}
 };
 
+/// Text kept as it is printed, in memory from malloc: memory refused, or a text that would
+/// pass its limit, only ends the keeping (nothing is thrown).
+class KeptText {
+ public:
+  /// Appends `text`: false, with nothing kept, when the whole would pass `most` bytes or its
+  /// memory cannot be had.
+  bool Append(std::string_view text, std::size_t most);
+  void clear();
+  const char* c_str() const { return room_ > 0 ? bytes_.get() : ""; }
+
+ private:
+  Bytes bytes_;
+  std::size_t size_ = 0;
+  std::size_t room_ = 0;  // bytes had, the terminating NUL's included
+};
+
 struct Io {
   std::FILE* in = nullptr;
   std::FILE* out = nullptr;
@@ -61,7 +78,7 @@ struct Io {
   /// With line editing: what was printed since the last read of this turn, or since
   /// StartQuestion, which is the question the next read answers (the line editor prints it
   /// again after a suspend). The view is none: NewTurn stops the keeping until the next read.
-  std::string question = {};
+  KeptText question = {};
   bool keep_question = false;
 
   // What the reads keep between them; callers look at the result of each read instead.
