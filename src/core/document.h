@@ -172,17 +172,13 @@ class Document {
   ///
   ///   "abcdef" WriteAt(2, "XY") -> "abXYef"      "ab" WriteAt(4, "XY") -> "ab  XY"
   Status WriteAt(int i, int column, std::string_view text);
-  Status WriteAt(int i, int column, LineView text) {
-    return WriteAt(i, column, text.view());
-  }
+  Status WriteAt(int i, int column, LineView text) { return WriteAt(i, column, text.view()); }
   /// Puts `text` into line i at `column` and moves the rest of the line right, padding the line
   /// with spaces up to the column first; what would pass the last column falls off the end.
   ///
   ///   "abcdef" InsertAt(2, "XY") -> "abXYcdef"
   Status InsertAt(int i, int column, std::string_view text);
-  Status InsertAt(int i, int column, LineView text) {
-    return InsertAt(i, column, text.view());
-  }
+  Status InsertAt(int i, int column, LineView text) { return InsertAt(i, column, text.view()); }
   /// Removes `count` bytes of line i from `column` (those there are) and moves the rest left.
   ///
   ///   "abcdef" CutAt(1, 2) -> "adef"

@@ -31,11 +31,10 @@ class Fd {
   int get() const { return fd_; }
   bool valid() const { return fd_ >= 0; }
 
-  /// Closes now and returns 0 or the errno of a failed close (a write-back error shows here).
-  [[nodiscard]] int Close() {
-    if (fd_ < 0) return 0;
-    int err = ::close(std::exchange(fd_, -1)) == 0 ? 0 : errno;
-    return err;
+  /// Closes now: ok, or the errno of a failed close (a write-back error shows here).
+  Status Close() {
+    if (fd_ < 0) return {};
+    return ::close(std::exchange(fd_, -1)) == 0 ? 0 : errno;
   }
 
  private:

@@ -4,11 +4,11 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
-#include <algorithm>
 #include <string>
 #include <string_view>
 
@@ -118,8 +118,8 @@ ssize_t WriteRetrying(void* cookie, const char* bytes, std::size_t size) {
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
       // A non-blocking output that takes nothing now: waited for, then written to again as
       // after a signal (one that ends the session ends the wait as well).
-      int err = WaitReady(target.fd, POLLOUT, WaitEnds::kEndingSignal, target.terminal);
-      errno = err == 0 ? EINTR : err;
+      Status ready = WaitReady(target.fd, POLLOUT, WaitEnds::kEndingSignal, target.terminal);
+      errno = ready.ok() ? EINTR : ready.err;
     }
     if (n == 0 || (n < 0 && errno != EINTR)) return static_cast<ssize_t>(done);
     target.given_up = done < size && EndingSignalPending(target.terminal);
@@ -199,7 +199,7 @@ Read ReadStream(Io& io, char* buf, int limit) {
       int err = std::ferror(io.in) != 0 ? errno : 0;
       if (err == EAGAIN || err == EWOULDBLOCK) {
         // A non-blocking input that has nothing yet: waited for, never taken as its end.
-        err = WaitReady(fileno(io.in), POLLIN, WaitEnds::kAnySignal, io.terminal);
+        err = WaitReady(fileno(io.in), POLLIN, WaitEnds::kAnySignal, io.terminal).err;
         if (err == 0) {
           std::clearerr(io.in);
           continue;

@@ -30,7 +30,7 @@ void InstallSignalHandlers() {
   for (int signal : {SIGINT, SIGHUP, SIGTERM, SIGPIPE}) sigaction(signal, &action, nullptr);
 }
 
-int WaitReady(int fd, short events, WaitEnds ends, bool terminal) {
+Status WaitReady(int fd, short events, WaitEnds ends, bool terminal) {
   sigset_t handled;
   sigset_t before;
   sigemptyset(&handled);
