@@ -4,6 +4,7 @@
 Usage: tty_test.py PATH-TO-MORVAX. Exits 77 (skipped) where no pseudo-terminal can be had,
 except in CI (CI set in the environment), where a test that cannot run fails.
 """
+import io
 import os
 import re
 import shutil
@@ -432,6 +433,47 @@ def suspend_and_fg_redraw_the_typed_line(binary, folder):
     shell.expect(pexpect.EOF)
 
 
+def suspend_and_fg_under_a_caller(binary, folder):
+    # Ctrl-Z stops the calling program at once, and the shell, which waits on it alone, takes
+    # the terminal back before the editor has stopped; `fg` brings both back, and the view
+    # comes back once. Under a shell that waits on the editor, and under a program that does.
+    waits = "import subprocess, sys; sys.exit(subprocess.call(sys.argv[1:]))"
+    callers = [f"sh -c '{binary} f; true'", f"{sys.executable} -c '{waits}' {binary} f"]
+    for n, caller in enumerate(callers):
+        shell = pexpect.spawn("bash", ["--norc", "--noprofile", "-i"], cwd=folder, timeout=10,
+                              env=dict(os.environ, TERM="xterm", PS1="$ "), encoding="utf-8")
+        shell.logfile_read = io.StringIO()
+        shell.expect_exact("$ ")
+        shell.send(caller + "\n")
+        shell.expect_exact("  > ")
+        for _ in range(10):
+            reading(shell)
+            shell.sendcontrol("z")
+            shell.expect_exact("Stopped")
+            shell.expect_exact("$ ")
+            shell.send("fg\n")
+            shell.expect_exact("Editing 1:1 f\r\n")
+            shell.expect_exact("  > ")
+        reading(shell)
+        shell.send(f"line {n}\n")
+        shell.expect_exact("Editing 2:1 f")
+        shell.expect_exact("  > ")
+        shell.send("S\n")
+        shell.expect_exact("Saved to f")
+        shell.expect_exact("  > ")
+        shell.send("q\n")
+        shell.expect_exact("Enter 'q' again")
+        shell.send("q\n")
+        shell.expect_exact("$ ")
+        views = shell.logfile_read.getvalue().count("Editing 1:1 f")
+        check(views == 11, f"{caller}: {views} views for 10 times fg")
+        with open(os.path.join(folder, "f")) as f:
+            saved = f.read()
+        check(saved == f"line {n}\n", f"{caller}: saved {saved!r}")
+        shell.sendeof()
+        shell.expect(pexpect.EOF)
+
+
 def keys_typed_during_a_long_save_are_shown_once(binary, folder):
     with open(os.path.join(folder, ".morvax_rc"), "w") as f:
         f.write("max_lines=600000\n")
@@ -574,6 +616,7 @@ SCENARIOS = [
     markers_never_reach_a_line_when_the_mode_was_already_on,
     a_failed_step_of_line_editing_leaves_it_off,
     suspend_and_fg_redraw_the_typed_line,
+    suspend_and_fg_under_a_caller,
     keys_typed_during_a_long_save_are_shown_once,
     the_rescue_is_told_on_standard_error,
     less_v_opens_the_file_at_its_line,
