@@ -7,6 +7,7 @@ except in CI (CI set in the environment), where a test that cannot run fails.
 import io
 import os
 import re
+import select
 import shutil
 import signal
 import sys
@@ -472,6 +473,38 @@ def suspend_and_fg_under_a_caller(binary, folder):
         check(saved == f"line {n}\n", f"{caller}: saved {saved!r}")
         shell.sendeof()
         shell.expect(pexpect.EOF)
+
+    # A `fg` that comes before the editor could stop (it was saving into a FIFO that is not
+    # read yet) takes that stop away: the editor goes on at its next read.
+    with open(os.path.join(folder, "big.txt"), "w") as f:
+        f.write(("x" * 99 + "\n") * 2000)  # more than a pipe holds
+    os.mkfifo(os.path.join(folder, "pipe"))
+    reader = os.open(os.path.join(folder, "pipe"), os.O_RDONLY | os.O_NONBLOCK)
+    shell = pexpect.spawn("bash", ["--norc", "--noprofile", "-i"], cwd=folder, timeout=10,
+                          env=dict(os.environ, TERM="xterm", PS1="$ "), encoding="utf-8")
+    shell.expect_exact("$ ")
+    shell.send(f"sh -c '{binary} big.txt; true'\n")
+    shell.expect_exact("  > ")
+    shell.send("s\npipe\no\n")
+    select.select([reader], [], [], 10)
+    shell.sendcontrol("z")
+    shell.expect_exact("Stopped")
+    shell.expect_exact("$ ")
+    shell.send("fg\n")
+    shell.expect_exact("big.txt")
+    time.sleep(0.2)
+    while select.select([reader], [], [], 1)[0] and os.read(reader, 65536):
+        pass
+    os.close(reader)
+    shell.expect_exact("Saved to pipe")
+    shell.expect_exact("  > ")
+    reading(shell)
+    shell.send("q\n")
+    shell.expect_exact("Enter 'q' again")
+    shell.send("q\n")
+    shell.expect_exact("$ ")
+    shell.sendeof()
+    shell.expect(pexpect.EOF)
 
 
 def keys_typed_during_a_long_save_are_shown_once(binary, folder):

@@ -25,7 +25,10 @@ volatile std::sig_atomic_t continued = 0;   // SIGCONT: the terminal may be in a
 void Record(int signal) {
   if (signal == SIGWINCH) resized = 1;
   if (signal == SIGTSTP) stop_asked = 1;
-  if (signal == SIGCONT) continued = 1;
+  if (signal == SIGCONT) {
+    continued = 1;
+    stop_asked = 0;  // a `fg` before the editor stopped: no stop (see Suspend)
+  }
 }
 
 void SetHandler(int signal, struct sigaction* old) {
