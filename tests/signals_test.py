@@ -287,13 +287,15 @@ def test_limits(binary, base):
             f.write("old\n")
         if linked:
             os.link(os.path.join(folder, "doc.txt"), os.path.join(folder, "link"))
-        proc = subprocess.run([binary, "doc.txt"], cwd=folder, input=(typed + "S\nq\nq\n").encode(),
-                              capture_output=True, preexec_fn=small_files, timeout=TIMEOUT,
-                              env=dict(os.environ, HOME=folder))
-        check(proc.returncode == 1 and b"Could not save to doc.txt: File too large\n" in proc.stdout,
+        proc = subprocess.run([binary, "doc.txt"], cwd=folder, capture_output=True,
+                              input=(typed + "S\nq\nq\n").encode(), preexec_fn=small_files,
+                              timeout=TIMEOUT, env=dict(os.environ, HOME=folder))
+        told = b"Could not save to doc.txt: File too large\n"
+        check(proc.returncode == 1 and told in proc.stdout,
               f"file-size limit ({linked=}): status {proc.returncode}, {proc.stdout[-80:]!r}")
+        left = sorted(["doc.txt", ".morvax_rc"] + ["link"] * linked)
         check(open(os.path.join(folder, "doc.txt")).read() == "old\n"
-              and sorted(os.listdir(folder)) == sorted(["doc.txt", ".morvax_rc"] + ["link"] * linked),
+              and sorted(os.listdir(folder)) == left,
               f"file-size limit ({linked=}): the file and its folder as they were")
     folder = fresh(base, "fsize-rescue")
     proc = subprocess.Popen([binary], cwd=folder, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
@@ -303,9 +305,10 @@ def test_limits(binary, base):
     read_until(proc.stdout.fileno(), b"  > ", times=21)
     proc.send_signal(signal.SIGTERM)
     out, _ = proc.communicate(timeout=TIMEOUT)
-    check(proc.returncode == 128 + signal.SIGTERM and out.endswith(
-        b"\nThe unsaved document could not be written to morvax.hup (File too large) nor to "
-        + folder.encode() + b"/morvax.hup (File too large)\n") and os.listdir(folder) == [".morvax_rc"],
+    told = (b"\nThe unsaved document could not be written to morvax.hup (File too large) nor to "
+            + folder.encode() + b"/morvax.hup (File too large)\n")
+    check(proc.returncode == 128 + signal.SIGTERM and out.endswith(told)
+          and os.listdir(folder) == [".morvax_rc"],
           f"SIGTERM under the file-size limit: status {proc.returncode}, {out[-100:]!r}")
 
     # A small stack still takes the rescue (where the sanitizers do not make every frame larger).

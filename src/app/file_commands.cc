@@ -406,7 +406,6 @@ void WriteRecovery(Editor& ed, bool failure_on_err) {
   ed.io.keep_question = false;
   Pieces pieces = DocumentPieces(ed.doc, ed.rescue_room.get());
   auto& texts = *reinterpret_cast<RescueTexts*>(ed.rescue_room.get() + kGatherRoom);
-  char* path = texts.path;
   Status written = WriteNewFile("", kRecoveryBase, pieces, texts.path);
   if (!written.ok()) {
     std::snprintf(texts.here, sizeof texts.here, "%s", std::strerror(written.err));
@@ -418,7 +417,7 @@ void WriteRecovery(Editor& ed, bool failure_on_err) {
       why = msg::kHomeNotSet;
     } else if (home[0] == '/') {
       written = WriteNewFile(home, kRecoveryBase, pieces, texts.path);
-      there = path;
+      there = texts.path;
       why = std::strerror(written.err);
     }
     if (!written.ok()) {
@@ -434,5 +433,7 @@ void WriteRecovery(Editor& ed, bool failure_on_err) {
   ed.MarkSaved();
   // The text is safe: a second signal need not wait for a message that nobody reads.
   LetEndingSignalsEnd(ed.io.terminal);
-  TellRescue(ed, [&](Io& io) { Print(io, msg::kRecoveryWritten, ShownInto(io, path, texts.shown)); });
+  TellRescue(ed, [&](Io& io) {
+    Print(io, msg::kRecoveryWritten, ShownInto(io, texts.path, texts.shown));
+  });
 }
