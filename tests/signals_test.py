@@ -46,11 +46,11 @@ def read_until(fd, marker, seen=b"", times=1):
     return seen
 
 
-def pipe_session(binary, folder, typed, sig, env, views=None):
+def pipe_session(binary, folder, typed, sig, env, views=None, preexec=None):
     """Types `typed` through a pipe, waits for the view that follows it, then sends `sig`.
     Returns (status, everything printed)."""
     proc = subprocess.Popen([binary], cwd=folder, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                            env=env)
+                            env=env, preexec_fn=preexec)
     out = read_until(proc.stdout.fileno(), b"  > ")
     if typed:
         proc.stdin.write(typed.encode())
@@ -298,18 +298,13 @@ def test_limits(binary, base):
               and sorted(os.listdir(folder)) == left,
               f"file-size limit ({linked=}): the file and its folder as they were")
     folder = fresh(base, "fsize-rescue")
-    proc = subprocess.Popen([binary], cwd=folder, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                            preexec_fn=small_files, env=dict(os.environ, HOME=folder))
-    proc.stdin.write(typed.encode())
-    proc.stdin.flush()
-    read_until(proc.stdout.fileno(), b"  > ", times=21)
-    proc.send_signal(signal.SIGTERM)
-    out, _ = proc.communicate(timeout=TIMEOUT)
-    told = (b"\nThe unsaved document could not be written to morvax.hup (File too large) nor to "
-            + folder.encode() + b"/morvax.hup (File too large)\n")
-    check(proc.returncode == 128 + signal.SIGTERM and out.endswith(told)
+    status, out = pipe_session(binary, folder, typed, signal.SIGTERM,
+                               dict(os.environ, HOME=folder), preexec=small_files)
+    told = ("\nThe unsaved document could not be written to morvax.hup (File too large) nor to "
+            + folder + "/morvax.hup (File too large)\n")
+    check(status == 128 + signal.SIGTERM and out.endswith(told)
           and os.listdir(folder) == [".morvax_rc"],
-          f"SIGTERM under the file-size limit: status {proc.returncode}, {out[-100:]!r}")
+          f"SIGTERM under the file-size limit: status {status}, {out[-100:]!r}")
 
     # A small stack still takes the rescue (where the sanitizers do not make every frame larger).
     sanitized = os.environ.get("MORVAX_SANITIZED") == "1"
@@ -317,18 +312,12 @@ def test_limits(binary, base):
         print("small stack: not tried in a build with AddressSanitizer")
     for k in range(0 if sanitized else 5):
         folder = fresh(base, f"small-stack-{k}")
-        proc = subprocess.Popen(
-            [binary], cwd=folder, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-            env=dict(os.environ, HOME=folder),
-            preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_STACK, (32768, 32768)))
-        proc.stdin.write(b"typed\n")
-        proc.stdin.flush()
-        read_until(proc.stdout.fileno(), b"  > ", times=2)
-        proc.send_signal(signal.SIGTERM)
-        proc.communicate(timeout=TIMEOUT)
+        status, _ = pipe_session(
+            binary, folder, "typed\n", signal.SIGTERM, dict(os.environ, HOME=folder),
+            preexec=lambda: resource.setrlimit(resource.RLIMIT_STACK, (32768, 32768)))
         path = os.path.join(folder, "morvax.hup")
-        check(proc.returncode == 128 + signal.SIGTERM and os.path.exists(path)
-              and open(path).read() == "typed\n", f"SIGTERM with a small stack: {proc.returncode}")
+        check(status == 128 + signal.SIGTERM and os.path.exists(path)
+              and open(path).read() == "typed\n", f"SIGTERM with a small stack: {status}")
 
     # Standard output and error share a pipe that nobody reads: once the text is written, a
     # second SIGTERM ends the session, though its message waits.
