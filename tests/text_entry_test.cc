@@ -19,8 +19,8 @@ bool StartWith(Document& doc, const std::string& line) {
 }
 
 // An undo record for lines of 11 bytes, as the editor has it.
-struct Record {
-  Record() {
+struct UndoRoom {
+  UndoRoom() {
     undo.first = ZeroedBytes(11);
     undo.second = ZeroedBytes(11);
   }
@@ -53,7 +53,7 @@ TEST(Insert, CheckedInsertionKeepsEveryLineInsideItsSlot) {
     Document doc;
     ASSERT_TRUE(StartWith(doc, c.line));
     bool go = false;
-    Record record;
+    UndoRoom record;
     std::string out = Collect([&](Io& io) {
       Inserted insert = Insert(doc, {0, c.position}, c.text, {record.undo, UndoMode::kLine, 0});
       ReportInsert(io, insert, doc.lsize());
@@ -82,7 +82,7 @@ TEST(Replace, OverwritesOnlyInsideTheSlot) {
       {"", 8, "XYZ", "        XY", "Text was shortened to fit onto line\n"},
       {"abc", 10, "X", "abc", "At End Of Line\n"},
   };
-  Record record;
+  UndoRoom record;
   auto replace = [&](Document& doc, int line, int position, const char* text) {
     return Replace(doc, {line, position}, text, false, {record.undo, UndoMode::kLine, line});
   };

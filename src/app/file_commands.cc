@@ -254,7 +254,7 @@ Saved SaveTo(Editor& ed, const char* name, Found& named, bool confirmed) {
   if (DiskChange change = confirmed ? DiskChange::kNone
                                     : ChangedSince(ed.stamp, name, target, named.found);
       change != DiskChange::kNone &&
-      !Confirmed(ed, ChangeQuestion(change), name, target.Path().c_str())) {
+      !Confirmed(ed, ChangeQuestion(change), name, target.Shown().c_str())) {
     return Saved::kAbandoned;
   }
   // The bytes are made as they are written: no image of the whole file is held.

@@ -136,9 +136,7 @@ struct Target {
   struct stat info = {};      // what it is (never a link), when it exists; after a save, the
                               // file written
 
-  // The path as the name was spelled to reach it (not a caret display: that is term's Shown).
-  std::string Path() const { return folder.Path(name); }
-  std::string Shown() const { return Path(); }  // the old name of Path(), for the save's files
+  std::string Shown() const { return folder.Path(name); }
   // Its absolute path; "" when there is none.
   std::string Absolute() const { return place.starts_with('/') ? place : std::string(); }
 };
