@@ -327,7 +327,8 @@ TEST(Load, WhatEarlierSessionsLeftIsNamed) {
        {},
        {"lnk"},
        "",
-       "File lnk not found!\n" + left + "lnk left $TMP/sub/new.morvax-backup-Ab12Cd\n"},
+       "File lnk not found!\nlnk is a link to $TMP/sub/new\n" + left +
+           "lnk left $TMP/sub/new.morvax-backup-Ab12Cd\n"},
       {"open, a long name cut as a save cuts it",
        n250.substr(0, 234) + ".morvax-backup-Ab12Cd ." + n250.substr(0, 235) +
            ".morvax-save-zz99ZZ " + n250 + ".morvax-backup-Ab12Cd",

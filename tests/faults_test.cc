@@ -158,15 +158,16 @@ TEST(Faults, ChangeOnDiskIsAskedAboutWhateverTheSpelling) {
          WriteFile("theirs.txt", "theirs\n");
          ASSERT_EQ(unlink("f.txt") | symlink("theirs.txt", "f.txt"), 0);
        },
-       false, {"f.txt now leads to theirs.txt, not the file that was read; save there? (y/n)\n"
-               "Nothing was saved\n"}, 0, "theirs\n"},
+       false, {"f.txt now leads to $TMP/theirs.txt through the link f.txt, not to the file that "
+               "was read; save there? (y/n)\nNothing was saved\n"}, 0, "theirs\n"},
       {"a link put where it was missing", nullptr, "mine\nS\nS\ny\nS\n",
        [] {
          WriteFile("theirs.txt", "theirs\n");
          ASSERT_EQ(symlink("theirs.txt", "new.txt"), 0);
        },
-       true, {"new.txt now leads to theirs.txt, not the file that was read; save there? (y/n)\n"
-              "Saved to new.txt\n", "\n  > Saved to new.txt\n"}, 0, "mine\n"},
+       true, {"new.txt now leads to $TMP/theirs.txt through the link new.txt, not to the file "
+              "that was read; save there? (y/n)\nSaved to new.txt\n", "\n  > Saved to new.txt\n"},
+       0, "mine\n"},
       // A working folder whose path is longer than PATH_MAX, or that has none.
       {"created after it was found missing there, saved by another spelling", nullptr,
        "mine\ns\n../" + kDeep + "/new.txt\nS\nn\n", [] { WriteFile("new.txt", "theirs\n"); },

@@ -1,15 +1,14 @@
 // Stamps: the place a name led to when it was last read or written and the file found there,
 // and what another program changed since.
+#include "doc/stamp.h"
+
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <string>
 #include <utility>
-
-#include "doc/save.h"
-#include "doc/save_steps.h"
-
-using namespace save_steps;
 
 namespace {
 
@@ -23,13 +22,27 @@ bool SamePlace(const FileStamp& stamp, const Target& target) {
 
 // A file was stamped and the target is that file.
 bool SameStampedFile(const FileStamp& stamp, const Target& target) {
-  return stamp.exists && target.exists && target.info.st_dev == stamp.info.st_dev &&
-         target.info.st_ino == stamp.info.st_ino;
+  return stamp.exists && target.exists && SameIdentity(target.id, stamp.id);
+}
+
+// Holds the file a save wrote, opened again through its folder, when it is that file.
+void HoldWritten(FileStamp& stamp, const Target& target) {
+  stamp.id = {target.info.st_dev, target.info.st_ino};
+  Fd file(RetryOnEintr([&] {
+    return openat(target.folder.fd.get(), target.name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+  }));
+  struct stat now;
+  Identity id;
+  if (file.valid() && Examine(file.get(), now, id).ok() && now.st_dev == target.info.st_dev &&
+      now.st_ino == target.info.st_ino) {
+    stamp.id = id;
+    stamp.held = std::make_shared<const Fd>(std::move(file));
+  }
 }
 
 }  // namespace
 
-void TakeStamp(FileStamp& stamp, const char* name, const Target& target, Status found) {
+void TakeStamp(FileStamp& stamp, const char* name, Target& target, Status found) {
   stamp = FileStamp{};
   // A name whose folder is not there is stamped as missing where it would be.
   if ((!found.ok() && !target.unreached) || target.place.empty()) return;
@@ -42,14 +55,23 @@ void TakeStamp(FileStamp& stamp, const char* name, const Target& target, Status 
   stamp.folder_ino = target.folder_info.st_ino;
   stamp.last = target.name;
   stamp.info = target.info;
+  stamp.reached = target.passed.size();
+  if (!stamp.exists) return;
+  if (target.file.valid()) {
+    stamp.id = target.id;
+    stamp.held = std::make_shared<const Fd>(std::move(target.file));
+  } else {
+    HoldWritten(stamp, target);
+  }
 }
 
-void TakeStamp(FileStamp& stamp, const char* name, int fd) {
-  Target target;
-  Status found = Resolve(name, target);
-  TakeStamp(stamp, name, target, found);
-  // What was read counts over what the name shows now.
-  if (stamp.known && fd >= 0 && fstat(fd, &stamp.info) == 0) stamp.exists = true;
+uid_t NewFolderOwner(const FileStamp& stamp, const Target& target) {
+  if (!stamp.known || stamp.folder_known) return Target::kNoOwner;
+  for (std::size_t i = stamp.reached; i < target.passed.size(); ++i) {
+    uid_t owner = target.passed[i].owner;
+    if (owner != geteuid() && owner != 0) return owner;
+  }
+  return Target::kNoOwner;
 }
 
 DiskChange ChangedSince(const FileStamp& stamp, const char* name, const Target& target,
@@ -61,15 +83,18 @@ DiskChange ChangedSince(const FileStamp& stamp, const char* name, const Target& 
     // Another spelling that leads elsewhere is a save to a new place.
     return stamp.name == name ? DiskChange::kElsewhere : DiskChange::kNone;
   }
-  if (!stamp.exists) return target.exists ? DiskChange::kCreated : DiskChange::kNone;
+  if (!stamp.exists) {
+    if (NewFolderOwner(stamp, target) != Target::kNoOwner) return DiskChange::kForeignFolder;
+    return target.exists ? DiskChange::kCreated : DiskChange::kNone;
+  }
   if (!target.exists) return DiskChange::kNone;
-  if (!SameStampedFile(stamp, target)) return DiskChange::kElsewhere;
+  if (!SameStampedFile(stamp, target)) return DiskChange::kReplaced;
+  if (now.st_uid != then.st_uid || now.st_gid != then.st_gid) return DiskChange::kOwnerChanged;
   auto same_time = [](const struct timespec& a, const struct timespec& b) {
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
   };
-  // The change time also moves with the mode, the owner or the links, which change no text.
-  bool attributes_kept = now.st_mode == then.st_mode && now.st_uid == then.st_uid &&
-                         now.st_gid == then.st_gid && now.st_nlink == then.st_nlink;
+  // The change time also moves with the mode or the links, which change no text.
+  bool attributes_kept = now.st_mode == then.st_mode && now.st_nlink == then.st_nlink;
   bool changed = now.st_size != then.st_size || !same_time(now.st_mtim, then.st_mtim) ||
                  (attributes_kept && !same_time(now.st_ctim, then.st_ctim));
   return changed ? DiskChange::kChanged : DiskChange::kNone;
