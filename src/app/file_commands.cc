@@ -276,7 +276,11 @@ std::string UserName(uid_t uid) {
     return Confirmed(ed, msg::kLeadsElsewhere, name, there.c_str(), target.link.c_str());
   }
   std::string folder = FolderOf(there);
-  return Confirmed(ed, msg::kFolderMoved, name, folder.empty() ? "." : folder.c_str());
+  if (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  if (folder.empty()) folder = ".";
+  uid_t keeper = target.folder_info.st_uid;
+  if (keeper == geteuid()) return Confirmed(ed, msg::kFolderMoved, name, folder.c_str());
+  return Confirmed(ed, msg::kFolderMovedToOther, name, folder.c_str(), UserName(keeper).c_str());
 }
 
 // A new file made through a link of another user's (one neither the user's nor root's) is

@@ -112,7 +112,10 @@ inline constexpr const char* kForeignFolder =
 inline constexpr const char* kLeadsElsewhere =  // the name, where it leads, the link
     "%s now leads to %s through the link %s, not to the file that was read; save there? (y/n)\n";
 inline constexpr const char* kFolderMoved =  // the name, its folder now
-    "%s now lies in the folder %s, not in the one the file was read from; save there? (y/n)\n";
+    "%s now lies in %s, not in the folder the file was read from; save there? (y/n)\n";
+inline constexpr const char* kFolderMovedToOther =  // the name, its folder now, the folder's owner
+    "%s now lies in %s, a folder of %s's, not in the one the file was read from; save there? "
+    "(y/n)\n";
 inline constexpr const char* kThroughOthersLink =  // the name, the link's owner, where it leads
     "%s is a link of %s's to %s, where no file is yet; make it there? (y/n)\n";
 inline constexpr const char* kIsLinkTo = "%s is a link to %s\n";
