@@ -1,10 +1,8 @@
 #include "app/file_commands.h"
 
-#include <grp.h>
 #include <limits.h>
-#include <pwd.h>
-#include <unistd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -14,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "app/disk_questions.h"
 #include "app/editor.h"
 #include "app/messages.h"
 #include "app/reads.h"
@@ -99,13 +98,12 @@ Loaded NotRead(Editor& ed, const char* name, Target& target, Status found, Statu
 }
 
 // Reads the open file `fd` whole and finds its lines; ENOMEM when memory for them is refused.
-Status ReadLines(Editor& ed, int fd, Block& block, std::size_t& size,
-                 Document::Incoming& incoming, LineCount& count) {
+Status ReadLines(Editor& ed, int fd, Block& block, std::size_t& size, Document::Incoming& incoming,
+                 LineCount& count) {
   Status read = ReadAll(fd, block, size);
   if (!read.ok()) return read;
   std::string_view bytes(block.get(), size);
-  return PrepareLines(bytes.substr(0, UncutLength(bytes)), ed.lines(), ed.lsize(), incoming,
-                      count);
+  return PrepareLines(bytes.substr(0, UncutLength(bytes)), ed.lines(), ed.lsize(), incoming, count);
 }
 
 // Loads `name`, reached through the walk a save takes (`target`), or as the kernel resolves it
@@ -122,8 +120,8 @@ Loaded ReadFileIn(Editor& ed, const char* name, Target& target) {
   LineCount count;
   // The lines are found before anything is printed, so that a want of memory for them is
   // reported as the read's failure.
-  Status read = ReadLines(ed, walked ? target.file.get() : kernel.get(), block, size, incoming,
-                          count);
+  Status read =
+      ReadLines(ed, walked ? target.file.get() : kernel.get(), block, size, incoming, count);
   if (read.err == EINTR) return Interrupted(ed);
   if (!read.ok()) {
     Print(ed.io, msg::kCouldNotRead, Shown(ed.io, name).c_str(), std::strerror(read.err));
@@ -206,30 +204,6 @@ bool Named(Read read) {
   return true;
 }
 
-// Reads the answer to a question about a save: true for a typed "y"; anything else says that
-// nothing was saved.
-[[nodiscard]] bool AnsweredYes(Editor& ed) {
-  char answer[16];
-  if (IsYes(ReadAnswer(ed, answer, sizeof answer), answer, "y")) return true;
-  Print(ed.io, "%s", msg::kNothingSaved);
-  return false;
-}
-
-// Asks `question` about the file `name` (and `what` and `more`, its other parts): true for a
-// typed "y".
-[[nodiscard]] bool Confirmed(Editor& ed, const char* question, const char* name,
-                             const char* what = "", const char* more = "") {
-  Print(ed.io, question, Shown(ed.io, name).c_str(), Shown(ed.io, what).c_str(),
-        Shown(ed.io, more).c_str());
-  return AnsweredYes(ed);
-}
-
-// The name of the group `gid`, or its number when it has none.
-std::string GroupName(gid_t gid) {
-  if (const group* found = getgrgid(gid)) return found->gr_name;
-  return std::to_string(gid);
-}
-
 // A name and where it leads: found once, before the save's first question, and kept to its end.
 struct Found {
   Target target;
@@ -240,63 +214,6 @@ struct Found {
     found = Resolve(name, target);
   }
 };
-
-// The name of the user `uid`, or its number when it has none.
-std::string UserName(uid_t uid) {
-  if (const passwd* user = getpwuid(uid)) return user->pw_name;
-  return std::to_string(uid);
-}
-
-// The question about what another program did since this session read or wrote the file,
-// saying what happened: true to go on with the save (a typed "y").
-[[nodiscard]] bool ChangeAccepted(Editor& ed, DiskChange change, const char* name,
-                                  const Target& target) {
-  const uid_t owner = target.info.st_uid;
-  switch (change) {
-    case DiskChange::kNone:
-      return true;
-    case DiskChange::kChanged:
-      return Confirmed(ed, msg::kChangedOnDisk, name);
-    case DiskChange::kOwnerChanged:
-      return Confirmed(ed, msg::kOwnerChanged, name,
-                       (UserName(owner) + ":" + GroupName(target.info.st_gid)).c_str());
-    case DiskChange::kReplaced:
-      if (owner == geteuid()) return Confirmed(ed, msg::kReplacedOnDisk, name);
-      return Confirmed(ed, msg::kReplacedByOther, name, UserName(owner).c_str());
-    case DiskChange::kCreated:
-      return Confirmed(ed, msg::kCreatedOnDisk, name);
-    case DiskChange::kForeignFolder:
-      return Confirmed(ed, msg::kForeignFolder, name,
-                       UserName(NewFolderOwner(ed.stamp, target)).c_str());
-    case DiskChange::kElsewhere:
-      break;
-  }
-  std::string there = target.Absolute().empty() ? target.Shown() : target.Absolute();
-  if (!target.link.empty()) {
-    return Confirmed(ed, msg::kLeadsElsewhere, name, there.c_str(), target.link.c_str());
-  }
-  std::string folder = FolderOf(there);
-  if (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-  if (folder.empty()) folder = ".";
-  uid_t keeper = target.folder_info.st_uid;
-  if (keeper == geteuid()) return Confirmed(ed, msg::kFolderMoved, name, folder.c_str());
-  return Confirmed(ed, msg::kFolderMovedToOther, name, folder.c_str(), UserName(keeper).c_str());
-}
-
-// A new file made through a link of another user's (one neither the user's nor root's) is
-// asked about first, naming where it would go: true to go on.
-bool ThroughOthersLink(const Found& named) {
-  const Target& target = named.target;
-  return named.found.ok() && !target.exists && target.link_owner != Target::kNoOwner;
-}
-
-[[nodiscard]] bool LinkAccepted(Editor& ed, const char* name, const Found& named) {
-  const Target& target = named.target;
-  if (!ThroughOthersLink(named)) return true;
-  std::string there = target.Absolute().empty() ? target.Shown() : target.Absolute();
-  return Confirmed(ed, msg::kThroughOthersLink, name, UserName(target.link_owner).c_str(),
-                   there.c_str());
-}
 
 // Says why a save failed (`removed`: the target's folder is gone).
 void SayFailed(Editor& ed, const char* name, const SaveResult& result, bool removed) {
@@ -336,7 +253,7 @@ Saved SaveTo(Editor& ed, const char* name, Found& named, bool confirmed) {
   Target& target = named.target;
   DiskChange change =
       confirmed ? DiskChange::kNone : ChangedSince(ed.stamp, name, target, named.found);
-  if (!ChangeAccepted(ed, change, name, target) || !LinkAccepted(ed, name, named)) {
+  if (!ChangeAccepted(ed, change, name, target) || !LinkAccepted(ed, name, target, named.found)) {
     return Saved::kAbandoned;
   }
   // The bytes are made as they are written: no image of the whole file is held.
@@ -392,7 +309,7 @@ Saved SaveAsking(Editor& ed, const char* name, Found* found = nullptr) {
   }
   // A name typed here that is taken is asked about, unless the link question asks instead.
   bool confirmed = name == asked && found->target.entry;
-  if (confirmed && !ThroughOthersLink(*found) &&
+  if (confirmed && !ThroughOthersLink(found->target, found->found) &&
       !Confirmed(ed, msg::kOverwriteQuestion, asked)) {
     return Saved::kAbandoned;
   }

@@ -13,8 +13,8 @@
 #include "core/fd.h"
 #include "core/path.h"
 #include "doc/save.h"
-#include "doc/target.h"
 #include "doc/save_names.h"
+#include "doc/target.h"
 
 namespace {
 
@@ -73,8 +73,7 @@ struct Leftover {
 
 // The leftovers beside the file `target` (whose owner is `owner`), named after the way `name`
 // went there when that way holds no link.
-void FindBeside(const char* name, const Target& target, uid_t owner,
-                std::vector<Leftover>& found) {
+void FindBeside(const char* name, const Target& target, uid_t owner, std::vector<Leftover>& found) {
   const std::string folder = FolderOf(target.place);
   const std::string by_name = FolderOf(name);
   int dir = target.folder.fd.get();

@@ -9,16 +9,17 @@
 
 #include "doc/target.h"
 
-/// The files a cut-short save of the file `name` reaches (`target`, as the load's walk found it) may
-/// have left: in that file's folder each NAME.morvax-backup-XXXXXX and .NAME.morvax-save-XXXXXX
-/// (NAME the file's own name, cut as a save cuts it; six letters or digits for the X's: the
-/// names of doc/save_names.h), and each backup in the state folder (BackupFolder in
-/// doc/save.h) whose companion file BACKUP.path holds the file's absolute path and a line end.
-/// In byte order of their absolute paths. Only regular files of the user are counted (to root:
-/// of root or of the file's owner), never links, since another user may plant any name. Each is named by `name`'s folder part and its own name when
-/// it lies beside the file and `name` reaches the file through no symbolic link, else by its
-/// absolute path. A folder that cannot be listed adds nothing; one whose path is too long to
-/// be used is listed all the same, from the descriptor the walk of `name` reached it with.
+/// The files a cut-short save of the file `name` reaches (`target`, as the load's walk found it)
+/// may have left: in that file's folder each NAME.morvax-backup-XXXXXX and
+/// .NAME.morvax-save-XXXXXX (NAME the file's own name, cut as a save cuts it; six letters or
+/// digits for the X's: the names of doc/save_names.h), and each backup in the state folder
+/// (BackupFolder in doc/save.h) whose companion file BACKUP.path holds the file's absolute path
+/// and a line end. In byte order of their absolute paths. Only regular files of the user are
+/// counted, never links (to root: of root or of the file's owner), since another user may plant
+/// any name. Each is named by `name`'s folder part and its own name when it lies beside the file
+/// and `name` reaches the file through no symbolic link, else by its absolute path. A folder
+/// that cannot be listed adds nothing; one whose path is too long to be used is listed all the
+/// same, from the descriptor the walk of `name` reached it with.
 std::vector<std::string> FindLeftovers(const char* name, const Target& target);
 
 /// Which of the recovery files `base`, `base.1` ... `base.99` are in the working folder, in

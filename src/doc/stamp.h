@@ -41,14 +41,14 @@ struct FileStamp {
 /// stamp unknown.
 void TakeStamp(FileStamp& stamp, const char* name, Target& target, Status found);
 
-enum class [[nodiscard]] DiskChange {
-  kNone,           // nothing another program did stands in the way of a save to the name
-  kChanged,        // the stamped file changed in place
-  kOwnerChanged,   // the stamped file has another owner or group
-  kReplaced,       // another file stands at the stamped place
-  kCreated,        // the stamp found nothing, and a file is there now
-  kForeignFolder,  // the stamp found a folder missing, and another user has made one on the way
-  kElsewhere,      // the name now leads to another place than the stamped one
+enum class [[nodiscard]] DiskChange{
+    kNone,           // nothing another program did stands in the way of a save to the name
+    kChanged,        // the stamped file changed in place
+    kOwnerChanged,   // the stamped file has another owner or group
+    kReplaced,       // another file stands at the stamped place
+    kCreated,        // the stamp found nothing, and a file is there now
+    kForeignFolder,  // the stamp found a folder missing, and another user has made one on the way
+    kElsewhere,      // the name now leads to another place than the stamped one
 };
 
 /// What another program did since the stamp, seen from a save to `name` that found `target`

@@ -1,4 +1,6 @@
 // Where a name leads: the walk that follows links, shared by the load and the save.
+#include "doc/target.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -9,14 +11,13 @@
 #include <climits>
 #include <cstdlib>
 #include <memory>
-#include <utility>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "core/fd.h"
 #include "core/signals.h"
-#include "doc/target.h"
 
 namespace {
 
@@ -170,7 +171,7 @@ class Walk {
   }
 
   Target& target_;
-  bool read_;  // the last part is opened for reading
+  bool read_;                         // the last part is opened for reading
   std::vector<std::string> pending_;  // the components still to be walked, the next one last
   std::vector<UntrustedLink> untrusted_;
   int hops_ = 0;
@@ -183,8 +184,8 @@ class Walk {
 Fd Walk::Open(int folder, const std::string& name) {
   auto at = [&](int flags) { return openat(folder, name.c_str(), flags | O_NOFOLLOW | O_CLOEXEC); };
   if (read_ && pending_.empty()) {
-    Fd file(RetryOnEintr([&] { return at(O_RDONLY | O_NOCTTY); },
-                         [] { return PendingSignal() != 0; }));
+    Fd file(
+        RetryOnEintr([&] { return at(O_RDONLY | O_NOCTTY); }, [] { return PendingSignal() != 0; }));
     if (file.valid() || errno == ENOENT || errno == EINTR) return file;
     // A file that cannot be read is still walked to, as a save would walk to it.
     if (errno != ELOOP) unread_ = errno;
@@ -265,7 +266,8 @@ Status Walk::Run(const char* path) {
     } else if (Status looked = Examine(entry.get(), info, target_.id); !looked.ok()) {
       return looked;
     } else if (S_ISLNK(info.st_mode)) {
-      if (Status followed = Follow(folder, name, entry.get(), info); !followed.ok()) return followed;
+      if (Status followed = Follow(folder, name, entry.get(), info); !followed.ok())
+        return followed;
       continue;
     } else {
       step = Found(folder, std::move(entry), name, info);
@@ -277,8 +279,8 @@ Status Walk::Run(const char* path) {
 }  // namespace
 
 bool SameIdentity(const Identity& a, const Identity& b) {
-  bool born_differs = a.born_known && b.born_known &&
-                      (a.born_sec != b.born_sec || a.born_nsec != b.born_nsec);
+  bool born_differs =
+      a.born_known && b.born_known && (a.born_sec != b.born_sec || a.born_nsec != b.born_nsec);
   return a.dev == b.dev && a.ino == b.ino && !born_differs;
 }
 

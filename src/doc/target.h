@@ -55,20 +55,20 @@ struct Target {
   // Where it is: its absolute path, or where the working folder has none, the working folder's
   // device and inode ("DEV:INO") and the path from there.
   std::string place;
-  bool entry = false;         // the name as given is an entry of its folder (a link, even a
-                              // dangling one)
-  bool exists = false;        // a file is reached
-  bool through_link = false;  // a symbolic link was followed on the way
-  bool unreached = false;     // the walk failed before the name's folder: `place` is where the
-                              // entry would be
-  struct stat info = {};      // what it is (never a link), when it exists; after a save, the
-                              // file written
-  Identity id;                // its identity, when it exists (as the walk found it)
-  std::vector<Passed> passed;    // the folders walked through, in order
-  std::string link;              // the first link followed, as the name leads to it
-  uid_t link_owner = kNoOwner;   // a link on the way owned by neither the user nor root: its owner
-  bool refused = false;          // a link that another user may have set was refused
-  Fd file;                       // ResolveToRead: the file, open for reading
+  bool entry = false;           // the name as given is an entry of its folder (a link, even a
+                                // dangling one)
+  bool exists = false;          // a file is reached
+  bool through_link = false;    // a symbolic link was followed on the way
+  bool unreached = false;       // the walk failed before the name's folder: `place` is where the
+                                // entry would be
+  struct stat info = {};        // what it is (never a link), when it exists; after a save, the
+                                // file written
+  Identity id;                  // its identity, when it exists (as the walk found it)
+  std::vector<Passed> passed;   // the folders walked through, in order
+  std::string link;             // the first link followed, as the name leads to it
+  uid_t link_owner = kNoOwner;  // a link on the way owned by neither the user nor root: its owner
+  bool refused = false;         // a link that another user may have set was refused
+  Fd file;                      // ResolveToRead: the file, open for reading
 
   static constexpr uid_t kNoOwner = static_cast<uid_t>(-1);
 
