@@ -135,7 +135,8 @@ TEST(Faults, ChangeOnDiskIsAskedAboutWhateverTheSpelling) {
          chmod("f.txt", 0600);
        },
        false, {"Saved to f.txt\n", "Saved to f.txt\n"}, 0, "mine\nx\n"},
-      // Nor does a new group (only root can give one here; elsewhere nothing changes).
+      // A new group is no change of the text, but is asked about all the same (only root can
+      // give one here, and the input ends at the question; tests/shared_folder_test.sh reads it).
       {"given another group", "old\n", "mine\n=\nS\n",
        [] {
          std::this_thread::sleep_for(std::chrono::milliseconds(10));

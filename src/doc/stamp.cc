@@ -27,7 +27,7 @@ bool SameStampedFile(const FileStamp& stamp, const Target& target) {
 
 // Holds the file a save wrote, opened again through its folder, when it is that file.
 void HoldWritten(FileStamp& stamp, const Target& target) {
-  stamp.id = {target.info.st_dev, target.info.st_ino};
+  stamp.id = {target.info.st_dev, target.info.st_ino, false, 0, 0};
   Fd file(RetryOnEintr([&] {
     return openat(target.folder.fd.get(), target.name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
   }));
@@ -67,7 +67,14 @@ void TakeStamp(FileStamp& stamp, const char* name, Target& target, Status found)
 
 uid_t NewFolderOwner(const FileStamp& stamp, const Target& target) {
   if (!stamp.known || stamp.folder_known) return Target::kNoOwner;
-  for (std::size_t i = stamp.reached; i < target.passed.size(); ++i) {
+  // The folders after the nearest one that was there; all of them when that one is gone.
+  std::size_t from = stamp.reached;
+  if (from > target.passed.size() ||
+      (from > 0 && (target.passed[from - 1].dev != stamp.folder_dev ||
+                    target.passed[from - 1].ino != stamp.folder_ino))) {
+    from = 0;
+  }
+  for (std::size_t i = from; i < target.passed.size(); ++i) {
     uid_t owner = target.passed[i].owner;
     if (owner != geteuid() && owner != 0) return owner;
   }

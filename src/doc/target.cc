@@ -292,7 +292,7 @@ Status Examine(int fd, struct stat& info, Identity& id) {
       }) != 0) {
     if (errno != ENOSYS) return errno;
     if (RetryOnEintr([&] { return fstat(fd, &info); }) != 0) return errno;
-    id = {info.st_dev, info.st_ino};
+    id = {info.st_dev, info.st_ino, false, 0, 0};
     return 0;
   }
   info = {};
