@@ -128,6 +128,14 @@ TEST(Faults, ChangeOnDiskIsAskedAboutWhateverTheSpelling) {
          chmod("f.txt", 0640);
        },
        false, {"f.txt" + changed}, 1, "thei\n"},
+      // A new file put at the name, as `sed -i`, `mv` or another session's save do.
+      {"replaced by another file", "old\n", "mine\n=\nS\nn\n",
+       [] {
+         WriteFile("g.txt", "theirs\n");
+         ASSERT_EQ(rename("g.txt", "f.txt"), 0);
+       },
+       false, {"f.txt was replaced by another file since it was read; overwrite it? (y/n)\nNothing"},
+       0, "theirs\n"},
       // A new link and a new mode change no text.
       {"linked and made private", "old\n", "mine\n=\n!x\nS\n",
        [] {
