@@ -59,7 +59,10 @@ void TakeStamp(FileStamp& stamp, const char* name, Target& target, Status found)
   if (!stamp.exists) return;
   if (target.file.valid()) {
     stamp.id = target.id;
-    stamp.held = std::make_shared<const Fd>(std::move(target.file));
+    // A FIFO's or a device's read end is not kept: held, it would take a save's writes.
+    if (S_ISREG(target.info.st_mode)) {
+      stamp.held = std::make_shared<const Fd>(std::move(target.file));
+    }
   } else {
     HoldWritten(stamp, target);
   }
