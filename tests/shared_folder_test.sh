@@ -4,7 +4,7 @@
 # happened and write nothing she did not confirm. On ext4 a file removed and another made at
 # once get the same inode number, unless the first is still held open.
 # Usage: tests/shared_folder_test.sh MORVAX      Needs root (users, a loop mount); skips (77)
-# otherwise.
+# otherwise. ONLY=TEXT runs the rows whose name holds TEXT.
 set -uo pipefail
 morvax=$(readlink -f "$1")
 if [[ $(id -u) != 0 ]]; then
@@ -28,9 +28,10 @@ cleanup() {
 trap cleanup EXIT
 truncate -s 8M "$top/ext4.img"
 mkfs.ext4 -q -F "$top/ext4.img" >/dev/null 2>&1
+ext4=1
 if ! mount -o loop "$top/ext4.img" "$mnt" 2>/dev/null; then
-  echo "SKIP: no loop device for an ext4 image"
-  exit 77
+  echo "note: no loop device: the rows run in a plain folder, the inode-number row is left out"
+  ext4=0
 fi
 chmod 755 "$top" "$mnt"
 cp "$morvax" "$top/morvax"
@@ -59,6 +60,7 @@ row() {
   local name=$1 file=$2 setup=$3 theirs=$4 who=$5 attack=$6 input=$7 said=$8 unsaid=$9
   local check=${10}
   [[ -n ${ONLY:-} && $name != *"$ONLY"* ]] && return
+  [[ $ext4 == 0 && $name == *"inode number"* ]] && return
   count=$((count + 1))
   rm -rf "$mnt/shared"
   mkdir "$mnt/shared"

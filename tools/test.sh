@@ -28,6 +28,8 @@ need python3-pexpect has_pexpect
 need less command -v less                      # the terminal test of less's v
 need e2fsprogs test -x /sbin/mkfs.ext2         # the full-disk test on ext2
 need util-linux command -v setpriv             # the suite once more as an unprivileged user
+need passwd command -v useradd                 # two users in a shared folder
+need mount command -v mount                    # their folder on an ext4 image
 
 if ((${#missing[@]})); then
   mapfile -t missing < <(printf '%s\n' "${missing[@]}" | sort -u)
