@@ -1,8 +1,8 @@
 // Documents against the file system: what a failed save leaves behind, links, permissions,
 // devices and FIFOs, and the round trip of random documents through save and load.
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <grp.h>
+#include <gtest/gtest.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>

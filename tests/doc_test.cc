@@ -341,14 +341,14 @@ TEST(Load, RandomFilesGiveTheCountTheDocumentHoldsAndSaveBackTheirLines) {
   // Thousands of saves: in memory where a file system there can be had, as flushing to a disk
   // takes long.
   struct stat shm;
-  const char* memory = stat("/dev/shm", &shm) == 0 && access("/dev/shm", W_OK) == 0 ? "/dev/shm"
-                                                                                    : "/tmp";
+  const char* memory =
+      stat("/dev/shm", &shm) == 0 && access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
   for (int n = 0; n < 3000 && failures < 5; ++n) {
     const std::string bytes = RandomFile(rng);
     const int lines = rng() % 2 == 0 ? 1 + static_cast<int>(rng() % 8) : 200;
     const int room = rng() % 2 == 0 ? 1 + static_cast<int>(rng() % 9) : 255;
-    ExpectedLoad e = ExpectLoad(bytes, static_cast<std::size_t>(lines),
-                                static_cast<std::size_t>(room));
+    ExpectedLoad e =
+        ExpectLoad(bytes, static_cast<std::size_t>(lines), static_cast<std::size_t>(room));
     bool partial = e.loaded < e.uncut;
     std::string messages = "Opened f\nRead " + std::to_string(bytes.size()) + " bytes, ";
     for (int split : e.splits) {
@@ -358,8 +358,8 @@ TEST(Load, RandomFilesGiveTheCountTheDocumentHoldsAndSaveBackTheirLines) {
     if (partial) {
       char share[64];
       std::snprintf(share, sizeof share, "\nWarning!! Only %.1f percent of the data was loaded!\n",
-                    static_cast<double>(static_cast<float>(static_cast<double>(e.loaded) *
-                                                          100.0 / static_cast<double>(e.uncut))));
+                    static_cast<double>(static_cast<float>(static_cast<double>(e.loaded) * 100.0 /
+                                                           static_cast<double>(e.uncut))));
       messages += share + kPartialQuestion;
     }
     Lines kept = e.lines;
@@ -379,9 +379,8 @@ TEST(Load, RandomFilesGiveTheCountTheDocumentHoldsAndSaveBackTheirLines) {
                  t.ed->doc.CheckInvariant();
     EXPECT_TRUE(right) << "file " << testing::PrintToString(bytes) << " in " << lines
                        << " lines of " << room << "\nprinted: " << Chunk(t, 0)
-                       << "\nexpected: " << messages << "\nheld: "
-                       << testing::PrintToString(held) << "\nsaved: "
-                       << testing::PrintToString(ReadFile("g"));
+                       << "\nexpected: " << messages << "\nheld: " << testing::PrintToString(held)
+                       << "\nsaved: " << testing::PrintToString(ReadFile("g"));
     failures += right ? 0 : 1;
   }
 }
