@@ -205,8 +205,8 @@ Status SyncFolder(const Folder& folder);
 Status Close(Fd& fd);
 
 // Reserves the space for `size` bytes without changing the file's size, so that a full disk
-// fails before any old byte is overwritten and leaves the file as it was. Filesystems that
-// cannot reserve are written without.
+// fails before any old byte is overwritten and leaves the file as it was; so does a size past
+// the file-size limit (EFBIG). Filesystems that cannot reserve are written without.
 Status Reserve(int fd, off_t size);
 
 // Writes `text` to a new file `name` in `folder` and flushes it (EEXIST when the name is
