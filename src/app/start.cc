@@ -100,6 +100,26 @@ Arguments TakeArguments(int argc, const char* const* argv) {
   return false;
 }
 
+// Why a settings file is ignored, as the message says it.
+const char* DistrustReason(Distrust reason) {
+  switch (reason) {
+    case Distrust::kNone:
+    case Distrust::kNotRegular:
+      break;
+    case Distrust::kTooLarge:
+      return msg::kRcTooLarge;
+    case Distrust::kForeignOwner:
+      return msg::kRcForeignOwner;
+    case Distrust::kWritableByOthers:
+      return msg::kRcWritableByOthers;
+    case Distrust::kWritableByGroup:
+      return msg::kRcWritableByGroup;
+    case Distrust::kFolderWritable:
+      return msg::kRcFolderWritable;
+  }
+  return msg::kRcNotRegular;
+}
+
 // What became of the settings file, as start-up reports it.
 void ReportSettingsFile(Io& io, const char* rc_name, RcOutcome outcome) {
   Shown name(io, rc_name);
@@ -120,25 +140,7 @@ void ReportSettingsFile(Io& io, const char* rc_name, RcOutcome outcome) {
     case RcResult::kIgnored:
       break;
   }
-  const char* reason = msg::kRcNotRegular;
-  switch (outcome.reason) {
-    case Distrust::kNone:
-    case Distrust::kNotRegular:
-      break;
-    case Distrust::kTooLarge:
-      reason = msg::kRcTooLarge;
-      break;
-    case Distrust::kForeignOwner:
-      reason = msg::kRcForeignOwner;
-      break;
-    case Distrust::kWritableByOthers:
-      reason = msg::kRcWritableByOthers;
-      break;
-    case Distrust::kWritableByGroup:
-      reason = msg::kRcWritableByGroup;
-      break;
-  }
-  Print(io, msg::kIgnoringRc, name.c_str(), reason);
+  Print(io, msg::kIgnoringRc, name.c_str(), DistrustReason(outcome.reason));
 }
 
 }  // namespace

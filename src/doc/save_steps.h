@@ -115,7 +115,7 @@ inline bool SameFile(const struct stat& a, const struct stat& b) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Finding the target (doc/save_resolve.cc)
+// Opening the target the walk found (doc/save_steps.cc)
 
 // Opens the target the walk found, with `flags`, never following a link nor making a file,
 // and checks that it is what was found (its state now goes to `now`).
