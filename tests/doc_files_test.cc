@@ -84,6 +84,27 @@ Transcript SaveDocAs(const std::string& name, Options options = {}) {
   return RunWithSettings("", "doc\nS\n" + name + "\n" + yes, {}, std::move(options));
 }
 
+// The steps a save of "doc" to `name` (after `setup` in a fresh folder) asks the seam about: the
+// plan the save chose, in the order first asked, and with `fallbacks`, the steps that stand in
+// for a failed one (each step seen is failed in turn, until no new step shows).
+std::vector<FsStep> PlanSteps(const std::function<void()>& setup, const std::string& name,
+                              bool fallbacks) {
+  std::vector<FsStep> seen;
+  auto run = [&](std::optional<FsStep> fail) {
+    TempDir dir;
+    setup();
+    Options options;
+    options.fs.before = [&](FsStep step, const char*) {
+      if (std::find(seen.begin(), seen.end(), step) == seen.end()) seen.push_back(step);
+      return step == fail ? EIO : 0;
+    };
+    (void)SaveDocAs(name, options);
+  };
+  run(std::nullopt);
+  for (std::size_t i = 0; fallbacks && i < seen.size(); ++i) run(seen[i]);
+  return seen;
+}
+
 // A seam that fails each step named with its errno, for paths that start with `under`.
 struct Fault {
   FsStep step;
@@ -378,6 +399,8 @@ TEST(SaveFailure, InjectedAtEachStepLeavesTheOldContentWhole) {
       row("reserve", linked, "a", "Could not save to a" + full, ab, {{FsStep::kAllocate, ENOSPC}}),
       row("write in place", linked, "a", "Could not save to a" + full, ab,
           {{FsStep::kWrite, ENOSPC}}),
+      row("attributes unread", linked, "a", "Could not save to a" + io, ab,
+          {{FsStep::kReadAttributes, EIO}}),
       row("cut in place", linked, "a", "Could not save to a" + io, ab, {{FsStep::kTruncate, EIO}}),
       row("flush in place", linked, "a", "Could not save to a" + io, ab, {{FsStep::kSync, EIO}}),
       // Nor could it be put back: the backup stays, named.
@@ -405,7 +428,7 @@ TEST(SaveFailure, InjectedAtEachStepLeavesTheOldContentWhole) {
     };
   }
   RunFailureCases(cases);
-  for (FsStep step : SaveSteps(true)) {
+  for (FsStep step : PlanSteps(linked, "a", true)) {
     // A close once flushed is tolerated; set-id bits are given back only by a user not root.
     bool harmless = step == FsStep::kClose || step == FsStep::kMatchMode;
     EXPECT_TRUE(harmless || std::count(failed.begin(), failed.end(), step) > 0)
@@ -642,20 +665,15 @@ TEST(SaveTarget, SingleLinkIsReplacedAndHardLinkedFileWrittenInPlace) {
   EXPECT_EQ(Entries("."), (Lines{"a", "b"}));
 }
 
-// The durable save, step by step through the file-system seam, with each step failed in turn:
+// The durable save, each step of its plan failed in turn through the file-system seam:
 // a failure up to the exchange keeps the old file and is reported (a quota is no reason to write
 // in place); an owner that cannot be kept falls back to a write in place; an old file that
 // cannot be removed after the exchange is said; the folder's flush comes after the new content
 // is in place and does not undo the save.
-TEST(SaveTarget, DurableSaveStepsInOrderAndAFailureAtEach) {
+TEST(SaveTarget, DurableSaveAFailureAtEachStepOfItsPlan) {
   using S = FsStep;
   TempDir here;
   bool exchanges = Exchanges();
-  std::vector<S> order = {S::kReadAttributes, S::kCreateTemp, S::kMatchFlags, S::kMatchOwner,
-                          S::kMatchAttributes, S::kWrite,      S::kMatchMode,  S::kSync,
-                          S::kNameTemp,        S::kRename,     S::kExchange,   S::kClose,
-                          S::kSyncFolder};
-  if (exchanges) order.insert(order.end() - 2, S::kRemoveOld);
   const std::string failed = std::string("Could not save to f: ") + std::strerror(EDQUOT) + "\n";
   const std::string old = ".f.morvax-save-XXXXXX";
   struct StepCase {
@@ -678,12 +696,13 @@ TEST(SaveTarget, DurableSaveStepsInOrderAndAFailureAtEach) {
       {S::kClose, true},
       {S::kRename, false},
       {S::kExchange, false},
+      {S::kRenameOver, false},
       {S::kExchangeBack, true},  // only reached when what came out is not the target
       {S::kRemoveOld, true, exchanges ? Lines{old, "f"} : Lines{"f"},
        exchanges ? "Could not remove the backup " + old + ": " + std::strerror(EDQUOT) + "\n" : ""},
       {S::kSyncFolder, true}};
-  // Each step of the code's table in turn: a step with no outcome here fails the test.
-  std::vector<S> table = SaveSteps(false);
+  // Each step of the plan the save chose in turn: a step with no outcome here fails the test.
+  std::vector<S> table = PlanSteps([] { WriteFile("f", "old\n"); }, "f", false);
   std::vector<std::optional<S>> failing(table.begin(), table.end());
   failing.insert(failing.begin(), std::nullopt);
   for (std::optional<S> fail : failing) {
@@ -694,12 +713,8 @@ TEST(SaveTarget, DurableSaveStepsInOrderAndAFailureAtEach) {
     const StepCase& c = *row;
     TempDir dir;
     WriteFile("f", "old\n");
-    std::vector<S> steps;
     Options options;
-    options.fs.before = [&](S step, const char*) {
-      steps.push_back(step);
-      return step == c.fail ? EDQUOT : 0;
-    };
+    options.fs.before = [&](S step, const char*) { return step == c.fail ? EDQUOT : 0; };
     std::string temp;  // the temporary file's name, as the seam sees it
     options.fs.before = [&, before = options.fs.before](S step, const char* path) {
       if (step == S::kCreateTemp) temp = Unrandom(path);
@@ -707,7 +722,6 @@ TEST(SaveTarget, DurableSaveStepsInOrderAndAFailureAtEach) {
     };
     Transcript t = SaveDocAs("f", options);
     if (!c.fail) {
-      EXPECT_EQ(steps, order);
       EXPECT_EQ(temp, ".f.morvax-save-XXXXXX");
     }
     std::string out = Unrandom(t.out);
