@@ -44,10 +44,6 @@
 
 namespace save_steps {
 
-void Run::Placed() {
-  if (fstat(probe.temp.fd.get(), &target.info) == 0) target.exists = true;
-}
-
 Status OpenTarget(Run& r, int flags) {
   SaveResult opened = OpenChecked(r.target, flags, r.fd, r.was);
   r.changed = opened.outcome == SaveOutcome::kTargetChanged;
@@ -166,7 +162,6 @@ Status PutNew(Run& r, OnEintr) {
                                                             r.target.name.c_str());
   r.changed = put.err == EEXIST;
   if (!put.ok()) return r.changed ? Status() : put;
-  r.Placed();
   temp.name.clear();
   return 0;
 }
@@ -182,7 +177,6 @@ Status ExchangeIn(Run& r, OnEintr rule) {
     return fstatat(r.dir(), r.New().name.c_str(), &out, AT_SYMLINK_NOFOLLOW);
   });
   r.checked = r.looked.ok() && SameFile(out, r.target.info);
-  if (r.checked) r.Placed();
   return 0;
 }
 
@@ -213,7 +207,6 @@ Status RenameOver(Run& r, OnEintr rule) {
   Status renamed =
       Sys(rule, [&] { return renameat(r.dir(), r.New().name.c_str(), r.dir(), name); });
   if (!renamed.ok()) return renamed;
-  r.Placed();
   r.New().name.clear();
   return 0;
 }
@@ -253,8 +246,14 @@ constexpr PlanStep kByRenameSteps[] = {
      OnFailure::kSay, [](const Run& r) { return r.exchanged && r.checked; }},
     {FsStep::kRenameOver, RenameOver, Acts::kOnTarget, OnEintr::kRetry, Runs::kWhileAllWorked,
      OnFailure::kStop, [](const Run& r) { return r.existed && !r.fell.ok(); }},
-    // Flushed already: neither a close that fails nor the folder's flush takes the content.
-    {FsStep::kClose, [](Run& r, OnEintr) { return Close(r.New().fd); }, Acts::kOnTarget,
+    // In place, and flushed already: neither a close that fails nor the folder's flush takes the
+    // content. The file written is the target's state.
+    {FsStep::kClose,
+     [](Run& r, OnEintr) {
+       if (fstat(r.New().fd.get(), &r.target.info) == 0) r.target.exists = true;
+       return Close(r.New().fd);
+     },
+     Acts::kOnTarget,
      OnEintr::kOnce, Runs::kWhileAllWorked, OnFailure::kIgnore},
     {FsStep::kSyncFolder, [](Run& r, OnEintr) { return SyncFolder(r.target.folder); },
      Acts::kOnFolder, OnEintr::kRetry, Runs::kWhileAllWorked, OnFailure::kIgnore},

@@ -61,8 +61,6 @@ struct Run {
     EntryName entry;
     return std::string(entry, CompanionName(name, entry));
   }
-  // The new file has been put in the target's place: the file written is the target's state.
-  void Placed();
 };
 
 // When a step runs.
