@@ -60,22 +60,27 @@ bool NewMade(const Run& r) {
 
 namespace {
 
+using enum Acts;
+using enum OnEintr;
+using enum Runs;
+using enum OnFailure;
+
 // What the seam is told a step acts on. Made before the steps that may not ask for memory.
 const std::string& Where(Run& r, Acts acts) {
   switch (acts) {
-    case Acts::kOnTarget:
+    case kOnTarget:
       return r.shown;
-    case Acts::kOnFolder:
+    case kOnFolder:
       return r.folder;
-    case Acts::kOnNew:
+    case kOnNew:
       return r.temp;
-    case Acts::kOnBackup:
+    case kOnBackup:
       return r.where;
-    case Acts::kOnBackupFolder:
+    case kOnBackupFolder:
       return r.scratch = r.backup_in->Openable();
-    case Acts::kOnCompanion:
+    case kOnCompanion:
       return r.scratch = r.backup_in->Path(r.Companion(r.backup.pattern));
-    case Acts::kOnStateFolder:
+    case kOnStateFolder:
       return r.scratch = BackupFolder();
   }
   return r.shown;
@@ -126,19 +131,19 @@ bool Trying(const Run& r) {
 // What the target has, and, where that does not decide the way, the new file and what it can
 // be given, while each worked. Each step's outcome goes to the probe.
 constexpr PlanStep kProbeSteps[] = {
-    {FsStep::kReadAttributes, ReadWhatItHas, Acts::kOnTarget, OnEintr::kRetry,
-     Runs::kWhileAllWorked, OnFailure::kProbe, Regular, &Probe::read},
-    {FsStep::kCreateTemp, CreateNew, Acts::kOnNew, OnEintr::kRetry, Runs::kWhileAllWorked,
-     OnFailure::kProbe, [](const Run& r) { return NeedsNewFile(r.target, r.probe); },
+    {FsStep::kReadAttributes, ReadWhatItHas, kOnTarget, kRetry,
+     kWhileAllWorked, kProbe, Regular, &Probe::read},
+    {FsStep::kCreateTemp, CreateNew, kOnNew, kRetry, kWhileAllWorked,
+     kProbe, [](const Run& r) { return NeedsNewFile(r.target, r.probe); },
      &Probe::create},
     {FsStep::kMatchFlags,
-     [](Run& r, OnEintr) { return MatchFlags(r.New().fd.get(), r.probe.kept); }, Acts::kOnNew,
-     OnEintr::kRetry, Runs::kWhileAllWorked, OnFailure::kProbe, Trying, &Probe::flags},
-    {FsStep::kMatchOwner, GiveOwner, Acts::kOnNew, OnEintr::kRetry, Runs::kWhileAllWorked,
-     OnFailure::kProbe, Trying, &Probe::owner},
+     [](Run& r, OnEintr) { return MatchFlags(r.New().fd.get(), r.probe.kept); }, kOnNew,
+     kRetry, kWhileAllWorked, kProbe, Trying, &Probe::flags},
+    {FsStep::kMatchOwner, GiveOwner, kOnNew, kRetry, kWhileAllWorked,
+     kProbe, Trying, &Probe::owner},
     {FsStep::kMatchAttributes,
      [](Run& r, OnEintr) { return MatchAttributes(r.New().fd.get(), r.probe.kept); },
-     Acts::kOnNew, OnEintr::kRetry, Runs::kWhileAllWorked, OnFailure::kProbe, Trying,
+     kOnNew, kRetry, kWhileAllWorked, kProbe, Trying,
      &Probe::attributes},
 };
 
@@ -221,13 +226,13 @@ bool Existed(const Run& r) {
 constexpr PlanStep kByRenameSteps[] = {
     {FsStep::kWrite, [](Run& r, OnEintr rule) {
        return WritePieces(r.New().fd.get(), r.bytes, -1, rule);
-     }, Acts::kOnNew},
+     }, kOnNew},
     {FsStep::kMatchMode,
      [](Run& r, OnEintr rule) {
        return Sys(rule, [&] { return fchmod(r.New().fd.get(), r.target.info.st_mode & 07777); });
      },
-     Acts::kOnNew, OnEintr::kRetry, Runs::kWhileAllWorked, OnFailure::kStop, Existed},
-    {FsStep::kSync, [](Run& r, OnEintr) { return Sync(r.New().fd.get()); }, Acts::kOnNew},
+     kOnNew, kRetry, kWhileAllWorked, kStop, Existed},
+    {FsStep::kSync, [](Run& r, OnEintr) { return Sync(r.New().fd.get()); }, kOnNew},
     {FsStep::kNameTemp,
      [](Run& r, OnEintr) {
        Status named = Name(r.target.folder, r.New());
@@ -235,17 +240,17 @@ constexpr PlanStep kByRenameSteps[] = {
        if (named.ok()) r.temp = r.target.folder.Path(r.New().name);
        return r.changed ? Status() : named;
      },
-     Acts::kOnNew},
+     kOnNew},
     {FsStep::kRename, PutNew},
-    {FsStep::kExchange, ExchangeIn, Acts::kOnTarget, OnEintr::kRetry, Runs::kWhileAllWorked,
-     OnFailure::kFallBack, Existed},
-    {FsStep::kExchangeBack, ExchangeBack, Acts::kOnTarget, OnEintr::kRetry,
-     Runs::kWhileAllWorked, OnFailure::kStop,
+    {FsStep::kExchange, ExchangeIn, kOnTarget, kRetry, kWhileAllWorked,
+     kFallBack, Existed},
+    {FsStep::kExchangeBack, ExchangeBack, kOnTarget, kRetry,
+     kWhileAllWorked, kStop,
      [](const Run& r) { return r.exchanged && !r.checked; }},
-    {FsStep::kRemoveOld, RemoveOld, Acts::kOnNew, OnEintr::kRetry, Runs::kWhileAllWorked,
-     OnFailure::kSay, [](const Run& r) { return r.exchanged && r.checked; }},
-    {FsStep::kRenameOver, RenameOver, Acts::kOnTarget, OnEintr::kRetry, Runs::kWhileAllWorked,
-     OnFailure::kStop, [](const Run& r) { return r.existed && !r.fell.ok(); }},
+    {FsStep::kRemoveOld, RemoveOld, kOnNew, kRetry, kWhileAllWorked,
+     kSay, [](const Run& r) { return r.exchanged && r.checked; }},
+    {FsStep::kRenameOver, RenameOver, kOnTarget, kRetry, kWhileAllWorked,
+     kStop, [](const Run& r) { return r.existed && !r.fell.ok(); }},
     // In place, and flushed already: neither a close that fails nor the folder's flush takes the
     // content. The file written is the target's state.
     {FsStep::kClose,
@@ -253,12 +258,12 @@ constexpr PlanStep kByRenameSteps[] = {
        if (fstat(r.New().fd.get(), &r.target.info) == 0) r.target.exists = true;
        return Close(r.New().fd);
      },
-     Acts::kOnTarget,
-     OnEintr::kOnce, Runs::kWhileAllWorked, OnFailure::kIgnore},
+     kOnTarget,
+     kOnce, kWhileAllWorked, kIgnore},
     {FsStep::kSyncFolder, [](Run& r, OnEintr) { return SyncFolder(r.target.folder); },
-     Acts::kOnFolder, OnEintr::kRetry, Runs::kWhileAllWorked, OnFailure::kIgnore},
-    {FsStep::kRemoveTemp, RemoveNew, Acts::kOnNew, OnEintr::kRetry, Runs::kOnceOneFailed,
-     OnFailure::kIgnore, [](const Run& r) { return NewMade(r) && !r.old_out; }},
+     kOnFolder, kRetry, kWhileAllWorked, kIgnore},
+    {FsStep::kRemoveTemp, RemoveNew, kOnNew, kRetry, kOnceOneFailed,
+     kIgnore, [](const Run& r) { return NewMade(r) && !r.old_out; }},
 };
 
 // --- as it stands, and not at all --------------------------------------------------------------
@@ -273,15 +278,15 @@ constexpr PlanStep kStraightSteps[] = {
        if (written.ok()) (void)fstat(r.fd.get(), &r.target.info);  // the stamp only
        return written;
      },
-     Acts::kOnTarget, OnEintr::kGiveUp},
-    {FsStep::kClose, [](Run& r, OnEintr) { return Close(r.fd); }, Acts::kOnTarget, OnEintr::kOnce,
-     Runs::kAlways, OnFailure::kStop, [](const Run& r) { return r.fd.valid(); }},
+     kOnTarget, kGiveUp},
+    {FsStep::kClose, [](Run& r, OnEintr) { return Close(r.fd); }, kOnTarget, kOnce,
+     kAlways, kStop, [](const Run& r) { return r.fd.valid(); }},
 };
 
 // Refused: the new file the probe made goes.
 constexpr PlanStep kRefusedSteps[] = {
-    {FsStep::kRemoveTemp, RemoveNew, Acts::kOnNew, OnEintr::kRetry, Runs::kAlways,
-     OnFailure::kIgnore, NewMade},
+    {FsStep::kRemoveTemp, RemoveNew, kOnNew, kRetry, kAlways,
+     kIgnore, NewMade},
 };
 
 Plan PlanOf(Way way) {
@@ -353,15 +358,15 @@ const Plan kStraightPlan = kStraightSteps;
 
 SaveResult RunPlan(Plan plan, Run& r, const FileSystem& fs) {
   for (const PlanStep& row : plan) {
-    if (row.runs != Runs::kAlways && (row.runs == Runs::kOnceOneFailed) != r.Stopped()) continue;
+    if (row.runs != kAlways && (row.runs == kOnceOneFailed) != r.Stopped()) continue;
     if (row.applies != nullptr && !row.applies(r)) continue;
     Status done = fs.Check(row.step, Where(r, row.acts).c_str());
     if (done.ok()) done = row.act(r, row.eintr);
     if (row.found != nullptr) r.probe.*row.found = done;
     if (done.ok()) continue;
-    if (row.fails == OnFailure::kStop && !r.Stopped()) r.failed = done;
-    if (row.fails == OnFailure::kSay && r.said.ok()) r.said = done;
-    if (row.fails == OnFailure::kFallBack) r.fell = done;
+    if (row.fails == kStop && !r.Stopped()) r.failed = done;
+    if (row.fails == kSay && r.said.ok()) r.said = done;
+    if (row.fails == kFallBack) r.fell = done;
   }
   SaveResult result = r.changed ? Changed() : Failed(r.failed);
   if (result.saved()) result.err = r.said.err;

@@ -18,6 +18,11 @@ namespace save_steps {
 
 namespace {
 
+using enum Acts;
+using enum OnEintr;
+using enum Runs;
+using enum OnFailure;
+
 // Opens the target to be written; the backup is to go beside it, unless its folder cannot take
 // one (then that reason stands in `fell`). Non-blocking: something put in its place cannot hold
 // the open.
@@ -116,16 +121,16 @@ bool BackupLeft(const Run& r) {
 
 // The steps of a backup, in order, for `where` (Beside or InState); the first that fails stops it.
 #define BACKUP_STEPS(where, fails)                                                               \
-  {FsStep::kCreateBackup, CreateBackup, Acts::kOnBackup, OnEintr::kRetry, Runs::kWhileAllWorked, \
+  {FsStep::kCreateBackup, CreateBackup, kOnBackup, kRetry, kWhileAllWorked, \
    fails, where},                                                                                \
       {FsStep::kCopyBackup,                                                                      \
        [](Run& r, OnEintr) {                                                                     \
          return CopyBytes(r.fd.get(), r.backup.fd.get(), r.was.st_size, r.bytes.spare());       \
        },                                                                                        \
-       Acts::kOnBackup, OnEintr::kRetry, Runs::kWhileAllWorked, fails, where},                   \
+       kOnBackup, kRetry, kWhileAllWorked, fails, where},                   \
       {FsStep::kSyncBackup, [](Run& r, OnEintr) { return Sync(r.backup.fd.get()); },             \
-       Acts::kOnBackup, OnEintr::kRetry, Runs::kWhileAllWorked, fails, where},                   \
-      {FsStep::kNameBackup, NameBackup, Acts::kOnBackup, OnEintr::kRetry, Runs::kWhileAllWorked, \
+       kOnBackup, kRetry, kWhileAllWorked, fails, where},                   \
+      {FsStep::kNameBackup, NameBackup, kOnBackup, kRetry, kWhileAllWorked, \
        fails, where},                                                                            \
       {FsStep::kSyncFolder,                                                                      \
        [](Run& r, OnEintr) {                                                                     \
@@ -133,49 +138,49 @@ bool BackupLeft(const Run& r) {
          r.backed_up = synced.ok();                                                              \
          return synced;                                                                          \
        },                                                                                        \
-       Acts::kOnBackupFolder, OnEintr::kRetry, Runs::kWhileAllWorked, fails, where}
+       kOnBackupFolder, kRetry, kWhileAllWorked, fails, where}
 
 // The target opened; the backup made beside it, or where that fails (or cannot be), in the
 // state folder; then the write, whose first failure stops it and puts the old content back. The
 // target is a regular file: its write finishes before a signal is acted on.
 constexpr PlanStep kInPlaceSteps[] = {
-    {FsStep::kRemoveTemp, RemoveNew, Acts::kOnNew, OnEintr::kRetry, Runs::kAlways,
-     OnFailure::kIgnore, NewMade},
+    {FsStep::kRemoveTemp, RemoveNew, kOnNew, kRetry, kAlways,
+     kIgnore, NewMade},
     {FsStep::kOpenTarget, OpenForInPlace},
-    BACKUP_STEPS(Beside, OnFailure::kFallBack),
+    BACKUP_STEPS(Beside, kFallBack),
     // A backup that failed beside the target goes (one that cannot is named by a later load).
-    {FsStep::kRemoveBackup, RemoveBackup, Acts::kOnBackup, OnEintr::kRetry,
-     Runs::kWhileAllWorked, OnFailure::kIgnore,
+    {FsStep::kRemoveBackup, RemoveBackup, kOnBackup, kRetry,
+     kWhileAllWorked, kIgnore,
      [](const Run& r) { return InState(r) && BackupLeft(r); }},
-    {FsStep::kMakeStateFolder, OpenStateFolder, Acts::kOnStateFolder, OnEintr::kRetry,
-     Runs::kWhileAllWorked, OnFailure::kStop, InState},
-    {FsStep::kRecordPath, RecordPath, Acts::kOnCompanion, OnEintr::kRetry, Runs::kWhileAllWorked,
-     OnFailure::kStop, InState},
-    BACKUP_STEPS(InState, OnFailure::kStop),
+    {FsStep::kMakeStateFolder, OpenStateFolder, kOnStateFolder, kRetry,
+     kWhileAllWorked, kStop, InState},
+    {FsStep::kRecordPath, RecordPath, kOnCompanion, kRetry, kWhileAllWorked,
+     kStop, InState},
+    BACKUP_STEPS(InState, kStop),
     {FsStep::kAllocate, [](Run& r, OnEintr) { return ReserveSpace(r.fd.get(), NewSize(r)); }},
     {FsStep::kWrite,
      [](Run& r, OnEintr rule) { return WritePieces(r.fd.get(), r.bytes, 0, rule); }},
     {FsStep::kTruncate,
      [](Run& r, OnEintr rule) { return Sys(rule, [&] { return ftruncate(r.fd.get(), NewSize(r)); }); }},
-    {FsStep::kMatchMode, GiveModeBack, Acts::kOnTarget, OnEintr::kRetry, Runs::kWhileAllWorked,
-     OnFailure::kStop, [](const Run& r) { return SetIdToGiveBack(r.was); }},
+    {FsStep::kMatchMode, GiveModeBack, kOnTarget, kRetry, kWhileAllWorked,
+     kStop, [](const Run& r) { return SetIdToGiveBack(r.was); }},
     {FsStep::kSync,
      [](Run& r, OnEintr) {
        Status synced = Sync(r.fd.get());
        if (synced.ok()) (void)fstat(r.fd.get(), &r.target.info);  // the stamp only: `was` stands
        return synced;
      }},
-    {FsStep::kRestore, Restore, Acts::kOnTarget, OnEintr::kRetry, Runs::kOnceOneFailed,
-     OnFailure::kStop, [](const Run& r) { return r.backed_up; }},
+    {FsStep::kRestore, Restore, kOnTarget, kRetry, kOnceOneFailed,
+     kStop, [](const Run& r) { return r.backed_up; }},
     // Once the new content is flushed, a close that fails takes nothing from it: the save stands.
-    {FsStep::kClose, [](Run& r, OnEintr) { return Close(r.fd); }, Acts::kOnTarget,
-     OnEintr::kOnce, Runs::kAlways, OnFailure::kIgnore, [](const Run& r) { return r.fd.valid(); }},
+    {FsStep::kClose, [](Run& r, OnEintr) { return Close(r.fd); }, kOnTarget,
+     kOnce, kAlways, kIgnore, [](const Run& r) { return r.fd.valid(); }},
     // The backup goes once the new content or the old is whole in the target; else it stays.
-    {FsStep::kRemoveBackup, RemoveBackup, Acts::kOnBackup, OnEintr::kRetry, Runs::kAlways,
-     OnFailure::kSay,
+    {FsStep::kRemoveBackup, RemoveBackup, kOnBackup, kRetry, kAlways,
+     kSay,
      [](const Run& r) { return r.backed_up && (!r.Stopped() || r.restored); }},
-    {FsStep::kRemoveBackup, RemoveBackup, Acts::kOnBackup, OnEintr::kRetry, Runs::kOnceOneFailed,
-     OnFailure::kIgnore, [](const Run& r) { return !r.backed_up && BackupLeft(r); }},
+    {FsStep::kRemoveBackup, RemoveBackup, kOnBackup, kRetry, kOnceOneFailed,
+     kIgnore, [](const Run& r) { return !r.backed_up && BackupLeft(r); }},
 };
 
 #undef BACKUP_STEPS
