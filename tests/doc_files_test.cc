@@ -995,7 +995,9 @@ TEST(SaveTarget, LinkThatMayHaveBeenPlantedIsNotFollowed) {
 }
 
 // A save keeps the inode flags of the file it replaces; a file marked immutable or append-only is
-// not written, and one in a folder marked append-only is written in place.
+// not written, and one in a folder marked append-only is written in place. A new name in a folder
+// marked append-only is made whole under that name (nothing else is left there); in one marked
+// immutable nothing is made.
 TEST(SaveTarget, InodeFlagsAreKeptAndMarkedFilesAreNotWritten) {
   if (!IsRoot()) GTEST_SKIP() << "only root can mark a file immutable or append-only";
   struct Case {
@@ -1004,12 +1006,16 @@ TEST(SaveTarget, InodeFlagsAreKeptAndMarkedFilesAreNotWritten) {
     std::string report;
     bool saved;
     Lines entries = {"f"};
+    std::string name = "f";
   };
   for (const Case& c : std::vector<Case>{
            {"f", FS_NODUMP_FL | FS_NOATIME_FL, "Saved to f\n", true},
            {"f", FS_IMMUTABLE_FL, "Could not save to f: it is marked immutable\n", false},
            {"f", FS_APPEND_FL, "Could not save to f: it is marked append-only\n", false},
            {".", FS_APPEND_FL, "Saved to f\n", true, {"f", "state"}},
+           {".", FS_APPEND_FL, "Saved to g\n", true, {"f", "g"}, "g"},
+           {".", FS_IMMUTABLE_FL, "Could not save to g: the folder is marked immutable\n", false,
+            {"f"}, "g"},
        }) {
     TempDir dir;
     WriteFile("f", "old\n");
@@ -1019,7 +1025,7 @@ TEST(SaveTarget, InodeFlagsAreKeptAndMarkedFilesAreNotWritten) {
     if (!InodeFlags(c.marked, had)) GTEST_SKIP() << "no inode flags here";
     int marked = had | c.flags;
     ASSERT_TRUE(InodeFlags(c.marked, marked, true)) << c.report;
-    EXPECT_EQ(SaveReport(SaveDocAs("f")), c.report);
+    EXPECT_EQ(SaveReport(SaveDocAs(c.name)), c.report);
     int now = 0;
     EXPECT_TRUE(InodeFlags("f", now) && (now & c.flags) == (c.marked[0] == 'f' ? c.flags : 0))
         << c.report;
@@ -1027,7 +1033,7 @@ TEST(SaveTarget, InodeFlagsAreKeptAndMarkedFilesAreNotWritten) {
     struct stat after;
     ASSERT_EQ(stat("f", &after), 0);
     EXPECT_EQ(after.st_ino == before.st_ino, c.flags != (FS_NODUMP_FL | FS_NOATIME_FL)) << c.report;
-    EXPECT_EQ(ReadFile("f"), c.saved ? "doc\n" : "old\n") << c.report;
+    EXPECT_EQ(ReadFile(c.name), c.saved ? "doc\n" : c.name == "f" ? "old\n" : "") << c.report;
     EXPECT_EQ(Entries("."), c.entries) << c.report;
   }
 }

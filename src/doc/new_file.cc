@@ -28,9 +28,8 @@ Status OpenUnnamed(int dir, mode_t mode, Fd& fd) {
 }
 
 Status OpenNamed(int dir, const char* name, mode_t mode, Fd& fd) {
-  fd = Fd(RetryOnEintr([&] {
-    return openat(dir, name, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
-  }));
+  fd = Fd(RetryOnEintr(
+      [&] { return openat(dir, name, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode); }));
   return fd.valid() ? 0 : errno;
 }
 

@@ -45,8 +45,7 @@ struct NewFile {
 
 // Opens a new empty file in `folder` with `mode` (before the umask, or the folder's default
 // ACL); with `unnamed_only`, EOPNOTSUPP where the file system has no unnamed files.
-Status CreateIn(const Folder& folder, NewFile& file, mode_t mode = 0600,
-                bool unnamed_only = false);
+Status CreateIn(const Folder& folder, NewFile& file, mode_t mode = 0600, bool unnamed_only = false);
 
 // The two ways CreateIn makes a file in the folder open at `dir`, for code that may not
 // allocate: unnamed (EOPNOTSUPP where the system or the file system has no unnamed files), or

@@ -39,11 +39,9 @@ class Pieces {
   /// `each(sink)` hands the pieces to `sink`. `spare`, when given, is kGatherRoom bytes that the
   /// write may use when it cannot have a buffer of its own (see DocumentPieces).
   template <typename Source>
-  Pieces(std::size_t size, const Source& each, char* spare = nullptr)
-      : size_(size), spare_(spare) {
+  Pieces(std::size_t size, const Source& each, char* spare = nullptr) : size_(size), spare_(spare) {
     static_assert(sizeof(Source) <= sizeof room_ && alignof(Source) <= alignof(std::max_align_t));
-    static_assert(std::is_trivially_copyable_v<Source> &&
-                  std::is_trivially_destructible_v<Source>);
+    static_assert(std::is_trivially_copyable_v<Source> && std::is_trivially_destructible_v<Source>);
     std::memcpy(room_, static_cast<const void*>(&each), sizeof(Source));
     each_ = [](const void* source, const Sink& sink) -> Status {
       return (*static_cast<const Source*>(source))(sink);

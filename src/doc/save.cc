@@ -131,20 +131,18 @@ bool Trying(const Run& r) {
 // What the target has, and, where that does not decide the way, the new file and what it can
 // be given, while each worked. Each step's outcome goes to the probe.
 constexpr PlanStep kProbeSteps[] = {
-    {FsStep::kReadAttributes, ReadWhatItHas, kOnTarget, kRetry,
-     kWhileAllWorked, kProbe, Regular, &Probe::read},
-    {FsStep::kCreateTemp, CreateNew, kOnNew, kRetry, kWhileAllWorked,
-     kProbe, [](const Run& r) { return NeedsNewFile(r.target, r.probe); },
-     &Probe::create},
+    {FsStep::kReadAttributes, ReadWhatItHas, kOnTarget, kRetry, kWhileAllWorked, kProbe, Regular,
+     &Probe::read},
+    {FsStep::kCreateTemp, CreateNew, kOnNew, kRetry, kWhileAllWorked, kProbe,
+     [](const Run& r) { return NeedsNewFile(r.target, r.probe); }, &Probe::create},
     {FsStep::kMatchFlags,
-     [](Run& r, OnEintr) { return MatchFlags(r.New().fd.get(), r.probe.kept); }, kOnNew,
-     kRetry, kWhileAllWorked, kProbe, Trying, &Probe::flags},
-    {FsStep::kMatchOwner, GiveOwner, kOnNew, kRetry, kWhileAllWorked,
-     kProbe, Trying, &Probe::owner},
+     [](Run& r, OnEintr) { return MatchFlags(r.New().fd.get(), r.probe.kept); }, kOnNew, kRetry,
+     kWhileAllWorked, kProbe, Trying, &Probe::flags},
+    {FsStep::kMatchOwner, GiveOwner, kOnNew, kRetry, kWhileAllWorked, kProbe, Trying,
+     &Probe::owner},
     {FsStep::kMatchAttributes,
-     [](Run& r, OnEintr) { return MatchAttributes(r.New().fd.get(), r.probe.kept); },
-     kOnNew, kRetry, kWhileAllWorked, kProbe, Trying,
-     &Probe::attributes},
+     [](Run& r, OnEintr) { return MatchAttributes(r.New().fd.get(), r.probe.kept); }, kOnNew,
+     kRetry, kWhileAllWorked, kProbe, Trying, &Probe::attributes},
 };
 
 // --- by rename --------------------------------------------------------------------------------
@@ -162,9 +160,9 @@ Status Exchange(Run& r, OnEintr rule) {
 Status PutNew(Run& r, OnEintr) {
   if (r.existed) return 0;  // exchanged or renamed by the steps that follow
   NewFile& temp = r.New();
-  Status put = temp.name == r.target.name ? Status()
-                                          : RenameNoReplace(r.dir(), temp.name.c_str(),
-                                                            r.target.name.c_str());
+  Status put = temp.name == r.target.name
+                   ? Status()
+                   : RenameNoReplace(r.dir(), temp.name.c_str(), r.target.name.c_str());
   r.changed = put.err == EEXIST;
   if (!put.ok()) return r.changed ? Status() : put;
   temp.name.clear();
@@ -178,9 +176,8 @@ Status ExchangeIn(Run& r, OnEintr rule) {
   r.exchanged = true;
   r.old_out = true;
   struct stat out;
-  r.looked = Sys(rule, [&] {
-    return fstatat(r.dir(), r.New().name.c_str(), &out, AT_SYMLINK_NOFOLLOW);
-  });
+  r.looked =
+      Sys(rule, [&] { return fstatat(r.dir(), r.New().name.c_str(), &out, AT_SYMLINK_NOFOLLOW); });
   r.checked = r.looked.ok() && SameFile(out, r.target.info);
   return 0;
 }
@@ -224,9 +221,8 @@ bool Existed(const Run& r) {
 // who is not root clear the set-id bits, and an ACL sets the group's; a new name keeps the mode
 // it was made with, as any new file), the flush, its name, its place; then the folder's flush.
 constexpr PlanStep kByRenameSteps[] = {
-    {FsStep::kWrite, [](Run& r, OnEintr rule) {
-       return WritePieces(r.New().fd.get(), r.bytes, -1, rule);
-     }, kOnNew},
+    {FsStep::kWrite,
+     [](Run& r, OnEintr rule) { return WritePieces(r.New().fd.get(), r.bytes, -1, rule); }, kOnNew},
     {FsStep::kMatchMode,
      [](Run& r, OnEintr rule) {
        return Sys(rule, [&] { return fchmod(r.New().fd.get(), r.target.info.st_mode & 07777); });
@@ -242,15 +238,13 @@ constexpr PlanStep kByRenameSteps[] = {
      },
      kOnNew},
     {FsStep::kRename, PutNew},
-    {FsStep::kExchange, ExchangeIn, kOnTarget, kRetry, kWhileAllWorked,
-     kFallBack, Existed},
-    {FsStep::kExchangeBack, ExchangeBack, kOnTarget, kRetry,
-     kWhileAllWorked, kStop,
+    {FsStep::kExchange, ExchangeIn, kOnTarget, kRetry, kWhileAllWorked, kFallBack, Existed},
+    {FsStep::kExchangeBack, ExchangeBack, kOnTarget, kRetry, kWhileAllWorked, kStop,
      [](const Run& r) { return r.exchanged && !r.checked; }},
-    {FsStep::kRemoveOld, RemoveOld, kOnNew, kRetry, kWhileAllWorked,
-     kSay, [](const Run& r) { return r.exchanged && r.checked; }},
-    {FsStep::kRenameOver, RenameOver, kOnTarget, kRetry, kWhileAllWorked,
-     kStop, [](const Run& r) { return r.existed && !r.fell.ok(); }},
+    {FsStep::kRemoveOld, RemoveOld, kOnNew, kRetry, kWhileAllWorked, kSay,
+     [](const Run& r) { return r.exchanged && r.checked; }},
+    {FsStep::kRenameOver, RenameOver, kOnTarget, kRetry, kWhileAllWorked, kStop,
+     [](const Run& r) { return r.existed && !r.fell.ok(); }},
     // In place, and flushed already: neither a close that fails nor the folder's flush takes the
     // content. The file written is the target's state.
     {FsStep::kClose,
@@ -258,12 +252,11 @@ constexpr PlanStep kByRenameSteps[] = {
        if (fstat(r.New().fd.get(), &r.target.info) == 0) r.target.exists = true;
        return Close(r.New().fd);
      },
-     kOnTarget,
-     kOnce, kWhileAllWorked, kIgnore},
-    {FsStep::kSyncFolder, [](Run& r, OnEintr) { return SyncFolder(r.target.folder); },
-     kOnFolder, kRetry, kWhileAllWorked, kIgnore},
-    {FsStep::kRemoveTemp, RemoveNew, kOnNew, kRetry, kOnceOneFailed,
-     kIgnore, [](const Run& r) { return NewMade(r) && !r.old_out; }},
+     kOnTarget, kOnce, kWhileAllWorked, kIgnore},
+    {FsStep::kSyncFolder, [](Run& r, OnEintr) { return SyncFolder(r.target.folder); }, kOnFolder,
+     kRetry, kWhileAllWorked, kIgnore},
+    {FsStep::kRemoveTemp, RemoveNew, kOnNew, kRetry, kOnceOneFailed, kIgnore,
+     [](const Run& r) { return NewMade(r) && !r.old_out; }},
 };
 
 // --- as it stands, and not at all --------------------------------------------------------------
@@ -279,14 +272,13 @@ constexpr PlanStep kStraightSteps[] = {
        return written;
      },
      kOnTarget, kGiveUp},
-    {FsStep::kClose, [](Run& r, OnEintr) { return Close(r.fd); }, kOnTarget, kOnce,
-     kAlways, kStop, [](const Run& r) { return r.fd.valid(); }},
+    {FsStep::kClose, [](Run& r, OnEintr) { return Close(r.fd); }, kOnTarget, kOnce, kAlways, kStop,
+     [](const Run& r) { return r.fd.valid(); }},
 };
 
 // Refused: the new file the probe made goes.
 constexpr PlanStep kRefusedSteps[] = {
-    {FsStep::kRemoveTemp, RemoveNew, kOnNew, kRetry, kAlways,
-     kIgnore, NewMade},
+    {FsStep::kRemoveTemp, RemoveNew, kOnNew, kRetry, kAlways, kIgnore, NewMade},
 };
 
 Plan PlanOf(Way way) {

@@ -119,68 +119,68 @@ bool BackupLeft(const Run& r) {
   return r.backup.fd.valid() || !r.backup.name.empty() || !r.backup.companion.empty();
 }
 
-// The steps of a backup, in order, for `where` (Beside or InState); the first that fails stops it.
-#define BACKUP_STEPS(where, fails)                                                               \
-  {FsStep::kCreateBackup, CreateBackup, kOnBackup, kRetry, kWhileAllWorked, \
-   fails, where},                                                                                \
-      {FsStep::kCopyBackup,                                                                      \
-       [](Run& r, OnEintr) {                                                                     \
-         return CopyBytes(r.fd.get(), r.backup.fd.get(), r.was.st_size, r.bytes.spare());       \
-       },                                                                                        \
-       kOnBackup, kRetry, kWhileAllWorked, fails, where},                   \
-      {FsStep::kSyncBackup, [](Run& r, OnEintr) { return Sync(r.backup.fd.get()); },             \
-       kOnBackup, kRetry, kWhileAllWorked, fails, where},                   \
-      {FsStep::kNameBackup, NameBackup, kOnBackup, kRetry, kWhileAllWorked, \
-       fails, where},                                                                            \
-      {FsStep::kSyncFolder,                                                                      \
-       [](Run& r, OnEintr) {                                                                     \
-         Status synced = SyncFolder(*r.backup_in);                                               \
-         r.backed_up = synced.ok();                                                              \
-         return synced;                                                                          \
-       },                                                                                        \
-       kOnBackupFolder, kRetry, kWhileAllWorked, fails, where}
+Status CopyBackup(Run& r, OnEintr) {
+  return CopyBytes(r.fd.get(), r.backup.fd.get(), r.was.st_size, r.bytes.spare());
+}
+Status SyncBackup(Run& r, OnEintr) {
+  return Sync(r.backup.fd.get());
+}
+Status SyncBackupFolder(Run& r, OnEintr) {
+  Status synced = SyncFolder(*r.backup_in);
+  r.backed_up = synced.ok();
+  return synced;
+}
+
+// clang-format off
+// The steps of a backup, in order, where `place` (Beside or InState) says; the first that fails
+// stops it, and its failure does what `fails` says.
+#define BACKUP_STEPS(place, fails)                                                      \
+  {FsStep::kCreateBackup, CreateBackup, kOnBackup, kRetry, kWhileAllWorked, fails, place}, \
+  {FsStep::kCopyBackup, CopyBackup, kOnBackup, kRetry, kWhileAllWorked, fails, place},     \
+  {FsStep::kSyncBackup, SyncBackup, kOnBackup, kRetry, kWhileAllWorked, fails, place},     \
+  {FsStep::kNameBackup, NameBackup, kOnBackup, kRetry, kWhileAllWorked, fails, place},     \
+  {FsStep::kSyncFolder, SyncBackupFolder, kOnBackupFolder, kRetry, kWhileAllWorked, fails, place}
+// clang-format on
 
 // The target opened; the backup made beside it, or where that fails (or cannot be), in the
 // state folder; then the write, whose first failure stops it and puts the old content back. The
 // target is a regular file: its write finishes before a signal is acted on.
 constexpr PlanStep kInPlaceSteps[] = {
-    {FsStep::kRemoveTemp, RemoveNew, kOnNew, kRetry, kAlways,
-     kIgnore, NewMade},
+    {FsStep::kRemoveTemp, RemoveNew, kOnNew, kRetry, kAlways, kIgnore, NewMade},
     {FsStep::kOpenTarget, OpenForInPlace},
     BACKUP_STEPS(Beside, kFallBack),
     // A backup that failed beside the target goes (one that cannot is named by a later load).
-    {FsStep::kRemoveBackup, RemoveBackup, kOnBackup, kRetry,
-     kWhileAllWorked, kIgnore,
+    {FsStep::kRemoveBackup, RemoveBackup, kOnBackup, kRetry, kWhileAllWorked, kIgnore,
      [](const Run& r) { return InState(r) && BackupLeft(r); }},
-    {FsStep::kMakeStateFolder, OpenStateFolder, kOnStateFolder, kRetry,
-     kWhileAllWorked, kStop, InState},
-    {FsStep::kRecordPath, RecordPath, kOnCompanion, kRetry, kWhileAllWorked,
-     kStop, InState},
+    {FsStep::kMakeStateFolder, OpenStateFolder, kOnStateFolder, kRetry, kWhileAllWorked, kStop,
+     InState},
+    {FsStep::kRecordPath, RecordPath, kOnCompanion, kRetry, kWhileAllWorked, kStop, InState},
     BACKUP_STEPS(InState, kStop),
     {FsStep::kAllocate, [](Run& r, OnEintr) { return ReserveSpace(r.fd.get(), NewSize(r)); }},
     {FsStep::kWrite,
      [](Run& r, OnEintr rule) { return WritePieces(r.fd.get(), r.bytes, 0, rule); }},
     {FsStep::kTruncate,
-     [](Run& r, OnEintr rule) { return Sys(rule, [&] { return ftruncate(r.fd.get(), NewSize(r)); }); }},
-    {FsStep::kMatchMode, GiveModeBack, kOnTarget, kRetry, kWhileAllWorked,
-     kStop, [](const Run& r) { return SetIdToGiveBack(r.was); }},
+     [](Run& r, OnEintr rule) {
+       return Sys(rule, [&] { return ftruncate(r.fd.get(), NewSize(r)); });
+     }},
+    {FsStep::kMatchMode, GiveModeBack, kOnTarget, kRetry, kWhileAllWorked, kStop,
+     [](const Run& r) { return SetIdToGiveBack(r.was); }},
     {FsStep::kSync,
      [](Run& r, OnEintr) {
        Status synced = Sync(r.fd.get());
        if (synced.ok()) (void)fstat(r.fd.get(), &r.target.info);  // the stamp only: `was` stands
        return synced;
      }},
-    {FsStep::kRestore, Restore, kOnTarget, kRetry, kOnceOneFailed,
-     kStop, [](const Run& r) { return r.backed_up; }},
+    {FsStep::kRestore, Restore, kOnTarget, kRetry, kOnceOneFailed, kStop,
+     [](const Run& r) { return r.backed_up; }},
     // Once the new content is flushed, a close that fails takes nothing from it: the save stands.
-    {FsStep::kClose, [](Run& r, OnEintr) { return Close(r.fd); }, kOnTarget,
-     kOnce, kAlways, kIgnore, [](const Run& r) { return r.fd.valid(); }},
+    {FsStep::kClose, [](Run& r, OnEintr) { return Close(r.fd); }, kOnTarget, kOnce, kAlways,
+     kIgnore, [](const Run& r) { return r.fd.valid(); }},
     // The backup goes once the new content or the old is whole in the target; else it stays.
-    {FsStep::kRemoveBackup, RemoveBackup, kOnBackup, kRetry, kAlways,
-     kSay,
+    {FsStep::kRemoveBackup, RemoveBackup, kOnBackup, kRetry, kAlways, kSay,
      [](const Run& r) { return r.backed_up && (!r.Stopped() || r.restored); }},
-    {FsStep::kRemoveBackup, RemoveBackup, kOnBackup, kRetry, kOnceOneFailed,
-     kIgnore, [](const Run& r) { return !r.backed_up && BackupLeft(r); }},
+    {FsStep::kRemoveBackup, RemoveBackup, kOnBackup, kRetry, kOnceOneFailed, kIgnore,
+     [](const Run& r) { return !r.backed_up && BackupLeft(r); }},
 };
 
 #undef BACKUP_STEPS

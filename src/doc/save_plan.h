@@ -23,15 +23,15 @@ namespace save_steps {
 struct Run {
   Target& target;
   const Pieces& bytes;
-  Probe probe = {};    // what the probe found; its `temp` is the new file
+  Probe probe = {};  // what the probe found; its `temp` is the new file
   Chosen chosen = {Way::kByRename, WayReason::kReplace};
   bool existed = false;  // a file was there when the save began (`target.exists` is the file
                          // written, once it is in place)
   // The paths the seam is told, made before the steps that may not ask for memory.
-  std::string shown = {};   // the target's
-  std::string folder = {};  // its folder's
-  std::string temp = {};    // the new file's, by its pattern until it is named
-  std::string where = {};   // the backup's, by its pattern until it is named
+  std::string shown = {};    // the target's
+  std::string folder = {};   // its folder's
+  std::string temp = {};     // the new file's, by its pattern until it is named
+  std::string where = {};    // the backup's, by its pattern until it is named
   std::string scratch = {};  // one made for a step before the write
   // The target opened to be written as it stands or in place, and what it was then.
   Fd fd = {};
@@ -46,12 +46,12 @@ struct Run {
   bool exchanged = false;
   bool checked = false;  // what the exchange took out is the file that was checked
   bool old_out = false;  // the new file's name holds what the exchange took out
-  Status looked = {};         // the look at what it took out
+  Status looked = {};    // the look at what it took out
   // How the steps stand.
-  Status failed = {};         // the first failure that stops the steps
-  Status fell = {};           // the failure of a step that others stand in for (kFallBack)
+  Status failed = {};    // the first failure that stops the steps
+  Status fell = {};      // the failure of a step that others stand in for (kFallBack)
   bool changed = false;  // the target changed since it was found: nothing is written over it
-  Status said = {};           // a failure that leaves the save standing, said with what stays
+  Status said = {};      // a failure that leaves the save standing, said with what stays
 
   bool Stopped() const { return !failed.ok() || changed; }
   NewFile& New() { return probe.temp; }

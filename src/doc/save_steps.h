@@ -63,8 +63,7 @@ Status WriteBytes(int fd, std::span<const char> bytes, off_t offset = -1,
                   OnEintr rule = OnEintr::kRetry);
 
 // Writes every piece in order, as WriteBytes does.
-Status WritePieces(int fd, const Pieces& bytes, off_t offset = -1,
-                   OnEintr rule = OnEintr::kRetry);
+Status WritePieces(int fd, const Pieces& bytes, off_t offset = -1, OnEintr rule = OnEintr::kRetry);
 
 // Copies the first `size` bytes of `from` to the same offsets of `to` (EIO when `from` turns
 // out shorter), through `spare` (kGatherRoom bytes) when no buffer of its own can be had.

@@ -42,8 +42,8 @@ struct Row {
 
 // In order: the first row that matches decides.
 constexpr Row kWays[] = {
-    {[](T t, P p) { return !t.exists && (p.folder_flags & FS_IMMUTABLE_FL) != 0; },
-     Way::kRefused, WayReason::kFolderImmutable},
+    {[](T t, P p) { return !t.exists && (p.folder_flags & FS_IMMUTABLE_FL) != 0; }, Way::kRefused,
+     WayReason::kFolderImmutable},
     {[](T t, P p) { return !t.exists && p.create.ok(); }, Way::kByRename, WayReason::kNoFile},
     {[](T t, P p) { return !t.exists && (p.folder_flags & FS_APPEND_FL) && !p.create.ok(); },
      Way::kRefused, WayReason::kFolderAppendOnly},
