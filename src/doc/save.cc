@@ -1,33 +1,23 @@
 // The file write, in three stages: the probe finds out what the target has and tries it on a
 // new file, ChooseWay decides once how to write (doc/save_way.cc), and the chosen way's plan
-// runs, each stage a table of steps run by RunPlan. docs/HACKING.md tells the stages.
+// runs; each stage is a table of steps run by RunPlan (docs/HACKING.md tells the stages).
 //
-// The target is found once (Resolve). From then on the save works on descriptors: the
-// folder's, for every entry it makes, links, renames or removes, and the target's own, opened
-// without following a link and compared with what the walk found. No name is looked up twice
-// to decide where bytes go: a target whose kind or identity changed in between fails the save
-// (SaveOutcome::kTargetChanged) before a byte reaches it.
-//
-// By rename, the new content goes to a new file in the target's folder, unnamed until complete
-// where the system allows, given the target's owner, group, extended attributes (its ACLs and
-// security labels among them; those it got from its folder go), inode flags and mode, flushed,
-// and then put in the target's place: exchanged with it where the file system can (what came
-// out must be the file that was checked, else it goes back and the save fails; it is then
-// removed), else renamed over it right after a last check; then the folder is flushed. At
-// every moment the target holds its old or its new content. `security.capability` is never
-// carried over (the kernel drops it on any write), and an ordinary user does not see
-// `trusted.*` attributes, which a rename then loses. A new name in an append-only folder is
-// linked whole under that name: only removal and rename are refused there.
-//
-// In place (save_in_place.cc), the old content is first copied to a backup flushed with its
-// folder entry, so that a crash leaves it whole in the target or in the backup:
+// After Resolve the save works on descriptors: the folder's, for every entry it makes, links,
+// renames or removes, and the target's own, opened without following a link and compared with
+// what the walk found; a target whose kind or identity changed fails the save before a byte
+// reaches it. By rename, the new file (unnamed until complete where the system allows) is given
+// the target's owner, group, extended attributes (ACLs and labels; those it got from its
+// folder go; never `security.capability`, which any write drops), inode flags and mode, is
+// flushed, and takes the target's place: exchanged with it where the file system can (what came
+// out must be the checked file, else it goes back), else renamed over it after a last check;
+// then the folder is flushed. At every moment the target holds its old or its new content. A
+// new name in an append-only folder is linked whole under that name: only removal and rename
+// are refused there. In place (save_in_place.cc) a flushed backup keeps the old content:
 //
 //   target  old ---------------------- old|new... ---- new ---------- new
 //   backup  (none) -- copy, flush, name -- old ------------ old -- removed
 //
-// A failed write puts the old content back and removes the backup; only when even that fails is
-// the backup kept, and its name reported. Devices and FIFOs are written as they stand; there a
-// handled signal abandons the write, while every other save finishes first.
+// Devices and FIFOs are written as they stand, and there a handled signal abandons the write.
 #include "doc/save.h"
 
 #include <fcntl.h>
@@ -282,32 +272,8 @@ constexpr PlanStep kRefusedSteps[] = {
 };
 
 Plan PlanOf(Way way) {
-  switch (way) {
-    case Way::kByRename:
-      return kByRenamePlan;
-    case Way::kInPlace:
-      return kInPlacePlan;
-    case Way::kStraight:
-      return kStraightPlan;
-    case Way::kRefused:
-      break;
-  }
-  return kRefusedSteps;
-}
-
-SaveResult Refusal(const Chosen& chosen) {
-  switch (chosen.reason) {
-    case WayReason::kImmutable:
-      return {SaveOutcome::kImmutable, EPERM, {}};
-    case WayReason::kAppendOnly:
-      return {SaveOutcome::kAppendOnly, EPERM, {}};
-    case WayReason::kFolderImmutable:
-      return {SaveOutcome::kFolderImmutable, EPERM, {}};
-    case WayReason::kFolderAppendOnly:
-      return {SaveOutcome::kFolderAppendOnly, EPERM, {}};
-    default:
-      return Failed(chosen.err);
-  }
+  const Plan plans[] = {kByRenamePlan, kInPlacePlan, kStraightPlan, kRefusedSteps};
+  return plans[static_cast<int>(way)];
 }
 
 // Removes the named new file when an exception (memory refused) leaves the save; an unnamed one
@@ -339,7 +305,8 @@ SaveResult WriteTarget(Target& target, const Pieces& bytes, const FileSystem& fs
   if (r.changed) return probed;
   r.chosen = ChooseWay(target, r.probe);
   SaveResult written = RunPlan(PlanOf(r.chosen.way), r, fs);
-  return r.chosen.way == Way::kRefused ? Refusal(r.chosen) : written;
+  if (r.chosen.way != Way::kRefused) return written;
+  return {r.chosen.refusal, r.chosen.err, {}};
 }
 
 }  // namespace

@@ -76,19 +76,11 @@ struct Target {
 Status Resolve(const char* path, Target& target);
 
 /// Replaces the content of the file `target` leads to with `bytes`, keeping its permission bits,
-/// owner, group, extended attributes and inode flags (see doc/save.cc for the exceptions). The
-/// file is reached only through the target's descriptors; one that changed since it was found
-/// gives kTargetChanged. Where it can, writes a temporary file in the same folder, flushes it to
-/// disk and exchanges it with the target (or renames it over the target), so that a failure or a
-/// crash leaves the old content whole; where it cannot (ChooseWay in doc/save_steps.h says when)
-/// the target is written in place, after its old content has been copied to a flushed backup
-/// beside it (or in the user's state folder, see BackupFolder, with its companion); a failed
-/// in-place write puts the old content back. A backup that could not be removed afterwards (or,
-/// after a failure, whose content could not be put back) is `kept`, as is an old file that an
-/// exchange left and that could not be removed. A file marked immutable or append-only is not
-/// written. Devices and FIFOs are written as they stand, and a pending SIGINT, SIGHUP or SIGTERM
-/// abandons that write with EINTR. Other interrupted system calls are retried, and no temporary
-/// file survives the call. After a save, `target.info` is the state of the file written.
+/// owner, group, extended attributes and inode flags, so that a failure or a crash leaves the old
+/// content whole (doc/save.cc tells how, and the exceptions). The file is reached only through
+/// the target's descriptors; one that changed since it was found gives kTargetChanged. A backup
+/// or an old file that stayed is `kept`. A pending SIGINT, SIGHUP or SIGTERM abandons only the
+/// write to a device or FIFO (EINTR). After a save, `target.info` is the file written.
 SaveResult WriteFileSafely(Target& target, const Pieces& bytes, const FileSystem& fs = {});
 
 /// Resolves `path` and writes it as above.

@@ -36,22 +36,25 @@ struct Row {
   bool (*matches)(T, P);
   Way way;
   WayReason reason;
-  Status Probe::*failed = nullptr;  // the step whose error a refusal gives
-  bool backup_in_state = false;     // in place: the folder cannot take the backup
+  Status Probe::*failed = nullptr;             // the step whose error a refusal gives
+  bool backup_in_state = false;                // in place: the folder cannot take the backup
+  SaveOutcome refusal = SaveOutcome::kFailed;  // a refusal for the marks (with EPERM)
 };
 
 // In order: the first row that matches decides.
 constexpr Row kWays[] = {
     {[](T t, P p) { return !t.exists && (p.folder_flags & FS_IMMUTABLE_FL) != 0; }, Way::kRefused,
-     WayReason::kFolderImmutable},
+     WayReason::kFolderImmutable, nullptr, false, SaveOutcome::kFolderImmutable},
     {[](T t, P p) { return !t.exists && p.create.ok(); }, Way::kByRename, WayReason::kNoFile},
     {[](T t, P p) { return !t.exists && (p.folder_flags & FS_APPEND_FL) && !p.create.ok(); },
-     Way::kRefused, WayReason::kFolderAppendOnly},
+     Way::kRefused, WayReason::kFolderAppendOnly, nullptr, false, SaveOutcome::kFolderAppendOnly},
     {[](T t, P) { return !t.exists; }, Way::kRefused, WayReason::kCannotCreate, &Probe::create},
     {[](T t, P) { return !S_ISREG(t.info.st_mode); }, Way::kStraight, WayReason::kNotRegular},
     {[](T, P p) { return !p.read.ok(); }, Way::kRefused, WayReason::kUnreadable, &Probe::read},
-    {[](T, P p) { return Marked(p, FS_IMMUTABLE_FL); }, Way::kRefused, WayReason::kImmutable},
-    {[](T, P p) { return Marked(p, FS_APPEND_FL); }, Way::kRefused, WayReason::kAppendOnly},
+    {[](T, P p) { return Marked(p, FS_IMMUTABLE_FL); }, Way::kRefused, WayReason::kImmutable,
+     nullptr, false, SaveOutcome::kImmutable},
+    {[](T, P p) { return Marked(p, FS_APPEND_FL); }, Way::kRefused, WayReason::kAppendOnly, nullptr,
+     false, SaveOutcome::kAppendOnly},
     {[](T, P p) { return p.kept.write_refused; }, Way::kRefused, WayReason::kWriteRefused},
     {[](T t, P) { return t.info.st_nlink > 1; }, Way::kInPlace, WayReason::kHardLinks},
     {[](T, P p) { return (p.folder_flags & kFolderMarks) != 0; }, Way::kInPlace,
@@ -79,8 +82,11 @@ const Row& FirstRow(T target, P probe) {
 Chosen ChooseWay(const Target& target, const Probe& probe) {
   const Row& row = FirstRow(target, probe);
   Chosen chosen{row.way, row.reason};
+  chosen.refusal = row.refusal;
   if (row.failed != nullptr) chosen.err = (probe.*row.failed).err;
-  if (row.reason == WayReason::kWriteRefused) chosen.err = EPERM;
+  if (row.reason == WayReason::kWriteRefused || row.refusal != SaveOutcome::kFailed) {
+    chosen.err = EPERM;
+  }
   // A backup cannot be removed from a folder marked append-only, nor made in an immutable one.
   if (row.backup_in_state) chosen.no_backup_beside = EPERM;
   return chosen;

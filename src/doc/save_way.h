@@ -88,7 +88,8 @@ enum class WayReason {
 struct Chosen {
   Way way;
   WayReason reason;
-  int err = 0;  // kRefused: the errno that stands (0 for a marked file or folder)
+  int err = 0;  // kRefused: the errno that stands (EPERM for a marked file or folder)
+  SaveOutcome refusal = SaveOutcome::kFailed;  // kRefused: what the save says
   // kInPlace: the backup goes straight to the state folder, the folder's own refusing it (with
   // this errno); otherwise it goes beside the target, or where that fails, to the state folder.
   int no_backup_beside = 0;
