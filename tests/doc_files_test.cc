@@ -164,6 +164,14 @@ std::string Acl(std::vector<std::array<std::uint32_t, 3>> entries) {
 constexpr std::uint32_t kOwner = 1, kUser = 2, kGroup = 4, kMask = 0x10, kOther = 0x20;
 constexpr std::uint32_t kNoId = 0xFFFFFFFF;
 
+// Resolves `path` and saves `bytes` there.
+SaveResult WriteFileSafely(const char* path, const Pieces& bytes) {
+  Target target;
+  Status found = Resolve(path, target);
+  if (!found.ok()) return {SaveOutcome::kFailed, found.err, {}};
+  return WriteFileSafely(target, bytes);
+}
+
 // Saves "doc" to `target` as `user` (in a child) and reports as the editor would.
 std::string SaveAsUser(uid_t user, const std::string& target) {
   if (pid_t child = fork(); child == 0) {

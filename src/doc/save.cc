@@ -348,13 +348,3 @@ SaveResult WriteFileSafely(Target& target, const Pieces& bytes, const FileSystem
     return Failed(ENOMEM);
   }
 }
-
-SaveResult WriteFileSafely(const char* path, const Pieces& bytes, const FileSystem& fs) {
-  Target target;
-  try {
-    if (Status found = Resolve(path, target); !found.ok()) return Failed(found);
-  } catch (const std::bad_alloc&) {
-    return Failed(ENOMEM);
-  }
-  return WriteFileSafely(target, bytes, fs);
-}

@@ -83,8 +83,6 @@ Status Resolve(const char* path, Target& target);
 /// write to a device or FIFO (EINTR). After a save, `target.info` is the file written.
 SaveResult WriteFileSafely(Target& target, const Pieces& bytes, const FileSystem& fs = {});
 
-/// Resolves `path` and writes it as above.
-SaveResult WriteFileSafely(const char* path, const Pieces& bytes, const FileSystem& fs = {});
 
 /// Where a name leads a save.
 struct Resolved {

@@ -24,7 +24,7 @@ struct Run {
   Target& target;
   const Pieces& bytes;
   Probe probe = {};  // what the probe found; its `temp` is the new file
-  Chosen chosen = {Way::kByRename, WayReason::kReplace};
+  Chosen chosen = {Way::kByRename};
   bool existed = false;  // a file was there when the save began (`target.exists` is the file
                          // written, once it is in place)
   // The paths the seam is told, made before the steps that may not ask for memory.

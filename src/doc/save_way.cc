@@ -30,45 +30,54 @@ bool Marked(P p, int flag) {
   return p.kept_read && p.kept.has_flags && (p.kept.flags & flag) != 0;
 }
 
+// A new name in an append-only folder is made only unnamed, then linked.
+bool Unnamed(P p) {
+  return (p.folder_flags & FS_APPEND_FL) != 0;
+}
+
 constexpr int kFolderMarks = FS_APPEND_FL | FS_IMMUTABLE_FL;
+
+using enum Way;
+using enum SaveOutcome;
 
 struct Row {
   bool (*matches)(T, P);
   Way way;
-  WayReason reason;
-  Status Probe::*failed = nullptr;             // the step whose error a refusal gives
-  bool backup_in_state = false;                // in place: the folder cannot take the backup
-  SaveOutcome refusal = SaveOutcome::kFailed;  // a refusal for the marks (with EPERM)
+  Status Probe::*failed = nullptr;  // kRefused: the step whose error it gives (else EPERM)
+  SaveOutcome refusal = kFailed;    // kRefused: what the save says
+  bool backup_in_state = false;     // kInPlace: the folder cannot take the backup
 };
 
 // In order: the first row that matches decides.
+// clang-format off
 constexpr Row kWays[] = {
-    {[](T t, P p) { return !t.exists && (p.folder_flags & FS_IMMUTABLE_FL) != 0; }, Way::kRefused,
-     WayReason::kFolderImmutable, nullptr, false, SaveOutcome::kFolderImmutable},
-    {[](T t, P p) { return !t.exists && p.create.ok(); }, Way::kByRename, WayReason::kNoFile},
-    {[](T t, P p) { return !t.exists && (p.folder_flags & FS_APPEND_FL) && !p.create.ok(); },
-     Way::kRefused, WayReason::kFolderAppendOnly, nullptr, false, SaveOutcome::kFolderAppendOnly},
-    {[](T t, P) { return !t.exists; }, Way::kRefused, WayReason::kCannotCreate, &Probe::create},
-    {[](T t, P) { return !S_ISREG(t.info.st_mode); }, Way::kStraight, WayReason::kNotRegular},
-    {[](T, P p) { return !p.read.ok(); }, Way::kRefused, WayReason::kUnreadable, &Probe::read},
-    {[](T, P p) { return Marked(p, FS_IMMUTABLE_FL); }, Way::kRefused, WayReason::kImmutable,
-     nullptr, false, SaveOutcome::kImmutable},
-    {[](T, P p) { return Marked(p, FS_APPEND_FL); }, Way::kRefused, WayReason::kAppendOnly, nullptr,
-     false, SaveOutcome::kAppendOnly},
-    {[](T, P p) { return p.kept.write_refused; }, Way::kRefused, WayReason::kWriteRefused},
-    {[](T t, P) { return t.info.st_nlink > 1; }, Way::kInPlace, WayReason::kHardLinks},
-    {[](T, P p) { return (p.folder_flags & kFolderMarks) != 0; }, Way::kInPlace,
-     WayReason::kFolderMarked, nullptr, true},
-    {[](T, P p) { return Refuses(p.create); }, Way::kInPlace, WayReason::kFolderRefuses},
-    {[](T, P p) { return !p.create.ok(); }, Way::kRefused, WayReason::kCannotCreate,
-     &Probe::create},
-    {[](T, P p) { return !p.flags.ok(); }, Way::kInPlace, WayReason::kFlags},
-    {[](T, P p) { return !p.owner.ok(); }, Way::kInPlace, WayReason::kOwner},
-    {[](T, P p) { return CannotCarry(p.attributes); }, Way::kInPlace, WayReason::kAttributes},
-    {[](T, P p) { return !p.attributes.ok(); }, Way::kRefused, WayReason::kAttributeFailed,
-     &Probe::attributes},
-    {[](T, P) { return true; }, Way::kByRename, WayReason::kReplace},
+    // No file there: a new one is named, but in an immutable folder, or in an append-only one
+    // that cannot have it whole (no unnamed files there).
+    {[](T t, P p) { return !t.exists && (p.folder_flags & FS_IMMUTABLE_FL) != 0; }, kRefused,
+     nullptr, kFolderImmutable},
+    {[](T t, P p) { return !t.exists && p.create.ok(); }, kByRename},
+    {[](T t, P p) { return !t.exists && Unnamed(p) && p.create.err == EOPNOTSUPP; }, kRefused,
+     nullptr, kFolderAppendOnly},
+    {[](T t, P) { return !t.exists; }, kRefused, &Probe::create},
+    {[](T t, P) { return !S_ISREG(t.info.st_mode); }, kStraight},  // a device or a FIFO
+    {[](T, P p) { return !p.read.ok(); }, kRefused, &Probe::read},
+    {[](T, P p) { return Marked(p, FS_IMMUTABLE_FL); }, kRefused, nullptr, kImmutable},
+    {[](T, P p) { return Marked(p, FS_APPEND_FL); }, kRefused, nullptr, kAppendOnly},
+    {[](T, P p) { return p.kept.write_refused; }, kRefused},
+    // Other names would keep the old content; a marked folder, or one that refuses a new file
+    // (EACCES, EPERM, EROFS), cannot have it renamed in.
+    {[](T t, P) { return t.info.st_nlink > 1; }, kInPlace},
+    {[](T, P p) { return (p.folder_flags & kFolderMarks) != 0; }, kInPlace, nullptr, kFailed, true},
+    {[](T, P p) { return Refuses(p.create); }, kInPlace},
+    {[](T, P p) { return !p.create.ok(); }, kRefused, &Probe::create},  // no space, no inodes...
+    // The new file cannot be given what the target has.
+    {[](T, P p) { return !p.flags.ok(); }, kInPlace},
+    {[](T, P p) { return !p.owner.ok(); }, kInPlace},
+    {[](T, P p) { return CannotCarry(p.attributes); }, kInPlace},
+    {[](T, P p) { return !p.attributes.ok(); }, kRefused, &Probe::attributes},
+    {[](T, P) { return true; }, kByRename},
 };
+// clang-format on
 
 const Row& FirstRow(T target, P probe) {
   for (const Row& row : kWays) {
@@ -81,12 +90,8 @@ const Row& FirstRow(T target, P probe) {
 
 Chosen ChooseWay(const Target& target, const Probe& probe) {
   const Row& row = FirstRow(target, probe);
-  Chosen chosen{row.way, row.reason};
-  chosen.refusal = row.refusal;
-  if (row.failed != nullptr) chosen.err = (probe.*row.failed).err;
-  if (row.reason == WayReason::kWriteRefused || row.refusal != SaveOutcome::kFailed) {
-    chosen.err = EPERM;
-  }
+  Chosen chosen{row.way, row.refusal};
+  if (row.way == kRefused) chosen.err = row.failed != nullptr ? (probe.*row.failed).err : EPERM;
   // A backup cannot be removed from a folder marked append-only, nor made in an immutable one.
   if (row.backup_in_state) chosen.no_backup_beside = EPERM;
   return chosen;

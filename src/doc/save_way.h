@@ -64,32 +64,10 @@ enum class Way {
   kRefused,   // not written at all: `err` of the step that failed, or the marks that refuse it
 };
 
-// Why: one reason for each row of the table in ChooseWay.
-enum class WayReason {
-  kNoFile,            // no file there: a new one is named
-  kFolderImmutable,   // no file there, and the folder is marked immutable
-  kFolderAppendOnly,  // no file there, the folder is append-only and has no unnamed files
-  kNotRegular,        // a device or a FIFO
-  kUnreadable,        // its attributes or flags could not be read
-  kImmutable,         // the file is marked immutable
-  kAppendOnly,        // the file is marked append-only
-  kWriteRefused,      // it may not be written
-  kHardLinks,         // more than one hard link: the other names would keep the old content
-  kFolderMarked,      // the folder is append-only or immutable
-  kFolderRefuses,     // the folder refuses a new file (EACCES, EPERM, EROFS)
-  kCannotCreate,      // a new file cannot be made for another reason (no space, no inodes...)
-  kFlags,             // the new file cannot be given the inode flags
-  kOwner,             // the new file cannot be given the owner or group
-  kAttributes,        // the new file cannot be given an extended attribute
-  kAttributeFailed,   // setting an attribute failed for another reason
-  kReplace,           // nothing stands in the way of replacing the file
-};
-
 struct Chosen {
   Way way;
-  WayReason reason;
-  int err = 0;  // kRefused: the errno that stands (EPERM for a marked file or folder)
   SaveOutcome refusal = SaveOutcome::kFailed;  // kRefused: what the save says
+  int err = 0;  // kRefused: the errno that stands (EPERM for a marked file or folder)
   // kInPlace: the backup goes straight to the state folder, the folder's own refusing it (with
   // this errno); otherwise it goes beside the target, or where that fails, to the state folder.
   int no_backup_beside = 0;
