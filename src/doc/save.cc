@@ -55,25 +55,14 @@ using enum OnEintr;
 using enum Runs;
 using enum OnFailure;
 
-// What the seam is told a step acts on. Made before the steps that may not ask for memory.
+// What the seam is told a step acts on: made before the steps that may not ask for memory, but
+// for those that come before the write.
 const std::string& Where(Run& r, Acts acts) {
-  switch (acts) {
-    case kOnTarget:
-      return r.shown;
-    case kOnFolder:
-      return r.folder;
-    case kOnNew:
-      return r.temp;
-    case kOnBackup:
-      return r.where;
-    case kOnBackupFolder:
-      return r.scratch = r.backup_in->Openable();
-    case kOnCompanion:
-      return r.scratch = r.backup_in->Path(r.Companion(r.backup.pattern));
-    case kOnStateFolder:
-      return r.scratch = BackupFolder();
-  }
-  return r.shown;
+  if (acts == kOnBackupFolder) return r.scratch = r.backup_in->Openable();
+  if (acts == kOnCompanion) return r.scratch = r.backup_in->Path(r.Companion(r.backup.pattern));
+  if (acts == kOnStateFolder) return r.scratch = BackupFolder();
+  constexpr std::string Run::*kPaths[] = {&Run::shown, &Run::folder, &Run::temp, &Run::where};
+  return r.*kPaths[static_cast<int>(acts)];
 }
 
 // --- the probe --------------------------------------------------------------------------------
@@ -84,7 +73,6 @@ Status ReadWhatItHas(Run& r, OnEintr) {
   if (r.target.exists) {
     SaveResult kept = ReadKept(r.target, r.probe.kept);
     r.changed = kept.outcome == SaveOutcome::kTargetChanged;
-    r.probe.kept_read = true;
     read = kept.err;
   }
   r.probe.folder_flags = FolderFlags(r.dir());
@@ -272,7 +260,7 @@ constexpr PlanStep kRefusedSteps[] = {
 };
 
 Plan PlanOf(Way way) {
-  const Plan plans[] = {kByRenamePlan, kInPlacePlan, kStraightPlan, kRefusedSteps};
+  const Plan plans[] = {kByRenameSteps, kInPlacePlan, kStraightSteps, kRefusedSteps};
   return plans[static_cast<int>(way)];
 }
 
@@ -301,7 +289,7 @@ SaveResult WriteTarget(Target& target, const Pieces& bytes, const FileSystem& fs
   EntryName entry;
   r.New().pattern.assign(entry, TempPattern(target.name, entry));
   r.temp = target.folder.Path(r.New().pattern);
-  SaveResult probed = RunPlan(kProbePlan, r, fs);
+  SaveResult probed = RunPlan(kProbeSteps, r, fs);
   if (r.changed) return probed;
   r.chosen = ChooseWay(target, r.probe);
   SaveResult written = RunPlan(PlanOf(r.chosen.way), r, fs);
@@ -311,9 +299,6 @@ SaveResult WriteTarget(Target& target, const Pieces& bytes, const FileSystem& fs
 
 }  // namespace
 
-const Plan kProbePlan = kProbeSteps;
-const Plan kByRenamePlan = kByRenameSteps;
-const Plan kStraightPlan = kStraightSteps;
 
 SaveResult RunPlan(Plan plan, Run& r, const FileSystem& fs) {
   for (const PlanStep& row : plan) {

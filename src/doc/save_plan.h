@@ -80,16 +80,12 @@ enum class OnFailure {
   kProbe,     // what the probe found (`found`): the probe's later steps on the new file stop
 };
 
-// What the seam is told a step acts on.
-enum class Acts {
-  kOnTarget,
-  kOnFolder,
-  kOnNew,
-  kOnBackup,
-  kOnBackupFolder,
-  kOnCompanion,
-  kOnStateFolder,
-};
+// What the seam is told a step acts on: the target, its folder, the new file, the backup, the
+// backup's folder, the backup's companion, the state folder.
+// clang-format off
+enum class Acts { kOnTarget, kOnFolder, kOnNew, kOnBackup, kOnBackupFolder, kOnCompanion,
+                  kOnStateFolder };
+// clang-format on
 
 // One step: the step the seam is asked about, its action (handed the step's EINTR rule), what
 // it acts on, when it runs, what its failure does, and a condition on the run (none: always).
@@ -109,10 +105,7 @@ using Plan = std::span<const PlanStep>;
 // Runs the steps in order, each through the seam; what the save came to.
 SaveResult RunPlan(Plan plan, Run& run, const FileSystem& fs);
 
-// The plans (doc/save.cc, doc/save_in_place.cc).
-extern const Plan kProbePlan;
-extern const Plan kByRenamePlan;
-extern const Plan kStraightPlan;
+// The plan of a write in place (doc/save_in_place.cc).
 extern const Plan kInPlacePlan;
 
 // Steps more than one plan has: the target opened with `flags` and checked, and the new file

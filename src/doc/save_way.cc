@@ -27,7 +27,7 @@ bool CannotCarry(Status status) {
 }
 
 bool Marked(P p, int flag) {
-  return p.kept_read && p.kept.has_flags && (p.kept.flags & flag) != 0;
+  return p.kept.has_flags && (p.kept.flags & flag) != 0;
 }
 
 // A new name in an append-only folder is made only unnamed, then linked.

@@ -45,7 +45,6 @@ int FolderFlags(int folder);
 // given what the target has. A step not tried counts as one that worked.
 struct Probe {
   Status read;  // the target's attributes and flags read (ReadKept)
-  bool kept_read = false;
   Kept kept;
   int folder_flags = 0;
   NewFile temp;       // the new file, empty
