@@ -305,7 +305,8 @@ TEST(SaveFailure, RefusedByPermission) {
 }
 
 // A write that fails part way (here: beyond the file size limit) must not cost the old
-// content, whether the file is replaced by a rename or, having two names, written in place.
+// content, whether the file is replaced by a rename or, having two names, written in place,
+// where it is refused before the write begins: its size cannot be reserved.
 TEST(SaveFailure, FailedWriteLeavesTheOldContentWhole) {
   for (bool hard_link : {false, true}) {
     TempDir dir;
@@ -323,12 +324,19 @@ TEST(SaveFailure, FailedWriteLeavesTheOldContentWhole) {
     low.rlim_cur = 1000;
     auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &low), 0);
-    Transcript t = RunWithSettings("", "s\nold\no\n", {"src"});
+    bool wrote = false;
+    Options watched;
+    watched.fs.before = [&wrote](FsStep step, const char*) {
+      wrote = wrote || step == FsStep::kWrite;
+      return 0;
+    };
+    Transcript t = RunWithSettings("", "s\nold\no\n", {"src"}, std::move(watched));
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, old_handler);
 
     EXPECT_EQ(SaveReport(t), "Could not save to old: File too large\n") << hard_link;
     EXPECT_EQ(ReadFile("old"), "old content\n") << hard_link;
+    EXPECT_EQ(wrote, !hard_link);
     std::vector<std::string> entries = {"old", "src"};
     if (hard_link) entries = {"old", "other", "src"};
     EXPECT_EQ(Entries("."), entries) << hard_link;

@@ -14,6 +14,7 @@
 #include "app/editor.h"
 #include "app/messages.h"
 #include "app/reads.h"
+#include "core/signals.h"
 #include "doc/leftovers.h"
 #include "doc/load.h"
 #include "doc/save.h"
@@ -407,14 +408,13 @@ void TellRescue(Editor& ed, Tell tell, bool on_err = false) {
 void WriteRecovery(Editor& ed, bool failure_on_err) {
   if (!ed.modified()) return;
   // Nothing here allocates: the bytes are gathered in the room had at start-up, the paths and
-  // their display are made on the stack, and what is printed is not kept for a redraw.
+  // their display are made in the rest of it, and what is printed is not kept for a redraw.
   ed.io.keep_question = false;
   Pieces pieces = DocumentPieces(ed.doc, ed.rescue_room.get());
-  char path[PATH_MAX + 16];
-  Status written = WriteNewFile("", kRecoveryBase, pieces, path);
+  auto& texts = *reinterpret_cast<RescueTexts*>(ed.rescue_room.get() + kGatherRoom);
+  Status written = WriteNewFile("", kRecoveryBase, pieces, texts.path);
   if (!written.ok()) {
-    char here[128];
-    std::snprintf(here, sizeof here, "%s", std::strerror(written.err));
+    std::snprintf(texts.here, sizeof texts.here, "%s", std::strerror(written.err));
     // A relative HOME would be taken from the working folder, which already failed.
     const char* home = std::getenv("HOME");
     const char* there = msg::kRecoveryInHome;
@@ -422,23 +422,24 @@ void WriteRecovery(Editor& ed, bool failure_on_err) {
     if (home == nullptr || home[0] == '\0') {
       why = msg::kHomeNotSet;
     } else if (home[0] == '/') {
-      written = WriteNewFile(home, kRecoveryBase, pieces, path);
-      there = path;
+      written = WriteNewFile(home, kRecoveryBase, pieces, texts.path);
+      there = texts.path;
       why = std::strerror(written.err);
     }
     if (!written.ok()) {
       return TellRescue(
           ed,
           [&](Io& io) {
-            char shown[4 * sizeof path];
-            Print(io, msg::kRecoveryFailed, kRecoveryBase, here, ShownInto(io, there, shown), why);
+            Print(io, msg::kRecoveryFailed, kRecoveryBase, texts.here,
+                  ShownInto(io, there, texts.shown), why);
           },
           failure_on_err);
     }
   }
   ed.MarkSaved();
+  // The text is safe: a second signal need not wait for a message that nobody reads.
+  LetEndingSignalsEnd(ed.io.terminal);
   TellRescue(ed, [&](Io& io) {
-    char shown[4 * sizeof path];
-    Print(io, msg::kRecoveryWritten, ShownInto(io, path, shown));
+    Print(io, msg::kRecoveryWritten, ShownInto(io, texts.path, texts.shown));
   });
 }

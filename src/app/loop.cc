@@ -98,7 +98,7 @@ Arguments TakeArguments(int argc, const char* const* argv) {
   ed.jump_string = buffer(lsize);
   ed.undo.first = buffer(lsize);
   ed.undo.second = buffer(lsize);
-  ed.rescue_room.reset(static_cast<char*>(std::malloc(kGatherRoom)));
+  ed.rescue_room.reset(static_cast<char*>(std::malloc(kRescueRoom)));
   if (ed.clip && ed.command_input && ed.insert_input && ed.jump_string && ed.undo.first &&
       ed.undo.second && ed.rescue_room) {
     return true;

@@ -76,8 +76,8 @@ Status SyncFolder(const Folder& folder);
 Status Close(Fd& fd);
 
 // Sets aside the disk space for `size` bytes without changing the file's size (fallocate), so
-// that a full disk fails before any old byte is overwritten. File systems that cannot are
-// written without.
+// that a full disk fails before any old byte is overwritten; so does a size past the file-size
+// limit (EFBIG). File systems that cannot set space aside are written without.
 Status ReserveSpace(int fd, off_t size);
 
 // Writes `text` to a new file `name` in `folder` and flushes it (EEXIST when the name is
