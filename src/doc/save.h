@@ -1,6 +1,6 @@
-// Writing the document to a file: the save image, and the file write that never leaves a
-// half-written file behind where it can be avoided. Every file-system step passes the seam.
-// Reading files back is doc/load.h.
+// What a caller of the save needs: the target a name leads to, the file write that never leaves
+// a half-written file behind where it can be avoided (its bytes are doc/pieces.h), what it did,
+// and the stamps that tell another program's change. Reading files back is doc/load.h.
 #pragma once
 
 #include <sys/stat.h>
@@ -15,13 +15,13 @@
 
 /// What a save did.
 enum class SaveOutcome {
-  kSaved,          // the new content is in the file
-  kFailed,         // it is not: `err` says why
-  kTargetChanged,  // the target changed kind or identity between the checks and the write
-                   // (replaced, removed, turned into a link, or made where nothing was):
-                   // nothing was written over it
-  kImmutable,      // the file is marked immutable: nothing was written
-  kAppendOnly,     // the file is marked append-only: nothing was written
+  kSaved,             // the new content is in the file
+  kFailed,            // it is not: `err` says why
+  kTargetChanged,     // the target changed kind or identity between the checks and the write
+                      // (replaced, removed, turned into a link, or made where nothing was):
+                      // nothing was written over it
+  kImmutable,         // the file is marked immutable: nothing was written
+  kAppendOnly,        // the file is marked append-only: nothing was written
   kFolderImmutable,   // a new name in a folder marked immutable: nothing was made
   kFolderAppendOnly,  // a new name in a folder marked append-only that cannot take it whole
                       // (no unnamed files there): nothing was made
@@ -83,7 +83,6 @@ Status Resolve(const char* path, Target& target);
 /// write to a device or FIFO (EINTR). After a save, `target.info` is the file written.
 SaveResult WriteFileSafely(Target& target, const Pieces& bytes, const FileSystem& fs = {});
 
-
 /// Where a name leads a save.
 struct Resolved {
   std::string path;           // the entry's path, as the name leads there through its links
@@ -124,11 +123,11 @@ void TakeStamp(FileStamp& stamp, const char* name, int fd = -1);
 /// Stamps what a save to `name` found and wrote (`found` is what Resolve gave for it).
 void TakeStamp(FileStamp& stamp, const char* name, const Target& target, Status found);
 
-enum class [[nodiscard]] DiskChange {
-  kNone,       // nothing another program did stands in the way of a save to the name
-  kChanged,    // the stamped file changed in place
-  kCreated,    // the stamp found nothing, and a file is there now
-  kElsewhere,  // the name now leads to another place or another file than the stamped one
+enum class [[nodiscard]] DiskChange{
+    kNone,       // nothing another program did stands in the way of a save to the name
+    kChanged,    // the stamped file changed in place
+    kCreated,    // the stamp found nothing, and a file is there now
+    kElsewhere,  // the name now leads to another place or another file than the stamped one
 };
 
 /// What another program did since the stamp, seen from a save to `name` that found `target`
