@@ -123,11 +123,11 @@ void TakeStamp(FileStamp& stamp, const char* name, int fd = -1);
 /// Stamps what a save to `name` found and wrote (`found` is what Resolve gave for it).
 void TakeStamp(FileStamp& stamp, const char* name, const Target& target, Status found);
 
-enum class [[nodiscard]] DiskChange{
-    kNone,       // nothing another program did stands in the way of a save to the name
-    kChanged,    // the stamped file changed in place
-    kCreated,    // the stamp found nothing, and a file is there now
-    kElsewhere,  // the name now leads to another place or another file than the stamped one
+enum class [[nodiscard]] DiskChange {
+  kNone,       // nothing another program did stands in the way of a save to the name
+  kChanged,    // the stamped file changed in place
+  kCreated,    // the stamp found nothing, and a file is there now
+  kElsewhere,  // the name now leads to another place or another file than the stamped one
 };
 
 /// What another program did since the stamp, seen from a save to `name` that found `target`
