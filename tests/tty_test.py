@@ -218,6 +218,26 @@ def lines_are_edited_and_recalled(binary, folder):
     finish(child)
 
 
+def every_remembered_line_comes_back_in_order(binary, folder):
+    child = spawn(binary, folder)
+    child.expect_exact("  > ")
+    for word in ("first", "second", "third"):
+        child.send(word + "\n")
+        child.expect_exact("  > ")
+    # Up and Ctrl-P go back one line at a time, the newest first; Ctrl-N comes forward again.
+    reading(child)
+    for key, word in ((UP, "third"), ("\x10", "second"), (UP, "first"), ("\x0e", "second"),
+                      ("\x10", "first")):
+        child.send(key)
+        child.expect_exact("\r  > " + word)
+    child.send("\n")
+    child.expect_exact("Editing 5:1 ")
+    child.expect_exact("  > ")
+    saved = saved_document(child, folder)
+    check(saved == b"first\nsecond\nthird\nfirst\n", f"saved {saved!r}")
+    finish(child)
+
+
 def every_typed_byte_reaches_the_document(binary, folder):
     typed = "caf\u00e9 \u20ac".encode() + b" \xff\xe9 \xc3(\xe2\x82 \xc2\x85\xc2\x88 end"
     for locale in ("C", "C.UTF-8"):
@@ -639,6 +659,7 @@ SCENARIOS = [
     escape_sequences_are_shown_not_obeyed,
     consent_is_asked_once,
     lines_are_edited_and_recalled,
+    every_remembered_line_comes_back_in_order,
     every_typed_byte_reaches_the_document,
     tab_completes_file_names_at_the_open_prompt,
     ctrl_c_drops_the_typed_line,

@@ -16,7 +16,7 @@
 #include "doc/file_system.h"
 #include "core/io.h"
 #include "core/pos.h"
-#include "doc/save.h"
+#include "doc/stamp.h"
 #include "edit/undo.h"
 #include "settings/rc.h"
 

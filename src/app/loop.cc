@@ -15,6 +15,7 @@
 #include "app/reads.h"
 #include "app/view.h"
 #include "core/signals.h"
+#include "doc/save.h"
 #include "settings/rc.h"
 #include "term/caret.h"
 #include "term/line_editor.h"
@@ -144,6 +145,9 @@ void ReportSettingsFile(Io& io, const char* rc_name, RcOutcome outcome) {
       break;
     case Distrust::kWritableByGroup:
       reason = msg::kRcWritableByGroup;
+      break;
+    case Distrust::kFolderWritable:
+      reason = msg::kRcFolderWritable;
       break;
   }
   Print(io, msg::kIgnoringRc, name.c_str(), reason);

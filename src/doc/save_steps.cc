@@ -122,4 +122,15 @@ Status WriteRecord(const Folder& folder, const std::string& name, const std::str
   return written;
 }
 
+SaveResult OpenChecked(const Target& target, int flags, Fd& fd, struct stat& now) {
+  fd = Fd(RetryOnEintr([&] {
+    return openat(target.folder.fd.get(), target.name.c_str(),
+                  flags | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
+  }));
+  // Gone, or a link now.
+  if (!fd.valid()) return errno == ENOENT || errno == ELOOP ? Changed() : Failed(errno);
+  if (RetryOnEintr([&] { return fstat(fd.get(), &now); }) != 0) return Failed(errno);
+  return SameFile(now, target.info) ? SaveResult{} : Changed();
+}
+
 }  // namespace save_steps

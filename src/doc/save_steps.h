@@ -52,7 +52,7 @@ inline bool SameFile(const struct stat& a, const struct stat& b) {
 }
 
 // Opens the target the walk found, with `flags`, never following a link nor making a file,
-// and checks that it is what was found (its state now goes to `now`). (doc/save_resolve.cc)
+// and checks that it is what was found (its state now goes to `now`).
 SaveResult OpenChecked(const Target& target, int flags, Fd& fd, struct stat& now);
 
 // Writes every byte from `offset` on (or from the descriptor's position when it is negative),
