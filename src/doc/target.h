@@ -74,8 +74,6 @@ struct Target {
 
   // The path as the name was spelled to reach it (its caret display is term's Shown).
   std::string Path() const { return folder.Path(name); }
-  // The old name of Path(), kept until the save's own files call Path().
-  std::string Shown() const { return Path(); }
   // Its absolute path; "" when there is none.
   std::string Absolute() const { return place.starts_with('/') ? place : std::string(); }
 };
