@@ -14,6 +14,7 @@
 #include "app/editor.h"
 #include "app/messages.h"
 #include "app/reads.h"
+#include "app/session_journal.h"
 #include "doc/leftovers.h"
 #include "doc/load.h"
 #include "doc/save.h"
@@ -106,6 +107,7 @@ Loaded ReadFileIn(Editor& ed, const char* name) {
   ForgetUndo(ed.undo);
   ed.MarkSaved();
   TakeStamp(ed.stamp, name, fd.get());
+  JournalLoaded(ed, name, fd.get(), bytes);
   ed.split_source.reset();
   if (count.splits > 0) ed.split_source = ed.stamp;
   return Loaded::kReplaced;
@@ -214,6 +216,17 @@ const char* ChangeQuestion(DiskChange change) {
   return nullptr;
 }
 
+// Asks about a change on disk: said to be another session's save while the session found
+// editing the file at its load still runs.
+[[nodiscard]] bool ChangeConfirmed(Editor& ed, DiskChange change, const char* name,
+                                   const Target& target) {
+  if (int other = OtherSessionRunning(ed); other != 0 && change != DiskChange::kCreated) {
+    Print(ed.io, msg::kSavedByOtherSession, Shown(ed.io, name).c_str(), other);
+    return AnsweredYes(ed);
+  }
+  return Confirmed(ed, ChangeQuestion(change), name, target.Shown().c_str());
+}
+
 // Says why a save failed.
 void SayFailed(Editor& ed, const char* name, const SaveResult& result) {
   Shown shown(ed.io, name);
@@ -251,8 +264,7 @@ Saved SaveTo(Editor& ed, const char* name, Found& named, bool confirmed) {
   Target& target = named.target;
   if (DiskChange change = confirmed ? DiskChange::kNone
                                     : ChangedSince(ed.stamp, name, target, named.found);
-      change != DiskChange::kNone &&
-      !Confirmed(ed, ChangeQuestion(change), name, target.Shown().c_str())) {
+      change != DiskChange::kNone && !ChangeConfirmed(ed, change, name, target)) {
     return Saved::kAbandoned;
   }
   // The bytes are made as they are written: no image of the whole file is held.
@@ -272,6 +284,7 @@ Saved SaveTo(Editor& ed, const char* name, Found& named, bool confirmed) {
   }
   ed.MarkSaved();
   TakeStamp(ed.stamp, name, target, named.found);
+  JournalSaved(ed, name);
   return Saved::kWritten;
 }
 
@@ -430,6 +443,7 @@ void WriteRecovery(Editor& ed, bool failure_on_err) {
           failure_on_err);
     }
   }
+  JournalRescued(ed);  // the recovery file is whole and flushed
   ed.MarkSaved();
   TellRescue(ed, [&](Io& io) {
     char shown[4 * sizeof path];

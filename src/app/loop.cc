@@ -13,6 +13,7 @@
 #include "app/messages.h"
 #include "app/navigation.h"
 #include "app/reads.h"
+#include "app/session_journal.h"
 #include "app/view.h"
 #include "core/signals.h"
 #include "settings/rc.h"
@@ -225,6 +226,7 @@ void LoadFirstFile(Editor& ed, const char* name) {
   GridSize size;
   TakeSettings(ed, size);
   AnnounceRecoveryFiles(ed);
+  ReplayJournals(ed);
   if (!AllocateBuffers(ed, size)) {
     // A signal that came meanwhile ends it as that signal, as it would at the first read.
     if (!TakeEndingSignal(ed)) ed.Stop(1);
@@ -237,6 +239,7 @@ void LoadFirstFile(Editor& ed, const char* name) {
   MoveToColumn(ed, args.column);
   ed.line_lock = 0;
   ForgetUndo(ed.undo);
+  JournalStarted(ed);
   return ed.running;
 }
 
@@ -326,6 +329,7 @@ void ShowView(Editor& ed, bool with_prompt) {
     if (input[0] == '!' && !pasted) std::memmove(input, input + 1, std::strlen(input));
     TextEntry(ed, input, shortened);
   }
+  JournalChanges(ed);
   return ed.running && !TakeEndingSignal(ed);
 }
 
@@ -358,13 +362,16 @@ template <typename Step>
 [[nodiscard]] bool OpenLineEditor(Editor& ed, int out_fd) {
   if (!ed.io.terminal || !ed.io.out_terminal) return true;
   const char* failed = nullptr;
-  ed.line_editor = LineEditor::Open(
+  std::unique_ptr<LineEditor> editor = LineEditor::Open(
       ed.io.in, ed.io.out, out_fd,
       [&ed](Asks asks) {
         if (asks == Asks::kCommand) return ShowView(ed, false);
         std::fputs(ed.io.question.c_str(), ed.io.out);
       },
       failed);
+  // A stop may last: the journal is on disk before it.
+  if (editor) editor->BeforeStop([&ed] { JournalFlush(ed); });
+  ed.line_editor = std::move(editor);
   ed.io.editor = ed.line_editor.get();
   if (failed != nullptr) EditingOff(ed, failed);
   return true;
@@ -373,11 +380,15 @@ template <typename Step>
 }  // namespace
 
 bool StartEditor(Editor& ed, int argc, const char* const* argv) {
-  return Guarded(ed, [&] { return Start(ed, argc, argv); });
+  if (Guarded(ed, [&] { return Start(ed, argc, argv); })) return true;
+  JournalEnd(ed);
+  return false;
 }
 
 bool RunTurn(Editor& ed) {
-  return Guarded(ed, [&] { return Turn(ed); });
+  if (Guarded(ed, [&] { return Turn(ed); })) return true;
+  JournalEnd(ed);
+  return false;
 }
 
 int RunEditor(int argc, const char* const* argv, Io io, Options options) {

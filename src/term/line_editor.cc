@@ -122,6 +122,10 @@ LineEditor::~LineEditor() {
   line_editing::Release(*state_);
 }
 
+void LineEditor::BeforeStop(std::function<void()> call) {
+  state_->before_stop = std::move(call);
+}
+
 std::unique_ptr<LineEditor> LineEditor::Open(std::FILE* in, std::FILE* out, int out_fd,
                                              std::function<void(Asks)> print_above,
                                              const char*& failed) {

@@ -15,5 +15,6 @@ LineEditor::Status LineEditor::Read(const char*, Asks, std::size_t, Typed&) {
   return Status::kEnd;
 }
 
+void LineEditor::BeforeStop(std::function<void()>) {}
 void LineEditor::Leave() {}
 void LineEditor::Return() {}

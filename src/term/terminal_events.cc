@@ -38,6 +38,7 @@ void SetHandler(int signal, struct sigaction* old) {
 // Ctrl-Z: the terminal goes back, and the program stops as it would without a handler (an
 // orphaned process group does not stop). The SIGCONT of `fg` is recorded before this returns.
 void Suspend(State& s) {
+  if (s.before_stop) s.before_stop();
   Release(s);
   struct sigaction stop = {};
   stop.sa_handler = SIG_DFL;
