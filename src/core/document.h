@@ -159,7 +159,8 @@ class Document {
   /// What the changes since the last TakeChange did, as one splice: the old lines from `from`
   /// on, `removed` of them, gave way to the lines now at `from` .. `from + added - 1`, and every
   /// later line moved by added - removed (lines moved past the grid fell out of it, and lines
-  /// that came in at its end are empty). `whole` after a load, a clear or a free: every line
+  /// that came in at its end are empty: those from `blank` on, where lines that fell out of
+  /// the grid would otherwise come back). `whole` after a load, a clear or a free: every line
   /// may differ. Costs nothing to keep: a few numbers per change.
   struct Change {
     bool any = false;
@@ -167,6 +168,7 @@ class Document {
     int from = 0;
     int removed = 0;
     int added = 0;
+    int blank = 0;
   };
   /// The change since the last call, which starts a new one.
   Change TakeChange();
@@ -336,6 +338,7 @@ class Document {
     int from = 0;
     int new_end = 0;
     int old_end = 0;
+    int lost = 0;  // the old lines from here on fell out of the grid
   } touched_;
 };
 

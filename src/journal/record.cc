@@ -143,6 +143,7 @@ void AppendChange(std::string& out, const Document& doc, const Document::Change&
     PutU32(out, static_cast<std::uint32_t>(change.from));
     PutU32(out, static_cast<std::uint32_t>(change.removed));
     PutU32(out, static_cast<std::uint32_t>(change.added));
+    PutU32(out, static_cast<std::uint32_t>(change.blank));
     for (int k = 0; k < change.added; ++k) PutText(out, doc.text(change.from + k).view());
   }
   Frame(out, at);
@@ -179,14 +180,16 @@ int ApplyRecord(std::string_view payload, Document& doc) {
   if (payload.empty()) return EINVAL;
   char kind = payload[0];
   std::string_view in = payload.substr(1);
-  std::uint32_t from = 0, removed = 0, added = 0;
+  int lines = doc.lines();
+  std::uint32_t from = 0, removed = 0, added = 0, blank = static_cast<std::uint32_t>(lines);
   if (kind == 'W') {
     if (!TakeU32(in, added)) return EINVAL;
-  } else if (kind != 'S' || !TakeU32(in, from) || !TakeU32(in, removed) || !TakeU32(in, added)) {
+  } else if (kind != 'S' || !TakeU32(in, from) || !TakeU32(in, removed) || !TakeU32(in, added) ||
+             !TakeU32(in, blank)) {
     return EINVAL;
   }
-  int lines = doc.lines();
-  if (from > static_cast<std::uint32_t>(lines) || added > static_cast<std::uint32_t>(lines) - from) {
+  if (from > static_cast<std::uint32_t>(lines) || added > static_cast<std::uint32_t>(lines) - from ||
+      blank > static_cast<std::uint32_t>(lines)) {
     return EINVAL;
   }
   // Checked whole before anything changes.
@@ -209,5 +212,7 @@ int ApplyRecord(std::string_view payload, Document& doc) {
     if (err != 0) return err;
   }
   for (std::uint32_t k = added; k < removed && at + both < lines; ++k) doc.RemoveLine(at + both);
+  // Lines that fell out of the grid during the change do not come back.
+  for (int i = static_cast<int>(blank); i < lines && i < doc.extent(); ++i) doc.Truncate(i, 0);
   return 0;
 }

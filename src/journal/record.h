@@ -5,7 +5,8 @@
 //   frame:   u32 length of the payload, u32 check (of the length's bytes and the payload),
 //            the payload
 //   payload: 'H' the header (JournalHeader, in the order of its fields)
-//            'S' a splice: u32 from, u32 removed, u32 added, then `added` lines
+//            'S' a splice: u32 from, u32 removed, u32 added, u32 blank (Document::Change),
+//                then `added` lines
 //            'W' the whole document: u32 count, then `count` lines
 //   a line:  u32 length, its bytes (no line end)
 //
@@ -102,7 +103,7 @@ bool EachLineOf(std::string_view payload, Each each) {
   payload.remove_prefix(1);
   std::uint32_t skip = 0, count = 0;
   if (splice && (!TakeU32(payload, skip) || !TakeU32(payload, skip))) return false;
-  if (!TakeU32(payload, count)) return false;
+  if (!TakeU32(payload, count) || (splice && !TakeU32(payload, skip))) return false;
   for (std::uint32_t k = 0; k < count; ++k) {
     std::string_view line;
     if (!TakeLine(payload, line)) return false;
