@@ -440,6 +440,8 @@ def test_terminal(binary, base):
     status, sig = finish(child)
     check(status == 0, f"terminal: Ctrl-D twice ends with 0, got {status}/{sig}")
     check(not os.path.exists(os.path.join(folder, "morvax.hup")), "terminal: no recovery file")
+    kept = os.path.join(folder, ".local", "state", "morvax", "journal")
+    check(not os.path.isdir(kept) or os.listdir(kept) == [], "terminal: a journal left")
 
     # A hangup at the terminal keeps the text.
     folder = fresh(base, "tty-hup")
