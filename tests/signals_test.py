@@ -510,9 +510,11 @@ def test_terminal(binary, base):
 
 def journal_spawn(binary, folder, args=()):
     """A session at a terminal whose state folder is the folder's own."""
-    return pexpect.spawn(binary, list(args), cwd=folder, timeout=TIMEOUT, dimensions=(50, 120),
-                         env=dict(os.environ, HOME=folder, TERM="xterm",
-                                  XDG_STATE_HOME=os.path.join(folder, "state")))
+    child = pexpect.spawn(binary, list(args), cwd=folder, timeout=TIMEOUT, dimensions=(50, 120),
+                          env=dict(os.environ, HOME=folder, TERM="xterm",
+                                   XDG_STATE_HOME=os.path.join(folder, "state")))
+    child.delaybeforesend = None  # the keys go at once: the line editor has the terminal
+    return child
 
 
 def journals(folder):

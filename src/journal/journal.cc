@@ -112,10 +112,10 @@ Status Journal::Begin(const std::string& folder, std::string_view header) {
   }
   if (!fd.valid()) return EEXIST;
   int err = RetryOnEintr([&] { return flock(fd.get(), LOCK_EX | LOCK_NB); }) == 0 ? 0 : errno;
-  if (err == 0) {
-    fd_ = std::move(fd);
-    err = Append(header).err;
-    fd = std::move(fd_);
+  for (std::string_view rest = header; err == 0 && !rest.empty();) {
+    ssize_t n = RetryOnEintr([&] { return write(fd.get(), rest.data(), rest.size()); });
+    if (n < 0) err = errno;
+    if (n > 0) rest.remove_prefix(static_cast<std::size_t>(n));
   }
   if (err == 0 && fdatasync(fd.get()) != 0) err = errno;
   if (err != 0) {
