@@ -1,6 +1,7 @@
 // Documents against the file system: what a failed save leaves behind, links, permissions,
 // devices and FIFOs, and the round trip of random documents through save and load.
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
@@ -143,10 +144,16 @@ std::string Acl(std::vector<std::array<std::uint32_t, 3>> entries) {
 constexpr std::uint32_t kOwner = 1, kUser = 2, kGroup = 4, kMask = 0x10, kOther = 0x20;
 constexpr std::uint32_t kNoId = 0xFFFFFFFF;
 
-// Saves "doc" to `target` as `user` (in a child) and reports as the editor would.
-std::string SaveAsUser(uid_t user, const std::string& target) {
+// Saves "doc" to `target` as `user` (in a child, whose group is `group`, the user's by default,
+// and who is in the supplementary groups `groups`) and reports as the editor would.
+std::string SaveAsUser(uid_t user, const std::string& target, gid_t group = kNoId,
+                       const std::vector<gid_t>& groups = {}) {
   if (pid_t child = fork(); child == 0) {
-    if (setresgid(user, user, user) != 0 || setresuid(user, user, user) != 0) _exit(1);
+    group = group == kNoId ? user : group;
+    if (setgroups(groups.size(), groups.data()) != 0 || setresgid(group, group, group) != 0 ||
+        setresuid(user, user, user) != 0) {
+      _exit(1);
+    }
     _exit(WriteFileSafely(target.c_str(), std::string_view("doc\n")).saved() ? 0 : 1);
   } else {
     int status = -1;
@@ -276,7 +283,8 @@ TEST(SaveFailure, RefusedByPermission) {
 }
 
 // A write that fails part way (here: beyond the file size limit) must not cost the old
-// content, whether the file is replaced by a rename or, having two names, written in place.
+// content, whether the file is replaced by a rename or, having two names, written in place,
+// where it is refused before the write begins: its size cannot be reserved.
 TEST(SaveFailure, FailedWriteLeavesTheOldContentWhole) {
   for (bool hard_link : {false, true}) {
     TempDir dir;
@@ -294,12 +302,19 @@ TEST(SaveFailure, FailedWriteLeavesTheOldContentWhole) {
     low.rlim_cur = 1000;
     auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &low), 0);
-    Transcript t = RunWithSettings("", "s\nold\no\n", {"src"});
+    bool wrote = false;
+    Options watched;
+    watched.fs.before = [&wrote](FsStep step, const char*) {
+      wrote = wrote || step == FsStep::kWrite;
+      return 0;
+    };
+    Transcript t = RunWithSettings("", "s\nold\no\n", {"src"}, std::move(watched));
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, old_handler);
 
     EXPECT_EQ(SaveReport(t), "Could not save to old: File too large\n") << hard_link;
     EXPECT_EQ(ReadFile("old"), "old content\n") << hard_link;
+    EXPECT_EQ(wrote, !hard_link);
     std::vector<std::string> entries = {"old", "src"};
     if (hard_link) entries = {"old", "other", "src"};
     EXPECT_EQ(Entries("."), entries) << hard_link;
@@ -726,7 +741,7 @@ TEST(SaveTarget, DurableSaveStepsInOrderAndAFailureAtEach) {
 }
 
 // A session that loads a file, tries to open a folder and a missing file, and saves leaves no
-// descriptor open.
+// descriptor open once it ends.
 TEST(SaveTarget, NoDescriptorOutlivesASession) {
   auto descriptors = [] {
     Lines fds;
@@ -741,6 +756,7 @@ TEST(SaveTarget, NoDescriptorOutlivesASession) {
   ASSERT_EQ(mkdir("d", 0755), 0);
   Lines before = descriptors();
   Transcript t = RunWithSettings("", "O\nd\nO\nmissing\n!x\nS\n", {"f"});
+  t.ed.reset();  // the file last saved is held until the editor ends
   EXPECT_EQ(descriptors(), before);
   EXPECT_EQ(ReadFile("missing"), "xext\n") << t.out;
 }
@@ -762,17 +778,43 @@ TEST(SaveTarget, LongestNameSavesByRenameAndInPlace) {
   }
 }
 
-TEST(SaveTarget, RenamedFileKeepsItsOwner) {
+// A save by rename gives the new file the target's owner and group, also where only the group
+// differs from what a new file gets: root's own file of another group, and a user's own file
+// of a supplementary group in a folder of yet another group (not setgid), the user's own group
+// being a third.
+TEST(SaveTarget, RenamedFileKeepsItsOwnerAndGroup) {
   if (!IsRoot()) GTEST_SKIP() << "only root can give a test file another owner";
-  TempDir dir;
-  WriteFile("theirs", "old\n");
-  ASSERT_EQ(chown("theirs", 4321, 4321), 0);
-  SaveDocAs("theirs");
-  struct stat st;
-  ASSERT_EQ(stat("theirs", &st), 0);
-  EXPECT_EQ(st.st_uid, 4321u);
-  EXPECT_EQ(st.st_gid, 4321u);
-  EXPECT_EQ(ReadFile("theirs"), "doc\n");
+  constexpr uid_t kUser = 65534;
+  struct Case {
+    const char* name;
+    uid_t owner;
+    gid_t group;
+    uid_t user = 0;  // who saves
+    gid_t user_group = 0;
+    std::vector<gid_t> groups = {};
+  };
+  const Case cases[] = {
+      {"another owner and group", 4321, 4321},
+      {"root's own file of another group", 0, 4321},
+      {"a user's own file of a supplementary group", kUser, 4321, kUser, 4323, {4321}},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    ASSERT_EQ(chown(".", 0, 4322) | chmod(".", 0777), 0);
+    WriteFile("f", "old\n");
+    ASSERT_EQ(chown("f", c.owner, c.group), 0);
+    struct stat before;
+    ASSERT_EQ(stat("f", &before), 0);
+    std::string report = c.user == 0 ? SaveReport(SaveDocAs("f"))
+                                     : SaveAsUser(c.user, "f", c.user_group, c.groups);
+    EXPECT_EQ(report, "Saved to f\n") << c.name;
+    struct stat st;
+    ASSERT_EQ(stat("f", &st), 0);
+    EXPECT_NE(st.st_ino, before.st_ino) << c.name << ": not saved by rename";
+    EXPECT_EQ(st.st_uid, c.owner) << c.name;
+    EXPECT_EQ(st.st_gid, c.group) << c.name;
+    EXPECT_EQ(ReadFile("f"), "doc\n") << c.name;
+  }
 }
 
 // A save changes the content and nothing else: the target's extended attributes and ACLs stay
@@ -1099,6 +1141,9 @@ TEST(LoadSource, FifoIsReadToItsEnd) {
   Transcript t = RunWithSettings("max_lines=1000\n", "", {"pipe"});
   writer.join();
   std::string out = t.AfterHint();
+  // The session does not hold the FIFO open once it is read: a writer finds no reader.
+  errno = 0;
+  EXPECT_EQ(Fd(open("pipe", O_WRONLY | O_NONBLOCK)).valid() ? 0 : errno, ENXIO);
   EXPECT_EQ(out.rfind("Opened pipe\nRead 100005 bytes, WARNING!  Line 3 is being split\n", 0), 0u)
       << out.substr(0, 200);
   EXPECT_NE(out.find("\n395 Lines Generated\n"), std::string::npos);

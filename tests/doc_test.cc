@@ -5,9 +5,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <map>
+#include <random>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/messages.h"
@@ -266,6 +269,122 @@ TEST(Load, FilesSplitIntoSlotsWithExactMessages) {
   }
 }
 
+// What a load of `bytes` into a grid of `lines` lines of `room` characters must give, found
+// a byte at a time: the lines, the numbers of the split ones, and the bytes of the text (the
+// file less its final newline) that the lines cover. A NUL byte ends the text.
+struct ExpectedLoad {
+  Lines lines;
+  std::vector<int> splits;
+  std::size_t loaded = 0;
+  std::size_t uncut = 0;
+};
+
+ExpectedLoad ExpectLoad(std::string bytes, std::size_t lines, std::size_t room) {
+  ExpectedLoad e;
+  if (!bytes.empty() && bytes.back() == '\n') bytes.pop_back();
+  e.uncut = bytes.size();
+  std::string text = bytes.substr(0, bytes.find('\0'));
+  std::string line;
+  std::size_t i = 0;
+  for (; i < text.size() && e.lines.size() < lines; ++i) {
+    if (text[i] == '\n') {
+      e.lines.push_back(std::exchange(line, ""));
+      continue;
+    }
+    if (line.size() == room) {
+      e.splits.push_back(static_cast<int>(e.lines.size()) + 1);
+      e.lines.push_back(std::exchange(line, ""));
+      if (e.lines.size() == lines) break;  // the byte belongs to no line
+    }
+    line += text[i];
+  }
+  if (!line.empty()) e.lines.push_back(line);
+  e.loaded = i;
+  return e;
+}
+
+// A file of a few lines built from the bytes that end or split lines: newlines, CR LF, NUL
+// bytes (the first byte, right after a newline, at the edges of a 64-byte block, anywhere),
+// lines longer than the grid's width, and a last byte that is no newline.
+std::string RandomFile(std::mt19937& rng) {
+  auto below = [&rng](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+  std::string bytes;
+  int size = below(160);
+  while (static_cast<int>(bytes.size()) < size) {
+    int pick = below(20);
+    if (pick < 5) {
+      bytes += '\n';
+    } else if (pick < 7) {
+      bytes += "\r\n";
+    } else if (pick == 7) {
+      bytes += std::string(static_cast<std::size_t>(below(20)), 'w');
+    } else {
+      bytes += static_cast<char>('a' + below(4));
+    }
+  }
+  if (below(3) > 0) bytes += '\n';
+  if (below(2) == 0) {
+    const int places[] = {0, 63, 64, 65, 127, 128, below(size + 1)};
+    std::size_t at = static_cast<std::size_t>(places[below(7)]);
+    if (below(3) == 0) at = bytes.find('\n', at) + 1;  // right after a newline
+    if (at <= bytes.size()) bytes.insert(at, 1, '\0');
+  }
+  return bytes;
+}
+
+// Random files checked against what a load must give: the printed count is the number of
+// lines the document holds, the messages are the load's, and a save writes back exactly the
+// loaded lines.
+TEST(Load, RandomFilesGiveTheCountTheDocumentHoldsAndSaveBackTheirLines) {
+  std::mt19937 rng(36);
+  int failures = 0;
+  // Thousands of saves: in memory where a file system there can be had, as flushing to a disk
+  // takes long.
+  struct stat shm;
+  const char* memory =
+      stat("/dev/shm", &shm) == 0 && access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+  for (int n = 0; n < 3000 && failures < 5; ++n) {
+    const std::string bytes = RandomFile(rng);
+    const int lines = rng() % 2 == 0 ? 1 + static_cast<int>(rng() % 8) : 200;
+    const int room = rng() % 2 == 0 ? 1 + static_cast<int>(rng() % 9) : 255;
+    ExpectedLoad e =
+        ExpectLoad(bytes, static_cast<std::size_t>(lines), static_cast<std::size_t>(room));
+    bool partial = e.loaded < e.uncut;
+    std::string messages = "Opened f\nRead " + std::to_string(bytes.size()) + " bytes, ";
+    for (int split : e.splits) {
+      messages += "WARNING!  Line " + std::to_string(split) + " is being split\n";
+    }
+    messages += std::to_string(e.lines.size()) + " Lines Generated\n";
+    if (partial) {
+      char share[64];
+      std::snprintf(share, sizeof share, "\nWarning!! Only %.1f percent of the data was loaded!\n",
+                    static_cast<double>(static_cast<float>(static_cast<double>(e.loaded) * 100.0 /
+                                                           static_cast<double>(e.uncut))));
+      messages += share + kPartialQuestion;
+    }
+    Lines kept = e.lines;
+    while (!kept.empty() && kept.back().empty()) kept.pop_back();
+    std::string saved;
+    for (const std::string& line : kept) saved += line + "\n";
+    if (kept.empty()) saved = "\n";
+
+    TempDir dir(memory);
+    WriteFile("f", bytes);
+    Transcript t = RunWithSettings(Grid(lines, room), partial ? "Y\ns\ng\n" : "s\ng\n", {"f"});
+    Lines held;
+    for (int i = 0; i < lines; ++i) held.push_back(t.Line(i));
+    Lines expected = e.lines;
+    expected.resize(static_cast<std::size_t>(lines));
+    bool right = Chunk(t, 0) == messages && held == expected && ReadFile("g") == saved &&
+                 t.ed->doc.CheckInvariant();
+    EXPECT_TRUE(right) << "file " << testing::PrintToString(bytes) << " in " << lines
+                       << " lines of " << room << "\nprinted: " << Chunk(t, 0)
+                       << "\nexpected: " << messages << "\nheld: " << testing::PrintToString(held)
+                       << "\nsaved: " << testing::PrintToString(ReadFile("g"));
+    failures += right ? 0 : 1;
+  }
+}
+
 TEST(Load, MissingFileGivesAnEmptyDocumentUnderItsName) {
   TempDir dir;
   Transcript t = RunWithSettings("", "new text\nS\n", {"new.txt"});
@@ -327,7 +446,8 @@ TEST(Load, WhatEarlierSessionsLeftIsNamed) {
        {},
        {"lnk"},
        "",
-       "File lnk not found!\n" + left + "lnk left $TMP/sub/new.morvax-backup-Ab12Cd\n"},
+       "File lnk not found!\nlnk is a link to $TMP/sub/new\n" + left +
+           "lnk left $TMP/sub/new.morvax-backup-Ab12Cd\n"},
       {"open, a long name cut as a save cuts it",
        n250.substr(0, 234) + ".morvax-backup-Ab12Cd ." + n250.substr(0, 235) +
            ".morvax-save-zz99ZZ " + n250 + ".morvax-backup-Ab12Cd",

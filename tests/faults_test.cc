@@ -128,6 +128,14 @@ TEST(Faults, ChangeOnDiskIsAskedAboutWhateverTheSpelling) {
          chmod("f.txt", 0640);
        },
        false, {"f.txt" + changed}, 1, "thei\n"},
+      // A new file put at the name, as `sed -i`, `mv` or another session's save do.
+      {"replaced by another file", "old\n", "mine\n=\nS\nn\n",
+       [] {
+         WriteFile("g.txt", "theirs\n");
+         ASSERT_EQ(rename("g.txt", "f.txt"), 0);
+       },
+       false, {"f.txt was replaced by another file since it was read; overwrite it? (y/n)\nNothing"},
+       0, "theirs\n"},
       // A new link and a new mode change no text.
       {"linked and made private", "old\n", "mine\n=\n!x\nS\n",
        [] {
@@ -135,7 +143,8 @@ TEST(Faults, ChangeOnDiskIsAskedAboutWhateverTheSpelling) {
          chmod("f.txt", 0600);
        },
        false, {"Saved to f.txt\n", "Saved to f.txt\n"}, 0, "mine\nx\n"},
-      // Nor does a new group (only root can give one here; elsewhere nothing changes).
+      // A new group is no change of the text, but is asked about all the same (only root can
+      // give one here, and the input ends at the question; tests/shared_folder_test.sh reads it).
       {"given another group", "old\n", "mine\n=\nS\n",
        [] {
          std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -158,15 +167,16 @@ TEST(Faults, ChangeOnDiskIsAskedAboutWhateverTheSpelling) {
          WriteFile("theirs.txt", "theirs\n");
          ASSERT_EQ(unlink("f.txt") | symlink("theirs.txt", "f.txt"), 0);
        },
-       false, {"f.txt now leads to theirs.txt, not the file that was read; save there? (y/n)\n"
-               "Nothing was saved\n"}, 0, "theirs\n"},
+       false, {"f.txt now leads to $TMP/theirs.txt through the link f.txt, not to the file that "
+               "was read; save there? (y/n)\nNothing was saved\n"}, 0, "theirs\n"},
       {"a link put where it was missing", nullptr, "mine\nS\nS\ny\nS\n",
        [] {
          WriteFile("theirs.txt", "theirs\n");
          ASSERT_EQ(symlink("theirs.txt", "new.txt"), 0);
        },
-       true, {"new.txt now leads to theirs.txt, not the file that was read; save there? (y/n)\n"
-              "Saved to new.txt\n", "\n  > Saved to new.txt\n"}, 0, "mine\n"},
+       true, {"new.txt now leads to $TMP/theirs.txt through the link new.txt, not to the file "
+              "that was read; save there? (y/n)\nSaved to new.txt\n", "\n  > Saved to new.txt\n"},
+       0, "mine\n"},
       // A working folder whose path is longer than PATH_MAX, or that has none.
       {"created after it was found missing there, saved by another spelling", nullptr,
        "mine\ns\n../" + kDeep + "/new.txt\nS\nn\n", [] { WriteFile("new.txt", "theirs\n"); },

@@ -9,9 +9,9 @@
 #include <fstream>
 #include <sstream>
 
-TempDir::TempDir() {
-  char pattern[] = "/tmp/morvax-test-XXXXXX";
-  char* made = mkdtemp(pattern);
+TempDir::TempDir(const char* under) {
+  std::string pattern = std::string(under) + "/morvax-test-XXXXXX";
+  char* made = mkdtemp(pattern.data());
   if (made == nullptr) std::abort();
   path_ = made;
   previous_ = std::filesystem::current_path().string();

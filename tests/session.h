@@ -10,11 +10,12 @@
 #include "app/commands.h"
 #include "app/editor.h"
 
-/// Creates a fresh folder, makes it the working directory, and removes it afterwards. Backups
-/// that saves keep outside the target's folder go to its "state" sub-folder (XDG_STATE_HOME).
+/// Creates a fresh folder (in /tmp, or in the folder `under`), makes it the working directory,
+/// and removes it afterwards. Backups that saves keep outside the target's folder go to its
+/// "state" sub-folder (XDG_STATE_HOME).
 class TempDir {
  public:
-  TempDir();
+  explicit TempDir(const char* under = "/tmp");
   ~TempDir();
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;

@@ -155,6 +155,17 @@ TEST(SettingsFile, UntrustedFilesAreIgnoredWithTheFirstReason) {
       {"folder writable by others",
        [&] { return mkdir(rc.c_str(), 0777) == 0 && chmod(rc.c_str(), 0777) == 0; },
        Ignoring("not a regular file")},
+      // Another user could rename any file of the user's to the name there.
+      {"in a folder writable by others",
+       [&] { return file(rc, "help=x\n", 0644) && chmod(".", 0777) == 0; },
+       Ignoring("its folder is writable by others")},
+      {"in a folder that a group other than the user's own may write",
+       [&] {
+         return file(rc, "help=x\n", 0644) && chmod(".", 0770) == 0 && chown(".", -1, 4321) == 0;
+       },
+       Ignoring("its folder is writable by others"), true},
+      {"in a sticky folder writable by others",
+       [&] { return file(rc, "help=x\n", 0644) && chmod(".", 01777) == 0; }, kReading},
       {"too large and writable by others", [&] { return file(rc, big(70000), 0666); },
        Ignoring("larger than 64 KiB")},
       {"another user's file",

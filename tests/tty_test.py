@@ -4,8 +4,10 @@
 Usage: tty_test.py PATH-TO-MORVAX. Exits 77 (skipped) where no pseudo-terminal can be had,
 except in CI (CI set in the environment), where a test that cannot run fails.
 """
+import io
 import os
 import re
+import select
 import shutil
 import signal
 import sys
@@ -216,6 +218,26 @@ def lines_are_edited_and_recalled(binary, folder):
     finish(child)
 
 
+def every_remembered_line_comes_back_in_order(binary, folder):
+    child = spawn(binary, folder)
+    child.expect_exact("  > ")
+    for word in ("first", "second", "third"):
+        child.send(word + "\n")
+        child.expect_exact("  > ")
+    # Up and Ctrl-P go back one line at a time, the newest first; Ctrl-N comes forward again.
+    reading(child)
+    for key, word in ((UP, "third"), ("\x10", "second"), (UP, "first"), ("\x0e", "second"),
+                      ("\x10", "first")):
+        child.send(key)
+        child.expect_exact("\r  > " + word)
+    child.send("\n")
+    child.expect_exact("Editing 5:1 ")
+    child.expect_exact("  > ")
+    saved = saved_document(child, folder)
+    check(saved == b"first\nsecond\nthird\nfirst\n", f"saved {saved!r}")
+    finish(child)
+
+
 def every_typed_byte_reaches_the_document(binary, folder):
     typed = "caf\u00e9 \u20ac".encode() + b" \xff\xe9 \xc3(\xe2\x82 \xc2\x85\xc2\x88 end"
     for locale in ("C", "C.UTF-8"):
@@ -380,10 +402,16 @@ def a_failed_step_of_line_editing_leaves_it_off(binary, folder):
         check("Line editing is off" not in child.before, f"{step}: said again")
 
 
-def suspend_and_fg_redraw_the_typed_line(binary, folder):
+def job_shell(folder):
+    """An interactive bash, with job control, at its first prompt."""
     shell = pexpect.spawn("bash", ["--norc", "--noprofile", "-i"], cwd=folder, timeout=10,
                           env=dict(os.environ, TERM="xterm", PS1="$ "), encoding="utf-8")
     shell.expect_exact("$ ")
+    return shell
+
+
+def suspend_and_fg_redraw_the_typed_line(binary, folder):
+    shell = job_shell(folder)
     shell.send(binary + " +\n")  # the launch command prints the terminal's mode
     shell.expect_exact("  > ")
     shell.send("+\n")
@@ -428,6 +456,71 @@ def suspend_and_fg_redraw_the_typed_line(binary, folder):
     with open(os.path.join(folder, "+")) as f:
         saved = f.read()
     check(saved == "typed before, after\n", f"saved {saved!r}")
+    shell.sendeof()
+    shell.expect(pexpect.EOF)
+
+
+def suspend_and_fg_under_a_caller(binary, folder):
+    # Ctrl-Z stops the calling program at once, and the shell, which waits on it alone, takes
+    # the terminal back before the editor has stopped; `fg` brings both back, and the view
+    # comes back once. Under a shell that waits on the editor, and under a program that does.
+    waits = "import subprocess, sys; sys.exit(subprocess.call(sys.argv[1:]))"
+    callers = [f"sh -c '{binary} f; true'", f"{sys.executable} -c '{waits}' {binary} f"]
+    for n, caller in enumerate(callers):
+        shell = job_shell(folder)
+        shell.logfile_read = io.StringIO()
+        shell.send(caller + "\n")
+        shell.expect_exact("  > ")
+        for _ in range(10):
+            reading(shell)
+            shell.sendcontrol("z")
+            shell.expect_exact("Stopped")
+            shell.expect_exact("$ ")
+            shell.send("fg\n")
+            shell.expect_exact("Editing 1:1 f\r\n")
+            shell.expect_exact("  > ")
+        reading(shell)
+        shell.send(f"line {n}\n")
+        shell.expect_exact("Editing 2:1 f")
+        shell.expect_exact("  > ")
+        shell.send("S\n")
+        shell.expect_exact("Saved to f")
+        shell.expect_exact("  > ")
+        shell.send("q\nq\n")
+        shell.expect_exact("$ ")
+        views = shell.logfile_read.getvalue().count("Editing 1:1 f")
+        check(views == 11, f"{caller}: {views} views for 10 times fg")
+        with open(os.path.join(folder, "f")) as f:
+            saved = f.read()
+        check(saved == f"line {n}\n", f"{caller}: saved {saved!r}")
+        shell.sendeof()
+        shell.expect(pexpect.EOF)
+
+    # A `fg` that comes before the editor could stop (it was saving into a FIFO that is not
+    # read yet) takes that stop away: the editor goes on at its next read.
+    with open(os.path.join(folder, "big.txt"), "w") as f:
+        f.write(("x" * 99 + "\n") * 2000)  # more than a pipe holds
+    os.mkfifo(os.path.join(folder, "pipe"))
+    reader = os.open(os.path.join(folder, "pipe"), os.O_RDONLY | os.O_NONBLOCK)
+    shell = job_shell(folder)
+    shell.send(f"sh -c '{binary} big.txt; true'\n")
+    shell.expect_exact("  > ")
+    shell.send("s\npipe\no\n")
+    select.select([reader], [], [], 10)
+    shell.sendcontrol("z")
+    shell.expect_exact("Stopped")
+    shell.expect_exact("$ ")
+    shell.send("fg\n")
+    shell.expect_exact("big.txt")
+    time.sleep(0.2)
+    while select.select([reader], [], [], 1)[0] and os.read(reader, 65536):
+        pass
+    os.close(reader)
+    shell.expect_exact("Saved to pipe")
+    shell.expect_exact("  > ")
+    reading(shell)
+    shell.send("q\nq\n")
+    shell.expect_exact("$ ")
     shell.sendeof()
     shell.expect(pexpect.EOF)
 
@@ -566,6 +659,7 @@ SCENARIOS = [
     escape_sequences_are_shown_not_obeyed,
     consent_is_asked_once,
     lines_are_edited_and_recalled,
+    every_remembered_line_comes_back_in_order,
     every_typed_byte_reaches_the_document,
     tab_completes_file_names_at_the_open_prompt,
     ctrl_c_drops_the_typed_line,
@@ -574,6 +668,7 @@ SCENARIOS = [
     markers_never_reach_a_line_when_the_mode_was_already_on,
     a_failed_step_of_line_editing_leaves_it_off,
     suspend_and_fg_redraw_the_typed_line,
+    suspend_and_fg_under_a_caller,
     keys_typed_during_a_long_save_are_shown_once,
     the_rescue_is_told_on_standard_error,
     less_v_opens_the_file_at_its_line,

@@ -17,7 +17,7 @@
 #include "doc/file_system.h"
 #include "core/io.h"
 #include "core/pos.h"
-#include "doc/save.h"
+#include "doc/stamp.h"
 #include "edit/undo.h"
 #include "settings/rc.h"
 
@@ -52,8 +52,9 @@ struct Editor {
   Bytes command_input;  // max(lsize, 3) bytes
   Bytes insert_input;
   Bytes jump_string;
-  /// Where the recovery file's bytes are gathered (kGatherRoom bytes): had at start-up, so that
-  /// the text can be rescued when memory has run out.
+  /// Where the recovery file's bytes are gathered (kGatherRoom bytes), then the rescue's texts
+  /// (kRescueRoom bytes in all, app/file_commands.h): had at start-up, so that the text can be
+  /// rescued when memory has run out.
   Bytes rescue_room;
 
   char current_name[kNameSize] = {};

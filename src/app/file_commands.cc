@@ -2,6 +2,7 @@
 
 #include <limits.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -11,14 +12,18 @@
 #include <string>
 #include <vector>
 
+#include "app/disk_questions.h"
 #include "app/editor.h"
 #include "app/messages.h"
 #include "app/reads.h"
 #include "app/session_journal.h"
+#include "core/signals.h"
 #include "doc/leftovers.h"
 #include "doc/load.h"
 #include "doc/save.h"
 #include "doc/save_names.h"
+#include "doc/stamp.h"
+#include "doc/target.h"
 #include "settings/rc.h"
 #include "term/caret.h"
 
@@ -70,44 +75,71 @@ Loaded Interrupted(Editor& ed) {
   return Loaded::kInterrupted;
 }
 
-Loaded ReadFileIn(Editor& ed, const char* name) {
-  Fd fd;
-  if (Status opened = OpenToRead(name, fd); !opened.ok()) {
-    int err = opened.err;
-    if (err == EINTR) return Interrupted(ed);
-    if (err == ENOENT || err == ENOTDIR) {
-      Print(ed.io, msg::kFileNotFound, Shown(ed.io, name).c_str());
-      TakeStamp(ed.stamp, name);  // as missing: a file made there later is asked about
-      return Loaded::kNotFound;
-    }
-    Print(ed.io, msg::kCouldNotRead, Shown(ed.io, name).c_str(), std::strerror(err));
+// What a load that read nothing says: the name missing (and where a dangling link at it
+// leads, stamped as missing so that a file made there later is asked about), a link refused,
+// or why the file could not be read.
+Loaded NotRead(Editor& ed, const char* name, Target& target, Status found, Status opened) {
+  if (opened.err == EINTR) return Interrupted(ed);
+  Shown shown(ed.io, name);
+  if (target.refused) {
+    Print(ed.io, msg::kCouldNotRead, shown.c_str(), msg::kRefusedLink);
     return Loaded::kUnreadable;
   }
+  if (opened.err != ENOENT && opened.err != ENOTDIR) {
+    Print(ed.io, msg::kCouldNotRead, shown.c_str(), std::strerror(opened.err));
+    return Loaded::kUnreadable;
+  }
+  Print(ed.io, msg::kFileNotFound, shown.c_str());
+  if (target.entry && target.through_link) {
+    std::string there = target.Absolute().empty() ? target.Shown() : target.Absolute();
+    Print(ed.io, msg::kIsLinkTo, shown.c_str(), Shown(ed.io, there.c_str()).c_str());
+  }
+  TakeStamp(ed.stamp, name, target, found);
+  return Loaded::kNotFound;
+}
+
+// Reads the open file `fd` whole and finds its lines; ENOMEM when memory for them is refused.
+Status ReadLines(Editor& ed, int fd, Block& block, std::size_t& size, Document::Incoming& incoming,
+                 LineCount& count) {
+  Status read = ReadAll(fd, block, size);
+  if (!read.ok()) return read;
+  std::string_view bytes(block.get(), size);
+  return PrepareLines(bytes.substr(0, UncutLength(bytes)), ed.lines(), ed.lsize(), incoming, count);
+}
+
+// Loads `name`, reached through the walk a save takes (`target`), or as the kernel resolves it
+// for the names only it can.
+Loaded ReadFileIn(Editor& ed, const char* name, Target& target) {
+  Fd kernel;
+  bool walked = !KernelResolved(name);
+  Status found = walked ? ResolveToRead(name, target) : OpenToRead(name, kernel);
+  Status opened = found.ok() && walked && !target.exists ? Status(ENOENT) : found;
+  if (!opened.ok()) return NotRead(ed, name, target, found, opened);
   Block block(nullptr, &std::free);
   std::size_t size = 0;
-  Status read = ReadAll(fd.get(), block, size);
-  if (read.err == EINTR) return Interrupted(ed);
-  // The lines are found before anything is printed, so that a want of memory for them is
-  // reported as the read's failure.
   Document::Incoming incoming;
   LineCount count;
-  std::string_view bytes(block.get(), size);
-  std::string_view text = bytes.substr(0, UncutLength(bytes));
-  if (read.ok()) read = PrepareLines(text, ed.lines(), ed.lsize(), incoming, count);
+  // The lines are found before anything is printed, so that a want of memory for them is
+  // reported as the read's failure.
+  Status read =
+      ReadLines(ed, walked ? target.file.get() : kernel.get(), block, size, incoming, count);
+  if (read.err == EINTR) return Interrupted(ed);
   if (!read.ok()) {
     Print(ed.io, msg::kCouldNotRead, Shown(ed.io, name).c_str(), std::strerror(read.err));
     return Loaded::kUnreadable;
   }
   Print(ed.io, msg::kOpened, Shown(ed.io, name).c_str());
   Print(ed.io, msg::kReadBytes, static_cast<int>(size));
+  std::string_view bytes(block.get(), size);
   if (Loaded placed = PlaceLines(ed, bytes, incoming, count, block); placed != Loaded::kReplaced) {
     return placed;
   }
-  // A new document: nothing to undo, nothing unsaved, and the file as it was read.
+  // A new document: nothing to undo, nothing unsaved, and the file as it was read, held.
   ForgetUndo(ed.undo);
   ed.MarkSaved();
-  TakeStamp(ed.stamp, name, fd.get());
-  JournalLoaded(ed, name, fd.get(), bytes);
+  ed.stamp = FileStamp{};
+  if (walked) TakeStamp(ed.stamp, name, target, found);
+  JournalLoaded(ed, name, walked ? target.file.get() : kernel.get(), bytes);
   ed.split_source.reset();
   if (count.splits > 0) ed.split_source = ed.stamp;
   return Loaded::kReplaced;
@@ -126,9 +158,10 @@ void SayFirstFive(Editor& ed, const std::vector<std::string>& found, Say say) {
 }  // namespace
 
 Loaded LoadFile(Editor& ed, const char* name) {
-  Loaded loaded = ReadFileIn(ed, name);
+  Target target;
+  Loaded loaded = ReadFileIn(ed, name, target);
   if (loaded == Loaded::kInterrupted) return loaded;
-  SayFirstFive(ed, FindLeftovers(name), [&](const std::string& leftover) {
+  SayFirstFive(ed, FindLeftovers(name, target), [&](const std::string& leftover) {
     Print(ed.io, msg::kEarlierSaveLeft, Shown(ed.io, name).c_str(),
           Shown(ed.io, leftover.c_str()).c_str());
   });
@@ -173,23 +206,6 @@ bool Named(Read read) {
   return true;
 }
 
-// Reads the answer to a question about a save: true for a typed "y"; anything else says that
-// nothing was saved.
-[[nodiscard]] bool AnsweredYes(Editor& ed) {
-  char answer[16];
-  if (IsYes(ReadAnswer(ed, answer, sizeof answer), answer, "y")) return true;
-  Print(ed.io, "%s", msg::kNothingSaved);
-  return false;
-}
-
-// Asks `question` about the file `name` (and `there`, where it now leads): true for a typed
-// "y".
-[[nodiscard]] bool Confirmed(Editor& ed, const char* question, const char* name,
-                             const char* there = "") {
-  Print(ed.io, question, Shown(ed.io, name).c_str(), Shown(ed.io, there).c_str());
-  return AnsweredYes(ed);
-}
-
 // A name and where it leads: found once, before the save's first question, and kept to its end.
 struct Found {
   Target target;
@@ -201,34 +217,20 @@ struct Found {
   }
 };
 
-// The question about what another program did since this session read or wrote the file.
-const char* ChangeQuestion(DiskChange change) {
-  switch (change) {
-    case DiskChange::kChanged:
-      return msg::kChangedOnDisk;
-    case DiskChange::kCreated:
-      return msg::kCreatedOnDisk;
-    case DiskChange::kElsewhere:
-      return msg::kLeadsElsewhere;
-    case DiskChange::kNone:
-      break;
+// A change on disk while the session found editing the file at its load still runs is asked
+// about as that session's save.
+[[nodiscard]] bool OtherSessionsSaveAccepted(Editor& ed, DiskChange& change, const char* name) {
+  int other = OtherSessionRunning(ed);
+  if (other == 0 || (change != DiskChange::kChanged && change != DiskChange::kReplaced)) {
+    return true;
   }
-  return nullptr;
+  Print(ed.io, msg::kSavedByOtherSession, Shown(ed.io, name).c_str(), other);
+  change = DiskChange::kNone;  // asked
+  return AnsweredYes(ed);
 }
 
-// Asks about a change on disk: said to be another session's save while the session found
-// editing the file at its load still runs.
-[[nodiscard]] bool ChangeConfirmed(Editor& ed, DiskChange change, const char* name,
-                                   const Target& target) {
-  if (int other = OtherSessionRunning(ed); other != 0 && change != DiskChange::kCreated) {
-    Print(ed.io, msg::kSavedByOtherSession, Shown(ed.io, name).c_str(), other);
-    return AnsweredYes(ed);
-  }
-  return Confirmed(ed, ChangeQuestion(change), name, target.Shown().c_str());
-}
-
-// Says why a save failed.
-void SayFailed(Editor& ed, const char* name, const SaveResult& result) {
+// Says why a save failed (`removed`: the target's folder is gone).
+void SayFailed(Editor& ed, const char* name, const SaveResult& result, bool removed) {
   Shown shown(ed.io, name);
   switch (result.outcome) {
     case SaveOutcome::kTargetChanged:
@@ -250,7 +252,8 @@ void SayFailed(Editor& ed, const char* name, const SaveResult& result) {
           Shown(ed.io, result.kept.c_str()).c_str());
     return;
   }
-  Print(ed.io, msg::kCouldNotSave, shown.c_str(), std::strerror(result.err));
+  Print(ed.io, msg::kCouldNotSave, shown.c_str(),
+        removed ? msg::kFolderRemoved : std::strerror(result.err));
   // A save into a FIFO or device that Ctrl-C stopped: said at once, not at the next read.
   if (result.err == EINTR) TakeInterrupt(ed);
 }
@@ -262,9 +265,10 @@ void SayFailed(Editor& ed, const char* name, const SaveResult& result) {
 Saved SaveTo(Editor& ed, const char* name, Found& named, bool confirmed) {
   if (ed.current_name != name) std::strcpy(ed.current_name, name);
   Target& target = named.target;
-  if (DiskChange change = confirmed ? DiskChange::kNone
-                                    : ChangedSince(ed.stamp, name, target, named.found);
-      change != DiskChange::kNone && !ChangeConfirmed(ed, change, name, target)) {
+  DiskChange change =
+      confirmed ? DiskChange::kNone : ChangedSince(ed.stamp, name, target, named.found);
+  if (!OtherSessionsSaveAccepted(ed, change, name) || !ChangeAccepted(ed, change, name, target) ||
+      !LinkAccepted(ed, name, target, named.found)) {
     return Saved::kAbandoned;
   }
   // The bytes are made as they are written: no image of the whole file is held.
@@ -274,7 +278,7 @@ Saved SaveTo(Editor& ed, const char* name, Found& named, bool confirmed) {
                                        : SaveResult{SaveOutcome::kFailed, named.found.err, {}};
   ed.save_failed = !result.saved();
   if (!result.saved()) {
-    SayFailed(ed, name, result);
+    SayFailed(ed, name, result, FolderRemoved(target));
     return Saved::kFailed;
   }
   Print(ed.io, msg::kSaved, Shown(ed.io, name).c_str());
@@ -319,8 +323,12 @@ Saved SaveAsking(Editor& ed, const char* name, Found* found = nullptr) {
     found = &named;
     found->Find(name);
   }
+  // A name typed here that is taken is asked about, unless the link question asks instead.
   bool confirmed = name == asked && found->target.entry;
-  if (confirmed && !Confirmed(ed, msg::kOverwriteQuestion, asked)) return Saved::kAbandoned;
+  if (confirmed && !ThroughOthersLink(found->target, found->found) &&
+      !Confirmed(ed, msg::kOverwriteQuestion, asked)) {
+    return Saved::kAbandoned;
+  }
   if (!SplitAccepted(ed, name, *found)) return Saved::kAbandoned;
   return SaveTo(ed, name, *found, confirmed);
 }
@@ -414,14 +422,13 @@ void TellRescue(Editor& ed, Tell tell, bool on_err = false) {
 void WriteRecovery(Editor& ed, bool failure_on_err) {
   if (!ed.modified()) return;
   // Nothing here allocates: the bytes are gathered in the room had at start-up, the paths and
-  // their display are made on the stack, and what is printed is not kept for a redraw.
+  // their display are made in the rest of it, and what is printed is not kept for a redraw.
   ed.io.keep_question = false;
   Pieces pieces = DocumentPieces(ed.doc, ed.rescue_room.get());
-  char path[PATH_MAX + 16];
-  Status written = WriteNewFile("", kRecoveryBase, pieces, path);
+  auto& texts = *reinterpret_cast<RescueTexts*>(ed.rescue_room.get() + kGatherRoom);
+  Status written = WriteNewFile("", kRecoveryBase, pieces, texts.path);
   if (!written.ok()) {
-    char here[128];
-    std::snprintf(here, sizeof here, "%s", std::strerror(written.err));
+    std::snprintf(texts.here, sizeof texts.here, "%s", std::strerror(written.err));
     // A relative HOME would be taken from the working folder, which already failed.
     const char* home = std::getenv("HOME");
     const char* there = msg::kRecoveryInHome;
@@ -429,24 +436,25 @@ void WriteRecovery(Editor& ed, bool failure_on_err) {
     if (home == nullptr || home[0] == '\0') {
       why = msg::kHomeNotSet;
     } else if (home[0] == '/') {
-      written = WriteNewFile(home, kRecoveryBase, pieces, path);
-      there = path;
+      written = WriteNewFile(home, kRecoveryBase, pieces, texts.path);
+      there = texts.path;
       why = std::strerror(written.err);
     }
     if (!written.ok()) {
       return TellRescue(
           ed,
           [&](Io& io) {
-            char shown[4 * sizeof path];
-            Print(io, msg::kRecoveryFailed, kRecoveryBase, here, ShownInto(io, there, shown), why);
+            Print(io, msg::kRecoveryFailed, kRecoveryBase, texts.here,
+                  ShownInto(io, there, texts.shown), why);
           },
           failure_on_err);
     }
   }
   JournalRescued(ed);  // the recovery file is whole and flushed
   ed.MarkSaved();
+  // The text is safe: a second signal need not wait for a message that nobody reads.
+  LetEndingSignalsEnd(ed.io.terminal);
   TellRescue(ed, [&](Io& io) {
-    char shown[4 * sizeof path];
-    Print(io, msg::kRecoveryWritten, ShownInto(io, path, shown));
+    Print(io, msg::kRecoveryWritten, ShownInto(io, texts.path, texts.shown));
   });
 }

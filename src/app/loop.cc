@@ -16,6 +16,7 @@
 #include "app/session_journal.h"
 #include "app/view.h"
 #include "core/signals.h"
+#include "doc/save.h"
 #include "settings/rc.h"
 #include "term/caret.h"
 #include "term/line_editor.h"
@@ -99,7 +100,7 @@ Arguments TakeArguments(int argc, const char* const* argv) {
   ed.jump_string = buffer(lsize);
   ed.undo.first = buffer(lsize);
   ed.undo.second = buffer(lsize);
-  ed.rescue_room.reset(static_cast<char*>(std::malloc(kGatherRoom)));
+  ed.rescue_room.reset(static_cast<char*>(std::malloc(kRescueRoom)));
   if (ed.clip && ed.command_input && ed.insert_input && ed.jump_string && ed.undo.first &&
       ed.undo.second && ed.rescue_room) {
     return true;
@@ -145,6 +146,9 @@ void ReportSettingsFile(Io& io, const char* rc_name, RcOutcome outcome) {
       break;
     case Distrust::kWritableByGroup:
       reason = msg::kRcWritableByGroup;
+      break;
+    case Distrust::kFolderWritable:
+      reason = msg::kRcFolderWritable;
       break;
   }
   Print(io, msg::kIgnoringRc, name.c_str(), reason);

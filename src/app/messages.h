@@ -108,15 +108,36 @@ inline constexpr const char* kPartialLoad4 =  // the settings file in use
     "If not, restart with more lines by editing the %s file.\n";
 inline constexpr const char* kNameTooLong = "File name is longer than 255 characters\n";
 inline constexpr const char* kNameHoldsNul = "File name holds a NUL byte\n";
+// The questions about what another program did since this session read or wrote the file.
 inline constexpr const char* kChangedOnDisk =
     "%s was changed by another program since it was read; overwrite it? (y/n)\n";
+inline constexpr const char* kOwnerChanged =
+    "%s was given another owner or group (%s) since it was read; overwrite it? (y/n)\n";
+inline constexpr const char* kReplacedOnDisk =
+    "%s was replaced by another file since it was read; overwrite it? (y/n)\n";
+inline constexpr const char* kReplacedByOther =
+    "%s was replaced by another file, owned by %s, since it was read; overwrite it? (y/n)\n";
 inline constexpr const char* kCreatedOnDisk =
     "%s was created by another program since this session found it missing; overwrite it? "
     "(y/n)\n";
 inline constexpr const char* kSavedByOtherSession =
     "%s was saved by another session (pid %d) since it was read here; overwrite it? (y/n)\n";
-inline constexpr const char* kLeadsElsewhere =
-    "%s now leads to %s, not the file that was read; save there? (y/n)\n";
+inline constexpr const char* kForeignFolder =
+    "A folder on the way to %s was made by %s since this session found it missing; save there? "
+    "(y/n)\n";
+inline constexpr const char* kLeadsElsewhere =  // the name, where it leads, the link
+    "%s now leads to %s through the link %s, not to the file that was read; save there? (y/n)\n";
+inline constexpr const char* kFolderMoved =  // the name, its folder now
+    "%s now lies in %s, not in the folder the file was read from; save there? (y/n)\n";
+inline constexpr const char* kFolderMovedToOther =  // the name, its folder now, the folder's owner
+    "%s now lies in %s, a folder of %s's, not in the one the file was read from; save there? "
+    "(y/n)\n";
+inline constexpr const char* kThroughOthersLink =  // the name, the link's owner, where it leads
+    "%s is a link of %s's to %s, where no file is yet; make it there? (y/n)\n";
+inline constexpr const char* kIsLinkTo = "%s is a link to %s\n";
+inline constexpr const char* kRefusedLink =
+    "it leads through a link that another user may have set";
+inline constexpr const char* kFolderRemoved = "its folder was removed";
 inline constexpr const char* kNothingSaved = "Nothing was saved\n";
 inline constexpr const char* kSplitQuestion =
     "%s had lines longer than %d characters, which were split when it was read; save them split? "
@@ -153,6 +174,7 @@ inline constexpr const char* kRcTooLarge = "larger than 64 KiB";
 inline constexpr const char* kRcForeignOwner = "owned by another user";
 inline constexpr const char* kRcWritableByOthers = "writable by others";
 inline constexpr const char* kRcWritableByGroup = "writable by its group";
+inline constexpr const char* kRcFolderWritable = "its folder is writable by others";
 
 // Launch command.
 inline constexpr const char* kCommandInMemory = "Command in memory = %s\n";

@@ -242,6 +242,20 @@ void KeepQuestion(Io& io, std::string_view text) {
   io.keep_question = false;
 }
 
+// Keeps what Print printed (`size` bytes), formatted again on the stack; a longer text is not
+// kept. A function of its own, so that a Print that keeps nothing (the rescue's, which may come
+// with little stack left) does not take this room.
+[[gnu::noinline]] void KeepPrinted(Io& io, int size, const char* format, va_list args) {
+  char text[8192];
+  if (static_cast<std::size_t>(size) < sizeof text) {
+    std::vsnprintf(text, sizeof text, format, args);
+    KeepQuestion(io, std::string_view(text, static_cast<std::size_t>(size)));
+  } else {
+    io.question.clear();
+    io.keep_question = false;
+  }
+}
+
 }  // namespace
 
 void Line(Io& io, const char* text) {
@@ -260,16 +274,6 @@ void Print(Io& io, const char* format, ...) {
   va_copy(again, args);
   int size = std::vfprintf(io.out, format, args);
   va_end(args);
-  if (io.keep_question && size >= 0) {
-    // Formatted again on the stack; a longer text is not kept.
-    char text[8192];
-    if (static_cast<std::size_t>(size) < sizeof text) {
-      std::vsnprintf(text, sizeof text, format, again);
-      KeepQuestion(io, std::string_view(text, static_cast<std::size_t>(size)));
-    } else {
-      io.question.clear();
-      io.keep_question = false;
-    }
-  }
+  if (io.keep_question && size >= 0) KeepPrinted(io, size, format, again);
   va_end(again);
 }

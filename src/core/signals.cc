@@ -12,10 +12,12 @@ namespace {
 volatile std::sig_atomic_t g_interrupt = 0;  // SIGINT
 volatile std::sig_atomic_t g_terminate = 0;  // SIGHUP or SIGTERM, the first to come
 
+// SIGPIPE and SIGXFSZ are caught only so that the write that met a closed pipe or the file-size
+// limit fails (EPIPE, EFBIG) instead of ending the program: the write says what happened.
 extern "C" void Record(int signal) {
   if (signal == SIGINT) {
     g_interrupt = 1;
-  } else if (signal != SIGPIPE && g_terminate == 0) {
+  } else if (signal != SIGPIPE && signal != SIGXFSZ && g_terminate == 0) {
     g_terminate = signal;
   }
 }
@@ -27,7 +29,19 @@ void InstallSignalHandlers() {
   action.sa_handler = Record;
   sigemptyset(&action.sa_mask);
   action.sa_flags = 0;  // no SA_RESTART: a read waiting at the terminal returns at once
-  for (int signal : {SIGINT, SIGHUP, SIGTERM, SIGPIPE}) sigaction(signal, &action, nullptr);
+  // Caught, not ignored: a launched command starts with the default actions again.
+  for (int signal : {SIGINT, SIGHUP, SIGTERM, SIGPIPE, SIGXFSZ}) {
+    sigaction(signal, &action, nullptr);
+  }
+}
+
+void LetEndingSignalsEnd(bool terminal) {
+  struct sigaction action = {};
+  action.sa_handler = SIG_DFL;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGHUP, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  if (!terminal) sigaction(SIGINT, &action, nullptr);
 }
 
 int WaitReady(int fd, short events, WaitEnds ends, bool terminal) {

@@ -2,10 +2,16 @@
 // interrupted by it (no automatic restart), and ordinary code decides what it means.
 #pragma once
 
-/// Installs the handlers for SIGINT, SIGHUP, SIGTERM and SIGPIPE (a closed output then shows
-/// as a failed write instead of killing the program). SIGINT is recorded like the others;
-/// whether it ends the program is the caller's decision.
+/// Installs the handlers for SIGINT, SIGHUP, SIGTERM, SIGPIPE and SIGXFSZ (a closed output,
+/// or a write past the file-size limit, then shows as a failed write instead of killing the
+/// program). SIGINT is recorded like the others; whether it ends the program is the caller's
+/// decision.
 void InstallSignalHandlers();
+
+/// From now on SIGHUP and SIGTERM (and SIGINT, unless standard input is a terminal) end the
+/// program at once, as without a handler: once the unsaved text is safe on disk, a second one
+/// ends the session even where a message waits for a reader that reads no more.
+void LetEndingSignalsEnd(bool terminal);
 
 /// The signal recorded and not yet taken, or 0. A terminating signal (SIGHUP, SIGTERM) takes
 /// precedence over SIGINT.

@@ -14,6 +14,7 @@
 #include "core/path.h"
 #include "doc/save.h"
 #include "doc/save_names.h"
+#include "doc/target.h"
 
 namespace {
 
@@ -38,11 +39,12 @@ void ForEachEntry(int folder, Found found) {
 
 constexpr uid_t kNoOwner = static_cast<uid_t>(-1);
 
-// The owner of the entry `name` of `folder` itself (a link is not followed); kNoOwner when
-// there is none.
+// The owner of the entry `name` of `folder` when it is a regular file (a link is not followed);
+// kNoOwner when there is none or it is something else.
 uid_t OwnerOf(int folder, const std::string& name) {
   struct stat st;
-  return fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 ? st.st_uid : kNoOwner;
+  if (fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return kNoOwner;
+  return S_ISREG(st.st_mode) ? st.st_uid : kNoOwner;
 }
 
 // True when a file of `owner` is the user's own: any other user may have planted it. To root,
@@ -69,40 +71,45 @@ struct Leftover {
   std::string shown;
 };
 
-}  // namespace
+// The leftovers beside the file `target` (whose owner is `owner`), named after the way `name`
+// went there when that way holds no link.
+void FindBeside(const char* name, const Target& target, uid_t owner, std::vector<Leftover>& found) {
+  const std::string folder = FolderOf(target.place);
+  const std::string by_name = FolderOf(name);
+  int dir = target.folder.fd.get();
+  ForEachEntry(dir, [&](std::string_view entry) {
+    if (!IsBackupOf(entry, target.name) && !IsTempOf(entry, target.name)) return;
+    if (!Mine(OwnerOf(dir, std::string(entry)), owner)) return;
+    std::string absolute = JoinPath(folder, entry);
+    found.push_back({absolute, target.through_link ? absolute : by_name + std::string(entry)});
+  });
+}
 
-std::vector<std::string> FindLeftovers(const char* name) {
-  Resolved target;
-  if (!ResolveLinks(name, target).ok() || target.absolute.empty()) return {};
-  std::string base = LastPart(target.path);
-  if (base.empty() || base == "." || base == "..") return {};  // a folder: no save's target
-  const std::string& file = target.absolute;
-  const std::string folder = FolderOf(file);
-  const uid_t owner = OwnerOf(target.folder.get(), base);
-
-  std::vector<Leftover> found;
-  // Beside the file: named after the way `name` went there when that way holds no link.
-  std::string by_name = FolderOf(name);
-  bool direct = !target.through_link;
-  ForEachEntry(target.folder.get(), [&](std::string_view entry) {
-    if (IsBackupOf(entry, base) || IsTempOf(entry, base)) {
-      std::string absolute = JoinPath(folder, entry);
-      if (!Mine(OwnerOf(target.folder.get(), std::string(entry)), owner)) return;
-      found.push_back({absolute, direct ? by_name + std::string(entry) : absolute});
+// The backups in the state folder whose companion file names `file`.
+void FindInStateFolder(const std::string& file, uid_t owner, std::vector<Leftover>& found) {
+  std::string state = BackupFolder();
+  if (state.empty()) return;
+  Fd backups(open(state.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  ForEachEntry(backups.get(), [&](std::string_view entry) {
+    EntryName companion;
+    if (IsBackup(entry) && Mine(OwnerOf(backups.get(), std::string(entry)), owner) &&
+        Records(backups.get(), std::string(companion, CompanionName(entry, companion)), file)) {
+      std::string path = JoinPath(state, entry);
+      found.push_back({path, path});
     }
   });
-  // In the state folder: what the companion file says.
-  if (std::string state = BackupFolder(); !state.empty()) {
-    Fd backups(open(state.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-    ForEachEntry(backups.get(), [&](std::string_view entry) {
-      EntryName companion;
-      if (IsBackup(entry) && Mine(OwnerOf(backups.get(), std::string(entry)), owner) &&
-          Records(backups.get(), std::string(companion, CompanionName(entry, companion)), file)) {
-        std::string path = JoinPath(state, entry);
-        found.push_back({path, path});
-      }
-    });
-  }
+}
+
+}  // namespace
+
+std::vector<std::string> FindLeftovers(const char* name, const Target& target) {
+  if (target.unreached || !target.folder.fd.valid() || target.Absolute().empty()) return {};
+  const std::string& base = target.name;
+  if (base.empty() || base == "." || base == "..") return {};  // a folder: no save's target
+  const uid_t owner = target.exists ? target.info.st_uid : kNoOwner;
+  std::vector<Leftover> found;
+  FindBeside(name, target, owner, found);
+  FindInStateFolder(target.place, owner, found);
   // Stable, and beside the file first: a state folder that is the file's own folder names
   // each backup once, the shorter way.
   std::stable_sort(found.begin(), found.end(),
@@ -120,8 +127,9 @@ std::vector<std::string> FindRecoveryFiles(const char* base) {
   for (int k = 0; k < kRecoveryNames; ++k) {
     EntryName entry;
     std::string name(entry, RecoveryName(base, k, entry));
-    if (OwnerOf(AT_FDCWD, name) != kNoOwner) {
-      found.push_back(std::move(name));
+    struct stat st;
+    if (fstatat(AT_FDCWD, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+      if (S_ISREG(st.st_mode) && Mine(st.st_uid)) found.push_back(std::move(name));
     } else if (errno == EACCES) {
       return found;  // the folder cannot be searched
     }

@@ -54,7 +54,7 @@ constexpr std::size_t kFirstBlock = 64 * 1024;
 constexpr std::size_t kMaxFile = INT_MAX;
 
 // Grows `block` to `capacity` bytes, or fails with ENOMEM.
-Status Reserve(Block& block, std::size_t capacity) {
+Status GrowBlock(Block& block, std::size_t capacity) {
   char* grown = static_cast<char*>(std::realloc(block.get(), capacity));
   if (grown == nullptr) return ENOMEM;
   ExpectFullUse(grown, capacity);
@@ -72,7 +72,7 @@ Status ReadInto(int fd, Block& block, std::size_t& size, std::size_t capacity, b
       if (!grow) return 0;
       if (capacity > kMaxFile) return EFBIG;
       capacity *= 2;
-      if (Status grown = Reserve(block, capacity); !grown.ok()) return grown;
+      if (Status grown = GrowBlock(block, capacity); !grown.ok()) return grown;
     }
     // A signal that came between two reads interrupted none: it is looked at before each.
     ssize_t n = RetryOnEintr([&] { return read(fd, block.get() + size, capacity - size); },
@@ -103,7 +103,7 @@ Status ReadAll(int fd, Block& block, std::size_t& size) {
   if (sized && RetryOnEintr([&] { return lseek(fd, 0, SEEK_SET); }, stop) != 0) return errno;
   std::size_t capacity = sized ? static_cast<std::size_t>(end) : kFirstBlock;
   // One byte at least, so that an empty file still has a block.
-  if (Status had = Reserve(block, capacity > 0 ? capacity : 1); !had.ok()) return had;
+  if (Status had = GrowBlock(block, capacity > 0 ? capacity : 1); !had.ok()) return had;
   return ReadInto(fd, block, size, capacity, !sized);
 }
 

@@ -120,7 +120,11 @@ LineCount WalkLines(std::string_view text, int lines, int lsize, Emit emit) {
   std::size_t start = 0;
   std::size_t newline = next_newline(0);
   while (start < end && count.lines < lines) {
-    if (newline < start) newline = next_newline(start);
+    if (newline < start) {
+      newline = next_newline(start);
+      // A NUL byte right after the newline that ended the last line ends the text there.
+      if (start == end) break;
+    }
     std::size_t length = newline - start;
     if (length > room) {
       emit(count.lines, start, room, true);

@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -168,6 +169,12 @@ Status Close(Fd& fd) {
 
 Status Reserve(int fd, off_t size) {
   if (size == 0) return 0;
+  // A reservation that keeps the size is not held to the file-size limit; the write would be.
+  rlimit limit = {};
+  if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+      static_cast<rlim_t>(size) > limit.rlim_cur) {
+    return EFBIG;
+  }
   if (RetryOnEintr([&] { return fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, size); }) == 0) return 0;
   return errno == EOPNOTSUPP || errno == ENOSYS || errno == EINVAL ? 0 : errno;
 }
@@ -184,6 +191,17 @@ Status WriteRecord(const Folder& folder, const std::string& name, const std::str
   if (written.ok()) written = closed;
   if (!written.ok()) unlinkat(dir, name.c_str(), 0);
   return written;
+}
+
+SaveResult OpenChecked(const Target& target, int flags, Fd& fd, struct stat& now) {
+  fd = Fd(RetryOnEintr([&] {
+    return openat(target.folder.fd.get(), target.name.c_str(),
+                  flags | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
+  }));
+  // Gone, or a link now.
+  if (!fd.valid()) return errno == ENOENT || errno == ELOOP ? Changed() : Failed(errno);
+  if (RetryOnEintr([&] { return fstat(fd.get(), &now); }) != 0) return Failed(errno);
+  return SameFile(now, target.info) ? SaveResult{} : Changed();
 }
 
 }  // namespace save_steps

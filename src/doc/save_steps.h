@@ -115,7 +115,7 @@ inline bool SameFile(const struct stat& a, const struct stat& b) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Finding the target (doc/save_resolve.cc)
+// Opening the target the walk found (doc/save_steps.cc)
 
 // Opens the target the walk found, with `flags`, never following a link nor making a file,
 // and checks that it is what was found (its state now goes to `now`).
@@ -205,8 +205,8 @@ Status SyncFolder(const Folder& folder);
 Status Close(Fd& fd);
 
 // Reserves the space for `size` bytes without changing the file's size, so that a full disk
-// fails before any old byte is overwritten and leaves the file as it was. Filesystems that
-// cannot reserve are written without.
+// fails before any old byte is overwritten and leaves the file as it was; so does a size past
+// the file-size limit (EFBIG). Filesystems that cannot reserve are written without.
 Status Reserve(int fd, off_t size);
 
 // Writes `text` to a new file `name` in `folder` and flushes it (EEXIST when the name is

@@ -1,6 +1,8 @@
 #include "settings/rc.h"
 
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,8 +12,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "core/fd.h"
+#include "core/path.h"
 
 namespace {
 
@@ -128,6 +132,28 @@ Distrust ReasonNotToRead(const struct stat& file, bool foreign_link) {
   return Distrust::kNone;
 }
 
+// True when the group `gid` is the user's own private group: the user's primary group, named
+// as the user. Two look-ups by number, so that no list of users or groups is gone through.
+bool PrivateGroup(gid_t gid) {
+  if (gid != getegid()) return false;
+  const passwd* user = getpwuid(geteuid());
+  std::string name = user != nullptr ? user->pw_name : "";
+  const group* own = getgrgid(gid);
+  return own != nullptr && !name.empty() && name == own->gr_name;
+}
+
+// True when another user may put a file at a name in the folder of `name`: it is writable by
+// others, or by a group that is not the user's private one, and not sticky.
+bool FolderOpenToOthers(const char* name) {
+  std::string folder = FolderOf(name);
+  struct stat st;
+  if (RetryOnEintr([&] { return stat(folder.empty() ? "." : folder.c_str(), &st); }) != 0) {
+    return false;  // the file's own open fails the same way
+  }
+  if ((st.st_mode & S_ISVTX) != 0) return false;
+  return (st.st_mode & S_IWOTH) != 0 || ((st.st_mode & S_IWGRP) != 0 && !PrivateGroup(st.st_gid));
+}
+
 constexpr RcOutcome kUnreadable{RcResult::kUnreadable};
 
 RcOutcome Ignored(Distrust reason) {
@@ -163,6 +189,7 @@ RcOutcome OpenTrusted(const char* name, Fd& fd) {
   if (Distrust reason = ReasonNotToRead(file, foreign_link); reason != Distrust::kNone) {
     return Ignored(reason);
   }
+  if (FolderOpenToOthers(name)) return Ignored(Distrust::kFolderWritable);
   return {RcResult::kRead};
 }
 

@@ -69,6 +69,8 @@ enum class Distrust {
   kForeignOwner,
   kWritableByOthers,
   kWritableByGroup,  // the group bits, which also show write access that an ACL grants
+  kFolderWritable,   // its folder lets another user put a file at its name (no sticky bit, and
+                     // writable by others or by a group other than the user's private group)
 };
 
 struct [[nodiscard]] RcOutcome {
@@ -79,7 +81,8 @@ struct [[nodiscard]] RcOutcome {
 /// Reads the settings file `name` into the keys, the grid size and the starting values. When
 /// nothing exists at that name it creates the file with the defaults (not its folder). A file
 /// is read only when it can be trusted: a regular file of at most 64 KiB, owned by the user or
-/// root (a symbolic link at the name too), writable by neither others nor its group; otherwise
+/// root (a symbolic link at the name too), writable by neither others nor its group, in a folder
+/// where no other user can put a file at its name (see Distrust::kFolderWritable); otherwise
 /// it is ignored for the first reason and left alone, as is a trusted file that cannot be read.
 /// The checks are those of the file actually opened (without blocking), and no more than
 /// 64 KiB + 1 bytes are read.

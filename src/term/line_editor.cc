@@ -105,7 +105,10 @@ void Remember(State& s, const std::wstring& entry, std::size_t bytes) {
   }
   // The history drops its oldest entries itself when an entry takes it over its size.
   history_w(s.history, &event, H_SETSIZE, static_cast<int>(kept - drop + 1));
-  if (history_w(s.history, &event, H_ENTER, entry.c_str()) == 0) {
+  // H_ENTER's result says nothing sure (libedit gives 1 for an entry made): the entry is
+  // confirmed by the newest one being it.
+  history_w(s.history, &event, H_ENTER, entry.c_str());
+  if (history_w(s.history, &event, H_FIRST) == 0 && entry == event.str) {
     s.entry_bytes.erase(s.entry_bytes.begin(), s.entry_bytes.begin() + static_cast<long>(drop));
     s.entry_bytes.push_back(bytes);
     s.history_bytes = total;

@@ -7,7 +7,8 @@
 // The terminal belongs to the editor from the first read to the end: it stays in the editor's
 // mode (no echo, no line buffering) between reads too, so that keys typed while the editor
 // prints are shown once, at the next read. It is put back as it was before the program ends
-// (the destructor), before a suspend (Ctrl-Z; `fg` takes it again and redraws the line, below
+// (the destructor), before a suspend (Ctrl-Z, unless a shell that saw a calling program stop
+// has already taken the terminal back; `fg` takes it again and redraws the line, below
 // the view at the command read and below its question at another) and before a launch command
 // (Leave, Return). Bracketed paste mode is on while the editor has the terminal, where TERM
 // names one that is not "dumb".

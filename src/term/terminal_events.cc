@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <termios.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
@@ -24,7 +25,10 @@ volatile std::sig_atomic_t continued = 0;   // SIGCONT: the terminal may be in a
 void Record(int signal) {
   if (signal == SIGWINCH) resized = 1;
   if (signal == SIGTSTP) stop_asked = 1;
-  if (signal == SIGCONT) continued = 1;
+  if (signal == SIGCONT) {
+    continued = 1;
+    stop_asked = 0;  // a `fg` before the editor stopped: no stop (see Suspend)
+  }
 }
 
 void SetHandler(int signal, struct sigaction* old) {
@@ -35,22 +39,31 @@ void SetHandler(int signal, struct sigaction* old) {
   sigaction(signal, &action, old);
 }
 
-// Ctrl-Z: the terminal goes back, and the program stops as it would without a handler (an
-// orphaned process group does not stop). The SIGCONT of `fg` is recorded before this returns.
+// Ctrl-Z: the terminal goes back, and the program stops as it would without a handler, with
+// the rest of its process group, which the same Ctrl-Z stopped at once (an orphaned process
+// group does not stop), so that `fg` brings them back together. The stop is made pending first,
+// with SIGTSTP and SIGCONT held back: a SIGCONT that comes before the editor stops (a `fg`
+// typed quickly) takes the pending stop away, and its handler records it once they are let
+// in. A shell that saw the calling program stop has taken the terminal back already: the
+// terminal is put back only while the editor's group still has it, SIGTTOU held back meanwhile,
+// so that the shell's own modes are never changed and the restore never waits to be let.
 void Suspend(State& s) {
   if (s.before_stop) s.before_stop();
-  Release(s);
+  sigset_t held;
+  sigset_t before;
+  sigemptyset(&held);
+  for (int signal : {SIGTSTP, SIGCONT, SIGTTOU}) sigaddset(&held, signal);
+  sigprocmask(SIG_BLOCK, &held, &before);
   struct sigaction stop = {};
   stop.sa_handler = SIG_DFL;
   sigemptyset(&stop.sa_mask);
   sigaction(SIGTSTP, &stop, nullptr);
   raise(SIGTSTP);
-  sigset_t let_in;
-  sigset_t before;
-  sigemptyset(&let_in);
-  sigaddset(&let_in, SIGTSTP);
-  sigaddset(&let_in, SIGCONT);
-  sigprocmask(SIG_UNBLOCK, &let_in, &before);  // stops here, when they were blocked
+  if (tcgetpgrp(s.fd) == getpgrp()) Release(s);
+  sigset_t let_in = before;
+  sigdelset(&let_in, SIGTSTP);
+  sigdelset(&let_in, SIGCONT);
+  sigprocmask(SIG_SETMASK, &let_in, nullptr);  // stops here, unless a SIGCONT came first
   sigprocmask(SIG_SETMASK, &before, nullptr);
   SetHandler(SIGTSTP, nullptr);
 }

@@ -1,7 +1,9 @@
-// Finding a save's target: the walk that follows links, the check that the file opened is the
-// one the walk found, and ResolveLinks for the callers that only want to know where a name leads.
+// Where a name leads: the walk that follows links, shared by the load and the save.
+#include "doc/target.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,15 +11,13 @@
 #include <climits>
 #include <cstdlib>
 #include <memory>
-#include <utility>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "core/fd.h"
-#include "doc/save.h"
-#include "doc/save_steps.h"
-
-namespace save_steps {
+#include "core/signals.h"
 
 namespace {
 
@@ -122,10 +122,13 @@ Status ReadLink(int fd, std::string& text) {
   return 0;
 }
 
+// What a step of the walk gives when the walk goes on into a folder: no errno.
+constexpr int kWalkedOn = -1;
+
 // A walk of a path to the entry that a write reaches (see Resolve).
 class Walk {
  public:
-  explicit Walk(Target& target) : target_(target) {}
+  Walk(Target& target, bool read) : target_(target), read_(read) {}
 
   Status Run(const char* path);
 
@@ -139,6 +142,12 @@ class Walk {
     return true;
   }
 
+  // A link refused: another user may have set it.
+  Status Refused() {
+    target_.refused = true;
+    return EACCES;
+  }
+
   // The name's folder is not there to be walked: the place is where the entry would be.
   Status Unreached(Status failed, const std::string& name) {
     target_.unreached = true;
@@ -148,24 +157,55 @@ class Walk {
     return failed;
   }
 
-  Status Follow(int folder, int link, const struct stat& info);
+  Fd Open(int folder, const std::string& name);
+  Status Follow(int folder, const std::string& name, int link, const struct stat& info);
+  Status Missing(int folder, const std::string& name);
+  Status Found(int folder, Fd entry, std::string& name, struct stat& info);
+
+  // The walk ends at `name` (`status` says how): its place, and a path that is not too long.
+  Status End(std::string& name, const struct stat& info, Status status) {
+    target_.name = std::move(name);
+    Descend(target_.place, target_.name, &info);
+    if (!status.ok()) return status;
+    return target_.Shown().size() >= PATH_MAX ? ENAMETOOLONG : 0;
+  }
 
   Target& target_;
+  bool read_;                         // the last part is opened for reading
   std::vector<std::string> pending_;  // the components still to be walked, the next one last
   std::vector<UntrustedLink> untrusted_;
   int hops_ = 0;
   bool last_seen_ = false;  // the name's own last part was walked
+  int unread_ = 0;          // why the last part could not be opened for reading
 };
 
-// Follows the link open at `link`, which lies in `folder`: its components go in front of those
-// still to be walked.
-Status Walk::Follow(int folder, int link, const struct stat& info) {
+// Opens the component `name` of `folder` without following it; for a load, the last one for
+// reading (a link, which cannot be, is then opened as a link).
+Fd Walk::Open(int folder, const std::string& name) {
+  auto at = [&](int flags) { return openat(folder, name.c_str(), flags | O_NOFOLLOW | O_CLOEXEC); };
+  if (read_ && pending_.empty()) {
+    Fd file(
+        RetryOnEintr([&] { return at(O_RDONLY | O_NOCTTY); }, [] { return PendingSignal() != 0; }));
+    if (file.valid() || errno == ENOENT || errno == EINTR) return file;
+    // A file that cannot be read is still walked to, as a save would walk to it.
+    if (errno != ELOOP) unread_ = errno;
+  }
+  return Fd(RetryOnEintr([&] { return at(O_PATH); }));
+}
+
+// Follows the link `name` open at `link`, which lies in `folder`: its components go in front of
+// those still to be walked.
+Status Walk::Follow(int folder, const std::string& name, int link, const struct stat& info) {
   if (++hops_ > kMaxLinks) return ELOOP;
+  if (!target_.through_link) target_.link = target_.folder.Path(name);
   target_.through_link = true;
-  if (PlantedLink(folder, info)) return EACCES;
+  if (PlantedLink(folder, info)) return Refused();
   std::string text;
   if (Status read = ReadLink(link, text); !read.ok()) return read;
-  if (Untrusted(info)) untrusted_.push_back({pending_.size(), info.st_uid});
+  if (Untrusted(info)) {
+    untrusted_.push_back({pending_.size(), info.st_uid});
+    target_.link_owner = info.st_uid;
+  }
   // A relative link goes on from the folder that holds it; an absolute one from the root.
   if (text[0] == '/') {
     if (Status started = StartAt(true, target_); !started.ok()) return started;
@@ -173,6 +213,37 @@ Status Walk::Follow(int folder, int link, const struct stat& info) {
   PushComponents(text, pending_);
   if (pending_.empty()) pending_.push_back(".");
   return 0;
+}
+
+// A missing last component is a new file, made in a folder of the links' owners.
+Status Walk::Missing(int folder, const std::string& name) {
+  if (errno != ENOENT || !pending_.empty()) return Unreached(errno, name);
+  struct stat info;
+  if (fstat(folder, &info) != 0) return errno;
+  if (!Owned(info)) return Refused();
+  target_.exists = false;
+  target_.folder_info = info;
+  std::string last = name;
+  return End(last, info, 0);
+}
+
+// What an entry that is no link is: a folder to go on from, or the end of the walk.
+Status Walk::Found(int folder, Fd entry, std::string& name, struct stat& info) {
+  if (!Owned(info)) return Refused();
+  if (!pending_.empty()) {
+    if (!S_ISDIR(info.st_mode)) return Unreached(ENOTDIR, name);
+    target_.passed.push_back({info.st_dev, info.st_ino, info.st_uid});
+    target_.folder_info = info;
+    target_.folder.fd = std::move(entry);
+    target_.folder.shown += name + "/";
+    Descend(target_.place, name, &info);
+    return kWalkedOn;
+  }
+  if (RetryOnEintr([&] { return fstat(folder, &target_.folder_info); }) != 0) return errno;
+  target_.exists = true;
+  target_.info = info;
+  if (read_ && unread_ == 0) target_.file = std::move(entry);
+  return End(name, info, unread_);
 }
 
 Status Walk::Run(const char* path) {
@@ -184,70 +255,87 @@ Status Walk::Run(const char* path) {
     std::string name = std::move(pending_.back());
     pending_.pop_back();
     int folder = target_.folder.fd.get();
-    Fd entry(RetryOnEintr(
-        [&] { return openat(folder, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC); }));
+    Fd entry = Open(folder, name);
     // The name's own last part is the first to leave nothing to walk after it (a link's parts
     // come before it).
     if (pending_.empty() && !std::exchange(last_seen_, true)) target_.entry = entry.valid();
     struct stat info;
+    Status step;
     if (!entry.valid()) {
-      // A missing last component is a new file, made in a folder of the links' owners.
-      if (errno != ENOENT || !pending_.empty()) return Unreached(errno, name);
-      if (fstat(folder, &info) != 0) return errno;
-      if (!Owned(info)) return EACCES;
-      target_.exists = false;
-      target_.folder_info = info;
-    } else if (RetryOnEintr([&] { return fstat(entry.get(), &info); }) != 0) {
-      return errno;
+      step = Missing(folder, name);
+    } else if (Status looked = Examine(entry.get(), info, target_.id); !looked.ok()) {
+      return looked;
     } else if (S_ISLNK(info.st_mode)) {
-      if (Status followed = Follow(folder, entry.get(), info); !followed.ok()) return followed;
-      continue;
-    } else if (!Owned(info)) {
-      return EACCES;
-    } else if (!pending_.empty()) {
-      if (!S_ISDIR(info.st_mode)) return Unreached(ENOTDIR, name);
-      target_.folder.fd = std::move(entry);
-      target_.folder.shown += name + "/";
-      Descend(target_.place, name, &info);
+      if (Status followed = Follow(folder, name, entry.get(), info); !followed.ok())
+        return followed;
       continue;
     } else {
-      if (RetryOnEintr([&] { return fstat(folder, &target_.folder_info); }) != 0) return errno;
-      target_.exists = true;
-      target_.info = info;
+      step = Found(folder, std::move(entry), name, info);
     }
-    target_.name = std::move(name);
-    Descend(target_.place, target_.name, &info);
-    return target_.Shown().size() >= PATH_MAX ? ENAMETOOLONG : 0;
+    if (step.err != kWalkedOn) return step;
   }
 }
 
 }  // namespace
 
-SaveResult OpenChecked(const Target& target, int flags, Fd& fd, struct stat& now) {
-  fd = Fd(RetryOnEintr([&] {
-    return openat(target.folder.fd.get(), target.name.c_str(),
-                  flags | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
-  }));
-  // Gone, or a link now.
-  if (!fd.valid()) return errno == ENOENT || errno == ELOOP ? Changed() : Failed(errno);
-  if (RetryOnEintr([&] { return fstat(fd.get(), &now); }) != 0) return Failed(errno);
-  return SameFile(now, target.info) ? SaveResult{} : Changed();
+bool SameIdentity(const Identity& a, const Identity& b) {
+  bool born_differs =
+      a.born_known && b.born_known && (a.born_sec != b.born_sec || a.born_nsec != b.born_nsec);
+  return a.dev == b.dev && a.ino == b.ino && !born_differs;
 }
 
-}  // namespace save_steps
-
-using namespace save_steps;
+Status Examine(int fd, struct stat& info, Identity& id) {
+  struct statx x;
+  if (RetryOnEintr([&] {
+        return statx(fd, "", AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME,
+                     &x);
+      }) != 0) {
+    if (errno != ENOSYS) return errno;
+    if (RetryOnEintr([&] { return fstat(fd, &info); }) != 0) return errno;
+    id = {info.st_dev, info.st_ino, false, 0, 0};
+    return 0;
+  }
+  info = {};
+  info.st_dev = makedev(x.stx_dev_major, x.stx_dev_minor);
+  info.st_rdev = makedev(x.stx_rdev_major, x.stx_rdev_minor);
+  info.st_ino = x.stx_ino;
+  info.st_mode = x.stx_mode;
+  info.st_nlink = x.stx_nlink;
+  info.st_uid = x.stx_uid;
+  info.st_gid = x.stx_gid;
+  info.st_size = static_cast<off_t>(x.stx_size);
+  info.st_blksize = x.stx_blksize;
+  info.st_blocks = static_cast<blkcnt_t>(x.stx_blocks);
+  auto time = [](const struct statx_timestamp& t) { return timespec{t.tv_sec, t.tv_nsec}; };
+  info.st_atim = time(x.stx_atime);
+  info.st_mtim = time(x.stx_mtime);
+  info.st_ctim = time(x.stx_ctime);
+  bool born = (x.stx_mask & STATX_BTIME) != 0;
+  id = {info.st_dev, info.st_ino, born, born ? x.stx_btime.tv_sec : 0,
+        born ? x.stx_btime.tv_nsec : 0};
+  return 0;
+}
 
 Status Resolve(const char* path, Target& target) {
-  return Walk(target).Run(path);
+  return Walk(target, false).Run(path);
 }
 
-Status ResolveLinks(const char* path, Resolved& resolved) {
-  Target found;
-  Status walked = Resolve(path, found);
-  resolved = {};
-  if (walked.ok()) {
-    resolved = {found.Shown(), found.Absolute(), found.through_link, std::move(found.folder.fd)};
+Status ResolveToRead(const char* path, Target& target) {
+  return Walk(target, true).Run(path);
+}
+
+bool KernelResolved(const char* path) {
+  std::string_view name = path;
+  if (name == "/dev/stdin" || name.starts_with("/dev/fd/") || name.starts_with("/proc/self/fd/")) {
+    return true;
   }
-  return walked;
+  if (!name.starts_with("/proc/")) return false;
+  name.remove_prefix(6);
+  std::size_t digits = name.find_first_not_of("0123456789");
+  return digits > 0 && digits != std::string_view::npos && name.substr(digits).starts_with("/fd/");
+}
+
+bool FolderRemoved(const Target& target) {
+  struct stat st;
+  return target.folder.fd.valid() && fstat(target.folder.fd.get(), &st) == 0 && st.st_nlink == 0;
 }
