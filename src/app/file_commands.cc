@@ -137,9 +137,10 @@ Loaded ReadFileIn(Editor& ed, const char* name, Target& target) {
   // A new document: nothing to undo, nothing unsaved, and the file as it was read, held.
   ForgetUndo(ed.undo);
   ed.MarkSaved();
+  // Before the stamp, which takes the file over.
+  JournalLoaded(ed, name, walked ? target.file.get() : kernel.get(), bytes);
   ed.stamp = FileStamp{};
   if (walked) TakeStamp(ed.stamp, name, target, found);
-  JournalLoaded(ed, name, walked ? target.file.get() : kernel.get(), bytes);
   ed.split_source.reset();
   if (count.splits > 0) ed.split_source = ed.stamp;
   return Loaded::kReplaced;
