@@ -19,7 +19,8 @@
 # behind.
 #
 # Before those, two shorter checks: the first write, flush, link and rename of a save each
-# interrupted once (EINTR) must still save, with the temporary file flushed before its rename;
+# interrupted once (EINTR) must still save, and the traces of a save by rename and of one in
+# place show each flush before the step that relies on it;
 # and, run as root, a race: another user plants and removes a link under the name root saves
 # to in a shared sticky folder, 300 saves long, and nothing may reach that user.
 #
@@ -231,21 +232,42 @@ for call in write fsync linkat renameat renameat2; do
   fi
   interrupted+=("$call")
 done
-# The lines of the temporary file's flush (the first of its descriptor after it was made) and
-# of its rename.
-read -r flushed renamed < <(awk '
+# Durability, from the traces of real saves (a kill cannot see a missing flush): by rename, the
+# new file is flushed (the first flush of its descriptor after it was made) before it is
+# renamed or exchanged, and its folder is flushed after; in place, the backup is flushed, named
+# and its folder flushed before the first byte is written to the target.
+read -r flushed renamed folder < <(awk '
   /^openat\(.*O_TMPFILE.*\) = [0-9]+$/ { fd = $NF; flushed = ""; next }
   fd != "" && flushed == "" && index($0, "fsync(" fd ")") == 1 { flushed = NR }
   /^renameat2?\(.*morvax-save-.*\) = 0$/ { renamed = NR }
-  END { print (flushed == "" ? "none" : flushed), (renamed == "" ? "none" : renamed) }' "$top/trace")
+  renamed != "" && /^openat\(.*"\.", O_RDONLY\|O_CLOEXEC\|O_DIRECTORY\) = [0-9]+$/ { dir = $NF }
+  dir != "" && folder == "" && index($0, "fsync(" dir ")") == 1 { folder = NR }
+  END { print (flushed == "" ? "none" : flushed), (renamed == "" ? "none" : renamed),
+    (folder == "" ? "none" : folder) }' "$top/trace")
+setup hardlink
+editor strace -s 64 -o "$top/trace"
+read -r backup named backup_folder written < <(awk '
+  /^openat\(.*"f", O_RDWR.*\) = [0-9]+$/ { target = $NF }
+  /^openat\(.*O_TMPFILE.*\) = [0-9]+$/ { fd = $NF }
+  fd != "" && flushed == "" && index($0, "fsync(" fd ")") == 1 { flushed = NR }
+  /^linkat\(.*morvax-backup-.*\) = 0$/ { named = NR }
+  named != "" && /^openat\(.*"\.", O_RDONLY\|O_CLOEXEC\|O_DIRECTORY\) = [0-9]+$/ { dir = $NF }
+  dir != "" && folder == "" && index($0, "fsync(" dir ")") == 1 { folder = NR }
+  target != "" && written == "" && index($0, "pwrite64(" target ",") == 1 { written = NR }
+  function seen(line) { return line == "" ? "none" : line }
+  END { print seen(flushed), seen(named), seen(folder), seen(written) }' "$top/trace")
 line="interrupted once and saved: ${interrupted[*]}"
-if [[ ${#interrupted[@]} -lt 4 || $flushed == none || $renamed == none ||
-  $flushed -gt $renamed ]]; then
-  echo "crash: the trace lacks a call, or the temporary file is not flushed before its rename" \
-    "(lines $flushed, $renamed)" >&2
+order="$flushed $renamed $folder $backup $named $backup_folder $written"
+if [[ ${#interrupted[@]} -lt 4 || $order == *none* ]] || ((flushed > renamed || renamed > folder ||
+  backup > named || named > backup_folder || backup_folder > written)); then
+  echo "crash: the trace lacks a call, or a flush comes late (by rename: new file flushed," \
+    "renamed, folder flushed at lines $flushed $renamed $folder; in place: backup flushed," \
+    "named, its folder flushed, target written at $backup $named $backup_folder $written)" >&2
   failed=1
 else
-  line+="; the temporary file is flushed (line $flushed) before its rename (line $renamed)"
+  line+="; flushed in order: new file, rename, folder (lines $flushed, $renamed, $folder);"
+  line+=" backup, its name, its folder, then the write in place (lines $backup, $named,"
+  line+=" $backup_folder, $written)"
 fi
 echo "$line"
 summary+=("$line")

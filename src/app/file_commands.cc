@@ -243,6 +243,12 @@ void SayFailed(Editor& ed, const char* name, const SaveResult& result, bool remo
     case SaveOutcome::kAppendOnly:
       Print(ed.io, msg::kCouldNotSave, shown.c_str(), msg::kMarkedAppendOnly);
       return;
+    case SaveOutcome::kFolderImmutable:
+      Print(ed.io, msg::kCouldNotSave, shown.c_str(), msg::kFolderMarkedImmutable);
+      return;
+    case SaveOutcome::kFolderAppendOnly:
+      Print(ed.io, msg::kCouldNotSave, shown.c_str(), msg::kFolderMarkedAppendOnly);
+      return;
     case SaveOutcome::kSaved:
     case SaveOutcome::kFailed:
       break;

@@ -155,6 +155,9 @@ inline constexpr const char* kSaved = "Saved to %s\n";
 inline constexpr const char* kCouldNotSave = "Could not save to %s: %s\n";
 inline constexpr const char* kMarkedImmutable = "it is marked immutable";
 inline constexpr const char* kMarkedAppendOnly = "it is marked append-only";
+// A new name in a marked folder: nothing was made there.
+inline constexpr const char* kFolderMarkedImmutable = "the folder is marked immutable";
+inline constexpr const char* kFolderMarkedAppendOnly = "the folder is marked append-only";
 inline constexpr const char* kCouldNotSaveKept =
     "Could not save to %s: %s; its old content is in %s\n";
 inline constexpr const char* kChangedWhileSaving =

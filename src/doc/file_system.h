@@ -21,8 +21,10 @@ enum class FsStep {
   kSync,             // the file flushed to disk
   kClose,            // the file closed
   kNameTemp,         // the unnamed temporary file given its name, once flushed
-  kRename,           // the temporary file put in the target's place (by kExchange, or a rename)
+  kRename,           // the temporary file put in the target's place: a new name given, or,
+                     // for an existing target, the first of kExchange or kRenameOver
   kExchange,         // the temporary file exchanged with the target, where the file system can
+  kRenameOver,       // where it cannot, the temporary file renamed over the target
   kExchangeBack,     // the exchange undone: what came out was not the target that was checked
   kRemoveOld,        // the old file removed, which the exchange left under the temporary name
   kSyncFolder,       // a folder's entry flushed to disk (the target's, or the backup's)

@@ -1,463 +1,335 @@
-#include "doc/save.h"
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
-#include <exception>
-#include <memory>
-#include <new>
-#include <string>
-#include <string_view>
-#include <utility>
-#include <vector>
-
-#include "core/bytes.h"
-#include "core/fd.h"
-#include "doc/save_steps.h"
-
-std::size_t ImageSize(const Document& doc) {
-  std::size_t size = 0;
-  int last = DocLength(doc);
-  for (int i = 0; i <= last; ++i) size += doc.text(i).size() + 1;
-  return size;
-}
-
-namespace {
-
-// Hands the written form of `doc` to `sink`: runs of loaded lines as they lie, other lines
-// gathered in `buffer` (kGatherRoom bytes) first. Allocates nothing.
-Status GatherLines(const Document& doc, const Edition& edition, char* buffer,
-                   const Pieces::Sink& sink) {
-  // Pieces at least this long go to the file as they lie; shorter ones are gathered first.
-  constexpr std::size_t kGather = kGatherRoom;
-  std::size_t used = 0;
-  auto flush = [&] { return used == 0 ? Status() : sink({buffer, std::exchange(used, 0)}); };
-  // Gathers short bytes; sends long ones (and what was gathered before them) as they are.
-  auto put = [&](std::string_view bytes) -> Status {
-    if (bytes.size() >= kGather || used + bytes.size() > kGather) {
-      if (Status flushed = flush(); !flushed.ok()) return flushed;
-    }
-    if (bytes.size() >= kGather) return sink(bytes);
-    if (!bytes.empty()) std::memcpy(buffer + used, bytes.data(), bytes.size());
-    used += bytes.size();
-    return 0;
-  };
-  int last = DocLength(doc);
-  for (int i = 0; i <= last;) {
-    edition.Check();
-    int next = i;
-    LineView run = doc.LoadedRun(i, last, next);
-    Status put_run;
-    if (!run.empty()) {
-      put_run = put(run.view());
-      i = next;
-    } else {
-      put_run = put(doc.text(i).view());
-      if (put_run.ok()) put_run = put("\n");
-      ++i;
-    }
-    if (!put_run.ok()) return put_run;
-  }
-  return flush();
-}
-
-}  // namespace
-
-Pieces DocumentPieces(const Document& doc, char* room, char* spare) {
-  // The size is the document's as it is now: pieces kept across a change are caught, in builds
-  // with assertions, wherever they are gone through.
-  auto each = [&doc, room, spare, edition = doc.edition()](const Pieces::Sink& sink) -> Status {
-    edition.Check();
-    Bytes had(room == nullptr ? static_cast<char*>(std::malloc(kGatherRoom)) : nullptr);
-    char* buffer = room != nullptr ? room : had != nullptr ? had.get() : spare;
-    if (buffer == nullptr) return ENOMEM;
-    return GatherLines(doc, edition, buffer, sink);
-  };
-  return Pieces(ImageSize(doc), each, spare);
-}
-
-// ---------------------------------------------------------------------------------------------
-// The file write
+// The file write, in three stages: the probe finds out what the target has and tries it on a
+// new file, ChooseWay decides once how to write (doc/save_way.cc), and the chosen way's plan
+// runs; each stage is a table of steps run by RunPlan (docs/HACKING.md tells the stages).
 //
-// The target is found once. Its path is walked one component at a time from each folder's
-// descriptor (opened for the path alone, never following a link by itself); every symbolic
-// link on the way is read and followed here, and each is checked as the kernel's protection
-// for shared sticky folders would, whatever the kernel's setting. From then on the save works
-// on descriptors: the folder's, for every entry it makes, links, renames or removes, and the
-// target's own, opened without following a link and compared with what the walk found. No name
-// is looked up twice to decide where bytes go: a target whose kind or identity changed in
-// between fails the save (SaveOutcome::kTargetChanged) before a byte reaches it.
-//
-// The safe way replaces the target in one step: the new content goes to a temporary file in
-// the target's folder, is given the target's owner, group, extended attributes (its ACLs and
-// security labels among them; those the new file got from its folder go) and mode, is flushed
-// to disk, and then takes the target's place, so that at every moment the target holds either
-// its old or its new content. The temporary file has no name until it is complete (where the
-// system allows), so a crash leaves nothing behind. Where the file system can, the new file is
-// exchanged with the target, and what came out must be the file that was checked (else it is
-// exchanged back and the save fails); it is then removed. A crash in between leaves the old
-// content under the temporary name, which the next load announces. Elsewhere the new file is
-// renamed over the target right after the last check. A rename cannot be used where it would
-// change something besides the content, and the file is then written in place (several hard
-// links, a folder that refuses a new file or is marked append-only, an owner, attribute or
-// inode flag the new file cannot be given); devices and FIFOs are written as they stand, and a
-// file marked immutable or append-only not at all. ChooseWay (doc/save_way.cc) holds that
-// table; it is asked again after each trial step on the new, still empty file.
-// The attributes and flags are read through a descriptor of the target opened for writing (the
-// walk's cannot read them); `security.capability` is never carried over, since the kernel drops
-// it on any write, and an ordinary user does not see `trusted.*` attributes, which a rename then
-// loses. Any other reason a temporary file cannot be made (no space, no inodes, a quota, too
-// many open files, a name too long) fails the save before anything is written.
-//
-// An in-place write of a regular file first copies the old content to a backup, flushed to
-// disk with its folder entry before the target is touched, so that a crash at any moment
-// leaves the old content whole in the target or in the backup:
+// After Resolve the save works on descriptors: the folder's, for every entry it makes, links,
+// renames or removes, and the target's own, opened without following a link and compared with
+// what the walk found; a target whose kind or identity changed fails the save before a byte
+// reaches it. By rename, the new file (unnamed until complete where the system allows) is given
+// the target's owner, group, extended attributes (ACLs and labels; those it got from its
+// folder go; never `security.capability`, which any write drops), inode flags and mode, is
+// flushed, and takes the target's place: exchanged with it where the file system can (what came
+// out must be the checked file, else it goes back), else renamed over it after a last check;
+// then the folder is flushed. At every moment the target holds its old or its new content. A
+// new name in an append-only folder is linked whole under that name: only removal and rename
+// are refused there. In place (save_in_place.cc) a flushed backup keeps the old content:
 //
 //   target  old ---------------------- old|new... ---- new ---------- new
 //   backup  (none) -- copy, flush, name -- old ------------ old -- removed
 //
-// A write that fails puts the old content back from the backup and removes it; only when even
-// that fails is the backup kept, and its name reported. A backup in the state folder has a
-// companion that records the target's absolute path, written before the backup is named.
-//
-// Devices and FIFOs are written as they stand; there a handled signal abandons the write
-// (a reader that never reads would otherwise hold the editor), while every other save
-// finishes first and the signal is acted on afterwards.
-// ---------------------------------------------------------------------------------------------
+// Devices and FIFOs are written as they stand, and there a handled signal abandons the write.
+#include "doc/save.h"
 
-using namespace save_steps;
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <exception>
+#include <new>
+#include <string>
+#include <utility>
+
+#include "doc/save_plan.h"
+
+namespace save_steps {
+
+Status OpenTarget(Run& r, int flags) {
+  SaveResult opened = OpenChecked(r.target, flags, r.fd, r.was);
+  r.changed = opened.outcome == SaveOutcome::kTargetChanged;
+  return opened.err;
+}
+
+Status RemoveNew(Run& r, OnEintr) {
+  return Remove(r.target.folder, r.New());
+}
+
+bool NewMade(const Run& r) {
+  return r.probe.temp.fd.valid() || !r.probe.temp.name.empty();
+}
 
 namespace {
 
-// ---------------------------------------------------------------------------------------------
-// The three ways of writing
+using enum Acts;
+using enum OnEintr;
+using enum Runs;
+using enum OnFailure;
 
-// A device or FIFO being written: what its steps share.
-struct Straight {
-  Target& target;
-  const Pieces& bytes;
-  const std::string shown;  // the target's path
-  Fd fd = {};
-
-  const std::string& Where(FsStep) const { return shown; }
-};
-
-// Once open, the bytes go to the device as they stand, and it is closed whatever the write gave.
-constexpr StepRow<Straight> kStraightSteps[] = {
-    {FsStep::kWrite,
-     [](Straight& s, OnEintr rule) {
-       Status written = WritePieces(s.fd.get(), s.bytes, -1, rule);
-       if (written.ok()) (void)fstat(s.fd.get(), &s.target.info);  // the stamp only
-       return written;
-     },
-     OnEintr::kGiveUp},
-    {FsStep::kClose, [](Straight& s, OnEintr) { return Close(s.fd); }, OnEintr::kOnce,
-     Runs::kAlways},
-};
-
-// Devices and FIFOs have no old content to keep: the bytes are written to them as they stand.
-// The open does not wait (a FIFO nobody reads fails at once), and neither do the writes: a
-// handled signal abandons the wait for a slow reader.
-SaveResult WriteToDevice(Target& target, const Pieces& bytes, const FileSystem& fs) {
-  Straight s{target, bytes, target.Shown()};
-  struct stat now;
-  SaveResult opened = Step(fs, FsStep::kOpenTarget, s.shown,
-                           [&] { return OpenChecked(target, O_WRONLY | O_NONBLOCK, s.fd, now); });
-  if (!opened.saved()) return opened;
-  return Failed(RunSteps(fs, kStraightSteps, s));
+// What the seam is told a step acts on: made before the steps that may not ask for memory, but
+// for those that come before the write.
+const std::string& Where(Run& r, Acts acts) {
+  if (acts == kOnBackupFolder) return r.scratch = r.backup_in->Openable();
+  if (acts == kOnCompanion) return r.scratch = r.backup_in->Path(r.Companion(r.backup.pattern));
+  if (acts == kOnStateFolder) return r.scratch = BackupFolder();
+  constexpr std::string Run::*kPaths[] = {&Run::shown, &Run::folder, &Run::temp, &Run::where};
+  return r.*kPaths[static_cast<int>(acts)];
 }
 
-// Gives the complete temporary file `from` the name of a target that did not exist, never over
-// an entry made there since.
-SaveResult PutNew(const Target& target, const std::string& from) {
-  Status renamed = RenameNoReplace(target.folder.fd.get(), from.c_str(), target.name.c_str());
-  return renamed.err == EEXIST ? Changed() : Failed(renamed);
+// --- the probe --------------------------------------------------------------------------------
+
+// The target's attributes and inode flags (a file's), and its folder's flags.
+Status ReadWhatItHas(Run& r, OnEintr) {
+  Status read;
+  if (r.target.exists) {
+    SaveResult kept = ReadKept(r.target, r.probe.kept);
+    r.changed = kept.outcome == SaveOutcome::kTargetChanged;
+    read = kept.err;
+  }
+  r.probe.folder_flags = FolderFlags(r.dir());
+  return read;
 }
 
-// An exchange of the new file with the target under way: what its steps share.
-struct Exchanging {
-  const Target& target;
-  const std::string from;  // the new file's name, the old one's once exchanged
-  // The target's path and the temporary name's, made before the exchange: from the exchange on
-  // nothing may ask for memory, lest the save fail with its new content in place.
-  const std::string shown;
-  const std::string old;
-  bool exchanged = false;
-  Status looked = {};    // the look at what came out
-  bool checked = false;  // what came out is the file that was checked
-
-  int dir() const { return target.folder.fd.get(); }
-  const std::string& Where(FsStep step) const { return step == FsStep::kRemoveOld ? old : shown; }
-  Status Exchange(OnEintr rule) const {
-    return Sys(rule, [&] {
-      return renameat2(dir(), from.c_str(), dir(), target.name.c_str(), RENAME_EXCHANGE);
-    });
-  }
-};
-
-// The exchange leaves the old file under the temporary name: when it is the one that was
-// checked, it is removed; otherwise it goes back.
-constexpr StepRow<Exchanging> kExchangeSteps[] = {
-    {FsStep::kExchange,
-     [](Exchanging& e, OnEintr rule) {
-       Status exchanged = e.Exchange(rule);
-       if (!exchanged.ok()) return exchanged;
-       e.exchanged = true;
-       struct stat out;
-       e.looked =
-           Sys(rule, [&] { return fstatat(e.dir(), e.from.c_str(), &out, AT_SYMLINK_NOFOLLOW); });
-       e.checked = e.looked.ok() && SameFile(out, e.target.info);
-       return Status();
-     }},
-    {FsStep::kExchangeBack, [](Exchanging& e, OnEintr rule) { return e.Exchange(rule); },
-     OnEintr::kRetry, Runs::kWhileAllWorked, false, [](const Exchanging& e) { return !e.checked; }},
-    {FsStep::kRemoveOld,
-     [](Exchanging& e, OnEintr rule) {
-       return Sys(rule, [&] { return unlinkat(e.dir(), e.from.c_str(), 0); });
-     },
-     OnEintr::kRetry, Runs::kWhileAllWorked, false, [](const Exchanging& e) { return e.checked; }},
-};
-
-// Puts the complete temporary file `temp` in the target's place: over the target, when it is
-// still what the walk found, or under a name that nothing may have taken since. An exchange
-// leaves the old file under the temporary name, where it is checked (and exchanged back when it
-// is not the target) and then removed; one that cannot be removed, or what came out when it
-// cannot go back, stays under that name, which is said.
-SaveResult PutInPlace(const Target& target, NewFile& temp, const FileSystem& fs) {
-  if (!target.exists) return PutNew(target, temp.name);
-  int dir = target.folder.fd.get();
-  const char* name = target.name.c_str();
-  Exchanging e{target, temp.name, target.Shown(), target.folder.Path(temp.name)};
-  // Once exchanged, the failure is that of the exchange back or of the removal.
-  Status done = RunSteps(fs, kExchangeSteps, e);
-  if (!e.exchanged) {
-    int err = done.err;
-    if (err != EINVAL && err != ENOSYS && err != EOPNOTSUPP) return Failed(done);
-    // No exchange on this file system: a rename, right after a last check.
-    struct stat now;
-    if (RetryOnEintr([&] { return fstatat(dir, name, &now, AT_SYMLINK_NOFOLLOW); }) != 0) {
-      return errno == ENOENT ? Changed() : Failed(errno);
-    }
-    if (!SameFile(now, target.info)) return Changed();
-    return Failed(Errno(RetryOnEintr([&] { return renameat(dir, temp.name.c_str(), dir, name); })));
-  }
-  SaveResult result;
-  if (!e.checked) {
-    result = e.looked.ok() || e.looked.err == ENOENT ? Changed() : Failed(e.looked);
-    if (done.ok()) return result;
-    result = Failed(done);  // what came out stays under the temporary name, which is said
-  }
-  result.err = done.err;
-  if (!done.ok()) result.kept = e.old;
-  temp.name.clear();
-  return result;
+// The new file, empty. A new name in an append-only folder is made whole under that name
+// (only unnamed, then linked), since what has a name there cannot be renamed or removed.
+Status CreateNew(Run& r, OnEintr) {
+  bool append_only = !r.target.exists && (r.probe.folder_flags & FS_APPEND_FL) != 0;
+  if (append_only) r.New().chosen = r.target.name;
+  Status made = CreateIn(r.target.folder, r.New(), r.target.exists ? 0600 : 0666, append_only);
+  r.temp = r.target.folder.Path(r.New().Entry());
+  return made;
 }
-
-SaveResult WriteOtherWay(Target& target, const Pieces& bytes, const FileSystem& fs, Chosen way);
-
-// A save by rename under way: what its steps share.
-struct Renaming {
-  Target& target;
-  const Pieces& bytes;
-  const Kept& kept;
-  const FileSystem& fs;
-  NewFile temp = {};
-  SaveResult put = {};  // what putting the new file in the target's place gave
-
-  int fd() const { return temp.fd.get(); }
-};
-
-// What the seam is told a step acts on.
-enum class Acts { kOnTemp, kOnTarget, kOnFolder };
-
-// What a step's failure does to the save.
-enum class OnFailure {
-  kStop,       // the save fails, and the new file goes
-  kChooseWay,  // a trial: its result goes to the trials, and ChooseWay says whether a rename
-               // still serves (else the new file goes and the target is written another way)
-  kTolerated,  // the new content is in place already: the save stands
-};
-
-struct RenameStep {
-  FsStep step;
-  Status (*act)(Renaming&, OnEintr);
-  OnEintr eintr;
-  Acts acts;
-  OnFailure on_failure;
-  Status Trials::*trial = nullptr;  // kChooseWay: where its result goes
-  bool existing_only = false;       // a new name skips it
-};
 
 // Gives the new file the owner and group of the target.
-Status GiveOwner(Renaming& r, OnEintr rule) {
+Status GiveOwner(Run& r, OnEintr rule) {
   struct stat st;
-  if (fstat(r.fd(), &st) != 0) return errno;
+  int fd = r.New().fd.get();
+  if (fstat(fd, &st) != 0) return errno;
   const struct stat& old = r.target.info;
   if (st.st_uid == old.st_uid && st.st_gid == old.st_gid) return 0;
-  return Sys(rule, [&] { return fchown(r.fd(), old.st_uid, old.st_gid); });
+  return Sys(rule, [&] { return fchown(fd, old.st_uid, old.st_gid); });
 }
 
-// Puts the complete new file in the target's place; the file written is then the target's
-// state, taken through the new file's descriptor after the exchange or rename moved it.
-Status Put(Renaming& r, OnEintr) {
-  r.put = PutInPlace(r.target, r.temp, r.fs);
-  if (!r.put.saved()) return r.put.err != 0 ? r.put.err : ESTALE;  // said by `put`
-  r.temp.name.clear();  // it is the target now
-  if (fstat(r.fd(), &r.target.info) == 0) r.target.exists = true;
+bool Regular(const Run& r) {
+  return !r.target.exists || S_ISREG(r.target.info.st_mode);
+}
+bool Trying(const Run& r) {
+  return r.target.exists && r.probe.temp.fd.valid() && !r.probe.Tried();
+}
+
+// What the target has, and, where that does not decide the way, the new file and what it can
+// be given, while each worked. Each step's outcome goes to the probe.
+constexpr PlanStep kProbeSteps[] = {
+    {FsStep::kReadAttributes, ReadWhatItHas, kOnTarget, kRetry, kWhileAllWorked, kProbe, Regular,
+     &Probe::read},
+    {FsStep::kCreateTemp, CreateNew, kOnNew, kRetry, kWhileAllWorked, kProbe,
+     [](const Run& r) { return NeedsNewFile(r.target, r.probe); }, &Probe::create},
+    {FsStep::kMatchFlags,
+     [](Run& r, OnEintr) { return MatchFlags(r.New().fd.get(), r.probe.kept); }, kOnNew, kRetry,
+     kWhileAllWorked, kProbe, Trying, &Probe::flags},
+    {FsStep::kMatchOwner, GiveOwner, kOnNew, kRetry, kWhileAllWorked, kProbe, Trying,
+     &Probe::owner},
+    {FsStep::kMatchAttributes,
+     [](Run& r, OnEintr) { return MatchAttributes(r.New().fd.get(), r.probe.kept); }, kOnNew,
+     kRetry, kWhileAllWorked, kProbe, Trying, &Probe::attributes},
+};
+
+// --- by rename --------------------------------------------------------------------------------
+
+// Exchanges the new file (by its name) with the target; twice puts them back.
+Status Exchange(Run& r, OnEintr rule) {
+  return Sys(rule, [&] {
+    return renameat2(r.dir(), r.New().name.c_str(), r.dir(), r.target.name.c_str(),
+                     RENAME_EXCHANGE);
+  });
+}
+
+// Gives the named new file a target's name that nothing had: never over an entry made since.
+// A file named so from the start (in an append-only folder) has it already.
+Status PutNew(Run& r, OnEintr) {
+  if (r.existed) return 0;  // exchanged or renamed by the steps that follow
+  NewFile& temp = r.New();
+  Status put = temp.name == r.target.name
+                   ? Status()
+                   : RenameNoReplace(r.dir(), temp.name.c_str(), r.target.name.c_str());
+  r.changed = put.err == EEXIST;
+  if (!put.ok()) return r.changed ? Status() : put;
+  temp.name.clear();
   return 0;
 }
 
-// Removes the named temporary file `temp` when an exception (memory refused) leaves the save;
-// an unnamed one goes with its descriptor. Allocates nothing.
+// The exchange leaves the old file under the new file's name, where it is looked at: the file
+// that was checked, or another that goes back.
+Status ExchangeIn(Run& r, OnEintr rule) {
+  if (Status exchanged = Exchange(r, rule); !exchanged.ok()) return exchanged;
+  r.exchanged = true;
+  r.old_out = true;
+  struct stat out;
+  r.looked =
+      Sys(rule, [&] { return fstatat(r.dir(), r.New().name.c_str(), &out, AT_SYMLINK_NOFOLLOW); });
+  r.checked = r.looked.ok() && SameFile(out, r.target.info);
+  return 0;
+}
+
+// What came out was not the target: it goes back, and stays under the new file's name when it
+// cannot (which is said).
+Status ExchangeBack(Run& r, OnEintr rule) {
+  if (Status back = Exchange(r, rule); !back.ok()) return back;
+  r.old_out = false;
+  r.changed = r.looked.ok() || r.looked.err == ENOENT;
+  return r.changed ? Status() : r.looked;
+}
+
+Status RemoveOld(Run& r, OnEintr rule) {
+  Status removed = Sys(rule, [&] { return unlinkat(r.dir(), r.New().name.c_str(), 0); });
+  if (removed.ok()) r.old_out = false;
+  return removed;
+}
+
+// Where the file system has no exchange: a rename over the target, right after a last check.
+Status RenameOver(Run& r, OnEintr rule) {
+  int err = r.fell.err;
+  if (err != EINVAL && err != ENOSYS && err != EOPNOTSUPP) return r.fell;
+  struct stat now;
+  const char* name = r.target.name.c_str();
+  Status looked = Sys(rule, [&] { return fstatat(r.dir(), name, &now, AT_SYMLINK_NOFOLLOW); });
+  r.changed = looked.err == ENOENT || (looked.ok() && !SameFile(now, r.target.info));
+  if (r.changed || !looked.ok()) return r.changed ? Status() : looked;
+  Status renamed =
+      Sys(rule, [&] { return renameat(r.dir(), r.New().name.c_str(), r.dir(), name); });
+  if (!renamed.ok()) return renamed;
+  r.New().name.clear();
+  return 0;
+}
+
+bool Existed(const Run& r) {
+  return r.existed;
+}
+
+// The new file, tried already: its bytes, then its mode (a change of owner and a write by a user
+// who is not root clear the set-id bits, and an ACL sets the group's; a new name keeps the mode
+// it was made with, as any new file), the flush, its name, its place; then the folder's flush.
+constexpr PlanStep kByRenameSteps[] = {
+    {FsStep::kWrite,
+     [](Run& r, OnEintr rule) { return WritePieces(r.New().fd.get(), r.bytes, -1, rule); }, kOnNew},
+    {FsStep::kMatchMode,
+     [](Run& r, OnEintr rule) {
+       return Sys(rule, [&] { return fchmod(r.New().fd.get(), r.target.info.st_mode & 07777); });
+     },
+     kOnNew, kRetry, kWhileAllWorked, kStop, Existed},
+    {FsStep::kSync, [](Run& r, OnEintr) { return Sync(r.New().fd.get()); }, kOnNew},
+    {FsStep::kNameTemp,
+     [](Run& r, OnEintr) {
+       Status named = Name(r.target.folder, r.New());
+       r.changed = named.err == EEXIST && !r.New().chosen.empty();  // the new name was taken
+       if (named.ok()) r.temp = r.target.folder.Path(r.New().name);
+       return r.changed ? Status() : named;
+     },
+     kOnNew},
+    {FsStep::kRename, PutNew},
+    {FsStep::kExchange, ExchangeIn, kOnTarget, kRetry, kWhileAllWorked, kFallBack, Existed},
+    {FsStep::kExchangeBack, ExchangeBack, kOnTarget, kRetry, kWhileAllWorked, kStop,
+     [](const Run& r) { return r.exchanged && !r.checked; }},
+    {FsStep::kRemoveOld, RemoveOld, kOnNew, kRetry, kWhileAllWorked, kSay,
+     [](const Run& r) { return r.exchanged && r.checked; }},
+    {FsStep::kRenameOver, RenameOver, kOnTarget, kRetry, kWhileAllWorked, kStop,
+     [](const Run& r) { return r.existed && !r.fell.ok(); }},
+    // In place, and flushed already: neither a close that fails nor the folder's flush takes the
+    // content. The file written is the target's state.
+    {FsStep::kClose,
+     [](Run& r, OnEintr) {
+       if (fstat(r.New().fd.get(), &r.target.info) == 0) r.target.exists = true;
+       return Close(r.New().fd);
+     },
+     kOnTarget, kOnce, kWhileAllWorked, kIgnore},
+    {FsStep::kSyncFolder, [](Run& r, OnEintr) { return SyncFolder(r.target.folder); }, kOnFolder,
+     kRetry, kWhileAllWorked, kIgnore},
+    {FsStep::kRemoveTemp, RemoveNew, kOnNew, kRetry, kOnceOneFailed, kIgnore,
+     [](const Run& r) { return NewMade(r) && !r.old_out; }},
+};
+
+// --- as it stands, and not at all --------------------------------------------------------------
+
+// A device or FIFO: opened without waiting (a FIFO nobody reads fails at once), written as it
+// stands (a handled signal abandons the wait for a slow reader), closed whatever the write gave.
+constexpr PlanStep kStraightSteps[] = {
+    {FsStep::kOpenTarget, [](Run& r, OnEintr) { return OpenTarget(r, O_WRONLY | O_NONBLOCK); }},
+    {FsStep::kWrite,
+     [](Run& r, OnEintr rule) {
+       Status written = WritePieces(r.fd.get(), r.bytes, -1, rule);
+       if (written.ok()) (void)fstat(r.fd.get(), &r.target.info);  // the stamp only
+       return written;
+     },
+     kOnTarget, kGiveUp},
+    {FsStep::kClose, [](Run& r, OnEintr) { return Close(r.fd); }, kOnTarget, kOnce, kAlways, kStop,
+     [](const Run& r) { return r.fd.valid(); }},
+};
+
+// Refused: the new file the probe made goes.
+constexpr PlanStep kRefusedSteps[] = {
+    {FsStep::kRemoveTemp, RemoveNew, kOnNew, kRetry, kAlways, kIgnore, NewMade},
+};
+
+Plan PlanOf(Way way) {
+  const Plan plans[] = {kByRenameSteps, kInPlacePlan, kStraightSteps, kRefusedSteps};
+  return plans[static_cast<int>(way)];
+}
+
+// Removes the named new file when an exception (memory refused) leaves the save; an unnamed one
+// goes with its descriptor. Allocates nothing.
 struct RemovedOnThrow {
-  const Folder& folder;
-  NewFile& temp;
+  const Run& r;
   int exceptions = std::uncaught_exceptions();
 
   ~RemovedOnThrow() {
-    if (std::uncaught_exceptions() > exceptions && !temp.name.empty()) {
-      unlinkat(folder.fd.get(), temp.name.c_str(), 0);
+    const std::string& name = r.probe.temp.name;
+    if (std::uncaught_exceptions() > exceptions && !name.empty() && !r.old_out &&
+        name != r.target.name) {
+      unlinkat(r.dir(), name.c_str(), 0);
     }
   }
 };
 
-// The steps of a save by rename, in order. The trials come first, while the new file is empty;
-// its mode comes after the owner, the attributes and the bytes (a change of owner and a write by
-// a user who is not root clear the set-id bits, and an ACL sets the group's), and a new name keeps
-// the mode it was made with (the umask, or the folder's default ACL: what any new file gets).
-// The new file is a regular file: its write finishes before a signal is acted on.
-constexpr RenameStep kRenameSteps[] = {
-    {FsStep::kCreateTemp,
-     [](Renaming& r, OnEintr) {
-       return CreateIn(r.target.folder, r.temp, r.target.exists ? 0600 : 0666);
-     },
-     OnEintr::kRetry, Acts::kOnTemp, OnFailure::kChooseWay, &Trials::create},
-    {FsStep::kMatchFlags, [](Renaming& r, OnEintr) { return MatchFlags(r.fd(), r.kept); },
-     OnEintr::kRetry, Acts::kOnTemp, OnFailure::kChooseWay, &Trials::flags, true},
-    {FsStep::kMatchOwner, GiveOwner, OnEintr::kRetry, Acts::kOnTemp, OnFailure::kChooseWay,
-     &Trials::owner, true},
-    {FsStep::kMatchAttributes, [](Renaming& r, OnEintr) { return MatchAttributes(r.fd(), r.kept); },
-     OnEintr::kRetry, Acts::kOnTemp, OnFailure::kChooseWay, &Trials::attributes, true},
-    {FsStep::kWrite,
-     [](Renaming& r, OnEintr rule) { return WritePieces(r.fd(), r.bytes, -1, rule); },
-     OnEintr::kRetry, Acts::kOnTemp, OnFailure::kStop},
-    {FsStep::kMatchMode,
-     [](Renaming& r, OnEintr rule) {
-       return Sys(rule, [&] { return fchmod(r.fd(), r.target.info.st_mode & 07777); });
-     },
-     OnEintr::kRetry, Acts::kOnTemp, OnFailure::kStop, nullptr, true},
-    {FsStep::kSync, [](Renaming& r, OnEintr) { return Sync(r.fd()); }, OnEintr::kRetry,
-     Acts::kOnTemp, OnFailure::kStop},
-    {FsStep::kNameTemp, [](Renaming& r, OnEintr) { return Name(r.target.folder, r.temp); },
-     OnEintr::kRetry, Acts::kOnTemp, OnFailure::kStop},
-    {FsStep::kRename, Put, OnEintr::kRetry, Acts::kOnTarget, OnFailure::kStop},
-    // Flushed already: a close that fails takes nothing from the new content.
-    {FsStep::kClose, [](Renaming& r, OnEintr) { return Close(r.temp.fd); }, OnEintr::kOnce,
-     Acts::kOnTarget, OnFailure::kTolerated},
-    {FsStep::kSyncFolder, [](Renaming& r, OnEintr) { return SyncFolder(r.target.folder); },
-     OnEintr::kRetry, Acts::kOnFolder, OnFailure::kTolerated},
-};
-
-// A regular file (or a new name) replaced through a temporary file, step by step as the table
-// says. Where a trial says so, the target is written another way instead.
-SaveResult WriteByRename(Target& target, const Pieces& bytes, const FileSystem& fs,
-                         const Kept& kept, Trials& trials) {
-  Renaming r{target, bytes, kept, fs};
-  EntryName entry;
-  r.temp.pattern.assign(entry, TempPattern(target.name, entry));
-  RemovedOnThrow removed{target.folder, r.temp};
-  for (const RenameStep& row : kRenameSteps) {
-    if (row.existing_only && !target.exists) continue;
-    Status done;
-    try {
-      std::string where = row.acts == Acts::kOnTemp     ? target.folder.Path(r.temp.Entry())
-                          : row.acts == Acts::kOnTarget ? target.Shown()
-                                                        : target.folder.Openable();
-      done = RunStep(fs, row, r, where);
-    } catch (const std::bad_alloc&) {
-      // Once the new content is in place, memory refused takes nothing from the save.
-      if (row.on_failure != OnFailure::kTolerated) throw;
-    }
-    if (row.on_failure == OnFailure::kTolerated || (done.ok() && !row.trial)) continue;
-    Chosen way{Way::kByRename, WayReason::kReplace};
-    if (row.trial != nullptr) {
-      trials.*row.trial = done;
-      if (way = ChooseWay(target, trials); way.way == Way::kByRename) continue;
-    }
-    // A temporary file that cannot be removed is among the leftovers that a later load names.
-    (void)Discard(target.folder, r.temp, FsStep::kRemoveTemp, fs);
-    if (way.way != Way::kByRename) return WriteOtherWay(target, bytes, fs, way);
-    return r.put.saved() ? Failed(done) : r.put;
-  }
-  return r.put;
-}
-
-SaveResult WriteOtherWay(Target& target, const Pieces& bytes, const FileSystem& fs, Chosen way) {
-  switch (way.way) {
-    case Way::kInPlace:
-      return WriteKeepingOld(target, bytes, fs);
-    case Way::kStraight:
-      return WriteToDevice(target, bytes, fs);
-    case Way::kRefused:
-      if (way.reason == WayReason::kImmutable) return {SaveOutcome::kImmutable, EPERM, {}};
-      if (way.reason == WayReason::kAppendOnly) return {SaveOutcome::kAppendOnly, EPERM, {}};
-      return Failed(way.err);
-    case Way::kByRename:
-      break;
-  }
-  return Failed(EINVAL);  // never: a rename is WriteByRename's
-}
-
-// The save of a found target, as WriteFileSafely says, where memory refused may throw.
+// The three stages.
 SaveResult WriteTarget(Target& target, const Pieces& bytes, const FileSystem& fs) {
-  Kept kept;
-  Trials trials;
-  if (target.exists && S_ISREG(target.info.st_mode)) {
-    SaveResult read = Step(fs, FsStep::kReadAttributes, target.Shown(),
-                           [&] { return ReadKept(target, kept); });
-    if (read.outcome == SaveOutcome::kTargetChanged) return read;
-    trials.read = read.err;
-    trials.kept = &kept;
-    trials.folder_flags = FolderFlags(target.folder.fd.get());
-  }
-  Chosen way = ChooseWay(target, trials);
-  if (way.way == Way::kByRename) return WriteByRename(target, bytes, fs, kept, trials);
-  return WriteOtherWay(target, bytes, fs, way);
+  Run r{target, bytes};
+  RemovedOnThrow removed{r};
+  r.existed = target.exists;
+  r.shown = target.Shown();
+  r.folder = target.folder.Openable();
+  EntryName entry;
+  r.New().pattern.assign(entry, TempPattern(target.name, entry));
+  r.temp = target.folder.Path(r.New().pattern);
+  SaveResult probed = RunPlan(kProbeSteps, r, fs);
+  if (r.changed) return probed;
+  r.chosen = ChooseWay(target, r.probe);
+  SaveResult written = RunPlan(PlanOf(r.chosen.way), r, fs);
+  if (r.chosen.way != Way::kRefused) return written;
+  return {r.chosen.refusal, r.chosen.err, {}};
 }
 
 }  // namespace
+
+
+SaveResult RunPlan(Plan plan, Run& r, const FileSystem& fs) {
+  for (const PlanStep& row : plan) {
+    if (row.runs != kAlways && (row.runs == kOnceOneFailed) != r.Stopped()) continue;
+    if (row.applies != nullptr && !row.applies(r)) continue;
+    Status done = fs.Check(row.step, Where(r, row.acts).c_str());
+    if (done.ok()) done = row.act(r, row.eintr);
+    if (row.found != nullptr) r.probe.*row.found = done;
+    if (done.ok()) continue;
+    if (row.fails == kStop && !r.Stopped()) r.failed = done;
+    if (row.fails == kSay && r.said.ok()) r.said = done;
+    if (row.fails == kFallBack) r.fell = done;
+  }
+  SaveResult result = r.changed ? Changed() : Failed(r.failed);
+  if (result.saved()) result.err = r.said.err;
+  // What the exchange took out, or a backup, that still holds the old content stays, and is said.
+  if (r.old_out) result.kept = std::move(r.temp);
+  if (r.backed_up && !r.backup.name.empty()) result.kept = std::move(r.where);
+  return result;
+}
+
+}  // namespace save_steps
+
+using namespace save_steps;
 
 SaveResult WriteFileSafely(Target& target, const Pieces& bytes, const FileSystem& fs) {
   try {
     return WriteTarget(target, bytes, fs);
   } catch (const std::bad_alloc&) {
-    // Memory refused on the way: the temporary file went as the save unwound (RemovedOnThrow),
-    // and the target was not replaced.
+    // Memory refused on the way: the new file went as the save unwound (RemovedOnThrow), and
+    // the target was not replaced.
     return Failed(ENOMEM);
   }
-}
-
-std::vector<FsStep> SaveSteps(bool in_place) {
-  if (in_place) return InPlaceSteps();
-  std::vector<FsStep> steps = {FsStep::kReadAttributes};
-  for (const RenameStep& row : kRenameSteps) {
-    steps.push_back(row.step);
-    if (row.step != FsStep::kRename) continue;
-    for (const auto& exchange : kExchangeSteps) steps.push_back(exchange.step);
-  }
-  return steps;
-}
-
-SaveResult WriteFileSafely(const char* path, const Pieces& bytes, const FileSystem& fs) {
-  Target target;
-  try {
-    if (Status found = Resolve(path, target); !found.ok()) return Failed(found);
-  } catch (const std::bad_alloc&) {
-    return Failed(ENOMEM);
-  }
-  return WriteFileSafely(target, bytes, fs);
 }

@@ -15,6 +15,7 @@
 
 #include "core/fd.h"
 #include "doc/save_steps.h"
+#include "doc/save_way.h"
 
 namespace save_steps {
 
@@ -127,7 +128,7 @@ int FolderFlags(int folder) {
 }
 
 Status MatchAttributes(int fd, const Kept& kept) {
-  const Attributes& attributes = kept.attributes;
+  const auto& attributes = kept.attributes;
   // What the new file got from its folder (a default ACL) goes, unless the target has it too.
   std::vector<std::string> names;
   Status listed = ListNames(fd, names);

@@ -10,6 +10,7 @@
 #include "core/fd.h"
 #include "doc/save.h"
 #include "doc/save_names.h"
+#include "doc/new_file.h"
 #include "doc/save_steps.h"
 
 using namespace save_steps;

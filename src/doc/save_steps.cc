@@ -1,4 +1,4 @@
-// The plain file steps of a save, and the new files it makes beside a target.
+// The plain file steps of a save.
 #include "doc/save_steps.h"
 
 #include <fcntl.h>
@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstddef>
-#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -26,79 +25,9 @@ namespace {
 // Bytes copied at a time into a backup.
 constexpr std::size_t kCopyChunk = 1 << 20;
 
-// Unnamed files can be named only through /proc.
-bool CanNameLater() {
-  return access("/proc/self/fd", X_OK) == 0;
-}
-
 }  // namespace
 
-Status OpenUnnamed(int dir, mode_t mode, Fd& fd) {
-  if (!CanNameLater()) return EOPNOTSUPP;
-  fd = Fd(RetryOnEintr([&] { return openat(dir, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, mode); }));
-  if (fd.valid()) return 0;
-  // Filesystems without unnamed files say so in one of these ways.
-  return errno == EISDIR || errno == EINVAL ? EOPNOTSUPP : errno;
-}
-
-Status OpenNamed(int dir, const char* name, mode_t mode, Fd& fd) {
-  fd = Fd(RetryOnEintr([&] {
-    return openat(dir, name, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
-  }));
-  return fd.valid() ? 0 : errno;
-}
-
-Status CreateIn(const Folder& folder, NewFile& file, mode_t mode) {
-  int dir = folder.fd.get();
-  if (Status unnamed = OpenUnnamed(dir, mode, file.fd); unnamed.err != EOPNOTSUPP) return unnamed;
-  auto make = [&](const std::string& name) { return OpenNamed(dir, name.c_str(), mode, file.fd); };
-  if (file.chosen.empty()) return WithUniqueName(file.pattern, file.name, make);
-  Status made = make(file.chosen);
-  if (made.ok()) file.name = file.chosen;
-  return made;
-}
-
-Status LinkUnnamed(int fd, int dir, const char* name) {
-  char self[32];
-  std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
-  return Errno(RetryOnEintr([&] { return linkat(AT_FDCWD, self, dir, name, AT_SYMLINK_FOLLOW); }));
-}
-
-Status RenameNoReplace(int dir, const char* from, const char* to) {
-  Status renamed =
-      Errno(RetryOnEintr([&] { return renameat2(dir, from, dir, to, RENAME_NOREPLACE); }));
-  if (renamed.err != EINVAL) return renamed;
-  renamed = Errno(RetryOnEintr([&] { return linkat(dir, from, dir, to, 0); }));
-  if (renamed.ok()) unlinkat(dir, from, 0);
-  return renamed;
-}
-
-Status Name(const Folder& folder, NewFile& file) {
-  if (!file.name.empty()) return 0;
-  auto link = [&](const std::string& name) {
-    return LinkUnnamed(file.fd.get(), folder.fd.get(), name.c_str());
-  };
-  if (file.chosen.empty()) return WithUniqueName(file.pattern, file.name, link);
-  Status linked = link(file.chosen);
-  if (linked.ok()) file.name = file.chosen;
-  return linked;
-}
-
-Status Discard(const Folder& folder, NewFile& file, FsStep remove, const FileSystem& fs) {
-  (void)file.fd.Close();  // the file is not wanted
-  for (std::string* name : {&file.name, &file.companion}) {
-    if (name->empty()) continue;
-    Status removed = Step(fs, remove, folder.Path(*name), [&] {
-      return Errno(RetryOnEintr([&] { return unlinkat(folder.fd.get(), name->c_str(), 0); }));
-    });
-    // A file that stays keeps the record of whose it is.
-    if (!removed.ok() && name == &file.name) return removed;
-    name->clear();
-  }
-  return 0;
-}
-
-Status WriteAll(int fd, std::span<const char> bytes, off_t offset, OnEintr rule) {
+Status WriteBytes(int fd, std::span<const char> bytes, off_t offset, OnEintr rule) {
   bool abandon = rule == OnEintr::kGiveUp;
   std::size_t done = 0;
   while (done < bytes.size()) {
@@ -124,7 +53,7 @@ Status WriteAll(int fd, std::span<const char> bytes, off_t offset, OnEintr rule)
 
 Status WritePieces(int fd, const Pieces& bytes, off_t offset, OnEintr rule) {
   return bytes.Each([&](std::span<const char> piece) {
-    Status written = WriteAll(fd, piece, offset, rule);
+    Status written = WriteBytes(fd, piece, offset, rule);
     if (offset >= 0) offset += static_cast<off_t>(piece.size());
     return written;
   });
@@ -144,7 +73,7 @@ Status CopyBytes(int from, int to, off_t size, char* spare) {
     ssize_t n = RetryOnEintr([&] { return pread(from, buffer, want, at); });
     if (n < 0) return errno;
     if (n == 0) return EIO;
-    Status written = WriteAll(to, {buffer, static_cast<std::size_t>(n)}, at);
+    Status written = WriteBytes(to, {buffer, static_cast<std::size_t>(n)}, at);
     if (!written.ok()) return written;
     at += n;
   }
@@ -167,7 +96,7 @@ Status Close(Fd& fd) {
   return err == EINTR ? 0 : err;
 }
 
-Status Reserve(int fd, off_t size) {
+Status ReserveSpace(int fd, off_t size) {
   if (size == 0) return 0;
   // A reservation that keeps the size is not held to the file-size limit; the write would be.
   rlimit limit = {};
@@ -185,7 +114,7 @@ Status WriteRecord(const Folder& folder, const std::string& name, const std::str
     return openat(dir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   }));
   if (!fd.valid()) return errno;
-  Status written = WriteAll(fd.get(), text);
+  Status written = WriteBytes(fd.get(), text);
   if (written.ok()) written = Sync(fd.get());
   Status closed = Close(fd);
   if (written.ok()) written = closed;

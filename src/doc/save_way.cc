@@ -1,16 +1,18 @@
 // How a save writes its target: by a new file that takes its place, in place behind a backup,
-// or as it stands. One table decides, from the target and what the trial steps found.
+// or as it stands. One table decides, from the target and what the probe found.
+#include "doc/save_way.h"
+
 #include <linux/fs.h>
 #include <sys/stat.h>
 
 #include <cerrno>
 
-#include "doc/save.h"
-#include "doc/save_steps.h"
-
 namespace save_steps {
 
 namespace {
+
+using T = const Target&;
+using P = const Probe&;
 
 // Reasons a folder gives for refusing a new file, where the target can still be written in
 // place.
@@ -24,65 +26,79 @@ bool CannotCarry(Status status) {
   return status.err == EPERM || status.err == EOPNOTSUPP || status.err == EACCES;
 }
 
-bool Marked(const Trials& trials, int flag) {
-  return trials.kept != nullptr && trials.kept->has_flags && (trials.kept->flags & flag) != 0;
+bool Marked(P p, int flag) {
+  return p.kept.has_flags && (p.kept.flags & flag) != 0;
 }
 
+// A new name in an append-only folder is made only unnamed, then linked.
+bool Unnamed(P p) {
+  return (p.folder_flags & FS_APPEND_FL) != 0;
+}
+
+constexpr int kFolderMarks = FS_APPEND_FL | FS_IMMUTABLE_FL;
+
+using enum Way;
+using enum SaveOutcome;
+
 struct Row {
-  bool (*matches)(const Target& target, const Trials& trials);
+  bool (*matches)(T, P);
   Way way;
-  WayReason reason;
-  Status Trials::*failed = nullptr;  // the trial whose error a refusal gives
+  Status Probe::*failed = nullptr;  // kRefused: the step whose error it gives (else EPERM)
+  SaveOutcome refusal = kFailed;    // kRefused: what the save says
+  bool backup_in_state = false;     // kInPlace: the folder cannot take the backup
 };
 
 // In order: the first row that matches decides.
+// clang-format off
 constexpr Row kWays[] = {
-    {[](const Target& t, const Trials& r) { return !t.exists && r.create.ok(); }, Way::kByRename,
-     WayReason::kNoFile},
-    {[](const Target& t, const Trials&) { return !t.exists; }, Way::kRefused,
-     WayReason::kCannotCreate, &Trials::create},
-    {[](const Target& t, const Trials&) { return !S_ISREG(t.info.st_mode); }, Way::kStraight,
-     WayReason::kNotRegular},
-    {[](const Target&, const Trials& r) { return !r.read.ok(); }, Way::kRefused,
-     WayReason::kUnreadable, &Trials::read},
-    {[](const Target&, const Trials& r) { return Marked(r, FS_IMMUTABLE_FL); }, Way::kRefused,
-     WayReason::kImmutable},
-    {[](const Target&, const Trials& r) { return Marked(r, FS_APPEND_FL); }, Way::kRefused,
-     WayReason::kAppendOnly},
-    {[](const Target&, const Trials& r) { return r.kept != nullptr && r.kept->write_refused; },
-     Way::kRefused, WayReason::kWriteRefused},
-    {[](const Target& t, const Trials&) { return t.info.st_nlink > 1; }, Way::kInPlace,
-     WayReason::kHardLinks},
-    {[](const Target&, const Trials& r) {
-       return (r.folder_flags & (FS_APPEND_FL | FS_IMMUTABLE_FL)) != 0;
-     },
-     Way::kInPlace, WayReason::kFolderMarked},
-    {[](const Target&, const Trials& r) { return Refuses(r.create); }, Way::kInPlace,
-     WayReason::kFolderRefuses},
-    {[](const Target&, const Trials& r) { return !r.create.ok(); }, Way::kRefused,
-     WayReason::kCannotCreate, &Trials::create},
-    {[](const Target&, const Trials& r) { return !r.flags.ok(); }, Way::kInPlace,
-     WayReason::kFlags},
-    {[](const Target&, const Trials& r) { return !r.owner.ok(); }, Way::kInPlace,
-     WayReason::kOwner},
-    {[](const Target&, const Trials& r) { return CannotCarry(r.attributes); }, Way::kInPlace,
-     WayReason::kAttributes},
-    {[](const Target&, const Trials& r) { return !r.attributes.ok(); }, Way::kRefused,
-     WayReason::kAttributeFailed, &Trials::attributes},
-    {[](const Target&, const Trials&) { return true; }, Way::kByRename, WayReason::kReplace},
+    // No file there: a new one is named, but in an immutable folder, or in an append-only one
+    // that cannot have it whole (no unnamed files there).
+    {[](T t, P p) { return !t.exists && (p.folder_flags & FS_IMMUTABLE_FL) != 0; }, kRefused,
+     nullptr, kFolderImmutable},
+    {[](T t, P p) { return !t.exists && p.create.ok(); }, kByRename},
+    {[](T t, P p) { return !t.exists && Unnamed(p) && p.create.err == EOPNOTSUPP; }, kRefused,
+     nullptr, kFolderAppendOnly},
+    {[](T t, P) { return !t.exists; }, kRefused, &Probe::create},
+    {[](T t, P) { return !S_ISREG(t.info.st_mode); }, kStraight},  // a device or a FIFO
+    {[](T, P p) { return !p.read.ok(); }, kRefused, &Probe::read},
+    {[](T, P p) { return Marked(p, FS_IMMUTABLE_FL); }, kRefused, nullptr, kImmutable},
+    {[](T, P p) { return Marked(p, FS_APPEND_FL); }, kRefused, nullptr, kAppendOnly},
+    {[](T, P p) { return p.kept.write_refused; }, kRefused},
+    // Other names would keep the old content; a marked folder, or one that refuses a new file
+    // (EACCES, EPERM, EROFS), cannot have it renamed in.
+    {[](T t, P) { return t.info.st_nlink > 1; }, kInPlace},
+    {[](T, P p) { return (p.folder_flags & kFolderMarks) != 0; }, kInPlace, nullptr, kFailed, true},
+    {[](T, P p) { return Refuses(p.create); }, kInPlace},
+    {[](T, P p) { return !p.create.ok(); }, kRefused, &Probe::create},  // no space, no inodes...
+    // The new file cannot be given what the target has.
+    {[](T, P p) { return !p.flags.ok(); }, kInPlace},
+    {[](T, P p) { return !p.owner.ok(); }, kInPlace},
+    {[](T, P p) { return CannotCarry(p.attributes); }, kInPlace},
+    {[](T, P p) { return !p.attributes.ok(); }, kRefused, &Probe::attributes},
+    {[](T, P) { return true; }, kByRename},
 };
+// clang-format on
+
+const Row& FirstRow(T target, P probe) {
+  for (const Row& row : kWays) {
+    if (row.matches(target, probe)) return row;
+  }
+  return kWays[std::size(kWays) - 1];  // never: the last row matches all
+}
 
 }  // namespace
 
-Chosen ChooseWay(const Target& target, const Trials& trials) {
-  for (const Row& row : kWays) {
-    if (!row.matches(target, trials)) continue;
-    Chosen chosen{row.way, row.reason};
-    if (row.failed != nullptr) chosen.err = (trials.*row.failed).err;
-    if (row.reason == WayReason::kWriteRefused) chosen.err = EPERM;
-    return chosen;
-  }
-  return {Way::kByRename, WayReason::kReplace};  // the last row matches all
+Chosen ChooseWay(const Target& target, const Probe& probe) {
+  const Row& row = FirstRow(target, probe);
+  Chosen chosen{row.way, row.refusal};
+  if (row.way == kRefused) chosen.err = row.failed != nullptr ? (probe.*row.failed).err : EPERM;
+  // A backup cannot be removed from a folder marked append-only, nor made in an immutable one.
+  if (row.backup_in_state) chosen.no_backup_beside = EPERM;
+  return chosen;
+}
+
+bool NeedsNewFile(const Target& target, const Probe& probe) {
+  return !probe.Tried() && FirstRow(target, probe).way == Way::kByRename;
 }
 
 }  // namespace save_steps

@@ -1,0 +1,117 @@
+// A save in three stages: the probe (its rows find out what the target has and try it on a new
+// file), the choice (ChooseWay, doc/save_way.h) and the chosen way's plan, each a table of steps
+// of one kind run by one runner. Only the save's own files include this.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <span>
+#include <string>
+
+#include "core/fd.h"
+#include "core/status.h"
+#include "doc/file_system.h"
+#include "doc/new_file.h"
+#include "doc/save.h"
+#include "doc/save_names.h"
+#include "doc/save_steps.h"
+#include "doc/save_way.h"
+
+namespace save_steps {
+
+// What the steps of one save share, from the probe to the end of the plan.
+struct Run {
+  Target& target;
+  const Pieces& bytes;
+  Probe probe = {};  // what the probe found; its `temp` is the new file
+  Chosen chosen = {Way::kByRename};
+  bool existed = false;  // a file was there when the save began (`target.exists` is the file
+                         // written, once it is in place)
+  // The paths the seam is told, made before the steps that may not ask for memory.
+  std::string shown = {};    // the target's
+  std::string folder = {};   // its folder's
+  std::string temp = {};     // the new file's, by its pattern until it is named
+  std::string where = {};    // the backup's, by its pattern until it is named
+  std::string scratch = {};  // one made for a step before the write
+  // The target opened to be written as it stands or in place, and what it was then.
+  Fd fd = {};
+  struct stat was = {};
+  // In place: the backup and the folder it goes to.
+  NewFile backup = {};
+  Folder state = {};
+  const Folder* backup_in = nullptr;
+  bool backed_up = false;  // the backup is whole, flushed and named
+  bool restored = false;   // after a failed write, the old content is whole in the target again
+  // By rename: the exchange.
+  bool exchanged = false;
+  bool checked = false;  // what the exchange took out is the file that was checked
+  bool old_out = false;  // the new file's name holds what the exchange took out
+  Status looked = {};    // the look at what it took out
+  // How the steps stand.
+  Status failed = {};    // the first failure that stops the steps
+  Status fell = {};      // the failure of a step that others stand in for (kFallBack)
+  bool changed = false;  // the target changed since it was found: nothing is written over it
+  Status said = {};      // a failure that leaves the save standing, said with what stays
+
+  bool Stopped() const { return !failed.ok() || changed; }
+  NewFile& New() { return probe.temp; }
+  int dir() const { return target.folder.fd.get(); }
+  // The name of the companion of a backup named `name`.
+  std::string Companion(const std::string& name) const {
+    EntryName entry;
+    return std::string(entry, CompanionName(name, entry));
+  }
+};
+
+// When a step runs.
+enum class Runs {
+  kWhileAllWorked,  // only while every step before it worked
+  kOnceOneFailed,   // only once a step failed or found the target changed: it undoes or cleans
+  kAlways,          // either way
+};
+
+// What a step's failure does.
+enum class OnFailure {
+  kStop,      // the save fails with it (unless it failed already)
+  kIgnore,    // nothing: the new content is in place, or the save failed already
+  kSay,       // the save stands, and the failure is said with what it left (`kept`)
+  kFallBack,  // kept in `fell` for the steps that stand in for it, which give it back when
+              // they cannot (the backup's in the state folder, the rename where no exchange is)
+  kProbe,     // what the probe found (`found`): the probe's later steps on the new file stop
+};
+
+// What the seam is told a step acts on: the target, its folder, the new file, the backup, the
+// backup's folder, the backup's companion, the state folder.
+// clang-format off
+enum class Acts { kOnTarget, kOnFolder, kOnNew, kOnBackup, kOnBackupFolder, kOnCompanion,
+                  kOnStateFolder };
+// clang-format on
+
+// One step: the step the seam is asked about, its action (handed the step's EINTR rule), what
+// it acts on, when it runs, what its failure does, and a condition on the run (none: always).
+struct PlanStep {
+  FsStep step;
+  Status (*act)(Run&, OnEintr);
+  Acts acts = Acts::kOnTarget;
+  OnEintr eintr = OnEintr::kRetry;
+  Runs runs = Runs::kWhileAllWorked;
+  OnFailure fails = OnFailure::kStop;
+  bool (*applies)(const Run&) = nullptr;
+  Status Probe::*found = nullptr;  // kProbe: where its outcome goes
+};
+
+using Plan = std::span<const PlanStep>;
+
+// Runs the steps in order, each through the seam; what the save came to.
+SaveResult RunPlan(Plan plan, Run& run, const FileSystem& fs);
+
+// The plan of a write in place (doc/save_in_place.cc).
+extern const Plan kInPlacePlan;
+
+// Steps more than one plan has: the target opened with `flags` and checked, and the new file
+// closed and removed when it is not wanted.
+Status OpenTarget(Run& r, int flags);
+Status RemoveNew(Run& r, OnEintr);
+bool NewMade(const Run& r);
+
+}  // namespace save_steps
