@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 max_file=400 max_function=40
 # Files still over the size while their work is under way elsewhere: named, not failed.
-known_large=()
+known_large=(src/app/file_commands.cc src/core/document.cc)
 if (($#)); then files=("$@"); else mapfile -t files < <(find src -name '*.h' -o -name '*.cc' | sort); fi
 status=0
 for file in "${files[@]}"; do

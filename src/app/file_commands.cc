@@ -16,6 +16,7 @@
 #include "app/editor.h"
 #include "app/messages.h"
 #include "app/reads.h"
+#include "app/session_journal.h"
 #include "doc/leftovers.h"
 #include "doc/load.h"
 #include "doc/save.h"
@@ -135,6 +136,8 @@ Loaded ReadFileIn(Editor& ed, const char* name, Target& target) {
   // A new document: nothing to undo, nothing unsaved, and the file as it was read, held.
   ForgetUndo(ed.undo);
   ed.MarkSaved();
+  // Before the stamp, which takes the file over.
+  JournalLoaded(ed, name, walked ? target.file.get() : kernel.get(), bytes);
   ed.stamp = FileStamp{};
   if (walked) TakeStamp(ed.stamp, name, target, found);
   ed.split_source.reset();
@@ -214,6 +217,18 @@ struct Found {
   }
 };
 
+// A change on disk while the session found editing the file at its load still runs is asked
+// about as that session's save.
+[[nodiscard]] bool OtherSessionsSaveAccepted(Editor& ed, DiskChange& change, const char* name) {
+  int other = OtherSessionRunning(ed);
+  if (other == 0 || (change != DiskChange::kChanged && change != DiskChange::kReplaced)) {
+    return true;
+  }
+  Print(ed.io, msg::kSavedByOtherSession, Shown(ed.io, name).c_str(), other);
+  change = DiskChange::kNone;  // asked
+  return AnsweredYes(ed);
+}
+
 // Says why a save failed (`removed`: the target's folder is gone).
 void SayFailed(Editor& ed, const char* name, const SaveResult& result, bool removed) {
   Shown shown(ed.io, name);
@@ -258,7 +273,8 @@ Saved SaveTo(Editor& ed, const char* name, Found& named, bool confirmed) {
   Target& target = named.target;
   DiskChange change =
       confirmed ? DiskChange::kNone : ChangedSince(ed.stamp, name, target, named.found);
-  if (!ChangeAccepted(ed, change, name, target) || !LinkAccepted(ed, name, target, named.found)) {
+  if (!OtherSessionsSaveAccepted(ed, change, name) || !ChangeAccepted(ed, change, name, target) ||
+      !LinkAccepted(ed, name, target, named.found)) {
     return Saved::kAbandoned;
   }
   // The bytes are made as they are written: no image of the whole file is held.
@@ -278,6 +294,7 @@ Saved SaveTo(Editor& ed, const char* name, Found& named, bool confirmed) {
   }
   ed.MarkSaved();
   TakeStamp(ed.stamp, name, target, named.found);
+  JournalSaved(ed, name);
   return Saved::kWritten;
 }
 

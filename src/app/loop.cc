@@ -14,6 +14,7 @@
 #include "app/navigation.h"
 #include "app/reads.h"
 #include "app/rescue.h"
+#include "app/session_journal.h"
 #include "app/view.h"
 #include "core/signals.h"
 #include "settings/rc.h"
@@ -95,6 +96,7 @@ void ShowView(Editor& ed, bool with_prompt) {
     if (input[0] == '!' && !pasted) std::memmove(input, input + 1, std::strlen(input));
     TextEntry(ed, input, shortened);
   }
+  JournalChanges(ed);
   return ed.running && !TakeEndingSignal(ed);
 }
 
@@ -102,13 +104,16 @@ void ShowView(Editor& ed, bool with_prompt) {
 [[nodiscard]] bool OpenLineEditor(Editor& ed, int out_fd) {
   if (!ed.io.terminal || !ed.io.out_terminal) return true;
   const char* failed = nullptr;
-  ed.line_editor = LineEditor::Open(
+  std::unique_ptr<LineEditor> editor = LineEditor::Open(
       ed.io.in, ed.io.out, out_fd,
       [&ed](Asks asks) {
         if (asks == Asks::kCommand) return ShowView(ed, false);
         std::fputs(ed.io.question.c_str(), ed.io.out);
       },
       failed);
+  // A stop may last: the journal is on disk before it.
+  if (editor) editor->BeforeStop([&ed] { JournalFlush(ed); });
+  ed.line_editor = std::move(editor);
   ed.io.editor = ed.line_editor.get();
   if (failed != nullptr) EditingOff(ed, failed);
   return true;
@@ -117,7 +122,9 @@ void ShowView(Editor& ed, bool with_prompt) {
 }  // namespace
 
 bool RunTurn(Editor& ed) {
-  return Guarded(ed, [&] { return Turn(ed); });
+  if (Guarded(ed, [&] { return Turn(ed); })) return true;
+  JournalEnd(ed);
+  return false;
 }
 
 int RunEditor(int argc, const char* const* argv, Io io, Options options) {

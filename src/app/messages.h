@@ -29,6 +29,20 @@ inline constexpr const char* kHomeNotSet = "HOME is not set";
 inline constexpr const char* kHomeNotAbsolute = "HOME is not an absolute path";
 inline constexpr const char* kEarlierRecovery = "Unsaved text from an earlier session is in %s\n";
 inline constexpr const char* kMoreRecovery = "and %d more\n";
+// The journal of unsaved changes, at a terminal.
+inline constexpr const char* kJournalFailed =
+    "The journal of unsaved changes could not be written (%s); editing goes on without it\n";
+inline constexpr const char* kJournalBaseChanged =
+    "%s changed after that session read it: the recovery file holds every line the session "
+    "wrote, in order\n";
+inline constexpr const char* kJournalCut =
+    "The journal of that session ends in %zu bytes that are not a whole record; they are not in "
+    "the recovery file\n";
+inline constexpr const char* kJournalNotReplayed =
+    "The journal %s of an earlier session could not be replayed: %s\n";
+inline constexpr const char* kOtherSession =
+    "%s is being edited in another session (pid %d, since %s); its unsaved changes are not in "
+    "this copy\n";
 
 // View.
 inline constexpr const char* kHeader = "\nEditing %i:%i %s\n\n";
@@ -107,6 +121,8 @@ inline constexpr const char* kReplacedByOther =
 inline constexpr const char* kCreatedOnDisk =
     "%s was created by another program since this session found it missing; overwrite it? "
     "(y/n)\n";
+inline constexpr const char* kSavedByOtherSession =
+    "%s was saved by another session (pid %d) since it was read here; overwrite it? (y/n)\n";
 inline constexpr const char* kForeignFolder =
     "A folder on the way to %s was made by %s since this session found it missing; save there? "
     "(y/n)\n";

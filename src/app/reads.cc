@@ -8,6 +8,7 @@
 
 #include "app/editor.h"
 #include "app/messages.h"
+#include "app/session_journal.h"
 #include "core/signals.h"
 
 void EditingOff(Editor& ed, const char* step) {
@@ -19,6 +20,8 @@ void EditingOff(Editor& ed, const char* step) {
 }
 
 Read ReadLine(Editor& ed, char* buf, int limit, Asks asks) {
+  // What a question may end is on disk before it is asked.
+  if (asks != Asks::kCommand) JournalFlush(ed);
   Read read = ReadInputLine(ed.io, buf, limit, asks);
   if (read == Read::kEditingOff) {
     EditingOff(ed, ed.io.editing_off);

@@ -8,6 +8,7 @@
 
 #include "app/editor.h"
 #include "app/messages.h"
+#include "app/session_journal.h"
 #include "core/signals.h"
 #include "doc/save.h"
 #include "doc/save_names.h"
@@ -64,6 +65,7 @@ void WriteRecovery(Editor& ed, bool failure_on_err) {
           failure_on_err);
     }
   }
+  JournalRescued(ed);  // the recovery file is whole and flushed
   ed.MarkSaved();
   // The text is safe: a second signal need not wait for a message that nobody reads.
   LetEndingSignalsEnd(ed.io.terminal);

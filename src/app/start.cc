@@ -10,6 +10,7 @@
 #include "app/messages.h"
 #include "app/navigation.h"
 #include "app/rescue.h"
+#include "app/session_journal.h"
 #include "settings/rc.h"
 #include "term/caret.h"
 
@@ -219,6 +220,7 @@ void LoadFirstFile(Editor& ed, const char* name) {
   GridSize size;
   TakeSettings(ed, size);
   AnnounceRecoveryFiles(ed);
+  ReplayJournals(ed);
   if (!AllocateBuffers(ed, size)) {
     // A signal that came meanwhile ends it as that signal, as it would at the first read.
     if (!TakeEndingSignal(ed)) ed.Stop(1);
@@ -231,11 +233,14 @@ void LoadFirstFile(Editor& ed, const char* name) {
   MoveToColumn(ed, args.column);
   ed.line_lock = 0;
   ForgetUndo(ed.undo);
+  JournalStarted(ed);
   return ed.running;
 }
 
 }  // namespace
 
 bool StartEditor(Editor& ed, int argc, const char* const* argv) {
-  return Guarded(ed, [&] { return Start(ed, argc, argv); });
+  if (Guarded(ed, [&] { return Start(ed, argc, argv); })) return true;
+  JournalEnd(ed);
+  return false;
 }

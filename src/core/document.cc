@@ -40,6 +40,7 @@ void Document::ReleaseAll() {
 void Document::Free() {
   ReleaseAll();
   ++changes_;
+  MarkWhole();
   std::free(index_);
   std::free(work_);
   for (char*& spare : spare_) {
@@ -209,7 +210,7 @@ Status Document::Store(int i, int length) {
 Status Document::SetLine(int i, std::string_view text) {
   int n = Usable(text, lsize_ - 1);
   if (n > 0) std::memcpy(work_, text.data(), n);
-  return Counted(Store(i, n));
+  return Marked(Store(i, n), i);
 }
 
 // Both rooms are had before either line is written; `b` waits in the work block, since it may
@@ -229,6 +230,8 @@ Status Document::SetLines(int i, std::string_view a, int j, std::string_view b) 
   if (nb > 0) std::memcpy(work_, b.data(), nb);
   Place(i, room_a, a.data(), na);
   Place(j, room_b, work_, nb);
+  Mark(i, 1, 1);
+  Mark(j, 1, 1);
   return Counted(0);
 }
 
@@ -248,7 +251,7 @@ Status Document::WriteAt(int i, int column, std::string_view text) {
   int at = std::min(column, lsize_ - 1);
   int kept = static_cast<int>(old.size());
   int n = Compose(old, kept, at, text);
-  return Counted(Store(i, std::max(kept, at + n)));
+  return Marked(Store(i, std::max(kept, at + n)), i);
 }
 
 //   "abcdef" InsertAt(2, "XY"):  head "ab", then "XY", then the tail "cdef" as far as it fits
@@ -259,12 +262,13 @@ Status Document::InsertAt(int i, int column, std::string_view text) {
   int n = Compose(old, head, at, text);
   int tail = std::min(static_cast<int>(old.size()) - head, lsize_ - 1 - at - n);
   if (tail > 0) std::memcpy(work_ + at + n, old.data() + head, tail);
-  return Counted(Store(i, at + n + tail));
+  return Marked(Store(i, at + n + tail), i);
 }
 
 // Removing bytes never needs memory: the line shrinks where it is.
 void Document::CutAt(int i, int column, int count) {
   ++changes_;
+  Mark(i, 1, 1);
   if (i >= count_ || column < 0 || count <= 0) return;
   LineRecord& r = At(i);
   if (column >= r.length) return;
@@ -276,6 +280,7 @@ void Document::CutAt(int i, int column, int count) {
 
 void Document::Truncate(int i, int column) {
   ++changes_;
+  Mark(i, 1, 1);
   if (i >= count_) return;
   LineRecord& r = At(i);
   if (column <= 0) {
@@ -302,17 +307,20 @@ Status Document::OpenLine(int line, std::string_view text) {
   if (full && line == lines_ - 1) {
     Release(At(line));
     At(line) = {block, n};
+    Mark(line, 1, 1);
     return Counted(0);
   }
   // The last line's text falls out of the grid, which frees its record.
   if (full) Erase(lines_ - 1);
   InsertEmpty(line);
   At(line) = {block, n};
+  Mark(line, 0, 1);
   return Counted(0);
 }
 
 void Document::RemoveLine(int line) {
   ++changes_;
+  Mark(line, 1, 0);
   if (line < count_) Erase(line);
 }
 
@@ -332,6 +340,36 @@ Status Document::AskAhead(int line) {
 void Document::Clear() {
   ReleaseAll();
   ++changes_;
+  MarkWhole();
+}
+
+// The splice so far covers [from, new_end) of the document before this change, which stood
+// where [from, old_end) stood; this change puts `added` lines for `removed` at `at`. The two
+// together cover from the first of both to the end of either, moved by this change; an end
+// past the grid is the grid's end, since whatever moved there fell out.
+void Document::Mark(int at, int removed, int added) {
+  Touched& t = touched_;
+  if (t.whole) return;
+  if (!t.any) t = {true, false, at, at, at, lines_};
+  if (added > removed) {
+    // The lines pushed past the grid's end are gone for good: a later removal brings in empty
+    // lines, not them.
+    int out = lines_ - (added - removed);
+    t.lost = std::min(t.lost, out >= t.new_end ? out - t.new_end + t.old_end : t.old_end);
+  }
+  int end = std::max(t.new_end, at + removed);
+  t.old_end += std::max(0, at + removed - t.new_end);
+  t.new_end = end + added - removed;
+  t.from = std::min(t.from, at);
+  if (t.new_end > lines_) t.new_end = t.old_end = lines_;
+  t.old_end = std::min(t.old_end, lines_);
+}
+
+Document::Change Document::TakeChange() {
+  Touched t = std::exchange(touched_, {});
+  // Where the first old line that fell out would stand, after the lines the change carries.
+  int blank = std::min(lines_, t.new_end + std::max(0, t.lost - t.old_end));
+  return {t.any, t.whole, t.from, t.old_end - t.from, t.new_end - t.from, blank};
 }
 
 bool Document::CheckInvariant() const {

@@ -158,6 +158,23 @@ class Document {
   /// The document as it stands now, for code that keeps a view of it other than a LineView.
   Edition edition() const { return Edition(&changes_); }
 
+  /// What the changes since the last TakeChange did, as one splice: the old lines from `from`
+  /// on, `removed` of them, gave way to the lines now at `from` .. `from + added - 1`, and every
+  /// later line moved by added - removed (lines moved past the grid fell out of it, and lines
+  /// that came in at its end are empty: those from `blank` on, where lines that fell out of
+  /// the grid would otherwise come back). `whole` after a load, a clear or a free: every line
+  /// may differ. Costs nothing to keep: a few numbers per change.
+  struct Change {
+    bool any = false;
+    bool whole = false;
+    int from = 0;
+    int removed = 0;
+    int added = 0;
+    int blank = 0;
+  };
+  /// The change since the last call, which starts a new one.
+  Change TakeChange();
+
   // The changes. Every line number lies in 0 .. lines - 1; a column may lie anywhere from 0 on
   // (one past the last column, lsize - 1, counts as that column).
 
@@ -290,6 +307,14 @@ class Document {
     if (done.ok()) ++changes_;
     return done;
   }
+  // Adds to the change record: at line `at` of the document as it was, `removed` lines gave
+  // way to `added` lines.
+  void Mark(int at, int removed, int added);
+  void MarkWhole() { touched_.any = touched_.whole = true; }
+  Status Marked(Status done, int at) {
+    if (done.ok()) Mark(at, 1, 1);
+    return Counted(done);
+  }
 
   char* work_ = nullptr;  // lsize bytes where a change puts a line together
   char* spare_[2] = {nullptr, nullptr};
@@ -304,6 +329,15 @@ class Document {
   int lines_ = 0;
   int lsize_ = 0;
   std::uint64_t changes_ = 0;
+  // The change record: lines [from, new_end) now stand where [from, old_end) stood.
+  struct Touched {
+    bool any = false;
+    bool whole = false;
+    int from = 0;
+    int new_end = 0;
+    int old_end = 0;
+    int lost = 0;  // the old lines from here on fell out of the grid
+  } touched_;
 };
 
 /// Index of the last line that holds text; 0 when none does (and when only line 0 does).

@@ -125,6 +125,10 @@ LineEditor::~LineEditor() {
   line_editing::Release(*state_);
 }
 
+void LineEditor::BeforeStop(std::function<void()> call) {
+  state_->before_stop = std::move(call);
+}
+
 namespace {
 
 // The state of a line editor on `in` and `out`, libedit's parts made but not yet set up.

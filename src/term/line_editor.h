@@ -60,6 +60,8 @@ class LineEditor : public LineReader {
   /// Ctrl-Z stop the program as usual, until Return.
   void Leave() override;
   void Return() override;
+  /// Runs `call` before each Ctrl-Z stops the program.
+  void BeforeStop(std::function<void()> call);
 
   struct State;  // libedit's handles, the decoding of typed bytes and the terminal's modes
 

@@ -15,5 +15,6 @@ LineEditor::Outcome LineEditor::Read(const char*, Asks, std::size_t, Typed&) {
   return Outcome::kEnd;
 }
 
+void LineEditor::BeforeStop(std::function<void()>) {}
 void LineEditor::Leave() {}
 void LineEditor::Return() {}

@@ -48,6 +48,7 @@ void SetHandler(int signal, struct sigaction* old) {
 // terminal is put back only while the editor's group still has it, SIGTTOU held back meanwhile,
 // so that the shell's own modes are never changed and the restore never waits to be let.
 void Suspend(State& s) {
+  if (s.before_stop) s.before_stop();
   sigset_t held;
   sigset_t before;
   sigemptyset(&held);
