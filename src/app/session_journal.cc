@@ -222,7 +222,7 @@ void Replay(Editor& ed, const std::string& path, ClaimedJournal& claimed,
   bool whole = true;
   while (reader.Next(payload)) {
     if (based) {
-      if (ApplyRecord(payload, doc) != 0) {
+      if (!ApplyRecord(payload, doc).ok()) {
         whole = false;
         break;
       }

@@ -30,7 +30,7 @@ std::int64_t Now() {
 
 // A folder of the effective user's, reached by no link; made (0700) when missing.
 bool OwnFolder(const std::string& path) {
-  if (path.empty() || MakeFolders(path) != 0) return false;
+  if (path.empty() || !MakeFolders(path).ok()) return false;
   struct stat st;
   return lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid();
 }
@@ -53,7 +53,7 @@ std::string JournalFolder() {
 std::string BootId() {
   std::string id;
   Fd fd(open("/proc/sys/kernel/random/boot_id", O_RDONLY | O_CLOEXEC));
-  if (!fd.valid() || ReadUpTo(fd.get(), 64, id) != 0) return {};
+  if (!fd.valid() || !ReadUpTo(fd.get(), 64, id).ok()) return {};
   while (!id.empty() && id.back() == '\n') id.pop_back();
   return id;
 }
@@ -94,11 +94,10 @@ void* Journal::Flusher(void* self) {
   return nullptr;
 }
 
-Status Journal::Begin(const std::string& folder, std::string_view header) {
-  Fd dir(RetryOnEintr([&] { return ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); }));
-  if (!dir.valid()) return errno;
-  Fd fd;
-  std::string name;
+namespace {
+
+// A new journal in `dir`, locked and holding `header`, flushed; its name goes to `name`.
+Status MakeJournalFile(const Fd& dir, std::string_view header, Fd& fd, std::string& name) {
   for (int attempt = 0; !fd.valid() && attempt < 100; ++attempt) {
     char part[64];
     std::snprintf(part, sizeof part, "%d-%llx", static_cast<int>(getpid()),
@@ -118,12 +117,30 @@ Status Journal::Begin(const std::string& folder, std::string_view header) {
     if (n > 0) rest.remove_prefix(static_cast<std::size_t>(n));
   }
   if (err == 0 && fdatasync(fd.get()) != 0) err = errno;
-  if (err != 0) {
-    unlinkat(dir.get(), name.c_str(), 0);
-    return err;
-  }
+  if (err != 0) unlinkat(dir.get(), name.c_str(), 0);
+  return err;
+}
+
+}  // namespace
+
+Status Journal::Begin(const std::string& folder, std::string_view header) {
+  Fd dir(RetryOnEintr([&] { return ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); }));
+  if (!dir.valid()) return errno;
+  Fd fd;
+  std::string name;
+  if (Status made = MakeJournalFile(dir, header, fd, name); !made.ok()) return made;
   (void)fsync(dir.get());  // the journal stands; a folder flush that fails does not undo it
   path_ = JoinPath(folder, name);
+  pthread_mutex_lock(&mutex_);
+  fd_ = std::move(fd);
+  pending_ = false;
+  last_flush_ns_ = Now();
+  pthread_mutex_unlock(&mutex_);
+  StartFlusher();
+  return 0;
+}
+
+void Journal::StartFlusher() {
   if (!cond_made_) {
     pthread_condattr_t attr;
     pthread_condattr_init(&attr);
@@ -131,25 +148,18 @@ Status Journal::Begin(const std::string& folder, std::string_view header) {
     cond_made_ = pthread_cond_init(&wake_, &attr) == 0;
     pthread_condattr_destroy(&attr);
   }
-  pthread_mutex_lock(&mutex_);
-  fd_ = std::move(fd);
-  pending_ = false;
-  last_flush_ns_ = Now();
-  pthread_mutex_unlock(&mutex_);
-  if (!thread_ && cond_made_) {
-    // The flusher takes no signal: they all reach the thread that reads.
-    sigset_t all, before;
-    sigfillset(&all);
-    pthread_sigmask(SIG_SETMASK, &all, &before);
-    pthread_attr_t attr;
-    pthread_attr_init(&attr);
-    pthread_attr_setstacksize(&attr, 64 * 1024);
-    stop_ = false;
-    thread_ = pthread_create(&flusher_, &attr, &Journal::Flusher, this) == 0;
-    pthread_attr_destroy(&attr);
-    pthread_sigmask(SIG_SETMASK, &before, nullptr);
-  }
-  return 0;
+  if (thread_ || !cond_made_) return;
+  // The flusher takes no signal: they all reach the thread that reads.
+  sigset_t all, before;
+  sigfillset(&all);
+  pthread_sigmask(SIG_SETMASK, &all, &before);
+  pthread_attr_t attr;
+  pthread_attr_init(&attr);
+  pthread_attr_setstacksize(&attr, 64 * 1024);
+  stop_ = false;
+  thread_ = pthread_create(&flusher_, &attr, &Journal::Flusher, this) == 0;
+  pthread_attr_destroy(&attr);
+  pthread_sigmask(SIG_SETMASK, &before, nullptr);
 }
 
 Status Journal::Append(std::string_view record) {
@@ -205,7 +215,7 @@ Fd OpenOwn(const std::string& path, int flags) {
 
 // The first frame of the journal open at `fd`: its header.
 bool ReadHeaderOf(int fd, std::string& bytes, JournalHeader& header) {
-  if (ReadUpTo(fd, std::size_t{1} << 62, bytes) != 0) return false;
+  if (!ReadUpTo(fd, std::size_t{1} << 62, bytes).ok()) return false;
   JournalReader reader(bytes);
   std::string_view payload;
   return reader.Next(payload) && ReadHeader(payload, header);

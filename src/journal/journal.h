@@ -54,6 +54,7 @@ class Journal {
 
  private:
   static void* Flusher(void* self);
+  void StartFlusher();
   void StopFlusher();
 
   Fd fd_;

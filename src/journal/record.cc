@@ -175,44 +175,56 @@ bool TakeLine(std::string_view& in, std::string_view& line) {
 
 }  // namespace journal_detail
 
-int ApplyRecord(std::string_view payload, Document& doc) {
+namespace {
+
+// What a record says before its lines: a splice, or (W) the whole document.
+struct Splice {
+  char kind = 0;
+  std::uint32_t from = 0, removed = 0, added = 0, blank = 0;
+};
+
+// Reads the splice and checks it against a document of `lines` lines and its lines whole;
+// `in` is left at the first line.
+bool ReadSplice(std::string_view& in, int lines, Splice& s) {
   using namespace journal_detail;
-  if (payload.empty()) return EINVAL;
-  char kind = payload[0];
-  std::string_view in = payload.substr(1);
-  int lines = doc.lines();
-  std::uint32_t from = 0, removed = 0, added = 0, blank = static_cast<std::uint32_t>(lines);
-  if (kind == 'W') {
-    if (!TakeU32(in, added)) return EINVAL;
-  } else if (kind != 'S' || !TakeU32(in, from) || !TakeU32(in, removed) || !TakeU32(in, added) ||
-             !TakeU32(in, blank)) {
-    return EINVAL;
-  }
-  if (from > static_cast<std::uint32_t>(lines) || added > static_cast<std::uint32_t>(lines) - from ||
-      blank > static_cast<std::uint32_t>(lines)) {
-    return EINVAL;
-  }
-  // Checked whole before anything changes.
+  if (in.empty()) return false;
+  s.kind = in[0];
+  in.remove_prefix(1);
+  s.blank = static_cast<std::uint32_t>(lines);
+  bool read = s.kind == 'W' ? TakeU32(in, s.added)
+                            : s.kind == 'S' && TakeU32(in, s.from) && TakeU32(in, s.removed) &&
+                                  TakeU32(in, s.added) && TakeU32(in, s.blank);
+  auto all = static_cast<std::uint32_t>(lines);
+  if (!read || s.from > all || s.added > all - s.from || s.blank > all) return false;
   std::string_view check = in;
-  for (std::uint32_t k = 0; k < added; ++k) {
+  for (std::uint32_t k = 0; k < s.added; ++k) {
     std::string_view line;
-    if (!TakeLine(check, line)) return EINVAL;
+    if (!TakeLine(check, line)) return false;
   }
-  if (!check.empty()) return EINVAL;
-  if (kind == 'W') {
+  return check.empty();
+}
+
+}  // namespace
+
+Status ApplyRecord(std::string_view payload, Document& doc) {
+  using namespace journal_detail;
+  int lines = doc.lines();
+  Splice s;
+  if (!ReadSplice(payload, lines, s)) return EINVAL;  // checked whole before anything changes
+  if (s.kind == 'W') {
     doc.Clear();
-    removed = 0;
+    s.removed = 0;
   }
-  int at = static_cast<int>(from);
-  int both = static_cast<int>(std::min(removed, added));
-  for (int k = 0; k < static_cast<int>(added); ++k) {
+  int at = static_cast<int>(s.from);
+  int both = static_cast<int>(std::min(s.removed, s.added));
+  for (int k = 0; k < static_cast<int>(s.added); ++k) {
     std::string_view line;
-    (void)TakeLine(in, line);  // checked above
-    int err = (k < both || kind == 'W' ? doc.SetLine(at + k, line) : doc.OpenLine(at + k, line)).err;
-    if (err != 0) return err;
+    (void)TakeLine(payload, line);  // checked above
+    Status put = k < both || s.kind == 'W' ? doc.SetLine(at + k, line) : doc.OpenLine(at + k, line);
+    if (!put.ok()) return put;
   }
-  for (std::uint32_t k = added; k < removed && at + both < lines; ++k) doc.RemoveLine(at + both);
+  for (std::uint32_t k = s.added; k < s.removed && at + both < lines; ++k) doc.RemoveLine(at + both);
   // Lines that fell out of the grid during the change do not come back.
-  for (int i = static_cast<int>(blank); i < lines && i < doc.extent(); ++i) doc.Truncate(i, 0);
+  for (int i = static_cast<int>(s.blank); i < lines && i < doc.extent(); ++i) doc.Truncate(i, 0);
   return 0;
 }

@@ -83,7 +83,7 @@ bool ReadHeader(std::string_view payload, JournalHeader& header);
 
 /// Carries a change record out on `doc` (which has the header's grid): 0, EINVAL for a payload
 /// that is none, or ENOMEM.
-[[nodiscard]] int ApplyRecord(std::string_view payload, Document& doc);
+[[nodiscard]] Status ApplyRecord(std::string_view payload, Document& doc);
 
 /// Calls `each` with every line a change record carries, in order; false for a payload that is
 /// none.
