@@ -85,6 +85,10 @@ trap 'rm -rf "$tmp"' EXIT
 step "groff -man -Tutf8 -ww -z docs/morvax.1"
 warnings=$(groff -man -Tutf8 -ww -z "$page_src" 2>&1 </dev/null) || fail "groff failed: $warnings"
 [[ -z $warnings ]] || fail "groff warns about docs/morvax.1:"$'\n'"$warnings"
+# groff passes a control character such as a form feed (a "\f" a script wrote) in silence.
+if stray=$(grep -nP '[\x00-\x08\x0b-\x1f]' "$page_src"); then
+  fail "docs/morvax.1 holds control characters:"$'\n'"$stray"
+fi
 step "lexgrog docs/morvax.1"
 whatis=$(lexgrog "$page_src" 2>&1 </dev/null) || fail "lexgrog finds no NAME line: $whatis"
 [[ $whatis == *'"morvax - '* ]] || fail "lexgrog reads an unexpected NAME line: $whatis"
