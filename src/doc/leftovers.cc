@@ -37,7 +37,7 @@ void ForEachEntry(int folder, Found found) {
   }
 }
 
-constexpr uid_t kNoOwner = static_cast<uid_t>(-1);
+constexpr uid_t kNoOwner = Target::kNoOwner;
 
 // The owner of the entry `name` of `folder` when it is a regular file (a link is not followed);
 // kNoOwner when there is none or it is something else.

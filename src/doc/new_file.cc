@@ -17,6 +17,15 @@ bool CanNameLater() {
   return access("/proc/self/fd", X_OK) == 0;
 }
 
+// Gives `file` the name `make(name)` made: the chosen one, or a unique one.
+template <typename Make>
+Status Named(NewFile& file, Make make) {
+  if (file.chosen.empty()) return WithUniqueName(file.pattern, file.name, make);
+  Status made = make(file.chosen);
+  if (made.ok()) file.name = file.chosen;
+  return made;
+}
+
 }  // namespace
 
 Status OpenUnnamed(int dir, mode_t mode, Fd& fd) {
@@ -37,37 +46,30 @@ Status CreateIn(const Folder& folder, NewFile& file, mode_t mode, bool unnamed_o
   int dir = folder.fd.get();
   Status unnamed = OpenUnnamed(dir, mode, file.fd);
   if (unnamed.err != EOPNOTSUPP || unnamed_only) return unnamed;
-  auto make = [&](const std::string& name) { return OpenNamed(dir, name.c_str(), mode, file.fd); };
-  if (file.chosen.empty()) return WithUniqueName(file.pattern, file.name, make);
-  Status made = make(file.chosen);
-  if (made.ok()) file.name = file.chosen;
-  return made;
+  return Named(
+      file, [&](const std::string& name) { return OpenNamed(dir, name.c_str(), mode, file.fd); });
 }
 
 Status LinkUnnamed(int fd, int dir, const char* name) {
   char self[32];
   std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
-  return Errno(RetryOnEintr([&] { return linkat(AT_FDCWD, self, dir, name, AT_SYMLINK_FOLLOW); }));
+  return Sys(OnEintr::kRetry, [&] { return linkat(AT_FDCWD, self, dir, name, AT_SYMLINK_FOLLOW); });
 }
 
 Status RenameNoReplace(int dir, const char* from, const char* to) {
   Status renamed =
-      Errno(RetryOnEintr([&] { return renameat2(dir, from, dir, to, RENAME_NOREPLACE); }));
+      Sys(OnEintr::kRetry, [&] { return renameat2(dir, from, dir, to, RENAME_NOREPLACE); });
   if (renamed.err != EINVAL) return renamed;
-  renamed = Errno(RetryOnEintr([&] { return linkat(dir, from, dir, to, 0); }));
+  renamed = Sys(OnEintr::kRetry, [&] { return linkat(dir, from, dir, to, 0); });
   if (renamed.ok()) unlinkat(dir, from, 0);
   return renamed;
 }
 
 Status Name(const Folder& folder, NewFile& file) {
   if (!file.name.empty()) return 0;
-  auto link = [&](const std::string& name) {
+  return Named(file, [&](const std::string& name) {
     return LinkUnnamed(file.fd.get(), folder.fd.get(), name.c_str());
-  };
-  if (file.chosen.empty()) return WithUniqueName(file.pattern, file.name, link);
-  Status linked = link(file.chosen);
-  if (linked.ok()) file.name = file.chosen;
-  return linked;
+  });
 }
 
 Status Remove(const Folder& folder, NewFile& file) {
@@ -75,7 +77,7 @@ Status Remove(const Folder& folder, NewFile& file) {
   for (std::string* name : {&file.name, &file.companion}) {
     if (name->empty()) continue;
     Status removed =
-        Errno(RetryOnEintr([&] { return unlinkat(folder.fd.get(), name->c_str(), 0); }));
+        Sys(OnEintr::kRetry, [&] { return unlinkat(folder.fd.get(), name->c_str(), 0); });
     // A file that stays keeps the record of whose it is.
     if (!removed.ok() && name == &file.name) return removed;
     name->clear();

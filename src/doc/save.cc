@@ -299,7 +299,6 @@ SaveResult WriteTarget(Target& target, const Pieces& bytes, const FileSystem& fs
 
 }  // namespace
 
-
 SaveResult RunPlan(Plan plan, Run& r, const FileSystem& fs) {
   for (const PlanStep& row : plan) {
     if (row.runs != kAlways && (row.runs == kOnceOneFailed) != r.Stopped()) continue;

@@ -59,7 +59,7 @@ Status ListNames(int fd, std::vector<std::string>& names) {
 
 // The inode flags of the file open at `fd` (not for its path alone).
 Status ReadFlags(int fd, int& flags) {
-  return Errno(RetryOnEintr([&] { return ioctl(fd, FS_IOC_GETFLAGS, &flags); }));
+  return Sys(OnEintr::kRetry, [&] { return ioctl(fd, FS_IOC_GETFLAGS, &flags); });
 }
 
 // Errors of a file system that keeps no inode flags.
@@ -139,14 +139,14 @@ Status MatchAttributes(int fd, const Kept& kept) {
   for (const std::string& name : names) {
     auto same = [&](const auto& attribute) { return attribute.first == name; };
     if (std::any_of(attributes.begin(), attributes.end(), same)) continue;
-    Status removed = Errno(RetryOnEintr([&] { return fremovexattr(fd, name.c_str()); }));
+    Status removed = Sys(OnEintr::kRetry, [&] { return fremovexattr(fd, name.c_str()); });
     if (!removed.ok() && removed.err != ENODATA) return removed;
   }
   for (const auto& attribute : attributes) {
     const std::string& name = attribute.first;
     const std::string& value = attribute.second;
-    Status set = Errno(
-        RetryOnEintr([&] { return fsetxattr(fd, name.c_str(), value.data(), value.size(), 0); }));
+    Status set = Sys(OnEintr::kRetry,
+                     [&] { return fsetxattr(fd, name.c_str(), value.data(), value.size(), 0); });
     if (!set.ok()) return set;
   }
   return 0;

@@ -8,9 +8,9 @@
 #include <cstring>
 
 #include "core/fd.h"
+#include "doc/new_file.h"
 #include "doc/save.h"
 #include "doc/save_names.h"
-#include "doc/new_file.h"
 #include "doc/save_steps.h"
 
 using namespace save_steps;
@@ -39,12 +39,6 @@ Status Create(int dir, std::span<char> hidden, Fd& fd, bool& named) {
   return EEXIST;
 }
 
-// Gives the complete file open at `fd` (unnamed, or named `hidden`) the name `name` in the
-// folder open at `dir`, never over an existing entry (EEXIST).
-Status NameNew(int dir, int fd, const char* hidden, const char* name) {
-  return hidden == nullptr ? LinkUnnamed(fd, dir, name) : RenameNoReplace(dir, hidden, name);
-}
-
 }  // namespace
 
 Status WriteNewFile(const char* folder, const char* base, const Pieces& bytes,
@@ -66,9 +60,11 @@ Status WriteNewFile(const char* folder, const char* base, const Pieces& bytes,
   // The first free name; a cut copy never bears one.
   bool named = false;
   for (int k = 0; written.ok() && !named && k < kRecoveryNames; ++k) {
-    written = RecoveryName(base, k, name) > 0
-                  ? NameNew(dir, fd.get(), hidden_named ? hidden : nullptr, name)
-                  : Status(ENAMETOOLONG);
+    written = ENAMETOOLONG;
+    if (RecoveryName(base, k, name) > 0) {
+      written =
+          hidden_named ? RenameNoReplace(dir, hidden, name) : LinkUnnamed(fd.get(), dir, name);
+    }
     named = written.ok();
     if (written.err == EEXIST && k < kRecoveryNames - 1) written = 0;
   }
@@ -79,7 +75,7 @@ Status WriteNewFile(const char* folder, const char* base, const Pieces& bytes,
     return written;
   }
   (void)Join(path, folder, name);  // cut short only when the folder's path is near the limit
-  (void)fd.Close();  // flushed and named: a failed close takes nothing from it
+  (void)fd.Close();                // flushed and named: a failed close takes nothing from it
   // The file is named and whole; a folder that cannot be flushed does not undo that.
   (void)SyncFolder(place);
   return 0;

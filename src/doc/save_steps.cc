@@ -20,12 +20,8 @@
 
 namespace save_steps {
 
-namespace {
-
 // Bytes copied at a time into a backup.
 constexpr std::size_t kCopyChunk = 1 << 20;
-
-}  // namespace
 
 Status WriteBytes(int fd, std::span<const char> bytes, off_t offset, OnEintr rule) {
   bool abandon = rule == OnEintr::kGiveUp;
@@ -81,7 +77,7 @@ Status CopyBytes(int from, int to, off_t size, char* spare) {
 }
 
 Status Sync(int fd) {
-  return Errno(RetryOnEintr([&] { return fsync(fd); }));
+  return Sys(OnEintr::kRetry, [&] { return fsync(fd); });
 }
 
 Status SyncFolder(const Folder& folder) {

@@ -17,11 +17,6 @@
 
 namespace save_steps {
 
-// A system call's result (0 or -1) as a status.
-inline Status Errno(int result) {
-  return result == 0 ? 0 : errno;
-}
-
 // A save that failed with `err` (none when it is 0), and one whose target changed.
 inline SaveResult Failed(Status status) {
   return status.ok() ? SaveResult{} : SaveResult{SaveOutcome::kFailed, status.err, {}};

@@ -295,19 +295,15 @@ Status Examine(int fd, struct stat& info, Identity& id) {
     id = {info.st_dev, info.st_ino, false, 0, 0};
     return 0;
   }
-  info = {};
+  info = {};  // what the save and the stamp compare
   info.st_dev = makedev(x.stx_dev_major, x.stx_dev_minor);
-  info.st_rdev = makedev(x.stx_rdev_major, x.stx_rdev_minor);
   info.st_ino = x.stx_ino;
   info.st_mode = x.stx_mode;
   info.st_nlink = x.stx_nlink;
   info.st_uid = x.stx_uid;
   info.st_gid = x.stx_gid;
   info.st_size = static_cast<off_t>(x.stx_size);
-  info.st_blksize = x.stx_blksize;
-  info.st_blocks = static_cast<blkcnt_t>(x.stx_blocks);
   auto time = [](const struct statx_timestamp& t) { return timespec{t.tv_sec, t.tv_nsec}; };
-  info.st_atim = time(x.stx_atime);
   info.st_mtim = time(x.stx_mtime);
   info.st_ctim = time(x.stx_ctime);
   bool born = (x.stx_mask & STATX_BTIME) != 0;
