@@ -14,8 +14,7 @@
 #include <vector>
 
 #include "core/fd.h"
-#include "doc/save_steps.h"
-#include "doc/save_way.h"
+#include "doc/save_plan.h"
 
 namespace save_steps {
 

@@ -8,7 +8,6 @@
 #include <cstring>
 
 #include "core/fd.h"
-#include "doc/new_file.h"
 #include "doc/save.h"
 #include "doc/save_names.h"
 #include "doc/save_steps.h"

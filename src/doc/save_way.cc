@@ -1,11 +1,11 @@
 // How a save writes its target: by a new file that takes its place, in place behind a backup,
 // or as it stands. One table decides, from the target and what the probe found.
-#include "doc/save_way.h"
-
 #include <linux/fs.h>
 #include <sys/stat.h>
 
 #include <cerrno>
+
+#include "doc/save_plan.h"
 
 namespace save_steps {
 
