@@ -1,11 +1,4 @@
-// The file write, in three stages: the probe finds out what the target has and tries it on a
-// new file, ChooseWay decides once how to write (doc/save_way.cc), and the chosen way's plan
-// runs; each stage is a table of steps run by RunPlan (docs/HACKING.md tells the stages).
-//
-// After Resolve the save works on descriptors: the folder's, for every entry it makes, links,
-// renames or removes, and the target's own, opened without following a link and compared with
-// what the walk found; a target whose kind or identity changed fails the save before a byte
-// reaches it. By rename, the new file (unnamed until complete where the system allows) is given
+// The file write in its three stages (docs/HACKING.md tells them). By rename, the new file (unnamed until complete where the system allows) is given
 // the target's owner, group, extended attributes (ACLs and labels; those it got from its
 // folder go; never `security.capability`, which any write drops), inode flags and mode, is
 // flushed, and takes the target's place: exchanged with it where the file system can (what came

@@ -20,8 +20,7 @@
 
 namespace save_steps {
 
-/// What a file has besides its bytes that a new file must be given: its extended attributes
-/// (names with their values) and its inode flags.
+/// What a file has besides its bytes that a new file must be given.
 struct Kept {
   std::vector<std::pair<std::string, std::string>> attributes;
   bool has_flags = false;  // the file system keeps inode flags
@@ -30,14 +29,12 @@ struct Kept {
   bool listed = true;  // its attributes could be listed (false: the file system said it has none)
 };
 
-// Reads the extended attributes (but `security.capability`) and the inode flags of the target
-// the walk found, through a descriptor of its own, opened for writing without truncation (the
-// walk's cannot list them) and checked to be the target.
+// Reads the extended attributes (but `security.capability`) and the inode flags of the target,
+// through a descriptor of its own checked to be the target.
 SaveResult ReadKept(const Target& target, Kept& kept);
 
-// Gives the file open at `fd` exactly the attributes of `kept`: removes those it has that are not
-// among them, and sets each one. ENOTSUP when the target's could not be listed but this file's
-// can.
+// Gives the file open at `fd` exactly the attributes of `kept` (ENOTSUP when the target's could
+// not be listed but this file's can).
 Status MatchAttributes(int fd, const Kept& kept);
 
 // Gives the empty new file open at `fd` the user-modifiable inode flags of `kept` but
@@ -47,9 +44,7 @@ Status MatchFlags(int fd, const Kept& kept);
 // The inode flags of the folder open at `folder` (0 where the file system has none).
 int FolderFlags(int folder);
 
-// What a save found out before writing: the target's attributes and flags, its folder's flags,
-// and, where the target alone does not decide the way, a new empty file made beside it and
-// given what the target has. A step not tried counts as one that worked.
+// What the probe found out (a step not tried counts as one that worked).
 struct Probe {
   Status read;  // the target's attributes and flags read (ReadKept)
   Kept kept;
@@ -79,13 +74,11 @@ struct Chosen {
   int no_backup_beside = 0;
 };
 
-// The one place that says how a file is written: the first row of its table that the target and
-// the finished probe match.
+// How the file is written: the first row of its table that the target and the probe match.
 Chosen ChooseWay(const Target& target, const Probe& probe);
 
 // Whether the target still leaves the way open before the probe makes a new file: no row but a
-// rename's matches what is known of it so far. A device, a FIFO, a marked file or folder, a file
-// with other names or one whose attributes cannot be read decides it alone.
+// rename's matches what is known of it so far.
 bool NeedsNewFile(const Target& target, const Probe& probe);
 
 // What the steps of one save share, from the probe to the end of the plan.
@@ -149,15 +142,13 @@ enum class OnFailure {
   kProbe,     // what the probe found (`found`): the probe's later steps on the new file stop
 };
 
-// What the seam is told a step acts on: the target, its folder, the new file, the backup, the
-// backup's folder, the backup's companion, the state folder.
+// What the seam is told a step acts on.
 // clang-format off
 enum class Acts { kOnTarget, kOnFolder, kOnNew, kOnBackup, kOnBackupFolder, kOnCompanion,
                   kOnStateFolder };
 // clang-format on
 
-// One step: the step the seam is asked about, its action (handed the step's EINTR rule), what
-// it acts on, when it runs, what its failure does, and a condition on the run (none: always).
+// One step (docs/HACKING.md tells the fields); no condition: always.
 struct PlanStep {
   FsStep step;
   Status (*act)(Run&, OnEintr);

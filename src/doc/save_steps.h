@@ -29,8 +29,7 @@ inline SaveResult Changed() {
   return {SaveOutcome::kTargetChanged, 0, {}};
 }
 
-// How a step's own system call treats a signal that interrupts it (EINTR). A step is never run
-// again as a whole: its action is handed the rule and applies it to its call.
+// How a step's own system call treats a signal that interrupts it (EINTR).
 enum class OnEintr {
   kRetry,   // retried: the call finishes, and the signal is acted on afterwards
   kGiveUp,  // a device's or a FIFO's write: given up as soon as a handled signal is pending
@@ -50,14 +49,13 @@ inline bool SameFile(const struct stat& a, const struct stat& b) {
          (a.st_mode & S_IFMT) == (b.st_mode & S_IFMT);
 }
 
-// Opens the target the walk found, with `flags`, never following a link nor making a file,
-// and checks that it is what was found (its state now goes to `now`).
+// Opens the target with `flags`, never following a link nor making a file, and checks that it
+// is what the walk found (its state now goes to `now`).
 SaveResult OpenChecked(const Target& target, int flags, Fd& fd, struct stat& now);
 
-// Writes every byte from `offset` on (or from the descriptor's position when it is negative),
-// carrying on after short writes. A file's write (kRetry) finishes before a signal is acted on;
-// a device's or a FIFO's (kGiveUp, non-blocking) waits for a slow reader and is abandoned with
-// EINTR once a handled signal is pending.
+// Writes every byte from `offset` on (or from the descriptor's position when it is negative).
+// With kGiveUp (a non-blocking device or FIFO) it waits for a slow reader until a handled signal
+// is pending, then gives EINTR.
 Status WriteBytes(int fd, std::span<const char> bytes, off_t offset = -1,
                   OnEintr rule = OnEintr::kRetry);
 
@@ -74,17 +72,16 @@ Status SyncFolder(const Folder& folder);
 // Closing: an interrupted close has still closed the descriptor on this system.
 Status Close(Fd& fd);
 
-// Sets aside the disk space for `size` bytes without changing the file's size (fallocate), so
-// that a full disk fails before any old byte is overwritten; so does a size past the file-size
-// limit (EFBIG). File systems that cannot set space aside are written without.
+// Sets aside the disk space for `size` bytes, so that a full disk (or the file-size limit: EFBIG)
+// fails before any old byte is overwritten. File systems that cannot are written without.
 Status ReserveSpace(int fd, off_t size);
 
 // Writes `text` to a new file `name` in `folder` and flushes it (EEXIST when the name is
 // taken); a failure leaves nothing.
 Status WriteRecord(const Folder& folder, const std::string& name, const std::string& text);
 
-// Tries unique names from `pattern` until `make(name)` succeeds or fails for another reason
-// than an existing entry. Leaves the name made in `name`.
+// Tries unique names from `pattern` until `make(name)` fails for another reason than an
+// existing entry; the name made goes to `name`.
 template <typename Make>
 Status WithUniqueName(const std::string& pattern, std::string& name, Make make) {
   for (int attempt = 0; attempt < 100; ++attempt) {
@@ -116,18 +113,13 @@ struct NewFile {
 Status CreateIn(const Folder& folder, NewFile& file, mode_t mode = 0600, bool unnamed_only = false);
 
 // The two ways CreateIn makes a file in the folder open at `dir`, for code that may not
-// allocate: unnamed (EOPNOTSUPP where the system or the file system has no unnamed files), or
-// under `name`, which nothing may hold yet (EEXIST).
+// allocate: unnamed (EOPNOTSUPP where there are none), or under a new `name` (else EEXIST).
 Status OpenUnnamed(int dir, mode_t mode, Fd& fd);
 Status OpenNamed(int dir, const char* name, mode_t mode, Fd& fd);
 
-// Links the unnamed file open at `fd` into the folder open at `dir` as `name`; never over an
-// existing entry (EEXIST). Allocates nothing.
+// Links the unnamed file open at `fd` as `name`, or renames `from` to `to`, in the folder open at
+// `dir`; never over an existing entry (EEXIST). Allocate nothing.
 Status LinkUnnamed(int fd, int dir, const char* name);
-
-// Renames `from` to `to` in the folder open at `dir`, never over an existing entry (EEXIST):
-// where the file system has no such rename, a second link is made and the first removed.
-// Allocates nothing.
 Status RenameNoReplace(int dir, const char* from, const char* to);
 
 // Gives a complete unnamed file its name (the chosen one, or a unique one).
