@@ -1,16 +1,9 @@
-// The file write in its three stages (docs/HACKING.md tells them). By rename, the new file (unnamed until complete where the system allows) is given
-// the target's owner, group, extended attributes (ACLs and labels; those it got from its
-// folder go; never `security.capability`, which any write drops), inode flags and mode, is
-// flushed, and takes the target's place: exchanged with it where the file system can (what came
-// out must be the checked file, else it goes back), else renamed over it after a last check;
-// then the folder is flushed. At every moment the target holds its old or its new content. A
-// new name in an append-only folder is linked whole under that name: only removal and rename
-// are refused there. In place (save_in_place.cc) a flushed backup keeps the old content:
+// The file write in its three stages (docs/HACKING.md tells them). At every moment the target
+// holds its old or its new content: by rename, the new file is complete and flushed before it
+// takes the target's place; in place (save_in_place.cc) a flushed backup keeps the old content:
 //
 //   target  old ---------------------- old|new... ---- new ---------- new
 //   backup  (none) -- copy, flush, name -- old ------------ old -- removed
-//
-// Devices and FIFOs are written as they stand, and there a handled signal abandons the write.
 #include "doc/save.h"
 
 #include <fcntl.h>
@@ -43,11 +36,6 @@ bool NewMade(const Run& r) {
 
 namespace {
 
-using enum Acts;
-using enum OnEintr;
-using enum Runs;
-using enum OnFailure;
-
 // What the seam is told a step acts on: made before the steps that may not ask for memory, but
 // for those that come before the write.
 const std::string& Where(Run& r, Acts acts) {
@@ -57,8 +45,6 @@ const std::string& Where(Run& r, Acts acts) {
   constexpr std::string Run::*kPaths[] = {&Run::shown, &Run::folder, &Run::temp, &Run::where};
   return r.*kPaths[static_cast<int>(acts)];
 }
-
-// --- the probe --------------------------------------------------------------------------------
 
 // The target's attributes and inode flags (a file's), and its folder's flags.
 Status ReadWhatItHas(Run& r, OnEintr) {
@@ -116,8 +102,6 @@ constexpr PlanStep kProbeSteps[] = {
      kRetry, kWhileAllWorked, kProbe, Trying, &Probe::attributes},
 };
 
-// --- by rename --------------------------------------------------------------------------------
-
 // Exchanges the new file (by its name) with the target; twice puts them back.
 Status Exchange(Run& r, OnEintr rule) {
   return Sys(rule, [&] {
@@ -140,8 +124,8 @@ Status PutNew(Run& r, OnEintr) {
   return 0;
 }
 
-// The exchange leaves the old file under the new file's name, where it is looked at: the file
-// that was checked, or another that goes back.
+// The exchange leaves the old file under the new file's name: the file checked, or one that goes
+// back.
 Status ExchangeIn(Run& r, OnEintr rule) {
   if (Status exchanged = Exchange(r, rule); !exchanged.ok()) return exchanged;
   r.exchanged = true;
@@ -153,8 +137,7 @@ Status ExchangeIn(Run& r, OnEintr rule) {
   return 0;
 }
 
-// What came out was not the target: it goes back, and stays under the new file's name when it
-// cannot (which is said).
+// What came out was not the target: it goes back (where it cannot, that is said).
 Status ExchangeBack(Run& r, OnEintr rule) {
   if (Status back = Exchange(r, rule); !back.ok()) return back;
   r.old_out = false;
@@ -230,8 +213,6 @@ constexpr PlanStep kByRenameSteps[] = {
      [](const Run& r) { return NewMade(r) && !r.old_out; }},
 };
 
-// --- as it stands, and not at all --------------------------------------------------------------
-
 // A device or FIFO: opened without waiting (a FIFO nobody reads fails at once), written as it
 // stands (a handled signal abandons the wait for a slow reader), closed whatever the write gave.
 constexpr PlanStep kStraightSteps[] = {
@@ -272,7 +253,6 @@ struct RemovedOnThrow {
   }
 };
 
-// The three stages.
 SaveResult WriteTarget(Target& target, const Pieces& bytes, const FileSystem& fs) {
   Run r{target, bytes};
   RemovedOnThrow removed{r};

@@ -1,6 +1,5 @@
 // What a caller of the save needs: the file write that never leaves a half-written file behind
-// where it can be avoided (its bytes are doc/pieces.h, its target doc/target.h), what it did, and
-// the recovery file. Reading files back is doc/load.h.
+// where it can be avoided, what it did, and the recovery file.
 #pragma once
 
 #include <span>
@@ -47,11 +46,8 @@ SaveResult WriteFileSafely(Target& target, const Pieces& bytes, const FileSystem
 std::string BackupFolder();
 
 /// Writes `bytes` to a new file in `folder` ("" for the working folder) and gives it the first
-/// free name of `base`, `base.1` ... `base.99`: never over an existing entry, mode 0600, flushed
-/// to disk before it is named, then its folder. Until then it is unnamed, or (where the file
-/// system has no unnamed files) `.base-XXXXXX`, removed on failure, so that a cut copy never
-/// bears one of those names. The path used (or, on failure, the first one) goes to `path`,
-/// NUL-terminated. Allocates nothing, and neither do the pieces of DocumentPieces given a room,
-/// so that a recovery file can be written when memory has run out.
+/// free name of `base`, `base.1` ... `base.99` (mode 0600, flushed before it is named, then its
+/// folder), never over an entry: a cut copy is unnamed, or `.base-XXXXXX`. The path used (on
+/// failure, the first one) goes to `path`. Allocates nothing, for the rescue.
 Status WriteNewFile(const char* folder, const char* base, const Pieces& bytes,
                     std::span<char> path);

@@ -18,11 +18,6 @@ namespace save_steps {
 
 namespace {
 
-using enum Acts;
-using enum OnEintr;
-using enum Runs;
-using enum OnFailure;
-
 // Opens the target to be written; the backup is to go beside it, unless its folder cannot take
 // one (then that reason stands in `fell`). Non-blocking: something put in its place cannot hold
 // the open.

@@ -161,6 +161,10 @@ struct PlanStep {
 };
 
 using Plan = std::span<const PlanStep>;
+using enum Acts;
+using enum OnEintr;
+using enum Runs;
+using enum OnFailure;
 
 // Runs the steps in order, each through the seam; what the save came to.
 SaveResult RunPlan(Plan plan, Run& run, const FileSystem& fs);
