@@ -1,6 +1,5 @@
-// Writing a regular file in place, its old content kept in a backup until the new content is on
-// disk (see the picture in doc/save.cc): beside the target, or where its folder cannot take it,
-// in the state folder with a companion that names the target.
+// Writing a regular file in place behind a backup (see the picture in doc/save.cc): beside the
+// target, or where its folder cannot take it, in the state folder with a companion.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,15 +17,20 @@ namespace save_steps {
 
 namespace {
 
+// The backup is to go to `folder` (in the state folder, the companion's name must fit as well).
+void BackupIn(Run& r, const Folder& folder) {
+  r.backup_in = &folder;
+  EntryName entry;
+  r.backup.pattern.assign(entry, BackupPattern(r.target.name, &folder == &r.state, entry));
+  r.where = folder.Path(r.backup.pattern);
+}
+
 // Opens the target to be written; the backup is to go beside it, unless its folder cannot take
 // one (then that reason stands in `fell`). Non-blocking: something put in its place cannot hold
 // the open.
 Status OpenForInPlace(Run& r, OnEintr) {
   r.fell = r.chosen.no_backup_beside;
-  r.backup_in = &r.target.folder;
-  EntryName entry;
-  r.backup.pattern.assign(entry, BackupPattern(r.target.name, false, entry));
-  r.where = r.target.folder.Path(r.backup.pattern);
+  BackupIn(r, r.target.folder);
   return OpenTarget(r, O_RDWR | O_NONBLOCK);
 }
 
@@ -40,12 +44,8 @@ Status OpenStateFolder(Run& r, OnEintr) {
       Fd(RetryOnEintr([&] { return open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC); }));
   if (!r.state.fd.valid()) return errno;
   r.state.shown = path + "/";
-  r.backup_in = &r.state;
   r.backup = NewFile{};
-  // The companion's name must fit as well.
-  EntryName entry;
-  r.backup.pattern.assign(entry, BackupPattern(r.target.name, true, entry));
-  r.where = r.state.Path(r.backup.pattern);
+  BackupIn(r, r.state);
   return 0;
 }
 

@@ -29,13 +29,10 @@ bool Join(std::span<char> out, const char* folder, const char* name) {
 Status Create(int dir, std::span<char> hidden, Fd& fd, bool& named) {
   named = false;
   if (Status unnamed = OpenUnnamed(dir, 0600, fd); unnamed.err != EOPNOTSUPP) return unnamed;
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    FillRandom(hidden.first(std::strlen(hidden.data())));
-    Status made = OpenNamed(dir, hidden.data(), 0600, fd);
-    named = made.ok();
-    if (made.err != EEXIST) return made;
-  }
-  return EEXIST;
+  Status made = TryUniqueNames(hidden.first(std::strlen(hidden.data())),
+                               [&] { return OpenNamed(dir, hidden.data(), 0600, fd); });
+  named = made.ok();
+  return made;
 }
 
 }  // namespace

@@ -80,18 +80,23 @@ Status ReserveSpace(int fd, off_t size);
 // taken); a failure leaves nothing.
 Status WriteRecord(const Folder& folder, const std::string& name, const std::string& text);
 
-// Tries unique names from `pattern` until `make(name)` fails for another reason than an
-// existing entry; the name made goes to `name`.
+// Fills the random part of `name` anew until `make()` fails for another reason than an existing
+// entry. Allocates nothing.
 template <typename Make>
-Status WithUniqueName(const std::string& pattern, std::string& name, Make make) {
+Status TryUniqueNames(std::span<char> name, Make make) {
   for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string candidate = pattern;
-    FillRandom(candidate);
-    Status made = make(candidate);
-    if (made.ok()) name = std::move(candidate);
-    if (made.err != EEXIST) return made;
+    FillRandom(name);
+    if (Status made = make(); made.err != EEXIST) return made;
   }
   return EEXIST;
+}
+
+// The same from `pattern` for `make(name)`; the name made goes to `name`.
+template <typename Make>
+Status WithUniqueName(std::string candidate, std::string& name, Make make) {
+  Status made = TryUniqueNames(candidate, [&] { return make(candidate); });
+  if (made.ok()) name = std::move(candidate);
+  return made;
 }
 
 /// A file being made in a folder: unnamed until Name() links it, or named from the start.

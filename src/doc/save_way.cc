@@ -1,5 +1,4 @@
-// How a save writes its target: by a new file that takes its place, in place behind a backup,
-// or as it stands. One table decides, from the target and what the probe found.
+// How a save writes its target: one table decides, from the target and what the probe found.
 #include <linux/fs.h>
 #include <sys/stat.h>
 
@@ -14,14 +13,12 @@ namespace {
 using T = const Target&;
 using P = const Probe&;
 
-// Reasons a folder gives for refusing a new file, where the target can still be written in
-// place.
+// Reasons a folder gives for refusing a new file, where the target can be written in place.
 bool Refuses(Status status) {
   return status.err == EACCES || status.err == EPERM || status.err == EROFS;
 }
 
-// Errors of a new file that cannot be given what the target has, where the target can still
-// be written in place.
+// Errors of a new file that cannot be given what the target has.
 bool CannotCarry(Status status) {
   return status.err == EPERM || status.err == EOPNOTSUPP || status.err == EACCES;
 }

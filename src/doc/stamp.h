@@ -15,10 +15,10 @@
 
 /// The place this session last loaded or saved under a name, and the file it found there.
 struct FileStamp {
-  bool known = false;   // a stamp was taken and the name could be resolved
-  bool exists = false;  // a file was there
-  std::string name;     // the name as the session gave it
-  std::string path;     // the place, as Target::place
+  bool known = false;         // a stamp was taken and the name could be resolved
+  bool exists = false;        // a file was there
+  std::string name;           // the name as the session gave it
+  std::string path;           // the place, as Target::place
   bool folder_known = false;  // else only `path` and `reached` tell the place
   dev_t folder_dev = 0;
   ino_t folder_ino = 0;
