@@ -1,7 +1,6 @@
-// A save in three stages: the probe finds out what the target has (doc/save_attributes.cc) and
-// tries it on a new file, the choice (ChooseWay, doc/save_way.cc) says once how the file is
-// written, and the chosen way's plan runs; each stage is a table of steps of one kind run by one
-// runner. Only the save's own files include this.
+// A save in three stages (docs/HACKING.md): the probe, the choice of way (doc/save_way.cc) and
+// the chosen way's plan, each a table of steps run by one runner. Only the save's files include
+// this.
 #pragma once
 
 #include <sys/stat.h>
