@@ -135,15 +135,13 @@ std::vector<std::string> FindRecoveryFiles(const char* base) {
     }
   }
   // Then the hidden files of recoveries cut short before they were named.
-  std::vector<std::string> hidden;
+  const std::size_t numbered = found.size();
   ForEachEntry(AT_FDCWD, [&](std::string_view entry) {
     std::string name(entry);
     if (IsHiddenRecoveryOf(entry, base) && Mine(OwnerOf(AT_FDCWD, name))) {
-      hidden.push_back(std::move(name));
+      found.push_back(std::move(name));
     }
   });
-  std::sort(hidden.begin(), hidden.end());
-  found.insert(found.end(), std::make_move_iterator(hidden.begin()),
-               std::make_move_iterator(hidden.end()));
+  std::sort(found.begin() + static_cast<std::ptrdiff_t>(numbered), found.end());
   return found;
 }

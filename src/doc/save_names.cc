@@ -8,7 +8,6 @@
 
 namespace {
 
-constexpr std::size_t kMaxName = NAME_MAX;
 constexpr char kRandomChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
 constexpr std::string_view kUnfilled = "XXXXXX";
 static_assert(kUnfilled.size() == kRandomSize);
@@ -20,8 +19,8 @@ std::size_t Compose(EntryName& name, std::string_view before, std::string_view s
                     std::string_view after, std::string_view random = {}, std::size_t room = 0) {
   std::size_t fixed = before.size() + after.size() + random.size() + room;
   name[0] = '\0';
-  if (fixed > kMaxName) return 0;
-  stem = stem.substr(0, kMaxName - fixed);
+  if (fixed > NAME_MAX) return 0;
+  stem = stem.substr(0, NAME_MAX - fixed);
   char* end = name;
   for (std::string_view part : {before, stem, after, random}) {
     end = std::copy(part.begin(), part.end(), end);

@@ -108,10 +108,8 @@ Status ReserveSpace(int fd, off_t size) {
 
 Status WriteRecord(const Folder& folder, const std::string& name, const std::string& text) {
   int dir = folder.fd.get();
-  Fd fd(RetryOnEintr([&] {
-    return openat(dir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-  }));
-  if (!fd.valid()) return errno;
+  Fd fd;
+  if (Status made = OpenNamed(dir, name.c_str(), 0600, fd); !made.ok()) return made;
   Status written = WriteBytes(fd.get(), text);
   if (written.ok()) written = Sync(fd.get());
   Status closed = Close(fd);

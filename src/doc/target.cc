@@ -71,6 +71,7 @@ void PushComponents(const std::string& path, std::vector<std::string>& pending) 
   }
   if (path.size() > 1 && path.back() == '/') parts.push_back(".");
   pending.insert(pending.end(), parts.rbegin(), parts.rend());
+  if (pending.empty()) pending.push_back(".");  // the root itself
 }
 
 // Sets `target` to start a walk at the root or at the working folder.
@@ -211,7 +212,6 @@ Status Walk::Follow(int folder, const std::string& name, int link, const struct 
     if (Status started = StartAt(true, target_); !started.ok()) return started;
   }
   PushComponents(text, pending_);
-  if (pending_.empty()) pending_.push_back(".");
   return 0;
 }
 
@@ -250,7 +250,6 @@ Status Walk::Run(const char* path) {
   if (path[0] == '\0') return ENOENT;
   if (Status started = StartAt(path[0] == '/', target_); !started.ok()) return started;
   PushComponents(path, pending_);
-  if (pending_.empty()) pending_.push_back(".");  // the root itself
   for (;;) {
     std::string name = std::move(pending_.back());
     pending_.pop_back();
