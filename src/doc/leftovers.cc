@@ -18,9 +18,8 @@
 
 namespace {
 
-// Calls `found(entry)` for every entry of the folder open at `folder` (AT_FDCWD: the working
-// folder) but "." and "..". Nothing when it cannot be listed. The folder is listed through a
-// descriptor opened from it, never by its path, which may be longer than a path can be.
+// Calls `found(entry)` for every entry but "." and ".." of the folder open at `folder` (or
+// AT_FDCWD), listed through a descriptor opened from it, never by its path (it may be too long).
 template <typename Found>
 void ForEachEntry(int folder, Found found) {
   int listed =

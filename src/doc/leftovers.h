@@ -1,6 +1,5 @@
 // What earlier sessions may have left behind: the files of cut-short saves, and recovery files.
-// They are only found here: nothing is read but the companions of the state folder's backups,
-// and nothing is moved or removed.
+// They are only found: nothing is moved or removed, nothing read but backups' companions.
 #pragma once
 
 #include <string>

@@ -16,9 +16,8 @@ std::size_t ImageSize(const Document& doc) {
 
 namespace {
 
-// Hands the written form of `doc` to `sink`: pieces of kGatherRoom bytes or more (runs of loaded
-// lines) as they lie, shorter ones gathered in `buffer` (kGatherRoom bytes) first. Allocates
-// nothing.
+// Hands the written form of `doc` to `sink`: pieces of kGatherRoom bytes or more as they lie,
+// shorter ones gathered in `buffer` (kGatherRoom bytes) first. Allocates nothing.
 Status GatherLines(const Document& doc, const Edition& edition, char* buffer,
                    const Pieces::Sink& sink) {
   std::size_t used = 0;

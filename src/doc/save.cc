@@ -58,8 +58,8 @@ Status ReadWhatItHas(Run& r, OnEintr) {
   return read;
 }
 
-// The new file, empty. A new name in an append-only folder is made whole under that name
-// (only unnamed, then linked), since what has a name there cannot be renamed or removed.
+// The new file, empty. In an append-only folder a new name is made only unnamed, then linked:
+// what has a name there cannot be renamed or removed.
 Status CreateNew(Run& r, OnEintr) {
   bool append_only = !r.target.exists && (r.probe.folder_flags & FS_APPEND_FL) != 0;
   if (append_only) r.New().chosen = r.target.name;
@@ -171,9 +171,8 @@ bool Existed(const Run& r) {
   return r.existed;
 }
 
-// The new file, tried already: its bytes, then its mode (a change of owner and a write by a user
-// who is not root clear the set-id bits, and an ACL sets the group's; a new name keeps the mode
-// it was made with, as any new file), the flush, its name, its place; then the folder's flush.
+// The new file, tried already: its bytes, its mode (which a change of owner, a write and an ACL
+// alter; a new name keeps the mode it was made with), the flush, its name, its place, the folder.
 constexpr PlanStep kByRenameSteps[] = {
     {FsStep::kWrite,
      [](Run& r, OnEintr rule) { return WritePieces(r.New().fd.get(), r.bytes, -1, rule); }, kOnNew},
@@ -238,8 +237,8 @@ Plan PlanOf(Way way) {
   return plans[static_cast<int>(way)];
 }
 
-// Removes the named new file when an exception (memory refused) leaves the save; an unnamed one
-// goes with its descriptor. Allocates nothing.
+// Removes the named new file when an exception (memory refused) leaves the save. Allocates
+// nothing.
 struct RemovedOnThrow {
   const Run& r;
   int exceptions = std::uncaught_exceptions();

@@ -14,9 +14,8 @@
 enum class SaveOutcome {
   kSaved,             // the new content is in the file
   kFailed,            // it is not: `err` says why
-  kTargetChanged,     // the target changed kind or identity between the checks and the write
-                      // (replaced, removed, turned into a link, or made where nothing was):
-                      // nothing was written over it
+  kTargetChanged,     // the target changed kind or identity since it was found (replaced,
+                      // removed, made a link, or made): nothing was written over it
   kImmutable,         // the file is marked immutable: nothing was written
   kAppendOnly,        // the file is marked append-only: nothing was written
   kFolderImmutable,   // a new name in a folder marked immutable: nothing was made
@@ -34,9 +33,7 @@ struct [[nodiscard]] SaveResult {
 
 /// Replaces the content of the file `target` leads to with `bytes`, keeping its permission bits,
 /// owner, group, extended attributes and inode flags, so that a failure or a crash leaves the old
-/// content whole (doc/save.cc tells how, and the exceptions). The file is reached only through
-/// the target's descriptors; one that changed since it was found gives kTargetChanged. A backup
-/// or an old file that stayed is `kept`. A pending SIGINT, SIGHUP or SIGTERM abandons only the
+/// content whole (doc/save.cc tells how). A pending SIGINT, SIGHUP or SIGTERM abandons only the
 /// write to a device or FIFO (EINTR). After a save, `target.info` is the file written.
 SaveResult WriteFileSafely(Target& target, const Pieces& bytes, const FileSystem& fs = {});
 

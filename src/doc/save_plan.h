@@ -136,8 +136,7 @@ enum class OnFailure {
   kStop,      // the save fails with it (unless it failed already)
   kIgnore,    // nothing: the new content is in place, or the save failed already
   kSay,       // the save stands, and the failure is said with what it left (`kept`)
-  kFallBack,  // kept in `fell` for the steps that stand in for it, which give it back when
-              // they cannot (the backup's in the state folder, the rename where no exchange is)
+  kFallBack,  // kept in `fell` for the steps that stand in for it, which give it back if they
   kProbe,     // what the probe found (`found`): the probe's later steps on the new file stop
 };
 
@@ -171,8 +170,7 @@ SaveResult RunPlan(Plan plan, Run& run, const FileSystem& fs);
 // The plan of a write in place (doc/save_in_place.cc).
 extern const Plan kInPlacePlan;
 
-// Steps more than one plan has: the target opened with `flags` and checked, and the new file
-// closed and removed when it is not wanted.
+// Steps more than one plan has: the target opened and checked, the new file removed.
 Status OpenTarget(Run& r, int flags);
 Status RemoveNew(Run& r, OnEintr);
 bool NewMade(const Run& r);

@@ -131,11 +131,6 @@ SaveResult OpenChecked(const Target& target, int flags, Fd& fd, struct stat& now
 
 namespace {
 
-// Unnamed files can be named only through /proc.
-bool CanNameLater() {
-  return access("/proc/self/fd", X_OK) == 0;
-}
-
 // Gives `file` the name `make(name)` made: the chosen one, or a unique one.
 template <typename Make>
 Status Named(NewFile& file, Make make) {
@@ -148,7 +143,7 @@ Status Named(NewFile& file, Make make) {
 }  // namespace
 
 Status OpenUnnamed(int dir, mode_t mode, Fd& fd) {
-  if (!CanNameLater()) return EOPNOTSUPP;
+  if (access("/proc/self/fd", X_OK) != 0) return EOPNOTSUPP;  // unnamed files are named there
   fd = Fd(RetryOnEintr([&] { return openat(dir, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, mode); }));
   if (fd.valid()) return 0;
   // Filesystems without unnamed files say so in one of these ways.
@@ -206,8 +201,7 @@ Status Remove(const Folder& folder, NewFile& file) {
 
 }  // namespace save_steps
 
-// A recovery file is written when memory has run out: nothing below allocates.
-using namespace save_steps;
+using namespace save_steps;  // a recovery file is written when memory has run out: no allocation
 
 namespace {
 
@@ -219,8 +213,7 @@ bool Join(std::span<char> out, const char* folder, const char* name) {
   return n >= 0 && static_cast<std::size_t>(n) < out.size();
 }
 
-// Opens a new empty file in the folder open at `dir`: unnamed where the system allows, else
-// under `hidden` (its X's made unique), and then `named` says so.
+// Opens a new file in the folder open at `dir`: unnamed, or (then `named`) as `hidden` made unique.
 Status Create(int dir, std::span<char> hidden, Fd& fd, bool& named) {
   named = false;
   if (Status unnamed = OpenUnnamed(dir, 0600, fd); unnamed.err != EOPNOTSUPP) return unnamed;

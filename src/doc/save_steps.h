@@ -1,7 +1,6 @@
-// The plain file steps of a save, each returning a Status, how a step's system call treats EINTR,
-// and the new files a save or a recovery file makes in a folder: unnamed (O_TMPFILE) until
-// complete where the system allows, else under a unique name from doc/save_names.h. Only the
-// save's own files include this; doc/save_plan.h says how steps make a save.
+// The plain file steps of a save and how their system calls treat EINTR, and the new files a save
+// or a recovery file makes: unnamed (O_TMPFILE) until complete where the system allows, else
+// under a unique name. Only the save's own files include this.
 #pragma once
 
 #include <sys/stat.h>

@@ -1,6 +1,5 @@
-// What a save finds out before it writes and how it then writes its target: the extended
-// attributes (they carry POSIX ACLs and security labels) and inode flags read from the target and
-// given to the new file that replaces it, and the one table that decides the way.
+// What a save finds out before it writes (the target's extended attributes, which carry ACLs and
+// security labels, and its inode flags) and the one table that decides how it writes.
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
@@ -84,11 +83,6 @@ bool Marked(P p, int flag) {
   return p.kept.has_flags && (p.kept.flags & flag) != 0;
 }
 
-// A new name in an append-only folder is made only unnamed, then linked.
-bool Unnamed(P p) {
-  return (p.folder_flags & FS_APPEND_FL) != 0;
-}
-
 constexpr int kFolderMarks = FS_APPEND_FL | FS_IMMUTABLE_FL;
 
 using enum Way;
@@ -110,8 +104,8 @@ constexpr Row kWays[] = {
     {[](T t, P p) { return !t.exists && (p.folder_flags & FS_IMMUTABLE_FL) != 0; }, kRefused,
      nullptr, kFolderImmutable},
     {[](T t, P p) { return !t.exists && p.create.ok(); }, kByRename},
-    {[](T t, P p) { return !t.exists && Unnamed(p) && p.create.err == EOPNOTSUPP; }, kRefused,
-     nullptr, kFolderAppendOnly},
+    {[](T t, P p) { return !t.exists && (p.folder_flags & FS_APPEND_FL) != 0 &&
+                           p.create.err == EOPNOTSUPP; }, kRefused, nullptr, kFolderAppendOnly},
     {[](T t, P) { return !t.exists; }, kRefused, &Probe::create},
     {[](T t, P) { return !S_ISREG(t.info.st_mode); }, kStraight},  // a device or a FIFO
     {[](T, P p) { return !p.read.ok(); }, kRefused, &Probe::read},
@@ -145,9 +139,8 @@ const Row& FirstRow(T target, P probe) {
 SaveResult ReadKept(const Target& target, Kept& kept) {
   Fd fd;
   struct stat now;
-  // Opened for writing, which the save needs anyway (reading may be refused); a running
-  // program, a file another program holds a lease on, or one marked immutable or append-only,
-  // only for reading.
+  // Opened for writing, which the save needs anyway (reading may be refused); a running program,
+  // a leased file, or one marked immutable or append-only, only for reading.
   SaveResult opened = OpenChecked(target, O_WRONLY | O_NONBLOCK, fd, now);
   int err = opened.err;
   if (!opened.saved() && (err == ETXTBSY || err == EWOULDBLOCK || err == EPERM)) {
@@ -205,8 +198,7 @@ Status MatchAttributes(int fd, const Kept& kept) {
   // What the new file got from its folder (a default ACL) goes, unless the target has it too.
   std::vector<std::string> names;
   Status listed = ListNames(fd, names);
-  // A file system that keeps none has none to remove; where only the target said so, what it has
-  // is not known.
+  // Where only the target's file system keeps none, what it has is not known.
   if (listed.ok() && !kept.listed) return ENOTSUP;
   if (!listed.ok() && listed.err != ENOTSUP) return listed;
   for (const std::string& name : names) {

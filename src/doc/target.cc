@@ -24,14 +24,12 @@ namespace {
 // Longest chain of symbolic links followed, as the kernel allows.
 constexpr int kMaxLinks = 40;
 
-// A folder's device and inode, which name it where no absolute path can be had; no absolute
-// path starts this way.
+// A folder's device and inode, which name it where it has no absolute path (none starts so).
 std::string IdOf(const struct stat& folder) {
   return std::to_string(folder.st_dev) + ":" + std::to_string(folder.st_ino);
 }
 
-// Where the working folder (open at `fd`) is: its absolute path, of any length, or its IdOf
-// when it has none (removed, or above a folder that cannot be read).
+// Where the working folder (open at `fd`) is: its absolute path, or its IdOf when it has none.
 std::string WorkingFolder(int fd) {
   std::unique_ptr<char, decltype(&std::free)> path(getcwd(nullptr, 0), &std::free);
   if (path != nullptr && path.get()[0] == '/') return path.get();
@@ -40,8 +38,7 @@ std::string WorkingFolder(int fd) {
 }
 
 // The place `place` one component further: "." stays, ".." goes up (every folder on the way is
-// a real one, so that is what ".." means). Above the folder a place starts from when it has no
-// absolute path, `reached` (the folder that ".." reached, when known) names the place anew.
+// a real one). Above a place with no absolute path, `reached` (where ".." led) names it anew.
 void Descend(std::string& place, const std::string& name, const struct stat* reached = nullptr) {
   if (place.empty() || name == ".") return;
   if (name == "..") {
@@ -302,9 +299,8 @@ Status Examine(int fd, struct stat& info, Identity& id) {
   info.st_uid = x.stx_uid;
   info.st_gid = x.stx_gid;
   info.st_size = static_cast<off_t>(x.stx_size);
-  auto time = [](const struct statx_timestamp& t) { return timespec{t.tv_sec, t.tv_nsec}; };
-  info.st_mtim = time(x.stx_mtime);
-  info.st_ctim = time(x.stx_ctime);
+  info.st_mtim = {x.stx_mtime.tv_sec, x.stx_mtime.tv_nsec};
+  info.st_ctim = {x.stx_ctime.tv_sec, x.stx_ctime.tv_nsec};
   bool born = (x.stx_mask & STATX_BTIME) != 0;
   id = {info.st_dev, info.st_ino, born, born ? x.stx_btime.tv_sec : 0,
         born ? x.stx_btime.tv_nsec : 0};

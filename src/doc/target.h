@@ -53,14 +53,12 @@ struct Target {
   // Where it is: its absolute path, or where the working folder has none, the working folder's
   // device and inode ("DEV:INO") and the path from there.
   std::string place;
-  bool entry = false;           // the name as given is an entry of its folder (a link, even a
-                                // dangling one)
+  bool entry = false;           // the name as given is an entry of its folder (even a link)
   bool exists = false;          // a file is reached
   bool through_link = false;    // a symbolic link was followed on the way
   bool unreached = false;       // the walk failed before the name's folder: `place` is where the
                                 // entry would be
-  struct stat info = {};        // what it is (never a link), when it exists; after a save, the
-                                // file written
+  struct stat info = {};        // what it is (never a link); after a save, the file written
   Identity id;                  // its identity, when it exists (as the walk found it)
   std::vector<Passed> passed;   // the folders walked through, in order
   std::string link;             // the first link followed, as the name leads to it
