@@ -19,9 +19,9 @@ namespace {
 
 // The default grid holding `count` lines of `length` characters.
 void Fill(Document& doc, int count, int length) {
-  if (!doc.allocated() && doc.Allocate(32767, 256) != 0) std::abort();
+  if (!doc.allocated() && !doc.Allocate(32767, 256).ok()) std::abort();
   for (int i = 0; i < count; ++i) {
-    if (doc.SetLine(i, std::string(length, 'a' + i % 26)) != 0) std::abort();
+    if (!doc.SetLine(i, std::string(length, 'a' + i % 26)).ok()) std::abort();
   }
 }
 
@@ -29,7 +29,7 @@ void BM_WedgeDeleteShortDocument(benchmark::State& state) {
   Document doc;
   Fill(doc, 100, 80);
   for (auto _ : state) {
-    if (doc.OpenLine(0) != 0) std::abort();
+    if (!doc.OpenLine(0).ok()) std::abort();
     doc.RemoveLine(0);
   }
 }
@@ -39,7 +39,7 @@ void BM_WedgeFullDocument(benchmark::State& state) {
   Document doc;
   Fill(doc, 32767, 80);
   for (auto _ : state) {
-    if (doc.OpenLine(0) != 0) std::abort();
+    if (!doc.OpenLine(0).ok()) std::abort();
   }
 }
 BENCHMARK(BM_WedgeFullDocument);
@@ -49,7 +49,7 @@ void BM_DeleteFullDocument(benchmark::State& state) {
   Fill(doc, 32767, 80);
   for (auto _ : state) {
     doc.RemoveLine(0);
-    if (doc.SetLine(32766, "x") != 0) std::abort();  // keep the document full
+    if (!doc.SetLine(32766, "x").ok()) std::abort();  // keep the document full
   }
 }
 BENCHMARK(BM_DeleteFullDocument);
@@ -58,12 +58,12 @@ BENCHMARK(BM_DeleteFullDocument);
 // stays there, so neither moves the other records.
 void BM_WedgeDeleteAtTopOfMillionLines(benchmark::State& state) {
   Document doc;
-  if (doc.Allocate(1 << 20, 128) != 0) std::abort();
+  if (!doc.Allocate(1 << 20, 128).ok()) std::abort();
   std::string text;
   for (int i = 0; i < 1000000; ++i) text += "line " + std::to_string(i) + " xxxxxxxxxxxxxxxx\n";
   ParseLines(text, doc);
   for (auto _ : state) {
-    if (doc.OpenLine(0) != 0) std::abort();
+    if (!doc.OpenLine(0).ok()) std::abort();
     doc.RemoveLine(0);
   }
 }

@@ -78,7 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
   if (!AllocateBuffers(ed, grid)) std::abort();
   // Something to be replaced.
   for (int i = 0; i < ed.lines(); ++i) {
-    if (ed.doc.SetLine(i, "#") != 0) std::abort();
+    if (!ed.doc.SetLine(i, "#").ok()) std::abort();
   }
 
   LoadBytes(ed, bytes);

@@ -10,6 +10,7 @@
 
 #include "doc/load.h"
 #include "doc/save.h"
+#include "journal/record.h"
 #include "session.h"
 #include "support.h"
 
@@ -97,6 +98,8 @@ std::string Changed(std::string line, int change, int column, std::string text, 
 // writes, inserts and cuts at any column with text from anywhere (another line's view too),
 // truncations, shifts (opening a line with text too), swaps of two lines, loads and clears
 // against a vector of strings. Each change counts once.
+// The changes of a command, one to three of them, go to a journal record that a copy replays:
+// the copy then holds what the document holds.
 TEST(Document, ShiftsMatchAPlainModelOverRandomSequences) {
   for (unsigned seed = 1; seed <= 300; ++seed) {
     std::mt19937 rng(seed);
@@ -104,6 +107,9 @@ TEST(Document, ShiftsMatchAPlainModelOverRandomSequences) {
     int lsize = 2 + static_cast<int>(rng() % 6);
     Document doc;
     ASSERT_EQ(doc.Allocate(lines, lsize), 0);
+    Document copy;
+    ASSERT_EQ(copy.Allocate(lines, lsize), 0);
+    (void)doc.TakeChange();
     std::vector<std::string> model(lines);
     for (int step = 0; step < 80; ++step) {
       int line = static_cast<int>(rng() % lines);
@@ -182,9 +188,9 @@ TEST(Document, ShiftsMatchAPlainModelOverRandomSequences) {
           if (change == 2) {
             doc.CutAt(line, column, static_cast<int>(text.size()));
           } else {
-            int err =
+            Status done =
                 change == 0 ? doc.WriteAt(line, column, given) : doc.InsertAt(line, column, given);
-            ASSERT_EQ(err, 0);
+            ASSERT_TRUE(done.ok());
           }
           model[line] = Changed(model[line], change, column, text, lsize - 1);
           break;
@@ -210,7 +216,65 @@ TEST(Document, ShiftsMatchAPlainModelOverRandomSequences) {
       if (!model[last].empty()) {
         ASSERT_GT(doc.extent(), last);
       }
+      if (rng() % 3 == 0) continue;  // the command goes on
+      Document::Change change = doc.TakeChange();
+      if (!change.any) continue;
+      std::string record;
+      AppendChange(record, doc, change);
+      JournalReader reader(record);
+      std::string_view payload;
+      ASSERT_TRUE(reader.Next(payload));
+      ASSERT_TRUE(ApplyRecord(payload, copy).ok());
+      ASSERT_EQ(All(copy), model) << "seed " << seed << " step " << step;
     }
+  }
+}
+
+// A journal cut anywhere in its last record, or with any byte of it changed, is read up to the
+// record before, and what follows is counted.
+TEST(Journal, ACutOrDamagedLastRecordReplaysToTheOneBefore) {
+  Document doc;
+  ASSERT_EQ(doc.Allocate(10, 16), 0);
+  JournalHeader header;
+  header.name = "notes";
+  header.path = "/home/u/notes";
+  header.lines = 10;
+  header.lsize = 16;
+  header.pid = 42;
+  std::string journal;
+  AppendHeader(journal, header);
+  (void)doc.TakeChange();
+  ASSERT_EQ(doc.SetLine(0, "alpha"), 0);
+  AppendChange(journal, doc, doc.TakeChange());
+  ASSERT_EQ(doc.OpenLine(0, "beta"), 0);
+  AppendChange(journal, doc, doc.TakeChange());
+  std::size_t last = journal.size();
+  doc.RemoveLine(1);
+  ASSERT_EQ(doc.OpenLine(1, "gamma"), 0);
+  AppendChange(journal, doc, doc.TakeChange());
+  auto replay = [&](std::string_view bytes, std::size_t& left) {
+    JournalReader reader(bytes);
+    std::string_view payload;
+    JournalHeader read;
+    EXPECT_TRUE(reader.Next(payload) && ReadHeader(payload, read));
+    EXPECT_EQ(read.path, header.path);
+    Document copy;
+    EXPECT_EQ(copy.Allocate(read.lines, read.lsize), 0);
+    while (reader.Next(payload)) EXPECT_TRUE(ApplyRecord(payload, copy).ok());
+    left = reader.left();
+    return All(copy);
+  };
+  std::size_t left = 0;
+  EXPECT_EQ(replay(journal, left), All(doc));
+  EXPECT_EQ(left, 0u);
+  std::vector<std::string> before = {"beta", "alpha", "", "", "", "", "", "", "", ""};
+  for (std::size_t cut = last; cut < journal.size(); ++cut) {
+    EXPECT_EQ(replay(std::string_view(journal).substr(0, cut), left), before) << cut;
+    EXPECT_EQ(left, cut - last);
+    std::string damaged = journal;
+    damaged[cut] ^= 0x20;
+    EXPECT_EQ(replay(damaged, left), before) << cut;
+    EXPECT_EQ(left, journal.size() - last);
   }
 }
 

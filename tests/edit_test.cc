@@ -30,7 +30,7 @@ class Bench {
   }
 
   void Put(int line, const std::string& text) {
-    if (ed.doc.SetLine(line, text) != 0) std::abort();
+    if (!ed.doc.SetLine(line, text).ok()) std::abort();
   }
   void SetClip(const std::string& text) {
     std::memset(ed.clip.get(), 0, ed.lsize());

@@ -122,17 +122,17 @@ namespace {
 class ScriptReader : public LineReader {
  public:
   explicit ScriptReader(std::FILE* in) : in_(in) {}
-  Status Read(const char*, Asks, std::size_t, Typed& typed) override {
+  Outcome Read(const char*, Asks, std::size_t, Typed& typed) override {
     std::string& line = typed.bytes;
     line.clear();
     for (int c; line.empty() || line.back() != '\n';) {
       if ((c = std::getc(in_)) == EOF) break;
       line += static_cast<char>(c);
     }
-    if (line.empty()) return Status::kEnd;  // Ctrl-D
-    if (line.rfind(kPasted, 0) != 0) return Status::kLine;
+    if (line.empty()) return Outcome::kEnd;  // Ctrl-D
+    if (line.rfind(kPasted, 0) != 0) return Outcome::kLine;
     line.erase(0, sizeof kPasted - 1);
-    return Status::kPasted;
+    return Outcome::kPasted;
   }
 
  private:

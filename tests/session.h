@@ -52,14 +52,13 @@ std::string SlotText(const Document& doc, int line);
 /// The default keys, by CommandId, as the command table gives them.
 std::string DefaultKeys();
 
-// Written out in full once, in commands_test.cc: the help menu (the menu, then each section
-// as its letter shows it, with the default keys) and the file a first start writes.
+/// The help's menu, printed before every answer.
 extern const std::string kHelpMenu;
-extern const std::string kHelpNavigation;
-extern const std::string kHelpEditing;
-extern const std::string kHelpFile;
-extern const std::string kHelpMore;
-extern const std::string kDefaultSettingsFile;
+/// What a session printed after its hint, cut at each help menu: what came before the first,
+/// then what each answer showed (the sections), then what followed the last.
+std::vector<std::string> HelpSections(const std::string& after_hint);
+/// The settings file a first start writes: every default.
+std::string DefaultSettingsFile();
 
 /// Settings for a view of one unnumbered line, and that view at line:pos with its prompt.
 inline const std::string kPlainView = "show_numbers=off\nlines_per_page=1\n";

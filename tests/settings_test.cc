@@ -39,11 +39,11 @@ TEST(SettingsFile, FirstStartWritesTheDefaultFileAndTheNextStartReadsIt) {
   Transcript first = RunSession("");
   umask(shared);
   EXPECT_EQ(first.out.rfind(Start("Making RC file: .morvax_rc\n"), 0), 0u) << first.out;
-  EXPECT_EQ(ReadFile(".morvax_rc"), kDefaultSettingsFile);
+  EXPECT_EQ(ReadFile(".morvax_rc"), DefaultSettingsFile());
 
   Transcript second = RunSession("");
   EXPECT_EQ(second.out.rfind(Start(kReading), 0), 0u) << second.out;
-  EXPECT_EQ(ReadFile(".morvax_rc"), kDefaultSettingsFile) << "a readable file is never rewritten";
+  EXPECT_EQ(ReadFile(".morvax_rc"), DefaultSettingsFile()) << "a readable file is never rewritten";
   for (int id = 0; id < kCommandCount; ++id) {
     EXPECT_EQ(second.ed->keys[id].value, std::string(1, DefaultKeys()[id])) << id;
   }
@@ -56,7 +56,7 @@ TEST(SettingsFile, WrittenFileCarriesTheCurrentKeysAndSizeButFixedStartingValues
   MakeKeys(keys);
   SetDefaultValues(keys);
   keys[kHelp].value[0] = '?';
-  std::string expected = kDefaultSettingsFile;
+  std::string expected = DefaultSettingsFile();
   expected.replace(expected.find("help=h"), 6, "help=?");
   expected.replace(expected.find("max_lines=32767\nmax_char=255"), 28,
                    "max_lines=100\nmax_char=80");
@@ -271,7 +271,7 @@ TEST(SettingsFile, MorvaxRcNamesTheFileToReadOrMake) {
     EXPECT_EQ(t.out.substr(0, start.size()), start) << c.name;
     EXPECT_EQ(FileExists(".morvax_rc"), c.value[0] == '\0') << c.name;
     EXPECT_FALSE(FileExists("none")) << c.name;
-    EXPECT_EQ(c.made ? ReadFile(c.value) : "", c.made ? kDefaultSettingsFile : "") << c.name;
+    EXPECT_EQ(c.made ? ReadFile(c.value) : "", c.made ? DefaultSettingsFile() : "") << c.name;
     // The consent to a launch command names the file read.
     EXPECT_EQ(t.ed->rc_path, read ? at(c.value) : "") << c.name;
   }
@@ -308,7 +308,7 @@ TEST(SettingsFile, EveryKindOfLineIsReadAsTheFileFormatSays) {
       Filler(1000) + "launch_command=make all\n" + Filler(500) + "quit=Q\n";
   const RcCase cases[] = {
       {.name = "empty file", .settings = ""},
-      {.name = "default file", .settings = kDefaultSettingsFile},
+      {.name = "default file", .settings = DefaultSettingsFile()},
       {.name = "plain key line", .settings = "help=x\n", .keys = {{kHelp, 'x'}}},
       {.name = "no comments: #help=x binds help", .settings = "#help=x\n", .keys = {{kHelp, 'x'}}},
       {.name = "a line naming two commands binds both",

@@ -525,6 +525,8 @@ def test_terminal(binary, base):
     status, sig = finish(child)
     check(status == 0, f"terminal: Ctrl-D twice ends with 0, got {status}/{sig}")
     check(not os.path.exists(os.path.join(folder, "morvax.hup")), "terminal: no recovery file")
+    kept = os.path.join(folder, ".local", "state", "morvax", "journal")
+    check(not os.path.isdir(kept) or os.listdir(kept) == [], "terminal: a journal left")
 
     # A hangup at the terminal keeps the text.
     folder = fresh(base, "tty-hup")
@@ -591,6 +593,151 @@ def test_terminal(binary, base):
     check(status == 1, f"terminal: Ctrl-C at a FIFO save, then quit: status {status}/{sig}")
 
 
+def journal_spawn(binary, folder, args=()):
+    """A session at a terminal whose state folder is the folder's own."""
+    child = pexpect.spawn(binary, list(args), cwd=folder, timeout=TIMEOUT, dimensions=(50, 120),
+                          env=dict(os.environ, HOME=folder, TERM="xterm",
+                                   XDG_STATE_HOME=os.path.join(folder, "state")))
+    child.delaybeforesend = None  # the keys go at once: the line editor has the terminal
+    return child
+
+
+def journals(folder):
+    where = os.path.join(folder, "state", "morvax", "journal")
+    return os.listdir(where) if os.path.isdir(where) else []
+
+
+def written(lines):
+    """A document's lines as a save writes them: up to the last that holds text."""
+    while len(lines) > 1 and lines[-1] == "":
+        lines = lines[:-1]
+    return "\n".join(lines) + "\n"
+
+
+def journal_script():
+    """Steps of a session on `f` (two lines), each the keys sent, for every command they hold
+    the document after it, and what is printed once the last is done: typing, a paste, a
+    question, a save."""
+    doc, cursor, steps = ["first", "second"], 0, []
+
+    def view():
+        return f"Editing {cursor + 1}:1 f"
+
+    def text(line):
+        nonlocal cursor
+        doc[cursor] = line + doc[cursor][len(line):]  # written over the line from column 1
+        cursor += 1
+        doc.extend([""] * (cursor + 1 - len(doc)))
+        return written(doc)
+
+    for i in range(4):
+        steps.append((f"typed {i}\n", [text(f"typed {i}")], view()))
+    pasted = [f"pasted {i} {'p' * i}" for i in range(12)]
+    steps.append(("\x1b[200~" + "\n".join(pasted) + "\n\x1b[201~", [text(p) for p in pasted],
+                  view()))
+    steps.append(("g\n", [written(doc)], "Go to which line?"))
+    cursor = 2
+    steps.append(("3\n", [written(doc)], view()))
+    steps.append(("over the third\n", [text("over the third")], view()))
+    steps.append(("S\n", [written(doc)], "Saved to f"))
+    steps.append(("after the save\n", [text("after the save")], view()))
+    steps.append(("q\n", [written(doc)], "anything else to continue"))
+    steps.append(("n\n", [written(doc)], view()))
+    steps.append(("last\n", [text("last")], view()))
+    return steps
+
+
+def test_journal_kills(binary, base, rounds=110):
+    """SIGKILL at random points of a session at a terminal: the next start there announces a
+    recovery file holding the document as it was after a command whose line was read (the last
+    one or the one before it), or the file on disk already holds it; nothing else is left."""
+    steps = journal_script()
+    lost = broken = 0
+    for round in range(rounds):
+        folder = fresh(base, f"journal-kill-{round}")
+        with open(os.path.join(folder, "f"), "w") as f:
+            f.write("first\nsecond\n")
+        child = journal_spawn(binary, folder, ["f"])
+        child.expect_exact("  > ")
+        stop = random.randrange(len(steps))
+        before = written(["first", "second"])
+        for keys, _, answer in steps[:stop]:
+            reading(child)
+            child.send(keys)
+            child.expect_exact(answer)
+        if stop > 0:
+            before = steps[stop - 1][1][-1]
+        reading(child)
+        child.send(steps[stop][0])
+        time.sleep(random.uniform(0, 0.03))
+        child.kill(signal.SIGKILL)
+        child.close(force=True)
+        fits = [before] + steps[stop][1]
+        again = journal_spawn(binary, folder)
+        again.expect_exact("  > ")
+        told = again.before.decode(errors="replace")
+        again.sendeof()
+        again.expect(pexpect.EOF)
+        named = [line.split(" is in ", 1)[1].strip() for line in told.splitlines()
+                 if line.startswith("Unsaved text from an earlier session is in ")]
+        on_disk = open(os.path.join(folder, "f")).read()
+        if named:
+            # Killed between a save's rename and the journal's removal, the lines are replayed
+            # without their base: the file holds the document then.
+            kept = open(named[0]).read()
+            lost += kept not in fits and on_disk not in fits
+            broken += len(named) != 1 or "not a whole record" in told
+            if kept not in fits and on_disk not in fits:
+                print(f"journal kill {round} at step {stop}: recovered {kept!r}, wanted {fits}")
+        else:
+            lost += on_disk not in fits
+            if on_disk not in fits:
+                print(f"journal kill {round} at step {stop}: nothing recovered, f {on_disk!r}")
+        check(journals(folder) == [], f"journal kill {round}: journals left {journals(folder)}")
+        shutil.rmtree(folder)
+    print(f"journal kills: {rounds}, {lost} lost more than the last line, {broken} not whole")
+    check(lost == 0 and broken == 0, f"journal kills: {lost} lost, {broken} not whole")
+
+
+def test_second_session(binary, base):
+    """Two sessions at two terminals on one file: the second is told of the first's unsaved
+    changes, and once the first saves, the second's save asks about that save by name."""
+    folder = fresh(base, "journal-two")
+    with open(os.path.join(folder, "f"), "w") as f:
+        f.write("shared\n")
+    first = journal_spawn(binary, folder, ["f"])
+    first.expect_exact("  > ")
+    typing(first, "mine\n")
+    first.expect_exact("  > ")
+    second = journal_spawn(binary, folder, ["f"])
+    second.expect(rb"f is being edited in another session \(pid (\d+), since [-0-9: ]+\); its "
+                  rb"unsaved changes are not in this copy")
+    check(int(second.match.group(1)) == first.pid, "second session: the first's pid")
+    second.expect_exact("  > ")
+    typing(first, "S\n")
+    first.expect_exact("Saved to f")
+    typing(second, "theirs\nS\n")
+    second.expect_exact(f"f was saved by another session (pid {first.pid}) since it was read "
+                        "here; overwrite it? (y/n)")
+    typing(second, "n\n")
+    second.expect_exact("Nothing was saved")
+    for child in (first, second):
+        typing(child, "q\nq\n")
+        finish(child)
+    check(journals(folder) == [], f"second session: journals left {journals(folder)}")
+    # A piped session keeps no journal, even when killed with unsaved text.
+    proc = subprocess.Popen([binary, "f"], cwd=folder, stdin=subprocess.PIPE,
+                            stdout=subprocess.PIPE, env=dict(os.environ, HOME=folder,
+                                                             XDG_STATE_HOME=folder + "/state"))
+    read_until(proc.stdout.fileno(), b"  > ")
+    proc.stdin.write(b"piped\n")
+    proc.stdin.flush()
+    read_until(proc.stdout.fileno(), b"  > ", times=1)
+    proc.kill()
+    proc.wait()
+    check(journals(folder) == [], "piped session: a journal")
+
+
 def main():
     binary = os.path.abspath(sys.argv[1])
     base = tempfile.mkdtemp(prefix="morvax-signals-")
@@ -600,6 +747,8 @@ def main():
         test_limits(binary, base)
         test_recovery_kills(binary, base)
         try:
+            test_second_session(binary, base)
+            test_journal_kills(binary, base)
             test_terminal(binary, base)
         except (pexpect.TIMEOUT, pexpect.EOF) as e:
             failures.append(f"terminal session: {type(e).__name__}")

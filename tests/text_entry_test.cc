@@ -15,12 +15,12 @@ namespace {
 
 // A grid of two slots of 11 bytes (lines of at most 10 characters) holding `line` first.
 bool StartWith(Document& doc, const std::string& line) {
-  return doc.Allocate(2, 11) == 0 && doc.SetLine(0, line) == 0;
+  return doc.Allocate(2, 11).ok() && doc.SetLine(0, line).ok();
 }
 
 // An undo record for lines of 11 bytes, as the editor has it.
-struct Record {
-  Record() {
+struct UndoRoom {
+  UndoRoom() {
     undo.first = ZeroedBytes(11);
     undo.second = ZeroedBytes(11);
   }
@@ -53,7 +53,7 @@ TEST(Insert, CheckedInsertionKeepsEveryLineInsideItsSlot) {
     Document doc;
     ASSERT_TRUE(StartWith(doc, c.line));
     bool go = false;
-    Record record;
+    UndoRoom record;
     std::string out = Collect([&](Io& io) {
       Inserted insert = Insert(doc, {0, c.position}, c.text, {record.undo, UndoMode::kLine, 0});
       ReportInsert(io, insert, doc.lsize());
@@ -82,7 +82,7 @@ TEST(Replace, OverwritesOnlyInsideTheSlot) {
       {"", 8, "XYZ", "        XY", "Text was shortened to fit onto line\n"},
       {"abc", 10, "X", "abc", "At End Of Line\n"},
   };
-  Record record;
+  UndoRoom record;
   auto replace = [&](Document& doc, int line, int position, const char* text) {
     return Replace(doc, {line, position}, text, false, {record.undo, UndoMode::kLine, line});
   };

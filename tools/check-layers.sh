@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Fails when an #include points up or sideways between the source layers:
-#   core/  <  edit/, doc/, settings/, term/ (independent of each other)  <  app/  <  main.cc
+#   core/  <  edit/, doc/, settings/, term/, journal/ (independent of each other)  <  app/  <  main.cc
 # A file may include its own folder and any folder below it, never one above or beside it.
 set -euo pipefail
 cd "$(dirname "$0")/../src"
 rank() {
   case "$1" in
     core) echo 0 ;;
-    edit | doc | settings | term) echo 1 ;;
+    edit | doc | settings | term | journal) echo 1 ;;
     app) echo 2 ;;
     *) echo 3 ;;
   esac

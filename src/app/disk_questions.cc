@@ -33,7 +33,7 @@ std::string UserName(uid_t uid) {
 bool AnsweredYes(Editor& ed) {
   char answer[16];
   if (IsYes(ReadAnswer(ed, answer, sizeof answer), answer, "y")) return true;
-  Print(ed.io, "%s", msg::kNothingSaved);
+  Line(ed.io, msg::kNothingSaved);
   return false;
 }
 
@@ -65,7 +65,7 @@ bool ChangeAccepted(Editor& ed, DiskChange change, const char* name, const Targe
     case DiskChange::kElsewhere:
       break;
   }
-  std::string there = target.Absolute().empty() ? target.Shown() : target.Absolute();
+  std::string there = target.Absolute().empty() ? target.Path() : target.Absolute();
   if (!target.link.empty()) {
     return Confirmed(ed, msg::kLeadsElsewhere, name, there.c_str(), target.link.c_str());
   }
@@ -83,7 +83,7 @@ bool ThroughOthersLink(const Target& target, Status found) {
 
 bool LinkAccepted(Editor& ed, const char* name, const Target& target, Status found) {
   if (!ThroughOthersLink(target, found)) return true;
-  std::string there = target.Absolute().empty() ? target.Shown() : target.Absolute();
+  std::string there = target.Absolute().empty() ? target.Path() : target.Absolute();
   return Confirmed(ed, msg::kThroughOthersLink, name, UserName(target.link_owner).c_str(),
                    there.c_str());
 }

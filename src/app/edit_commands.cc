@@ -29,8 +29,8 @@ void SayClipped(Editor& ed, Clipped clip, const char* shortened, const char* not
 
 // What an edit of whole lines did, said.
 void SayLineEdit(Editor& ed, LineEdit edit) {
-  if (edit == LineEdit::kNoRoom) Print(ed.io, "%s", msg::kNoRoomForLine);
-  if (edit == LineEdit::kNoMemory) Print(ed.io, "%s", msg::kNoMemoryForChange);
+  if (edit == LineEdit::kNoRoom) Line(ed.io, msg::kNoRoomForLine);
+  if (edit == LineEdit::kNoMemory) Line(ed.io, msg::kNoMemoryForChange);
 }
 
 // Reads the count of a copy or cut; false when the command must stop here (end of input, or a
@@ -39,7 +39,7 @@ void SayLineEdit(Editor& ed, LineEdit edit) {
   Line(ed.io, prompt);
   if (!IsLine(ReadNumber(ed, count))) return false;
   if (count < 0) {
-    Print(ed.io, "%s", negative);
+    Line(ed.io, negative);
     return false;
   }
   return true;
@@ -67,7 +67,7 @@ void ReportEntry(Io& io, Entry entry) {
     case Entry::kWritten:
       break;
     case Entry::kShortened:
-      Print(io, "%s", msg::kTextShortened);
+      Line(io, msg::kTextShortened);
       break;
     case Entry::kInvalidLine:
       Line(io, msg::kInvalidLine);
@@ -76,7 +76,7 @@ void ReportEntry(Io& io, Entry entry) {
       Line(io, msg::kAtEndOfLine);
       break;
     case Entry::kNoMemory:
-      Print(io, "%s", msg::kNoMemoryForChange);
+      Line(io, msg::kNoMemoryForChange);
       break;
   }
 }
@@ -84,7 +84,7 @@ void ReportEntry(Io& io, Entry entry) {
 void ReportInsert(Io& io, const Inserted& insert, int lsize) {
   if (insert.past_end) Line(io, msg::kInsertTooLongForPosition);
   if (insert.line_full) Print(io, msg::kInsertLineExceeded, lsize);
-  if (insert.no_memory) Print(io, "%s", msg::kNoMemoryForChange);
+  if (insert.no_memory) Line(io, msg::kNoMemoryForChange);
 }
 
 void TextEntry(Editor& ed, const char* text, bool shortened) {
@@ -121,7 +121,7 @@ void ClipPaste(Editor& ed) {
   Clipped paste = Paste(ed.doc, ed.cursor, ed.clip.get(), keep);
   if (paste.check == ClipCheck::kNothing) return Line(ed.io, msg::kNothingToPaste);
   if (paste.check == ClipCheck::kShortened) Line(ed.io, msg::kPasteShortened);
-  if (paste.no_memory) Print(ed.io, "%s", msg::kNoMemoryForChange);
+  if (paste.no_memory) Line(ed.io, msg::kNoMemoryForChange);
 }
 
 // The empty clipboard is refused here: the insertion would refuse it silently.
@@ -190,7 +190,7 @@ void Undo(Editor& ed) {
     case Undone::kNothing:
       break;
     case Undone::kNoMemory:
-      Print(ed.io, "%s", msg::kNoMemoryForChange);
+      Line(ed.io, msg::kNoMemoryForChange);
       break;
   }
 }

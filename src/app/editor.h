@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/commands.h"
+#include "app/session_journal.h"
 #include "core/bytes.h"
 #include "core/defaults.h"
 #include "core/document.h"
@@ -43,6 +44,8 @@ struct Editor {
   int anchor = 0;
 
   UndoState undo;
+  /// At a terminal, the journal of the unsaved changes (app/session_journal.h).
+  SessionJournal journal;
 
   // Line-sized work buffers, allocated once the grid's width is known.
   Bytes clip;           // the clipboard ("memory")
@@ -50,7 +53,7 @@ struct Editor {
   Bytes insert_input;
   Bytes jump_string;
   /// Where the recovery file's bytes are gathered (kGatherRoom bytes), then the rescue's texts
-  /// (kRescueRoom bytes in all, app/file_commands.h): had at start-up, so that the text can be
+  /// (kRescueRoom bytes in all, app/rescue.h): had at start-up, so that the text can be
   /// rescued when memory has run out.
   Bytes rescue_room;
 
@@ -83,7 +86,10 @@ struct Editor {
   }
   /// Ends the program as a confirmed quit or the end of input does: status 1 when the last save
   /// attempted failed.
-  void Finish() { Stop(save_failed ? 1 : 0); }
+  void Finish() {
+    Stop(save_failed ? 1 : 0);
+    journal.ended_by_user = true;
+  }
   /// The document changed since the last load that replaced it or save of it.
   bool modified() const { return doc.changes() != saved_changes; }
   /// The document as it is now is the one on disk.

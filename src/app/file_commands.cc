@@ -16,8 +16,7 @@
 #include "app/editor.h"
 #include "app/messages.h"
 #include "app/reads.h"
-#include "core/signals.h"
-#include "doc/leftovers.h"
+#include "app/session_journal.h"
 #include "doc/load.h"
 #include "doc/save.h"
 #include "doc/save_names.h"
@@ -25,146 +24,6 @@
 #include "doc/target.h"
 #include "settings/rc.h"
 #include "term/caret.h"
-
-namespace {
-
-// "WARNING!  Line %i is being split" for every line that ended because it was too long, then
-// the number of lines. The text is walked again only when there are splits to tell.
-void ReportLines(Editor& ed, std::string_view text, const LineCount& count) {
-  if (count.splits > 0) {
-    WalkLines(text, ed.lines(), ed.lsize(), [&ed](int index, std::size_t, std::size_t, bool split) {
-      if (split) Print(ed.io, msg::kLineSplit, index + 1);
-    });
-  }
-  Print(ed.io, msg::kLinesGenerated, count.lines);
-}
-
-// The partial-load question, with the loaded share in percent: kReplaced only for the answer
-// "Y"; kInputEnded when the input ended at it, else kDeclined (nothing more is printed).
-Loaded AskPartialLoad(Editor& ed, float percent) {
-  StartQuestion(ed.io);  // without the load's messages above it
-  Print(ed.io, msg::kPartialLoad, static_cast<double>(percent));
-  Line(ed.io, msg::kPartialLoad2);
-  Line(ed.io, msg::kPartialLoad3);
-  Print(ed.io, msg::kPartialLoad4, Shown(ed.io, RcName()).c_str());
-  char answer[16];
-  Read read = ReadLine(ed, answer, sizeof answer);
-  if (IsEnd(read)) return Loaded::kInputEnded;
-  return IsYes(read, answer, "Y\n") ? Loaded::kReplaced : Loaded::kDeclined;
-}
-
-}  // namespace
-
-Loaded PlaceLines(Editor& ed, std::string_view bytes, Document::Incoming& incoming,
-                  const LineCount& count, Block& block) {
-  ReportLines(ed, bytes.substr(0, UncutLength(bytes)), count);
-  if (std::optional<float> percent = PartialShare(bytes, count)) {
-    if (Loaded answer = AskPartialLoad(ed, *percent); answer != Loaded::kReplaced) return answer;
-  }
-  ed.doc.Adopt(incoming, block, bytes.size());
-  return Loaded::kReplaced;
-}
-
-namespace {
-
-// A load given up for a signal. Ctrl-C at a terminal only stops the load; any other signal is
-// taken by the loop once the command is over.
-Loaded Interrupted(Editor& ed) {
-  TakeInterrupt(ed);
-  return Loaded::kInterrupted;
-}
-
-// What a load that read nothing says: the name missing (and where a dangling link at it
-// leads, stamped as missing so that a file made there later is asked about), a link refused,
-// or why the file could not be read.
-Loaded NotRead(Editor& ed, const char* name, Target& target, Status found, Status opened) {
-  if (opened.err == EINTR) return Interrupted(ed);
-  Shown shown(ed.io, name);
-  if (target.refused) {
-    Print(ed.io, msg::kCouldNotRead, shown.c_str(), msg::kRefusedLink);
-    return Loaded::kUnreadable;
-  }
-  if (opened.err != ENOENT && opened.err != ENOTDIR) {
-    Print(ed.io, msg::kCouldNotRead, shown.c_str(), std::strerror(opened.err));
-    return Loaded::kUnreadable;
-  }
-  Print(ed.io, msg::kFileNotFound, shown.c_str());
-  if (target.entry && target.through_link) {
-    std::string there = target.Absolute().empty() ? target.Shown() : target.Absolute();
-    Print(ed.io, msg::kIsLinkTo, shown.c_str(), Shown(ed.io, there.c_str()).c_str());
-  }
-  TakeStamp(ed.stamp, name, target, found);
-  return Loaded::kNotFound;
-}
-
-// Reads the open file `fd` whole and finds its lines; ENOMEM when memory for them is refused.
-Status ReadLines(Editor& ed, int fd, Block& block, std::size_t& size, Document::Incoming& incoming,
-                 LineCount& count) {
-  Status read = ReadAll(fd, block, size);
-  if (!read.ok()) return read;
-  std::string_view bytes(block.get(), size);
-  return PrepareLines(bytes.substr(0, UncutLength(bytes)), ed.lines(), ed.lsize(), incoming, count);
-}
-
-// Loads `name`, reached through the walk a save takes (`target`), or as the kernel resolves it
-// for the names only it can.
-Loaded ReadFileIn(Editor& ed, const char* name, Target& target) {
-  Fd kernel;
-  bool walked = !KernelResolved(name);
-  Status found = walked ? ResolveToRead(name, target) : OpenToRead(name, kernel);
-  Status opened = found.ok() && walked && !target.exists ? Status(ENOENT) : found;
-  if (!opened.ok()) return NotRead(ed, name, target, found, opened);
-  Block block(nullptr, &std::free);
-  std::size_t size = 0;
-  Document::Incoming incoming;
-  LineCount count;
-  // The lines are found before anything is printed, so that a want of memory for them is
-  // reported as the read's failure.
-  Status read =
-      ReadLines(ed, walked ? target.file.get() : kernel.get(), block, size, incoming, count);
-  if (read.err == EINTR) return Interrupted(ed);
-  if (!read.ok()) {
-    Print(ed.io, msg::kCouldNotRead, Shown(ed.io, name).c_str(), std::strerror(read.err));
-    return Loaded::kUnreadable;
-  }
-  Print(ed.io, msg::kOpened, Shown(ed.io, name).c_str());
-  Print(ed.io, msg::kReadBytes, static_cast<int>(size));
-  std::string_view bytes(block.get(), size);
-  if (Loaded placed = PlaceLines(ed, bytes, incoming, count, block); placed != Loaded::kReplaced) {
-    return placed;
-  }
-  // A new document: nothing to undo, nothing unsaved, and the file as it was read, held.
-  ForgetUndo(ed.undo);
-  ed.MarkSaved();
-  ed.stamp = FileStamp{};
-  if (walked) TakeStamp(ed.stamp, name, target, found);
-  ed.split_source.reset();
-  if (count.splits > 0) ed.split_source = ed.stamp;
-  return Loaded::kReplaced;
-}
-
-// Says `say(file)` for each of the first five of `found`, then how many more there are.
-template <typename Say>
-void SayFirstFive(Editor& ed, const std::vector<std::string>& found, Say say) {
-  constexpr std::size_t kNamed = 5;
-  for (std::size_t i = 0; i < found.size() && i < kNamed; ++i) say(found[i]);
-  if (found.size() > kNamed) {
-    Print(ed.io, msg::kMoreRecovery, static_cast<int>(found.size() - kNamed));
-  }
-}
-
-}  // namespace
-
-Loaded LoadFile(Editor& ed, const char* name) {
-  Target target;
-  Loaded loaded = ReadFileIn(ed, name, target);
-  if (loaded == Loaded::kInterrupted) return loaded;
-  SayFirstFive(ed, FindLeftovers(name, target), [&](const std::string& leftover) {
-    Print(ed.io, msg::kEarlierSaveLeft, Shown(ed.io, name).c_str(),
-          Shown(ed.io, leftover.c_str()).c_str());
-  });
-  return loaded;
-}
 
 namespace {
 
@@ -176,7 +35,7 @@ Read ReadName(Editor& ed, char* name) {
   if (HeldNul(read)) name[0] = '\0';
   if (IsCut(read)) {
     name[0] = '\0';
-    Print(ed.io, "%s", msg::kNameTooLong);
+    Line(ed.io, msg::kNameTooLong);
   }
   return read;
 }
@@ -214,6 +73,18 @@ struct Found {
     found = Resolve(name, target);
   }
 };
+
+// A change on disk while the session found editing the file at its load still runs is asked
+// about as that session's save.
+[[nodiscard]] bool OtherSessionsSaveAccepted(Editor& ed, DiskChange& change, const char* name) {
+  int other = OtherSessionRunning(ed);
+  if (other == 0 || (change != DiskChange::kChanged && change != DiskChange::kReplaced)) {
+    return true;
+  }
+  Print(ed.io, msg::kSavedByOtherSession, Shown(ed.io, name).c_str(), other);
+  change = DiskChange::kNone;  // asked
+  return AnsweredYes(ed);
+}
 
 // Says why a save failed (`removed`: the target's folder is gone).
 void SayFailed(Editor& ed, const char* name, const SaveResult& result, bool removed) {
@@ -259,7 +130,8 @@ Saved SaveTo(Editor& ed, const char* name, Found& named, bool confirmed) {
   Target& target = named.target;
   DiskChange change =
       confirmed ? DiskChange::kNone : ChangedSince(ed.stamp, name, target, named.found);
-  if (!ChangeAccepted(ed, change, name, target) || !LinkAccepted(ed, name, target, named.found)) {
+  if (!OtherSessionsSaveAccepted(ed, change, name) || !ChangeAccepted(ed, change, name, target) ||
+      !LinkAccepted(ed, name, target, named.found)) {
     return Saved::kAbandoned;
   }
   // The bytes are made as they are written: no image of the whole file is held.
@@ -279,6 +151,7 @@ Saved SaveTo(Editor& ed, const char* name, Found& named, bool confirmed) {
   }
   ed.MarkSaved();
   TakeStamp(ed.stamp, name, target, named.found);
+  JournalSaved(ed, name);
   return Saved::kWritten;
 }
 
@@ -303,7 +176,7 @@ Saved SaveAsking(Editor& ed, const char* name, Found* found = nullptr) {
     Line(ed.io, msg::kSaveNamePrompt);
     if (Read read = ReadName(ed, asked); !Named(read)) {
       // A name too long or holding a NUL byte was said so already.
-      if (!IsCut(read) && !HeldNul(read)) Print(ed.io, "%s", msg::kNoNameGiven);
+      if (!IsCut(read) && !HeldNul(read)) Line(ed.io, msg::kNoNameGiven);
       return Saved::kAbandoned;
     }
     name = asked;
@@ -381,69 +254,4 @@ void SavePrompt(Editor& ed) {
 
 void SaveOverwrite(Editor& ed) {
   (void)Save(ed);  // it says how the save went
-}
-
-void AnnounceRecoveryFiles(Editor& ed) {
-  SayFirstFive(ed, FindRecoveryFiles(kRecoveryBase), [&](const std::string& file) {
-    Print(ed.io, msg::kEarlierRecovery, Shown(ed.io, file.c_str()).c_str());
-  });
-}
-
-namespace {
-
-// Tells what became of the unsaved document on standard output and, when that has failed (or
-// `on_err` asks for it), on standard error too: `tell` prints it to the Io it is given, which
-// shows file names as its stream needs them (in caret display at a terminal). Allocates nothing.
-template <typename Tell>
-void TellRescue(Editor& ed, Tell tell, bool on_err = false) {
-  tell(ed.io);
-  // Flushed here: an output that fails only at this message must still send it to standard error.
-  std::fflush(ed.io.out);
-  if (!on_err && !ed.io.output_failed && std::ferror(ed.io.out) == 0) return;
-  Io err{nullptr, ed.io.err};
-  err.out_terminal = ed.io.err_terminal;
-  err.utf8 = ed.io.utf8;  // taken at start-up for either terminal
-  tell(err);
-  std::fflush(ed.io.err);
-}
-
-}  // namespace
-
-void WriteRecovery(Editor& ed, bool failure_on_err) {
-  if (!ed.modified()) return;
-  // Nothing here allocates: the bytes are gathered in the room had at start-up, the paths and
-  // their display are made in the rest of it, and what is printed is not kept for a redraw.
-  ed.io.keep_question = false;
-  Pieces pieces = DocumentPieces(ed.doc, ed.rescue_room.get());
-  auto& texts = *reinterpret_cast<RescueTexts*>(ed.rescue_room.get() + kGatherRoom);
-  Status written = WriteNewFile("", kRecoveryBase, pieces, texts.path);
-  if (!written.ok()) {
-    std::snprintf(texts.here, sizeof texts.here, "%s", std::strerror(written.err));
-    // A relative HOME would be taken from the working folder, which already failed.
-    const char* home = std::getenv("HOME");
-    const char* there = msg::kRecoveryInHome;
-    const char* why = msg::kHomeNotAbsolute;
-    if (home == nullptr || home[0] == '\0') {
-      why = msg::kHomeNotSet;
-    } else if (home[0] == '/') {
-      written = WriteNewFile(home, kRecoveryBase, pieces, texts.path);
-      there = texts.path;
-      why = std::strerror(written.err);
-    }
-    if (!written.ok()) {
-      return TellRescue(
-          ed,
-          [&](Io& io) {
-            Print(io, msg::kRecoveryFailed, kRecoveryBase, texts.here,
-                  ShownInto(io, there, texts.shown), why);
-          },
-          failure_on_err);
-    }
-  }
-  ed.MarkSaved();
-  // The text is safe: a second signal need not wait for a message that nobody reads.
-  LetEndingSignalsEnd(ed.io.terminal);
-  TellRescue(ed, [&](Io& io) {
-    Print(io, msg::kRecoveryWritten, ShownInto(io, texts.path, texts.shown));
-  });
 }

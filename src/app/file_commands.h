@@ -1,15 +1,11 @@
-// The commands and dialogues that load and save documents: `open`, the two save commands, the
-// save that other commands start, and the recovery file written when the program is ended
-// with unsaved changes. The file work itself is under doc/.
+// The commands and dialogues that load and save documents: `open`, the two save commands and
+// the save that other commands start; the recovery files of earlier sessions named at start-up
+// (the rescue, which writes one, is app/rescue.h). The file work itself is under doc/.
 #pragma once
 
-#include <limits.h>
-
-#include <cstddef>
 #include <string_view>
 
 #include "doc/load.h"
-#include "doc/save.h"
 
 struct Editor;
 
@@ -52,21 +48,3 @@ void OpenCommand(Editor& ed);
 
 /// Names the recovery files that earlier sessions left in the working folder.
 void AnnounceRecoveryFiles(Editor& ed);
-
-/// What the rescue writes its paths and their display into: in the rescue's room, after the
-/// gathered bytes, never on the stack, which may be small (a low `ulimit -s`).
-struct RescueTexts {
-  char path[PATH_MAX + 16];
-  char shown[4 * (PATH_MAX + 16)];
-  char here[128];  // why the working folder failed
-};
-
-/// The size of Editor::rescue_room: the gathered bytes (kGatherRoom), then the RescueTexts.
-inline constexpr std::size_t kRescueRoom = kGatherRoom + sizeof(RescueTexts);
-
-/// With unsaved changes, writes the document as a save would to a new recovery file in the
-/// working folder (or in $HOME) and says where, or why it could not (on standard error too when
-/// `failure_on_err`). Allocates nothing and keeps little on the stack, so that it works when
-/// memory has run out or the stack is small. Once the file is written, a terminating signal
-/// ends the program at once.
-void WriteRecovery(Editor& ed, bool failure_on_err = false);

@@ -30,7 +30,7 @@ CommandSet SetCommand(Editor& ed) {
   Read read = ReadLine(ed, typed, kNameSize);
   if (!IsLine(read)) return CommandSet::kKept;
   if (IsCut(read)) {
-    Print(ed.io, "%s", msg::kCommandTooLong);
+    Line(ed.io, msg::kCommandTooLong);
     return CommandSet::kTooLong;
   }
   // A plain Enter is one byte and a single character with its line end two: a new command

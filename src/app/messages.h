@@ -1,6 +1,7 @@
 // Every text the editor prints, in one place, so that the wording stays the same wherever it
-// is used and tests can compare exact output. Texts that end in "\n" are printed as they
-// stand; the others are whole lines printed with Line() or as printf formats.
+// is used and tests can compare exact output. A text without a placeholder is a whole line
+// (or lines) without its last line end, printed with Line(); a text with one is a printf
+// format, printed with Print(), and carries its own line ends.
 #pragma once
 
 namespace msg {
@@ -13,13 +14,13 @@ inline constexpr const char* kGridTooLarge =
     "Buffer of %i lines of %i characters is too large; using %i lines of %i characters\n";
 inline constexpr const char* kNoMemory =
     "Not enough memory for a buffer of %i lines of %i characters\n";
-inline constexpr const char* kNoMemoryToGoOn = "Not enough memory to go on\n";
+inline constexpr const char* kNoMemoryToGoOn = "Not enough memory to go on";
 inline constexpr const char* kEditingOff = "Line editing is off: %s\n";  // on standard error
 
-inline constexpr const char* kInterrupted = "\nInterrupted\n";
-inline constexpr const char* kTextAfterNulDropped = "Text after a NUL byte was dropped\n";
+inline constexpr const char* kInterrupted = "\nInterrupted";
+inline constexpr const char* kTextAfterNulDropped = "Text after a NUL byte was dropped";
 inline constexpr const char* kUnsavedAtEnd =
-    "\nThe document has unsaved changes: end the input once more to quit without saving\n";
+    "\nThe document has unsaved changes: end the input once more to quit without saving";
 inline constexpr const char* kRecoveryWritten = "\nUnsaved document written to %s\n";
 inline constexpr const char* kRecoveryFailed =
     "\nThe unsaved document could not be written to %s (%s) nor to %s (%s)\n";
@@ -28,6 +29,20 @@ inline constexpr const char* kHomeNotSet = "HOME is not set";
 inline constexpr const char* kHomeNotAbsolute = "HOME is not an absolute path";
 inline constexpr const char* kEarlierRecovery = "Unsaved text from an earlier session is in %s\n";
 inline constexpr const char* kMoreRecovery = "and %d more\n";
+// The journal of unsaved changes, at a terminal.
+inline constexpr const char* kJournalFailed =
+    "The journal of unsaved changes could not be written (%s); editing goes on without it\n";
+inline constexpr const char* kJournalBaseChanged =
+    "%s changed after that session read it: the recovery file holds every line the session "
+    "wrote, in order\n";
+inline constexpr const char* kJournalCut =
+    "The journal of that session ends in %zu bytes that are not a whole record; they are not in "
+    "the recovery file\n";
+inline constexpr const char* kJournalNotReplayed =
+    "The journal %s of an earlier session could not be replayed: %s\n";
+inline constexpr const char* kOtherSession =
+    "%s is being edited in another session (pid %d, since %s); its unsaved changes are not in "
+    "this copy\n";
 
 // View.
 inline constexpr const char* kHeader = "\nEditing %i:%i %s\n\n";
@@ -45,7 +60,7 @@ inline constexpr const char* kGoToPos = "Go to which position?";
 // Text entry and insertion.
 inline constexpr const char* kInvalidLine = "Invalid Line Number";
 inline constexpr const char* kAtEndOfLine = "At End Of Line";
-inline constexpr const char* kTextShortened = "Text was shortened to fit onto line\n";
+inline constexpr const char* kTextShortened = "Text was shortened to fit onto line";
 inline constexpr const char* kInsertPrompt = "Enter string to insert";
 inline constexpr const char* kInsertTooLongForPosition =
     "Insert was truncated because it is too long for the position";
@@ -62,16 +77,16 @@ inline constexpr const char* kNothingToCut = "There is nothing to cut at this po
 inline constexpr const char* kCutShortened = "Cut size will be shortened to %i\n";
 inline constexpr const char* kNothingToPaste = "There is nothing to paste";
 inline constexpr const char* kPasteShortened = "Paste string was shortened to fit onto line";
-inline constexpr const char* kCopyNegative = "Copy size cannot be negative\n";
-inline constexpr const char* kCutNegative = "Cut size cannot be negative\n";
+inline constexpr const char* kCopyNegative = "Copy size cannot be negative";
+inline constexpr const char* kCutNegative = "Cut size cannot be negative";
 
 // Line commands.
 inline constexpr const char* kMovePrompt = "Move line %i to where?\n";
 inline constexpr const char* kCopyLinePrompt = "Copy line %i to where?\n";
 inline constexpr const char* kMoveBadDestination = "Destination line is not valid";
 inline constexpr const char* kCopyBadDestination = "Desination line is not valid";  // sic
-inline constexpr const char* kNoRoomForLine = "No room for a new line: the last line holds text\n";
-inline constexpr const char* kNoMemoryForChange = "Not enough memory for this change\n";
+inline constexpr const char* kNoRoomForLine = "No room for a new line: the last line holds text";
+inline constexpr const char* kNoMemoryForChange = "Not enough memory for this change";
 
 // Loading.
 inline constexpr const char* kOpenPrompt1 =
@@ -92,8 +107,8 @@ inline constexpr const char* kPartialLoad2 =
 inline constexpr const char* kPartialLoad3 = "Do you wish to continue (Y,n)?";
 inline constexpr const char* kPartialLoad4 =  // the settings file in use
     "If not, restart with more lines by editing the %s file.\n";
-inline constexpr const char* kNameTooLong = "File name is longer than 255 characters\n";
-inline constexpr const char* kNameHoldsNul = "File name holds a NUL byte\n";
+inline constexpr const char* kNameTooLong = "File name is longer than 255 characters";
+inline constexpr const char* kNameHoldsNul = "File name holds a NUL byte";
 // The questions about what another program did since this session read or wrote the file.
 inline constexpr const char* kChangedOnDisk =
     "%s was changed by another program since it was read; overwrite it? (y/n)\n";
@@ -106,6 +121,8 @@ inline constexpr const char* kReplacedByOther =
 inline constexpr const char* kCreatedOnDisk =
     "%s was created by another program since this session found it missing; overwrite it? "
     "(y/n)\n";
+inline constexpr const char* kSavedByOtherSession =
+    "%s was saved by another session (pid %d) since it was read here; overwrite it? (y/n)\n";
 inline constexpr const char* kForeignFolder =
     "A folder on the way to %s was made by %s since this session found it missing; save there? "
     "(y/n)\n";
@@ -122,7 +139,7 @@ inline constexpr const char* kIsLinkTo = "%s is a link to %s\n";
 inline constexpr const char* kRefusedLink =
     "it leads through a link that another user may have set";
 inline constexpr const char* kFolderRemoved = "its folder was removed";
-inline constexpr const char* kNothingSaved = "Nothing was saved\n";
+inline constexpr const char* kNothingSaved = "Nothing was saved";
 inline constexpr const char* kSplitQuestion =
     "%s had lines longer than %d characters, which were split when it was read; save them split? "
     "(y/n)\n";
@@ -147,7 +164,7 @@ inline constexpr const char* kCouldNotSaveKept =
 inline constexpr const char* kChangedWhileSaving =
     "Could not save to %s: the file changed while it was being saved\n";
 inline constexpr const char* kCouldNotRemoveBackup = "Could not remove the backup %s: %s\n";
-inline constexpr const char* kNoNameGiven = "No file name given; nothing saved\n";
+inline constexpr const char* kNoNameGiven = "No file name given; nothing saved";
 
 // Settings file.
 inline constexpr const char* kMakingRc = "Making RC file: %s\n";
@@ -166,7 +183,7 @@ inline constexpr const char* kRcFolderWritable = "its folder is writable by othe
 // Launch command.
 inline constexpr const char* kCommandInMemory = "Command in memory = %s\n";
 inline constexpr const char* kNoCommand = "There is no command in memory";
-inline constexpr const char* kCommandTooLong = "Command is longer than 255 characters\n";
+inline constexpr const char* kCommandTooLong = "Command is longer than 255 characters";
 inline constexpr const char* kCommandPrompt = "Enter new command or [enter] to keep current one";
 inline constexpr const char* kConsentQuestion =
     "The launch command comes from %s:\n  %s\nRun it? (y/n)\n";

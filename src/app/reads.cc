@@ -8,6 +8,7 @@
 
 #include "app/editor.h"
 #include "app/messages.h"
+#include "app/session_journal.h"
 #include "core/signals.h"
 
 void EditingOff(Editor& ed, const char* step) {
@@ -19,14 +20,16 @@ void EditingOff(Editor& ed, const char* step) {
 }
 
 Read ReadLine(Editor& ed, char* buf, int limit, Asks asks) {
-  Read read = ReadLine(ed.io, buf, limit, asks);
+  // What a question may end is on disk before it is asked.
+  if (asks != Asks::kCommand) JournalFlush(ed);
+  Read read = ReadInputLine(ed.io, buf, limit, asks);
   if (read == Read::kEditingOff) {
     EditingOff(ed, ed.io.editing_off);
-    read = ReadLine(ed.io, buf, limit, asks);
+    read = ReadInputLine(ed.io, buf, limit, asks);
   }
-  if (read == Read::kInterrupted) Print(ed.io, "%s", msg::kInterrupted);
+  if (read == Read::kInterrupted) Line(ed.io, msg::kInterrupted);
   if (HeldNul(read)) {
-    Print(ed.io, "%s", asks == Asks::kFileName ? msg::kNameHoldsNul : msg::kTextAfterNulDropped);
+    Line(ed.io, asks == Asks::kFileName ? msg::kNameHoldsNul : msg::kTextAfterNulDropped);
   }
   return read;
 }
@@ -54,6 +57,6 @@ bool IsYes(Read read, const char* answer, const char* yes) {
 bool TakeInterrupt(Editor& ed) {
   if (!ed.io.terminal || PendingSignal() != SIGINT) return false;
   ClearInterrupt();
-  Print(ed.io, "%s", msg::kInterrupted);
+  Line(ed.io, msg::kInterrupted);
   return true;
 }

@@ -6,7 +6,7 @@
 
 struct Editor;
 
-/// Reads one line as core's ReadLine does (same limits, same results); a Ctrl-C at a terminal
+/// Reads one line as core's ReadInputLine does (same limits, same results); a Ctrl-C at a terminal
 /// (kInterrupted) is said at once: "Interrupted", and so is a NUL byte in the line (HeldNul):
 /// in a file name it refuses the name, elsewhere the text after it is dropped. When line
 /// editing stops at the read, that is said on standard error ("Line editing is off") and the

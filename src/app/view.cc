@@ -18,6 +18,34 @@ bool TextFrom(Io& io, const Document& doc, int line, int p, std::string_view& sh
   return true;
 }
 
+// Line k of the view: the cursor line after `prefix`, any other after its number (`numbers`)
+// or two blanks.
+void PrintLine(Io& io, const Document& doc, int k, Pos cursor, bool numbers, const char* prefix) {
+  std::string_view text;
+  bool reaches = TextFrom(io, doc, k, cursor.column, text);
+  // A line is no NUL-terminated string: it is printed by its length.
+  int n = static_cast<int>(text.size());
+  if (k == cursor.line) {
+    if (reaches) {
+      Print(io, "%s%.*s\n", prefix, n, text.data());
+    } else if (numbers) {
+      Print(io, "%s\n", prefix);
+    } else {
+      Print(io, ">\n");
+    }
+  } else if (numbers) {
+    if (reaches) {
+      Print(io, " %i  %.*s\n", k + 1, n, text.data());
+    } else {
+      Print(io, " %i\n", k + 1);
+    }
+  } else if (reaches) {
+    Print(io, "  %.*s\n", n, text.data());
+  } else {
+    Print(io, "\n");
+  }
+}
+
 }  // namespace
 
 void Display(Pos cursor, int before, const Document& doc, int show_numbers, const char* file_name,
@@ -33,30 +61,8 @@ void Display(Pos cursor, int before, const Document& doc, int show_numbers, cons
   // Room for "[%i] " with any int.
   char prefix[24] = "> ";
   for (int k = first; k <= last; ++k) {
-    std::string_view text;
-    bool reaches = TextFrom(io, doc, k, cursor.column, text);
-    // A line is no NUL-terminated string: it is printed by its length.
-    int n = static_cast<int>(text.size());
-    if (k == cursor.line) {
-      if (numbers) std::snprintf(prefix, sizeof prefix, "[%i] ", k + 1);
-      if (reaches) {
-        Print(io, "%s%.*s\n", prefix, n, text.data());
-      } else if (numbers) {
-        Print(io, "%s\n", prefix);
-      } else {
-        Print(io, ">\n");
-      }
-    } else if (numbers) {
-      if (reaches) {
-        Print(io, " %i  %.*s\n", k + 1, n, text.data());
-      } else {
-        Print(io, " %i\n", k + 1);
-      }
-    } else if (reaches) {
-      Print(io, "  %.*s\n", n, text.data());
-    } else {
-      Print(io, "\n");
-    }
+    if (k == cursor.line && numbers) std::snprintf(prefix, sizeof prefix, "[%i] ", k + 1);
+    PrintLine(io, doc, k, cursor, numbers, prefix);
   }
 
   if (!with_prompt) return;

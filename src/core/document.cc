@@ -40,6 +40,7 @@ void Document::ReleaseAll() {
 void Document::Free() {
   ReleaseAll();
   ++changes_;
+  MarkWhole();
   std::free(index_);
   std::free(work_);
   for (char*& spare : spare_) {
@@ -64,7 +65,7 @@ bool CouldHave(std::size_t size) {
 
 }  // namespace
 
-int Document::Allocate(int lines, int lsize) {
+Status Document::Allocate(int lines, int lsize) {
   if (lines <= 0 || lsize < 2) return EINVAL;
   if (static_cast<long long>(lines) * lsize > INT_MAX) return EINVAL;
   std::size_t width = static_cast<std::size_t>(lsize);
@@ -91,14 +92,14 @@ char* Document::TakeSpare() {
 }
 
 // The larger table adds unused records at the end; the gap stays where it is.
-int Document::GrowIndex(int capacity) {
+Status Document::GrowIndex(int capacity) {
   if (capacity <= cap_) return 0;
-  if (int err = GrowRecords(index_, cap_, capacity); err != 0) return err;
+  if (Status s = GrowRecords(index_, cap_, capacity); !s.ok()) return s;
   Normalize();
   return 0;
 }
 
-int Document::GrowRecords(LineRecord*& index, int& cap, int capacity) {
+Status Document::GrowRecords(LineRecord*& index, int& cap, int capacity) {
   if (capacity <= cap) return 0;
   auto* grown = static_cast<LineRecord*>(
       std::realloc(index, static_cast<std::size_t>(capacity) * sizeof(LineRecord)));
@@ -118,12 +119,12 @@ void Document::MoveGap(int to) {
 }
 
 // Empty records up to `count` lines, after the last one: the gap does not move.
-int Document::Extend(int count) {
+Status Document::Extend(int count) {
   if (count <= count_) return 0;
   int shift = gap_ < count_ ? gapsize_ : 0;
   if (count + shift > cap_) {
-    int grown = GrowIndex(std::max(count + shift, std::min(lines_ + shift, cap_ * 2)));
-    if (grown != 0) return grown;
+    Status grown = GrowIndex(std::max(count + shift, std::min(lines_ + shift, cap_ * 2)));
+    if (!grown.ok()) return grown;
   }
   for (int i = count_; i < count; ++i) index_[i + shift] = {nullptr, 0};
   if (shift == 0) gap_ = count;  // a gap at the end stays there
@@ -175,7 +176,7 @@ char* Document::NewBlock(int length) {
 // Where line i (which has a record) can take a text of `length` bytes: over its own bytes when
 // they are as many (the load block's included), or else a new block. ENOMEM when none can be
 // had; a new block that goes unused after all is the caller's to free.
-int Document::Room(int i, int length, char*& room) {
+Status Document::Room(int i, int length, char*& room) {
   const LineRecord& r = At(i);
   room = length <= r.length ? r.text : NewBlock(length);
   return room != nullptr || length == 0 ? 0 : ENOMEM;
@@ -194,11 +195,11 @@ void Document::Place(int i, char* room, const char* text, int length) {
 }
 
 // Makes the first `length` bytes of the work block line i's text.
-int Document::Store(int i, int length) {
+Status Document::Store(int i, int length) {
   if (length == 0 && i >= count_) return 0;
-  if (int err = Extend(i + 1); err != 0) return err;
+  if (Status s = Extend(i + 1); !s.ok()) return s;
   char* room = nullptr;
-  if (int err = Room(i, length, room); err != 0) return err;
+  if (Status s = Room(i, length, room); !s.ok()) return s;
   Place(i, room, work_, length);
   return 0;
 }
@@ -206,29 +207,31 @@ int Document::Store(int i, int length) {
 // Every change puts the new line together in the work block from the old one and the text it
 // was given, and only then stores it: so the text may be a view of any line, this one too.
 
-int Document::SetLine(int i, std::string_view text) {
+Status Document::SetLine(int i, std::string_view text) {
   int n = Usable(text, lsize_ - 1);
   if (n > 0) std::memcpy(work_, text.data(), n);
-  return Counted(Store(i, n));
+  return Marked(Store(i, n), i);
 }
 
 // Both rooms are had before either line is written; `b` waits in the work block, since it may
 // be a view of line i, and `a` may be one of line j, which is written last.
-int Document::SetLines(int i, std::string_view a, int j, std::string_view b) {
+Status Document::SetLines(int i, std::string_view a, int j, std::string_view b) {
   if (i == j) return SetLine(j, b);
   int na = Usable(a, lsize_ - 1);
   int nb = Usable(b, lsize_ - 1);
-  if (int err = Extend(std::max(i, j) + 1); err != 0) return err;
+  if (Status s = Extend(std::max(i, j) + 1); !s.ok()) return s;
   char* room_a = nullptr;
   char* room_b = nullptr;
-  if (int err = Room(i, na, room_a); err != 0) return err;
-  if (int err = Room(j, nb, room_b); err != 0) {
+  if (Status s = Room(i, na, room_a); !s.ok()) return s;
+  if (Status s = Room(j, nb, room_b); !s.ok()) {
     if (room_a != At(i).text) std::free(room_a);
-    return err;
+    return s;
   }
   if (nb > 0) std::memcpy(work_, b.data(), nb);
   Place(i, room_a, a.data(), na);
   Place(j, room_b, work_, nb);
+  Mark(i, 1, 1);
+  Mark(j, 1, 1);
   return Counted(0);
 }
 
@@ -243,28 +246,29 @@ int Document::Compose(std::string_view old, int head, int at, std::string_view t
   return n;
 }
 
-int Document::WriteAt(int i, int column, std::string_view text) {
+Status Document::WriteAt(int i, int column, std::string_view text) {
   std::string_view old = Bytes(i);
   int at = std::min(column, lsize_ - 1);
   int kept = static_cast<int>(old.size());
   int n = Compose(old, kept, at, text);
-  return Counted(Store(i, std::max(kept, at + n)));
+  return Marked(Store(i, std::max(kept, at + n)), i);
 }
 
 //   "abcdef" InsertAt(2, "XY"):  head "ab", then "XY", then the tail "cdef" as far as it fits
-int Document::InsertAt(int i, int column, std::string_view text) {
+Status Document::InsertAt(int i, int column, std::string_view text) {
   std::string_view old = Bytes(i);
   int at = std::min(column, lsize_ - 1);
   int head = std::min(static_cast<int>(old.size()), at);
   int n = Compose(old, head, at, text);
   int tail = std::min(static_cast<int>(old.size()) - head, lsize_ - 1 - at - n);
   if (tail > 0) std::memcpy(work_ + at + n, old.data() + head, tail);
-  return Counted(Store(i, at + n + tail));
+  return Marked(Store(i, at + n + tail), i);
 }
 
 // Removing bytes never needs memory: the line shrinks where it is.
 void Document::CutAt(int i, int column, int count) {
   ++changes_;
+  Mark(i, 1, 1);
   if (i >= count_ || column < 0 || count <= 0) return;
   LineRecord& r = At(i);
   if (column >= r.length) return;
@@ -276,6 +280,7 @@ void Document::CutAt(int i, int column, int count) {
 
 void Document::Truncate(int i, int column) {
   ++changes_;
+  Mark(i, 1, 1);
   if (i >= count_) return;
   LineRecord& r = At(i);
   if (column <= 0) {
@@ -289,11 +294,11 @@ void Document::Truncate(int i, int column) {
 // to the extent, and only as far as the gap is from `line`. The index room and the text's
 // block are had before anything moves, and the text is copied first: it may be a view of the
 // last line, which falls out.
-int Document::OpenLine(int line, std::string_view text) {
+Status Document::OpenLine(int line, std::string_view text) {
   if (line >= count_) return SetLine(line, text);  // everything from here down is empty
   bool full = count_ == lines_;
   if (!full && gapsize_ == 0) {
-    if (int err = GrowIndex(std::min(lines_, std::max(cap_ * 2, 16))); err != 0) return err;
+    if (Status s = GrowIndex(std::min(lines_, std::max(cap_ * 2, 16))); !s.ok()) return s;
   }
   int n = Usable(text, lsize_ - 1);
   char* block = n > 0 ? NewBlock(n) : nullptr;
@@ -302,25 +307,28 @@ int Document::OpenLine(int line, std::string_view text) {
   if (full && line == lines_ - 1) {
     Release(At(line));
     At(line) = {block, n};
+    Mark(line, 1, 1);
     return Counted(0);
   }
   // The last line's text falls out of the grid, which frees its record.
   if (full) Erase(lines_ - 1);
   InsertEmpty(line);
   At(line) = {block, n};
+  Mark(line, 0, 1);
   return Counted(0);
 }
 
 void Document::RemoveLine(int line) {
   ++changes_;
+  Mark(line, 1, 0);
   if (line < count_) Erase(line);
 }
 
-int Document::Reserve(int line) {
+Status Document::AskAhead(int line) {
   // Records up to `line` after the last one, and one more to open a line with.
   int need = std::max(count_, std::min(line + 1, lines_)) + 1 + (gap_ < count_ ? gapsize_ : 0);
-  if (need > cap_ && GrowIndex(std::max(need, std::min(lines_, cap_ * 2))) != 0) {
-    if (int err = GrowIndex(need); err != 0) return err;
+  if (need > cap_ && !GrowIndex(std::max(need, std::min(lines_, cap_ * 2))).ok()) {
+    if (Status s = GrowIndex(need); !s.ok()) return s;
   }
   for (char*& spare : spare_) {
     if (spare == nullptr) spare = static_cast<char*>(std::malloc(static_cast<std::size_t>(lsize_)));
@@ -332,6 +340,7 @@ int Document::Reserve(int line) {
 void Document::Clear() {
   ReleaseAll();
   ++changes_;
+  MarkWhole();
 }
 
 bool Document::CheckInvariant() const {

@@ -34,6 +34,8 @@
 #include <memory>
 #include <string_view>
 
+#include "core/status.h"
+
 #ifndef NDEBUG
 #include <cassert>
 #endif
@@ -127,11 +129,11 @@ class Document {
   Document(const Document&) = delete;
   Document& operator=(const Document&) = delete;
 
-  /// Sets up an empty document of `lines` lines of at most lsize - 1 bytes. Returns 0; EINVAL
+  /// Sets up an empty document of `lines` lines of at most lsize - 1 bytes. Returns ok; EINVAL
   /// when lines * lsize does not fit in a signed 32-bit product (or a size is too small), or
   /// ENOMEM when a block of that size could not be had (as a grid of that size would be
   /// refused); the document is then left unallocated.
-  [[nodiscard]] int Allocate(int lines, int lsize);
+  Status Allocate(int lines, int lsize);
   bool allocated() const { return work_ != nullptr; }
   /// Gives everything back; the document is then unallocated. Counts as a change.
   void Free();
@@ -156,31 +158,44 @@ class Document {
   /// The document as it stands now, for code that keeps a view of it other than a LineView.
   Edition edition() const { return Edition(&changes_); }
 
+  /// What the changes since the last TakeChange did, as one splice: the old lines from `from`
+  /// on, `removed` of them, gave way to the lines now at `from` .. `from + added - 1`, and every
+  /// later line moved by added - removed (lines moved past the grid fell out of it, and lines
+  /// that came in at its end are empty: those from `blank` on, where lines that fell out of
+  /// the grid would otherwise come back). `whole` after a load, a clear or a free: every line
+  /// may differ. Costs nothing to keep: a few numbers per change.
+  struct Change {
+    bool any = false;
+    bool whole = false;
+    int from = 0;
+    int removed = 0;
+    int added = 0;
+    int blank = 0;
+  };
+  /// The change since the last call, which starts a new one.
+  Change TakeChange();
+
   // The changes. Every line number lies in 0 .. lines - 1; a column may lie anywhere from 0 on
   // (one past the last column, lsize - 1, counts as that column).
 
   /// Line i holds `text` (as much of it as fits).
-  [[nodiscard]] int SetLine(int i, std::string_view text);
-  [[nodiscard]] int SetLine(int i, LineView text) { return SetLine(i, text.view()); }
+  Status SetLine(int i, std::string_view text);
+  Status SetLine(int i, LineView text) { return SetLine(i, text.view()); }
   /// Lines i and j hold `a` and `b`, in one change: both or neither. When i is j, the line
   /// holds `b`.
-  [[nodiscard]] int SetLines(int i, std::string_view a, int j, std::string_view b);
+  Status SetLines(int i, std::string_view a, int j, std::string_view b);
   /// Writes `text` over line i from `column`, padding the line with spaces up to the column
   /// first; what would pass the last column is dropped. An empty text only pads.
   ///
   ///   "abcdef" WriteAt(2, "XY") -> "abXYef"      "ab" WriteAt(4, "XY") -> "ab  XY"
-  [[nodiscard]] int WriteAt(int i, int column, std::string_view text);
-  [[nodiscard]] int WriteAt(int i, int column, LineView text) {
-    return WriteAt(i, column, text.view());
-  }
+  Status WriteAt(int i, int column, std::string_view text);
+  Status WriteAt(int i, int column, LineView text) { return WriteAt(i, column, text.view()); }
   /// Puts `text` into line i at `column` and moves the rest of the line right, padding the line
   /// with spaces up to the column first; what would pass the last column falls off the end.
   ///
   ///   "abcdef" InsertAt(2, "XY") -> "abXYcdef"
-  [[nodiscard]] int InsertAt(int i, int column, std::string_view text);
-  [[nodiscard]] int InsertAt(int i, int column, LineView text) {
-    return InsertAt(i, column, text.view());
-  }
+  Status InsertAt(int i, int column, std::string_view text);
+  Status InsertAt(int i, int column, LineView text) { return InsertAt(i, column, text.view()); }
   /// Removes `count` bytes of line i from `column` (those there are) and moves the rest left.
   ///
   ///   "abcdef" CutAt(1, 2) -> "adef"
@@ -192,7 +207,7 @@ class Document {
   ///
   ///   before: A B C D E        (the last line holds E)
   ///   OpenLine(1): A _ B C D   E is gone; OpenLine on the last line just replaces it
-  [[nodiscard]] int OpenLine(int line, std::string_view text = {});
+  Status OpenLine(int line, std::string_view text = {});
   /// Removes `line`; every later line moves up one and the last line becomes empty.
   ///
   ///   before: A B C D E
@@ -203,10 +218,10 @@ class Document {
 
   /// Asks, ahead of a command, for the memory that a change up to `line` may need: index room
   /// for every line up to `line` and one more, and two spare blocks of lsize bytes that a
-  /// change takes when the system has no block for it. Returns 0, or ENOMEM (nothing changes
+  /// change takes when the system has no block for it. Returns ok, or ENOMEM (nothing changes
   /// then). Changes need not wait for it: it only lets a command whose change would find no
   /// memory be refused before it starts.
-  [[nodiscard]] int Reserve(int line);
+  Status AskAhead(int line);
 
   /// The lines of a load in the making, appended in order: each is a run of bytes in the block
   /// that the load read (no copy is made). The document takes them whole or not at all.
@@ -217,13 +232,13 @@ class Document {
     Incoming(const Incoming&) = delete;
     Incoming& operator=(const Incoming&) = delete;
     /// Room for `capacity` lines in all, had at once so that the index need not grow while
-    /// the lines are added. Returns 0, or ENOMEM (the index is then as it was).
-    [[nodiscard]] int Reserve(int capacity);
+    /// the lines are added. Returns ok, or ENOMEM (the index is then as it was).
+    Status MakeRoom(int capacity);
     /// Appends a line of `length` bytes at `text`, `ended` when a newline follows it there.
-    /// Returns 0, or ENOMEM.
-    [[nodiscard]] int Add(const char* text, int length, bool ended) {
+    /// Returns ok, or ENOMEM.
+    Status Add(const char* text, int length, bool ended) {
       if (count_ == cap_) {
-        if (int err = Reserve(std::max(cap_ * 2, 1024)); err != 0) return err;
+        if (Status s = MakeRoom(std::max(cap_ * 2, 1024)); !s.ok()) return s;
       }
       // An empty line keeps its place too (at its newline), so that a run of loaded lines can
       // be written out as it lies in the block.
@@ -269,28 +284,36 @@ class Document {
   int Usable(std::string_view text, int room) const;
   int Compose(std::string_view old, int head, int at, std::string_view text);
   char* NewBlock(int length);
-  [[nodiscard]] int Room(int i, int length, char*& room);
+  Status Room(int i, int length, char*& room);
   void Place(int i, char* room, const char* text, int length);
   // Whether `text` lies in a block of its own rather than in the load block.
   bool Owned(const char* text) const {
     std::less<const char*> before;
     return text != nullptr && (before(text, block_) || !before(text, block_ + block_size_));
   }
-  [[nodiscard]] int GrowIndex(int capacity);
+  Status GrowIndex(int capacity);
   // Grows the table `index` of `cap` records to `capacity` (never shrinks it). Returns 0, or
   // ENOMEM (the table is then as it was).
-  [[nodiscard]] static int GrowRecords(LineRecord*& index, int& cap, int capacity);
+  static Status GrowRecords(LineRecord*& index, int& cap, int capacity);
   void MoveGap(int to);
-  [[nodiscard]] int Extend(int count);
+  Status Extend(int count);
   void InsertEmpty(int line);
   void Erase(int line);
   void Release(LineRecord& record);
   void ReleaseAll();
   char* TakeSpare();
-  [[nodiscard]] int Store(int i, int length);
-  int Counted(int err) {
-    if (err == 0) ++changes_;
-    return err;
+  Status Store(int i, int length);
+  Status Counted(Status done) {
+    if (done.ok()) ++changes_;
+    return done;
+  }
+  // Adds to the change record: at line `at` of the document as it was, `removed` lines gave
+  // way to `added` lines.
+  void Mark(int at, int removed, int added);
+  void MarkWhole() { touched_.any = touched_.whole = true; }
+  Status Marked(Status done, int at) {
+    if (done.ok()) Mark(at, 1, 1);
+    return Counted(done);
   }
 
   char* work_ = nullptr;  // lsize bytes where a change puts a line together
@@ -306,6 +329,15 @@ class Document {
   int lines_ = 0;
   int lsize_ = 0;
   std::uint64_t changes_ = 0;
+  // The change record: lines [from, new_end) now stand where [from, old_end) stood.
+  struct Touched {
+    bool any = false;
+    bool whole = false;
+    int from = 0;
+    int new_end = 0;
+    int old_end = 0;
+    int lost = 0;  // the old lines from here on fell out of the grid
+  } touched_;
 };
 
 /// Index of the last line that holds text; 0 when none does (and when only line 0 does).

@@ -10,6 +10,8 @@
 #include <string>
 #include <utility>
 
+#include "core/status.h"
+
 class Fd {
  public:
   Fd() = default;
@@ -29,11 +31,10 @@ class Fd {
   int get() const { return fd_; }
   bool valid() const { return fd_ >= 0; }
 
-  /// Closes now and returns 0 or the errno of a failed close (a write-back error shows here).
-  [[nodiscard]] int Close() {
-    if (fd_ < 0) return 0;
-    int err = ::close(std::exchange(fd_, -1)) == 0 ? 0 : errno;
-    return err;
+  /// Closes now: ok, or the errno of a failed close (a write-back error shows here).
+  Status Close() {
+    if (fd_ < 0) return {};
+    return ::close(std::exchange(fd_, -1)) == 0 ? 0 : errno;
   }
 
  private:
@@ -68,9 +69,9 @@ auto RetryOnEintr(Call call) {
   return RetryOnEintr(call, [] { return false; });
 }
 
-/// Appends what `fd` holds, up to its end or until `text` holds `limit` bytes. Returns 0 or the
-/// errno of a failed read.
-[[nodiscard]] inline int ReadUpTo(int fd, std::size_t limit, std::string& text) {
+/// Appends what `fd` holds, up to its end or until `text` holds `limit` bytes. Returns ok, or
+/// the errno of a failed read.
+inline Status ReadUpTo(int fd, std::size_t limit, std::string& text) {
   char chunk[4096];
   while (text.size() < limit) {
     ssize_t n = RetryOnEintr(

@@ -4,11 +4,11 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 #include <string>
 #include <string_view>
 
@@ -80,20 +80,20 @@ class Keeper {
 // A read at a terminal through the line editor, which shows `prompt` before the line.
 Read ReadEdited(Io& io, char* buf, int limit, Asks asks, const std::string& prompt) {
   LineReader::Typed line;
-  LineReader::Status status;
+  LineReader::Outcome outcome;
   do {
-    status = io.editor->Read(prompt.c_str(), asks, static_cast<std::size_t>(limit - 1), line);
+    outcome = io.editor->Read(prompt.c_str(), asks, static_cast<std::size_t>(limit - 1), line);
     // Interrupted by a signal this editor does not act on: the read goes on.
-  } while (status == LineReader::Status::kFailed && errno == EINTR && PendingSignal() == 0);
-  if (status == LineReader::Status::kOff) {
+  } while (outcome == LineReader::Outcome::kFailed && errno == EINTR && PendingSignal() == 0);
+  if (outcome == LineReader::Outcome::kOff) {
     io.editor = nullptr;
     io.editing_off = line.off;
     io.prompt = prompt;  // shown by the read made again
     buf[0] = '\0';
     return Read::kEditingOff;
   }
-  if (status == LineReader::Status::kEnd) return Ended(io, buf, false);
-  if (status == LineReader::Status::kFailed) {
+  if (outcome == LineReader::Outcome::kEnd) return Ended(io, buf, false);
+  if (outcome == LineReader::Outcome::kFailed) {
     // An error or a hangup leaves the terminal unreadable.
     return errno == EINTR ? Signalled(io, buf) : Ended(io, buf, true);
   }
@@ -102,13 +102,13 @@ Read ReadEdited(Io& io, char* buf, int limit, Asks asks, const std::string& prom
     if (!keeper.Take(static_cast<unsigned char>(c))) break;
   }
   if (line.cut) keeper.Cut();
-  return keeper.Finish(status == LineReader::Status::kPasted);
+  return keeper.Finish(outcome == LineReader::Outcome::kPasted);
 }
 
 // The write of a RetryingStream: every byte, or fewer (errno says why) when write(2) fails for
 // another reason than a signal, or a signal that ends the session has come. A write cut short
 // is what a signal leaves when some bytes had gone.
-ssize_t WriteAll(void* cookie, const char* bytes, std::size_t size) {
+ssize_t WriteRetrying(void* cookie, const char* bytes, std::size_t size) {
   auto& target = *static_cast<RetryingStream::Target*>(cookie);
   std::size_t done = 0;
   while (done < size && !target.given_up) {
@@ -118,8 +118,8 @@ ssize_t WriteAll(void* cookie, const char* bytes, std::size_t size) {
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
       // A non-blocking output that takes nothing now: waited for, then written to again as
       // after a signal (one that ends the session ends the wait as well).
-      int err = WaitReady(target.fd, POLLOUT, WaitEnds::kEndingSignal, target.terminal);
-      errno = err == 0 ? EINTR : err;
+      Status ready = WaitReady(target.fd, POLLOUT, WaitEnds::kEndingSignal, target.terminal);
+      errno = ready.ok() ? EINTR : ready.err;
     }
     if (n == 0 || (n < 0 && errno != EINTR)) return static_cast<ssize_t>(done);
     target.given_up = done < size && EndingSignalPending(target.terminal);
@@ -131,7 +131,7 @@ ssize_t WriteAll(void* cookie, const char* bytes, std::size_t size) {
 }  // namespace
 
 RetryingStream::RetryingStream(int fd, bool terminal) : target_{fd, terminal} {
-  cookie_io_functions_t functions = {nullptr, &WriteAll, nullptr, nullptr};
+  cookie_io_functions_t functions = {nullptr, &WriteRetrying, nullptr, nullptr};
   file_ = fopencookie(&target_, "w", functions);
   // Output is flushed before every read, so full buffering costs a terminal user nothing. The
   // buffer is had here, so that no later write asks for memory.
@@ -149,6 +149,34 @@ RetryingStream::~RetryingStream() {
   if (file_ != nullptr) std::fclose(file_);
 }
 
+bool KeptText::Append(std::string_view text, std::size_t most) {
+  std::size_t size = size_ + text.size();
+  if (size > most) {
+    clear();
+    return false;
+  }
+  if (size + 1 > room_) {
+    std::size_t room = std::min(std::max({size + 1, 2 * room_, std::size_t{256}}), most + 1);
+    auto* grown = static_cast<char*>(std::realloc(bytes_.get(), room));
+    if (grown == nullptr) {
+      clear();
+      return false;
+    }
+    (void)bytes_.release();  // now grown
+    bytes_.reset(grown);
+    room_ = room;
+  }
+  std::memcpy(bytes_.get() + size_, text.data(), text.size());
+  size_ = size;
+  bytes_[size_] = '\0';
+  return true;
+}
+
+void KeptText::clear() {
+  size_ = 0;
+  if (room_ > 0) bytes_[0] = '\0';
+}
+
 void NewTurn(Io& io) {
   io.abandoned = false;
   io.question.clear();
@@ -160,27 +188,10 @@ void StartQuestion(Io& io) {
   io.keep_question = io.editor != nullptr;
 }
 
-Read ReadLine(Io& io, char* buf, int limit, Asks asks) {
-  // The prompt left by Prompt() belongs to this read only.
-  std::string prompt = std::move(io.prompt);
-  io.prompt.clear();
-  buf[0] = '\0';
-  // A prompt kept for a line editor that has stopped since.
-  if (io.editor == nullptr) std::fputs(prompt.c_str(), io.out);
-  if (std::fflush(io.out) != 0 || std::ferror(io.out) != 0) {
-    io.output_failed = true;
-    io.at_end = true;
-  }
-  if (io.output_failed) return Fail(io, buf, Read::kOutputFailed);
-  if (PendingSignal() != 0) return Signalled(io, buf);
-  if (io.at_end) return Fail(io, buf, Read::kEnd);
-  if (io.abandoned) return Fail(io, buf, Read::kAbandoned);
-  if (io.editor != nullptr) {
-    Read read = ReadEdited(io, buf, limit, asks, prompt);
-    StartQuestion(io);  // what follows is the next read's question
-    return read;
-  }
+namespace {
 
+// The line from the stream itself, without line editing.
+Read ReadStream(Io& io, char* buf, int limit) {
   Keeper keeper(buf, limit);
   for (;;) {
     int c = getc_unlocked(io.in);
@@ -188,7 +199,7 @@ Read ReadLine(Io& io, char* buf, int limit, Asks asks) {
       int err = std::ferror(io.in) != 0 ? errno : 0;
       if (err == EAGAIN || err == EWOULDBLOCK) {
         // A non-blocking input that has nothing yet: waited for, never taken as its end.
-        err = WaitReady(fileno(io.in), POLLIN, WaitEnds::kAnySignal, io.terminal);
+        err = WaitReady(fileno(io.in), POLLIN, WaitEnds::kAnySignal, io.terminal).err;
         if (err == 0) {
           std::clearerr(io.in);
           continue;
@@ -211,6 +222,32 @@ Read ReadLine(Io& io, char* buf, int limit, Asks asks) {
   return keeper.Finish();
 }
 
+}  // namespace
+
+Read ReadInputLine(Io& io, char* buf, int limit, Asks asks) {
+  // The prompt left by Prompt() belongs to this read only.
+  std::string prompt = std::move(io.prompt);
+  io.prompt.clear();
+  buf[0] = '\0';
+  // A prompt kept for a line editor that has stopped since.
+  if (io.editor == nullptr) std::fputs(prompt.c_str(), io.out);
+  if (std::fflush(io.out) != 0 || std::ferror(io.out) != 0) {
+    io.output_failed = true;
+    io.at_end = true;
+  }
+  if (io.output_failed) return Fail(io, buf, Read::kOutputFailed);
+  if (PendingSignal() != 0) return Signalled(io, buf);
+  if (io.at_end) return Fail(io, buf, Read::kEnd);
+  if (io.abandoned) return Fail(io, buf, Read::kAbandoned);
+  if (io.editor != nullptr) {
+    Read read = ReadEdited(io, buf, limit, asks, prompt);
+    StartQuestion(io);  // what follows is the next read's question
+    return read;
+  }
+
+  return ReadStream(io, buf, limit);
+}
+
 void StripLineEnd(char* text) {
   char* end = std::strchr(text, '\n');
   if (end != nullptr) *end = '\0';
@@ -231,15 +268,7 @@ constexpr std::size_t kQuestionMax = 1 << 16;
 
 // Memory refused for it only stops the keeping: the question is then not printed again.
 void KeepQuestion(Io& io, std::string_view text) {
-  try {
-    if (io.question.size() + text.size() <= kQuestionMax) {
-      io.question += text;
-      return;
-    }
-  } catch (const std::bad_alloc&) {
-  }
-  io.question.clear();
-  io.keep_question = false;
+  if (!io.question.Append(text, kQuestionMax)) io.keep_question = false;
 }
 
 // Keeps what Print printed (`size` bytes), formatted again on the stack; a longer text is not

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "core/bytes.h"
 
@@ -18,7 +19,7 @@ enum class Asks { kText, kFileName, kCommand };
 /// A source of whole typed lines: the line editor at a terminal (term/line_editor.h).
 class LineReader {
  public:
-  enum class [[nodiscard]] Status {
+  enum class [[nodiscard]] Outcome {
     kLine,    // a line, as typed, with its line end
     kPasted,  // a line of which some bytes were pasted (bracketed paste), with its line end
     kEnd,     // the end of input (Ctrl-D on an empty line)
@@ -26,7 +27,7 @@ class LineReader {
     kOff,     // a step of line editing failed (Typed::off names it): nothing was read, and the
               // terminal is back as it was
   };
-  /// What a read gives besides its status.
+  /// What a read gives besides its outcome.
   struct Typed {
     std::string bytes;          // the line, as typed, with its line end
     bool cut = false;           // bytes beyond the room were typed or pasted: counted, not kept
@@ -35,11 +36,27 @@ class LineReader {
   virtual ~LineReader() = default;
   /// Reads one line with `prompt` shown before it, for what `asks` says. The line holds at most
   /// about `room` bytes besides its line end; what comes beyond is dropped as it arrives.
-  virtual Status Read(const char* prompt, Asks asks, std::size_t room, Typed& line) = 0;
+  virtual Outcome Read(const char* prompt, Asks asks, std::size_t room, Typed& line) = 0;
   /// Hands the terminal back as it was, until Return: before a launch command runs.
   virtual void Leave() {}
   /// Takes the terminal again after Leave.
   virtual void Return() {}
+};
+
+/// Text kept as it is printed, in memory from malloc: memory refused, or a text that would
+/// pass its limit, only ends the keeping (nothing is thrown).
+class KeptText {
+ public:
+  /// Appends `text`: false, with nothing kept, when the whole would pass `most` bytes or its
+  /// memory cannot be had.
+  bool Append(std::string_view text, std::size_t most);
+  void clear();
+  const char* c_str() const { return room_ > 0 ? bytes_.get() : ""; }
+
+ private:
+  Bytes bytes_;
+  std::size_t size_ = 0;
+  std::size_t room_ = 0;  // bytes had, the terminating NUL's included
 };
 
 struct Io {
@@ -61,7 +78,7 @@ struct Io {
   /// With line editing: what was printed since the last read of this turn, or since
   /// StartQuestion, which is the question the next read answers (the line editor prints it
   /// again after a suspend). The view is none: NewTurn stops the keeping until the next read.
-  std::string question = {};
+  KeptText question = {};
   bool keep_question = false;
 
   // What the reads keep between them; callers look at the result of each read instead.
@@ -163,7 +180,7 @@ void StartQuestion(Io& io);
 /// (io.editor) the line is typed there, with the same limits and results, and may be pasted.
 /// Where several results apply, the first of these wins: kOutputFailed, a signal (kInterrupted
 /// or kSignal), kEnd, kAbandoned.
-Read ReadLine(Io& io, char* buf, int limit, Asks asks = Asks::kText);
+Read ReadInputLine(Io& io, char* buf, int limit, Asks asks = Asks::kText);
 
 /// Cuts a text at its first line feed.
 void StripLineEnd(char* text);

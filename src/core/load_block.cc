@@ -12,7 +12,7 @@
 
 #include "core/document.h"
 
-int Document::Incoming::Reserve(int capacity) {
+Status Document::Incoming::MakeRoom(int capacity) {
   return GrowRecords(index_, cap_, capacity);
 }
 
@@ -33,6 +33,7 @@ void Document::Adopt(Incoming& incoming, Block& block, std::size_t size) {
     if (last.ended < 0 && after < size && block_[after] == '\n') last.ended = last.length;
   }
   ++changes_;
+  MarkWhole();
 }
 
 LineView Document::LoadedRun(int i, int last, int& next) const {

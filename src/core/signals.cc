@@ -14,7 +14,7 @@ volatile std::sig_atomic_t g_terminate = 0;  // SIGHUP or SIGTERM, the first to 
 
 // SIGPIPE and SIGXFSZ are caught only so that the write that met a closed pipe or the file-size
 // limit fails (EPIPE, EFBIG) instead of ending the program: the write says what happened.
-extern "C" void Record(int signal) {
+extern "C" void NoteSignal(int signal) {
   if (signal == SIGINT) {
     g_interrupt = 1;
   } else if (signal != SIGPIPE && signal != SIGXFSZ && g_terminate == 0) {
@@ -26,7 +26,7 @@ extern "C" void Record(int signal) {
 
 void InstallSignalHandlers() {
   struct sigaction action = {};
-  action.sa_handler = Record;
+  action.sa_handler = NoteSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = 0;  // no SA_RESTART: a read waiting at the terminal returns at once
   // Caught, not ignored: a launched command starts with the default actions again.
@@ -44,7 +44,7 @@ void LetEndingSignalsEnd(bool terminal) {
   if (!terminal) sigaction(SIGINT, &action, nullptr);
 }
 
-int WaitReady(int fd, short events, WaitEnds ends, bool terminal) {
+Status WaitReady(int fd, short events, WaitEnds ends, bool terminal) {
   sigset_t handled;
   sigset_t before;
   sigemptyset(&handled);

@@ -2,6 +2,8 @@
 // interrupted by it (no automatic restart), and ordinary code decides what it means.
 #pragma once
 
+#include "core/status.h"
+
 /// Installs the handlers for SIGINT, SIGHUP, SIGTERM, SIGPIPE and SIGXFSZ (a closed output,
 /// or a write past the file-size limit, then shows as a failed write instead of killing the
 /// program). SIGINT is recorded like the others; whether it ends the program is the caller's
@@ -31,7 +33,7 @@ enum class WaitEnds { kAnySignal, kEndingSignal };
 
 /// Waits until the descriptor `fd`, which said EAGAIN, is ready for `events` (POLLIN or
 /// POLLOUT); O_NONBLOCK stays as it is, since other processes share it. The handled signals
-/// are let in only during the wait, so that one recorded before it ends it as well. Returns 0
+/// are let in only during the wait, so that one recorded before it ends it as well. Returns ok
 /// when ready, EINTR when a signal that `ends` names is recorded (`terminal`: standard input is
 /// a terminal), or the errno of a failed wait.
-[[nodiscard]] int WaitReady(int fd, short events, WaitEnds ends, bool terminal);
+Status WaitReady(int fd, short events, WaitEnds ends, bool terminal);

@@ -16,7 +16,7 @@ std::string StateFolder() {
   return {};
 }
 
-int MakeFolders(const std::string& path) {
+Status MakeFolders(const std::string& path) {
   for (std::size_t at = 1; at <= path.size(); ++at) {
     if (at < path.size() && path[at] != '/') continue;
     std::string prefix = path.substr(0, at);
@@ -26,5 +26,5 @@ int MakeFolders(const std::string& path) {
   }
   struct stat st;
   if (stat(path.c_str(), &st) != 0) return errno;
-  return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+  return S_ISDIR(st.st_mode) ? Status() : Status(ENOTDIR);
 }

@@ -5,11 +5,13 @@
 
 #include <string>
 
+#include "core/status.h"
+
 /// The state folder's path, or empty when neither XDG_STATE_HOME nor HOME gives an absolute
 /// one. The folder may not exist yet.
 std::string StateFolder();
 
 /// Creates every missing folder along `path` (the last part included) with mode 0700.
-/// Returns 0, or the errno of the first folder that cannot be made (ENOTDIR when `path` ends
+/// Returns ok, or the errno of the first folder that cannot be made (ENOTDIR when `path` ends
 /// in something else).
-[[nodiscard]] int MakeFolders(const std::string& path);
+Status MakeFolders(const std::string& path);

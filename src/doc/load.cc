@@ -35,12 +35,12 @@ Status PrepareLines(std::string_view text, int lines, int lsize, Document::Incom
   // Every line takes a byte at least, its newline or its text. Without room for that many at
   // once the index grows as the lines come.
   std::size_t most = std::min(text.size(), static_cast<std::size_t>(std::max(lines, 0)));
-  (void)incoming.Reserve(static_cast<int>(most));
+  (void)incoming.MakeRoom(static_cast<int>(most));
   int err = 0;
   auto add = [&](int, std::size_t start, std::size_t length, bool split) {
     std::size_t after = start + length;
     bool ended = !split && after < text.size() && text[after] == '\n';
-    if (err == 0) err = incoming.Add(text.data() + start, static_cast<int>(length), ended);
+    if (err == 0) err = incoming.Add(text.data() + start, static_cast<int>(length), ended).err;
   };
   count = WalkLines(text, lines, lsize, add);
   return err;

@@ -256,7 +256,7 @@ SaveResult WriteTarget(Target& target, const Pieces& bytes, const FileSystem& fs
   Run r{target, bytes};
   RemovedOnThrow removed{r};
   r.existed = target.exists;
-  r.shown = target.Shown();
+  r.shown = target.Path();
   r.folder = target.folder.Openable();
   EntryName entry;
   r.New().pattern.assign(entry, TempPattern(target.name, entry));

@@ -38,7 +38,7 @@ Status OpenForInPlace(Run& r, OnEintr) {
 Status OpenStateFolder(Run& r, OnEintr) {
   std::string path = BackupFolder();
   if (path.empty()) return r.fell;
-  if (int err = MakeFolders(path); err != 0) return err;
+  if (Status made = MakeFolders(path); !made.ok()) return made;
   r.state.fd =
       Fd(RetryOnEintr([&] { return open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC); }));
   if (!r.state.fd.valid()) return errno;

@@ -39,7 +39,8 @@ Status WriteBytes(int fd, std::span<const char> bytes, off_t offset, OnEintr rul
         [&] { return abandon && PendingSignal() != 0; });
     if (n < 0 && abandon && (errno == EAGAIN || errno == EWOULDBLOCK)) {
       // A slow reader is waited for, until a handled signal comes.
-      if (int err = WaitReady(fd, POLLOUT, WaitEnds::kAnySignal, false); err != 0) return err;
+      Status ready = WaitReady(fd, POLLOUT, WaitEnds::kAnySignal, false);
+      if (!ready.ok()) return ready;
       continue;
     }
     if (n < 0) return errno;
@@ -90,7 +91,7 @@ Status SyncFolder(const Folder& folder) {
 }
 
 Status Close(Fd& fd) {
-  int err = fd.Close();
+  int err = fd.Close().err;
   return err == EINTR ? 0 : err;
 }
 

@@ -165,7 +165,7 @@ class Walk {
     target_.name = std::move(name);
     Descend(target_.place, target_.name, &info);
     if (!status.ok()) return status;
-    return target_.Shown().size() >= PATH_MAX ? ENAMETOOLONG : 0;
+    return target_.Path().size() >= PATH_MAX ? ENAMETOOLONG : 0;
   }
 
   Target& target_;

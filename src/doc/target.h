@@ -68,7 +68,8 @@ struct Target {
 
   static constexpr uid_t kNoOwner = static_cast<uid_t>(-1);
 
-  std::string Shown() const { return folder.Path(name); }
+  // The path as the name was spelled to reach it (its caret display is term's Shown).
+  std::string Path() const { return folder.Path(name); }
   // Its absolute path; "" when there is none.
   std::string Absolute() const { return place.starts_with('/') ? place : std::string(); }
 };

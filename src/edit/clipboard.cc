@@ -35,7 +35,7 @@ Clipped Cut(Document& doc, Pos at, int count, char* clip, const Keep& keep) {
   if (count > room) return {ClipCheck::kTooLong, room};
   ClipCheck check = Available(doc, at, count);
   if (check == ClipCheck::kNothing) return {check, count};
-  Record(keep, doc);
+  KeepForUndo(keep, doc);
   Fill(doc, at, count, clip);
   doc.CutAt(at.line, at.column, count);
   return {check, count};
@@ -46,8 +46,8 @@ Clipped Paste(Document& doc, Pos at, const char* clip, const Keep& keep) {
   if (len == 0) return {ClipCheck::kNothing, 0};
   int room = doc.lsize() - 1 - at.column;
   Clipped paste{len <= room ? ClipCheck::kGo : ClipCheck::kShortened, len <= room ? len : room};
-  Record(keep, doc);
+  KeepForUndo(keep, doc);
   paste.no_memory =
-      doc.WriteAt(at.line, at.column, {clip, static_cast<std::size_t>(paste.count)}) != 0;
+      !doc.WriteAt(at.line, at.column, {clip, static_cast<std::size_t>(paste.count)}).ok();
   return paste;
 }

@@ -17,7 +17,7 @@ bool TwoLines(UndoMode mode) {
 
 }  // namespace
 
-void Record(const Keep& keep, const Document& doc) {
+void KeepForUndo(const Keep& keep, const Document& doc) {
   UndoState& undo = keep.undo;
   if (TwoLines(keep.mode)) {
     if (keep.other >= 0 && keep.other < doc.lines()) {
@@ -37,27 +37,27 @@ void ForgetUndo(UndoState& undo) {
 }
 
 Undone ApplyUndo(UndoState& undo, Document& doc) {
-  int err = 0;
+  Status put;
   switch (undo.mode) {
     case UndoMode::kNone:
       return Undone::kNothing;
     case UndoMode::kLine:
-      err = doc.SetLine(undo.line, undo.first.get());
+      put = doc.SetLine(undo.line, undo.first.get());
       break;
     case UndoMode::kWedge:
       doc.RemoveLine(undo.line);
       break;
     case UndoMode::kDelete:
-      err = doc.OpenLine(undo.line, undo.first.get());
+      put = doc.OpenLine(undo.line, undo.first.get());
       break;
     case UndoMode::kMove:
     case UndoMode::kWrap:
-      err = doc.SetLines(undo.line, undo.first.get(), undo.other, undo.second.get());
+      put = doc.SetLines(undo.line, undo.first.get(), undo.other, undo.second.get());
       break;
     case UndoMode::kCopy:
-      err = doc.SetLine(undo.other, undo.second.get());
+      put = doc.SetLine(undo.other, undo.second.get());
       break;
   }
   undo.mode = UndoMode::kNone;
-  return err == 0 ? Undone::kRestored : Undone::kNoMemory;
+  return put.ok() ? Undone::kRestored : Undone::kNoMemory;
 }

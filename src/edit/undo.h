@@ -39,7 +39,7 @@ struct Keep {
 };
 
 /// Keeps what `keep` names, as the document holds it now.
-void Record(const Keep& keep, const Document& doc);
+void KeepForUndo(const Keep& keep, const Document& doc);
 /// Nothing is left to undo.
 void ForgetUndo(UndoState& undo);
 

@@ -16,7 +16,7 @@ namespace {
 // One line of the file: the path's length in bytes, the path and the command, each after a
 // blank. The length keeps a path that holds blanks apart from the command.
 //   24 /home/ann/doc/.morvax_rc make all
-std::string Record(const std::string& rc_path, const std::string& command) {
+std::string ConsentLine(const std::string& rc_path, const std::string& command) {
   return std::to_string(rc_path.size()) + " " + rc_path + " " + command + "\n";
 }
 
@@ -69,14 +69,14 @@ bool IsAllowed(const std::string& rc_path, const std::string& command) {
   Fd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   if (!fd.valid() || !OwnFile(fd.get())) return false;
 
-  return HoldsLine(fd.get(), Record(rc_path, command));
+  return HoldsLine(fd.get(), ConsentLine(rc_path, command));
 }
 
 Status RecordAllowed(const std::string& rc_path, const std::string& command) {
   if (!Recordable(rc_path, command)) return EINVAL;
   std::string path = AllowedFilePath();
   if (path.empty()) return ENOENT;
-  if (int err = MakeFolders(FolderOf(path)); err != 0) return err;
+  if (Status made = MakeFolders(FolderOf(path)); !made.ok()) return made;
   // Readable too: the last byte is read before a record is added.
   Fd fd(
       ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600));
@@ -84,7 +84,7 @@ Status RecordAllowed(const std::string& rc_path, const std::string& command) {
   if (!OwnFile(fd.get())) return EPERM;
   struct stat info;
   if (fstat(fd.get(), &info) != 0) return errno;
-  std::string record = Record(rc_path, command);
+  std::string record = ConsentLine(rc_path, command);
   // A record starts a line even after a last line that lost its line end.
   char last = '\n';
   if (info.st_size > 0 && pread(fd.get(), &last, 1, info.st_size - 1) != 1) return EIO;

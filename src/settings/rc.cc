@@ -263,7 +263,7 @@ RcOutcome ReadRC(const char* name, std::span<Key> keys, GridSize& size, StartVal
 
   // One byte more than allowed shows a file that grew after the check.
   std::string text;
-  if (ReadUpTo(fd.get(), kRcMaxBytes + 1, text) != 0) return kUnreadable;
+  if (!ReadUpTo(fd.get(), kRcMaxBytes + 1, text).ok()) return kUnreadable;
   if (text.size() > kRcMaxBytes) return Ignored(Distrust::kTooLarge);
   ApplySettings(text, keys, size, start);
   if (char* real = realpath(name, nullptr)) {

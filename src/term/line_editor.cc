@@ -125,10 +125,15 @@ LineEditor::~LineEditor() {
   line_editing::Release(*state_);
 }
 
-std::unique_ptr<LineEditor> LineEditor::Open(std::FILE* in, std::FILE* out, int out_fd,
-                                             std::function<void(Asks)> print_above,
-                                             const char*& failed) {
-  failed = nullptr;
+void LineEditor::BeforeStop(std::function<void()> call) {
+  state_->before_stop = std::move(call);
+}
+
+namespace {
+
+// The state of a line editor on `in` and `out`, libedit's parts made but not yet set up.
+std::unique_ptr<State> NewState(std::FILE* in, std::FILE* out, int out_fd,
+                                std::function<void(Asks)> print_above) {
   auto state = std::make_unique<State>();
   state->fd = fileno(in);
   state->out = out;
@@ -140,9 +145,14 @@ std::unique_ptr<LineEditor> LineEditor::Open(std::FILE* in, std::FILE* out, int 
   state->have_before = tcgetattr(state->fd, &state->before) == 0;
   state->el = el_init_fd("morvax", in, out, stderr, state->fd, out_fd, fileno(stderr));
   state->history = history_winit();
+  return state;
+}
 
-  // Each step once those before it worked; the first that fails is named.
-  EditLine* el = state->el;
+// Sets libedit up, each step once those before it worked, and takes the terminal into the
+// editor's mode: the first step that fails, or nullptr.
+const char* SetUp(State& state) {
+  const char* failed = nullptr;
+  EditLine* el = state.el;
   HistEventW event;
   auto step = [&failed](int result, const char* name) {
     if (!line_editing::Done(result, name)) failed = name;
@@ -150,15 +160,16 @@ std::unique_ptr<LineEditor> LineEditor::Open(std::FILE* in, std::FILE* out, int 
   };
   bool ready =
       step(el != nullptr ? 0 : -1, "el_init_fd") &&
-      step(state->history != nullptr ? 0 : -1, "history_winit") &&
-      step(history_w(state->history, &event, H_SETSIZE, kHistoryEntries), "history_w(H_SETSIZE)") &&
-      step(history_w(state->history, &event, H_SETUNIQUE, 1), "history_w(H_SETUNIQUE)") &&
-      step(el_set(el, EL_CLIENTDATA, state.get()), "el_set(EL_CLIENTDATA)") &&
+      step(state.history != nullptr ? 0 : -1, "history_winit") &&
+      step(history_w(state.history, &event, H_SETSIZE, LineEditor::kHistoryEntries),
+           "history_w(H_SETSIZE)") &&
+      step(history_w(state.history, &event, H_SETUNIQUE, 1), "history_w(H_SETUNIQUE)") &&
+      step(el_set(el, EL_CLIENTDATA, &state), "el_set(EL_CLIENTDATA)") &&
       step(el_set(el, EL_SIGNAL, 0), "el_set(EL_SIGNAL)") &&
       step(el_set(el, EL_EDITOR, "emacs"), "el_set(EL_EDITOR)") &&
       step(el_set(el, EL_PROMPT, &line_editing::PromptText), "el_set(EL_PROMPT)") &&
       step(el_set(el, EL_GETCFN, &line_editing::GetChar), "el_set(EL_GETCFN)") &&
-      step(el_wset(el, EL_HIST, &history_w, state->history), "el_wset(EL_HIST)") &&
+      step(el_wset(el, EL_HIST, &history_w, state.history), "el_wset(EL_HIST)") &&
       step(el_wset(el, EL_ADDFN, L"morvax-complete", L"Complete a file name",
                    &line_editing::CompleteName),
            "el_wset(EL_ADDFN)") &&
@@ -170,23 +181,33 @@ std::unique_ptr<LineEditor> LineEditor::Open(std::FILE* in, std::FILE* out, int 
   ready =
       ready && step(el_set(el, EL_SETTY, "-d", "-icrnl", "-inlcr", nullptr), "el_set(EL_SETTY)");
   if (ready) {
-    line_editing::SetHandlers(*state);
+    line_editing::SetHandlers(state);
     // The editor's mode from now on: see the header.
-    ready = step(el_set(el, EL_PREP_TERM, 1), "el_set(EL_PREP_TERM)");
+    static_cast<void>(step(el_set(el, EL_PREP_TERM, 1), "el_set(EL_PREP_TERM)"));
   }
-  if (!ready) {
+  return failed;
+}
+
+}  // namespace
+
+std::unique_ptr<LineEditor> LineEditor::Open(std::FILE* in, std::FILE* out, int out_fd,
+                                             std::function<void(Asks)> print_above,
+                                             const char*& failed) {
+  std::unique_ptr<State> state = NewState(in, out, out_fd, std::move(print_above));
+  failed = SetUp(*state);
+  if (failed != nullptr) {
     // The terminal as it was; the state's end frees libedit's parts and gives the handlers back.
-    if (el != nullptr) el_set(el, EL_PREP_TERM, 0);
+    if (state->el != nullptr) el_set(state->el, EL_PREP_TERM, 0);
     if (state->have_before) tcsetattr(state->fd, TCSADRAIN, &state->before);
     return nullptr;
   }
   return std::unique_ptr<LineEditor>(new LineEditor(std::move(state)));
 }
 
-LineEditor::Status LineEditor::Read(const char* prompt, Asks asks, std::size_t room, Typed& line) {
-  State& s = *state_;
-  line.cut = false;
-  line.off = nullptr;
+namespace {
+
+// A read starts with nothing of the last one.
+void StartRead(State& s, const char* prompt, Asks asks, std::size_t room) {
   s.prompt = prompt;
   s.asks = asks;
   s.input_ended = false;
@@ -196,37 +217,26 @@ LineEditor::Status LineEditor::Read(const char* prompt, Asks asks, std::size_t r
   s.redisplay = s.pasted = s.cut = false;
   s.room = room;
   s.escape = 0;
-  line_editing::TakeTerminalEvents(s, false);
-  line_editing::PasteModeOn(s);
-  // Bound at every read, so that no other binding (a "bind -v" typed at ed-command) drops them.
+}
+
+// Binds the keys a read needs; false when libedit refused one. Bound at every read, so that no
+// other binding (a "bind -v" typed at ed-command) drops them.
+bool BindKeys(State& s, Asks asks, const char* bind) {
   const wchar_t act[] = {line_editing::kAct, 0};
   const wchar_t newline[] = {line_editing::kNewline, 0};
-  const char* bind = "el_wset(EL_BIND)";
-  bool bound =
-      line_editing::Done(
-          el_wset(s.el, EL_BIND, L"^I", asks == Asks::kFileName ? L"morvax-complete" : L"ed-insert",
-                  nullptr),
-          bind) &&
-      line_editing::Done(el_wset(s.el, EL_BIND, act, L"morvax-act", nullptr), bind) &&
-      line_editing::Done(el_wset(s.el, EL_BIND, newline, L"ed-newline", nullptr), bind) &&
-      line_editing::Done(el_wset(s.el, EL_BIND, L"-a", act, L"morvax-act", nullptr), bind) &&
-      line_editing::Done(el_wset(s.el, EL_BIND, L"-a", newline, L"ed-newline", nullptr), bind);
-  if (!bound) {
-    // Keys that reach no function would leave the keyboard dead: no line editing instead.
-    line_editing::Release(s);
-    line.off = bind;
-    return Status::kOff;
-  }
+  return line_editing::Done(
+             el_wset(s.el, EL_BIND, L"^I",
+                     asks == Asks::kFileName ? L"morvax-complete" : L"ed-insert", nullptr),
+             bind) &&
+         line_editing::Done(el_wset(s.el, EL_BIND, act, L"morvax-act", nullptr), bind) &&
+         line_editing::Done(el_wset(s.el, EL_BIND, newline, L"ed-newline", nullptr), bind) &&
+         line_editing::Done(el_wset(s.el, EL_BIND, L"-a", act, L"morvax-act", nullptr), bind) &&
+         line_editing::Done(el_wset(s.el, EL_BIND, L"-a", newline, L"ed-newline", nullptr), bind);
+}
 
-  int count = 0;
-  const wchar_t* text = el_wgets(s.el, &count);
-  // el_wgets gives the terminal back at the end of every line: the editor keeps it.
-  el_set(s.el, EL_PREP_TERM, 1);
-  if (count == 0 && !s.input_ended) {
-    std::fputc('\n', s.out);  // Ctrl-D: libedit echoed "^D", and what follows goes below it
-    std::fflush(s.out);
-  }
-  if (text == nullptr || count <= 0) return count < 0 ? Status::kFailed : Status::kEnd;
+// The `count` characters at `text` that el_wgets gave, as the line's bytes; the line goes into
+// the history.
+LineEditor::Outcome TakeLine(State& s, const wchar_t* text, int count, LineReader::Typed& line) {
   line.bytes = line_editing::ToBytes(text, text + count);
   line.cut = s.cut;
 
@@ -237,7 +247,36 @@ LineEditor::Status LineEditor::Read(const char* prompt, Asks asks, std::size_t r
     --bytes;
   }
   if (!entry.empty()) line_editing::Remember(s, entry, bytes);
-  return s.pasted ? Status::kPasted : Status::kLine;
+  return s.pasted ? LineEditor::Outcome::kPasted : LineEditor::Outcome::kLine;
+}
+
+}  // namespace
+
+LineEditor::Outcome LineEditor::Read(const char* prompt, Asks asks, std::size_t room, Typed& line) {
+  State& s = *state_;
+  line.cut = false;
+  line.off = nullptr;
+  StartRead(s, prompt, asks, room);
+  line_editing::TakeTerminalEvents(s, false);
+  line_editing::PasteModeOn(s);
+  const char* bind = "el_wset(EL_BIND)";
+  if (!BindKeys(s, asks, bind)) {
+    // Keys that reach no function would leave the keyboard dead: no line editing instead.
+    line_editing::Release(s);
+    line.off = bind;
+    return Outcome::kOff;
+  }
+
+  int count = 0;
+  const wchar_t* text = el_wgets(s.el, &count);
+  // el_wgets gives the terminal back at the end of every line: the editor keeps it.
+  el_set(s.el, EL_PREP_TERM, 1);
+  if (count == 0 && !s.input_ended) {
+    std::fputc('\n', s.out);  // Ctrl-D: libedit echoed "^D", and what follows goes below it
+    std::fflush(s.out);
+  }
+  if (text == nullptr || count <= 0) return count < 0 ? Outcome::kFailed : Outcome::kEnd;
+  return TakeLine(s, text, count, line);
 }
 
 void LineEditor::Leave() {

@@ -51,7 +51,7 @@ class LineEditor : public LineReader {
   /// them are counted (Typed::cut), not kept. The history keeps the last kHistoryEntries lines,
   /// and fewer while they hold more than kHistoryBytes of text.
   /// A binding that fails at the read gives kOff, with the terminal put back as it was.
-  Status Read(const char* prompt, Asks asks, std::size_t room, Typed& line) override;
+  Outcome Read(const char* prompt, Asks asks, std::size_t room, Typed& line) override;
 
   static constexpr int kHistoryEntries = 1000;
   static constexpr std::size_t kHistoryBytes = 1 << 20;
@@ -60,6 +60,8 @@ class LineEditor : public LineReader {
   /// Ctrl-Z stop the program as usual, until Return.
   void Leave() override;
   void Return() override;
+  /// Runs `call` before each Ctrl-Z stops the program.
+  void BeforeStop(std::function<void()> call);
 
   struct State;  // libedit's handles, the decoding of typed bytes and the terminal's modes
 

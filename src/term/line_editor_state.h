@@ -37,6 +37,7 @@ struct LineEditor::State {
   bool utf8 = false;
   std::string prompt;  // shown before the line, redrawn by libedit
   std::function<void(Asks)> print_above;  // prints what stands above a read's prompt
+  std::function<void()> before_stop;      // runs before a Ctrl-Z stops the program
   Asks asks = Asks::kText;                // what this read asks for
   bool input_ended = false;          // the terminal's input ended (or failed) during this read
 

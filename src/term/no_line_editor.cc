@@ -11,9 +11,10 @@ std::unique_ptr<LineEditor> LineEditor::Open(std::FILE*, std::FILE*, int,
 LineEditor::LineEditor(std::unique_ptr<State> state) : state_(std::move(state)) {}
 LineEditor::~LineEditor() = default;
 
-LineEditor::Status LineEditor::Read(const char*, Asks, std::size_t, Typed&) {
-  return Status::kEnd;
+LineEditor::Outcome LineEditor::Read(const char*, Asks, std::size_t, Typed&) {
+  return Outcome::kEnd;
 }
 
+void LineEditor::BeforeStop(std::function<void()>) {}
 void LineEditor::Leave() {}
 void LineEditor::Return() {}

@@ -134,6 +134,36 @@ bool Fits(State& s, wchar_t c) {
   return LineLength(s) < s.room;
 }
 
+// Not a result for libedit: the reader reads on.
+constexpr int kReadOn = 2;
+
+// A typed byte: a character for libedit (1), a failure (-1), or kReadOn, for a byte that only
+// begins a character or a character that the line has no room for.
+int TakeTyped(State& s, unsigned char byte, wchar_t* c) {
+  if (Decode(s, byte, c) < 0) return -1;
+  if (Fits(s, *c)) return 1;
+  s.cut = true;  // counted, not kept
+  s.insert.clear();
+  return kReadOn;
+}
+
+// A pasted byte: a line end hands the paste gathered so far to libedit; any other byte is
+// gathered (kReadOn).
+int TakePasted(State& s, unsigned char byte, wchar_t* c) {
+  bool lf_of_cr = byte == '\n' && s.after_cr;
+  s.after_cr = byte == '\r';
+  if (lf_of_cr) return kReadOn;
+  s.pasted = true;
+  if (byte == '\r' || byte == '\n') return Hand(s, c, true);
+  // Bytes beyond what the line can take are counted, not kept.
+  if (s.paste_bytes.size() < s.room) {
+    s.paste_bytes += static_cast<char>(byte);
+  } else {
+    s.cut = true;
+  }
+  return kReadOn;
+}
+
 }  // namespace
 
 // libedit's reader (EL_GETCFN): one character, as the comment on State says. Paste markers
@@ -166,24 +196,8 @@ int GetChar(EditLine* el, wchar_t* c) {
         return Hand(s, c, false);  // a paste without a line end stays in the line
       }
     }
-    if (!s.in_paste) {
-      if (Decode(s, byte, c) < 0) return -1;
-      if (Fits(s, *c)) return 1;
-      s.cut = true;  // counted, not kept
-      s.insert.clear();
-      continue;
-    }
-    bool lf_of_cr = byte == '\n' && s.after_cr;
-    s.after_cr = byte == '\r';
-    if (lf_of_cr) continue;
-    s.pasted = true;
-    if (byte == '\r' || byte == '\n') return Hand(s, c, true);
-    // Bytes beyond what the line can take are counted, not kept.
-    if (s.paste_bytes.size() < s.room) {
-      s.paste_bytes += static_cast<char>(byte);
-    } else {
-      s.cut = true;
-    }
+    int result = s.in_paste ? TakePasted(s, byte, c) : TakeTyped(s, byte, c);
+    if (result != kReadOn) return result;
   }
 }
 

@@ -22,7 +22,7 @@ namespace {
 volatile std::sig_atomic_t resized = 0;
 volatile std::sig_atomic_t stop_asked = 0;  // Ctrl-Z
 volatile std::sig_atomic_t continued = 0;   // SIGCONT: the terminal may be in another's mode
-void Record(int signal) {
+void NoteTerminalEvent(int signal) {
   if (signal == SIGWINCH) resized = 1;
   if (signal == SIGTSTP) stop_asked = 1;
   if (signal == SIGCONT) {
@@ -33,7 +33,7 @@ void Record(int signal) {
 
 void SetHandler(int signal, struct sigaction* old) {
   struct sigaction action = {};
-  action.sa_handler = &Record;
+  action.sa_handler = &NoteTerminalEvent;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;  // none of them interrupts the work of a command
   sigaction(signal, &action, old);
@@ -48,6 +48,7 @@ void SetHandler(int signal, struct sigaction* old) {
 // terminal is put back only while the editor's group still has it, SIGTTOU held back meanwhile,
 // so that the shell's own modes are never changed and the restore never waits to be let.
 void Suspend(State& s) {
+  if (s.before_stop) s.before_stop();
   sigset_t held;
   sigset_t before;
   sigemptyset(&held);
