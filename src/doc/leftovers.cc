@@ -36,21 +36,19 @@ void ForEachEntry(int folder, Found found) {
   }
 }
 
-constexpr uid_t kNoOwner = Target::kNoOwner;
-
 // The owner of the entry `name` of `folder` when it is a regular file (a link is not followed);
-// kNoOwner when there is none or it is something else.
+// Target::kNoOwner when there is none or it is something else.
 uid_t OwnerOf(int folder, const std::string& name) {
   struct stat st;
-  if (fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return kNoOwner;
-  return S_ISREG(st.st_mode) ? st.st_uid : kNoOwner;
+  if (fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return Target::kNoOwner;
+  return S_ISREG(st.st_mode) ? st.st_uid : Target::kNoOwner;
 }
 
 // True when a file of `owner` is the user's own: any other user may have planted it. To root,
 // the files of `also` (the owner of the file it was left for) count as its own too.
-bool Mine(uid_t owner, uid_t also = kNoOwner) {
+bool Mine(uid_t owner, uid_t also = Target::kNoOwner) {
   uid_t me = geteuid();
-  return owner != kNoOwner && (owner == me || (me == 0 && owner == also));
+  return owner != Target::kNoOwner && (owner == me || (me == 0 && owner == also));
 }
 
 // True when the regular file `companion` of `folder` holds exactly `path` and a line end.
@@ -105,7 +103,7 @@ std::vector<std::string> FindLeftovers(const char* name, const Target& target) {
   if (target.unreached || !target.folder.fd.valid() || target.Absolute().empty()) return {};
   const std::string& base = target.name;
   if (base.empty() || base == "." || base == "..") return {};  // a folder: no save's target
-  const uid_t owner = target.exists ? target.info.st_uid : kNoOwner;
+  const uid_t owner = target.exists ? target.info.st_uid : Target::kNoOwner;
   std::vector<Leftover> found;
   FindBeside(name, target, owner, found);
   FindInStateFolder(target.place, owner, found);

@@ -167,10 +167,6 @@ Status RenameOver(Run& r, OnEintr rule) {
   return 0;
 }
 
-bool Existed(const Run& r) {
-  return r.existed;
-}
-
 // The new file, tried already: its bytes, its mode (which a change of owner, a write and an ACL
 // alter; a new name keeps the mode it was made with), the flush, its name, its place, the folder.
 constexpr PlanStep kByRenameSteps[] = {
@@ -180,7 +176,7 @@ constexpr PlanStep kByRenameSteps[] = {
      [](Run& r, OnEintr rule) {
        return Sys(rule, [&] { return fchmod(r.New().fd.get(), r.target.info.st_mode & 07777); });
      },
-     kOnNew, kRetry, kWhileAllWorked, kStop, Existed},
+     kOnNew, kRetry, kWhileAllWorked, kStop, [](const Run& r) { return r.existed; }},
     {FsStep::kSync, [](Run& r, OnEintr) { return Sync(r.New().fd.get()); }, kOnNew},
     {FsStep::kNameTemp,
      [](Run& r, OnEintr) {
@@ -191,7 +187,8 @@ constexpr PlanStep kByRenameSteps[] = {
      },
      kOnNew},
     {FsStep::kRename, PutNew},
-    {FsStep::kExchange, ExchangeIn, kOnTarget, kRetry, kWhileAllWorked, kFallBack, Existed},
+    {FsStep::kExchange, ExchangeIn, kOnTarget, kRetry, kWhileAllWorked, kFallBack,
+     [](const Run& r) { return r.existed; }},
     {FsStep::kExchangeBack, ExchangeBack, kOnTarget, kRetry, kWhileAllWorked, kStop,
      [](const Run& r) { return r.exchanged && !r.checked; }},
     {FsStep::kRemoveOld, RemoveOld, kOnNew, kRetry, kWhileAllWorked, kSay,
