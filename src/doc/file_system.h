@@ -8,8 +8,7 @@
 enum class FsStep {
   kCreateTemp,       // a new temporary file beside the target
   kOpenTarget,       // the target opened for writing in place
-  kReadAttributes,   // the target's extended attributes and inode flags read, through a
-                     // descriptor of its own
+  kReadAttributes,   // the target's extended attributes and inode flags read
   kMatchFlags,       // the new file, still empty, given the target's inode flags
   kMatchAttributes,  // the new file given exactly the target's extended attributes
   kMatchOwner,       // the new file given the target's owner and group
@@ -21,8 +20,7 @@ enum class FsStep {
   kSync,             // the file flushed to disk
   kClose,            // the file closed
   kNameTemp,         // the unnamed temporary file given its name, once flushed
-  kRename,           // the temporary file put in the target's place: a new name given, or,
-                     // for an existing target, the first of kExchange or kRenameOver
+  kRename,           // the temporary file put in the target's place (by the next two, if any)
   kExchange,         // the temporary file exchanged with the target, where the file system can
   kRenameOver,       // where it cannot, the temporary file renamed over the target
   kExchangeBack,     // the exchange undone: what came out was not the target that was checked

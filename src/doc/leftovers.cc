@@ -18,9 +18,8 @@
 
 namespace {
 
-// Calls `found(entry)` for every entry of the folder open at `folder` (AT_FDCWD: the working
-// folder) but "." and "..". Nothing when it cannot be listed. The folder is listed through a
-// descriptor opened from it, never by its path, which may be longer than a path can be.
+// Calls `found(entry)` for every entry but "." and ".." of the folder open at `folder` (or
+// AT_FDCWD), listed through a descriptor opened from it, never by its path (it may be too long).
 template <typename Found>
 void ForEachEntry(int folder, Found found) {
   int listed =
@@ -37,21 +36,19 @@ void ForEachEntry(int folder, Found found) {
   }
 }
 
-constexpr uid_t kNoOwner = static_cast<uid_t>(-1);
-
 // The owner of the entry `name` of `folder` when it is a regular file (a link is not followed);
-// kNoOwner when there is none or it is something else.
+// Target::kNoOwner when there is none or it is something else.
 uid_t OwnerOf(int folder, const std::string& name) {
   struct stat st;
-  if (fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return kNoOwner;
-  return S_ISREG(st.st_mode) ? st.st_uid : kNoOwner;
+  if (fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return Target::kNoOwner;
+  return S_ISREG(st.st_mode) ? st.st_uid : Target::kNoOwner;
 }
 
 // True when a file of `owner` is the user's own: any other user may have planted it. To root,
 // the files of `also` (the owner of the file it was left for) count as its own too.
-bool Mine(uid_t owner, uid_t also = kNoOwner) {
+bool Mine(uid_t owner, uid_t also = Target::kNoOwner) {
   uid_t me = geteuid();
-  return owner != kNoOwner && (owner == me || (me == 0 && owner == also));
+  return owner != Target::kNoOwner && (owner == me || (me == 0 && owner == also));
 }
 
 // True when the regular file `companion` of `folder` holds exactly `path` and a line end.
@@ -106,7 +103,7 @@ std::vector<std::string> FindLeftovers(const char* name, const Target& target) {
   if (target.unreached || !target.folder.fd.valid() || target.Absolute().empty()) return {};
   const std::string& base = target.name;
   if (base.empty() || base == "." || base == "..") return {};  // a folder: no save's target
-  const uid_t owner = target.exists ? target.info.st_uid : kNoOwner;
+  const uid_t owner = target.exists ? target.info.st_uid : Target::kNoOwner;
   std::vector<Leftover> found;
   FindBeside(name, target, owner, found);
   FindInStateFolder(target.place, owner, found);
@@ -135,15 +132,13 @@ std::vector<std::string> FindRecoveryFiles(const char* base) {
     }
   }
   // Then the hidden files of recoveries cut short before they were named.
-  std::vector<std::string> hidden;
+  const std::size_t numbered = found.size();
   ForEachEntry(AT_FDCWD, [&](std::string_view entry) {
     std::string name(entry);
     if (IsHiddenRecoveryOf(entry, base) && Mine(OwnerOf(AT_FDCWD, name))) {
-      hidden.push_back(std::move(name));
+      found.push_back(std::move(name));
     }
   });
-  std::sort(hidden.begin(), hidden.end());
-  found.insert(found.end(), std::make_move_iterator(hidden.begin()),
-               std::make_move_iterator(hidden.end()));
+  std::sort(found.begin() + static_cast<std::ptrdiff_t>(numbered), found.end());
   return found;
 }

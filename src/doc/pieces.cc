@@ -16,20 +16,18 @@ std::size_t ImageSize(const Document& doc) {
 
 namespace {
 
-// Hands the written form of `doc` to `sink`: runs of loaded lines as they lie, other lines
-// gathered in `buffer` (kGatherRoom bytes) first. Allocates nothing.
+// Hands the written form of `doc` to `sink`: pieces of kGatherRoom bytes or more as they lie,
+// shorter ones gathered in `buffer` (kGatherRoom bytes) first. Allocates nothing.
 Status GatherLines(const Document& doc, const Edition& edition, char* buffer,
                    const Pieces::Sink& sink) {
-  // Pieces at least this long go to the file as they lie; shorter ones are gathered first.
-  constexpr std::size_t kGather = kGatherRoom;
   std::size_t used = 0;
   auto flush = [&] { return used == 0 ? Status() : sink({buffer, std::exchange(used, 0)}); };
   // Gathers short bytes; sends long ones (and what was gathered before them) as they are.
   auto put = [&](std::string_view bytes) -> Status {
-    if (bytes.size() >= kGather || used + bytes.size() > kGather) {
+    if (bytes.size() >= kGatherRoom || used + bytes.size() > kGatherRoom) {
       if (Status flushed = flush(); !flushed.ok()) return flushed;
     }
-    if (bytes.size() >= kGather) return sink(bytes);
+    if (bytes.size() >= kGatherRoom) return sink(bytes);
     if (!bytes.empty()) std::memcpy(buffer + used, bytes.data(), bytes.size());
     used += bytes.size();
     return 0;

@@ -13,12 +13,9 @@
 /// Bytes of the written form: every line from 0 to DocLength, each followed by a newline.
 std::size_t ImageSize(const Document& doc);
 
-/// The bytes of a file to be written, made piece by piece as they are written so that no whole
-/// image of them need be held: size() bytes in all. Each() hands every piece in order to `sink`
-/// and stops at the first failure, which it returns; it may be gone through more than once. A span
-/// of bytes is one piece. Neither making, copying nor going through them allocates: the source
-/// is kept in the object itself (a small callable that may be copied byte for byte), and the
-/// sink is only referred to.
+/// The bytes of a file to be written, size() in all. Each() hands every piece in order to `sink`
+/// and stops at the first failure, which it returns; it may be gone through more than once.
+/// Nothing allocates: the source, a small trivially copyable callable, is kept in the object.
 class Pieces {
  public:
   /// A callable taking a piece and returning a Status, referred to (it must outlive the call).
@@ -71,9 +68,7 @@ class Pieces {
 inline constexpr std::size_t kGatherRoom = 256 * 1024;
 
 /// The written form of the document (see ImageSize) as pieces: runs of loaded lines straight
-/// from the load block, other lines gathered in `room` (kGatherRoom bytes), or, without it, in
-/// a buffer had for each pass, or in `spare` (kGatherRoom bytes, also lent to the write as
-/// Pieces::spare()) when that cannot be had; ENOMEM when neither can. Nothing here allocates
-/// when `room` is given. The document must not change while they are kept (builds with
-/// assertions check it).
+/// from the load block, other lines gathered in `room`, or without it in a buffer had for each
+/// pass, or in `spare` (also lent to the write as Pieces::spare()); ENOMEM when neither can be
+/// had. The document must not change while they are kept (builds with assertions check it).
 Pieces DocumentPieces(const Document& doc, char* room = nullptr, char* spare = nullptr);

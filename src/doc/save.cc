@@ -1,23 +1,9 @@
-// The file write, in three stages: the probe finds out what the target has and tries it on a
-// new file, ChooseWay decides once how to write (doc/save_way.cc), and the chosen way's plan
-// runs; each stage is a table of steps run by RunPlan (docs/HACKING.md tells the stages).
-//
-// After Resolve the save works on descriptors: the folder's, for every entry it makes, links,
-// renames or removes, and the target's own, opened without following a link and compared with
-// what the walk found; a target whose kind or identity changed fails the save before a byte
-// reaches it. By rename, the new file (unnamed until complete where the system allows) is given
-// the target's owner, group, extended attributes (ACLs and labels; those it got from its
-// folder go; never `security.capability`, which any write drops), inode flags and mode, is
-// flushed, and takes the target's place: exchanged with it where the file system can (what came
-// out must be the checked file, else it goes back), else renamed over it after a last check;
-// then the folder is flushed. At every moment the target holds its old or its new content. A
-// new name in an append-only folder is linked whole under that name: only removal and rename
-// are refused there. In place (save_in_place.cc) a flushed backup keeps the old content:
+// The file write in its three stages (docs/HACKING.md tells them). At every moment the target
+// holds its old or its new content: by rename, the new file is complete and flushed before it
+// takes the target's place; in place (save_in_place.cc) a flushed backup keeps the old content:
 //
 //   target  old ---------------------- old|new... ---- new ---------- new
 //   backup  (none) -- copy, flush, name -- old ------------ old -- removed
-//
-// Devices and FIFOs are written as they stand, and there a handled signal abandons the write.
 #include "doc/save.h"
 
 #include <fcntl.h>
@@ -50,11 +36,6 @@ bool NewMade(const Run& r) {
 
 namespace {
 
-using enum Acts;
-using enum OnEintr;
-using enum Runs;
-using enum OnFailure;
-
 // What the seam is told a step acts on: made before the steps that may not ask for memory, but
 // for those that come before the write.
 const std::string& Where(Run& r, Acts acts) {
@@ -64,8 +45,6 @@ const std::string& Where(Run& r, Acts acts) {
   constexpr std::string Run::*kPaths[] = {&Run::shown, &Run::folder, &Run::temp, &Run::where};
   return r.*kPaths[static_cast<int>(acts)];
 }
-
-// --- the probe --------------------------------------------------------------------------------
 
 // The target's attributes and inode flags (a file's), and its folder's flags.
 Status ReadWhatItHas(Run& r, OnEintr) {
@@ -79,8 +58,8 @@ Status ReadWhatItHas(Run& r, OnEintr) {
   return read;
 }
 
-// The new file, empty. A new name in an append-only folder is made whole under that name
-// (only unnamed, then linked), since what has a name there cannot be renamed or removed.
+// The new file, empty. In an append-only folder a new name is made only unnamed, then linked:
+// what has a name there cannot be renamed or removed.
 Status CreateNew(Run& r, OnEintr) {
   bool append_only = !r.target.exists && (r.probe.folder_flags & FS_APPEND_FL) != 0;
   if (append_only) r.New().chosen = r.target.name;
@@ -123,8 +102,6 @@ constexpr PlanStep kProbeSteps[] = {
      kRetry, kWhileAllWorked, kProbe, Trying, &Probe::attributes},
 };
 
-// --- by rename --------------------------------------------------------------------------------
-
 // Exchanges the new file (by its name) with the target; twice puts them back.
 Status Exchange(Run& r, OnEintr rule) {
   return Sys(rule, [&] {
@@ -147,8 +124,8 @@ Status PutNew(Run& r, OnEintr) {
   return 0;
 }
 
-// The exchange leaves the old file under the new file's name, where it is looked at: the file
-// that was checked, or another that goes back.
+// The exchange leaves the old file under the new file's name: the file checked, or one that goes
+// back.
 Status ExchangeIn(Run& r, OnEintr rule) {
   if (Status exchanged = Exchange(r, rule); !exchanged.ok()) return exchanged;
   r.exchanged = true;
@@ -160,8 +137,7 @@ Status ExchangeIn(Run& r, OnEintr rule) {
   return 0;
 }
 
-// What came out was not the target: it goes back, and stays under the new file's name when it
-// cannot (which is said).
+// What came out was not the target: it goes back (where it cannot, that is said).
 Status ExchangeBack(Run& r, OnEintr rule) {
   if (Status back = Exchange(r, rule); !back.ok()) return back;
   r.old_out = false;
@@ -191,13 +167,8 @@ Status RenameOver(Run& r, OnEintr rule) {
   return 0;
 }
 
-bool Existed(const Run& r) {
-  return r.existed;
-}
-
-// The new file, tried already: its bytes, then its mode (a change of owner and a write by a user
-// who is not root clear the set-id bits, and an ACL sets the group's; a new name keeps the mode
-// it was made with, as any new file), the flush, its name, its place; then the folder's flush.
+// The new file, tried already: its bytes, its mode (which a change of owner, a write and an ACL
+// alter; a new name keeps the mode it was made with), the flush, its name, its place, the folder.
 constexpr PlanStep kByRenameSteps[] = {
     {FsStep::kWrite,
      [](Run& r, OnEintr rule) { return WritePieces(r.New().fd.get(), r.bytes, -1, rule); }, kOnNew},
@@ -205,7 +176,7 @@ constexpr PlanStep kByRenameSteps[] = {
      [](Run& r, OnEintr rule) {
        return Sys(rule, [&] { return fchmod(r.New().fd.get(), r.target.info.st_mode & 07777); });
      },
-     kOnNew, kRetry, kWhileAllWorked, kStop, Existed},
+     kOnNew, kRetry, kWhileAllWorked, kStop, [](const Run& r) { return r.existed; }},
     {FsStep::kSync, [](Run& r, OnEintr) { return Sync(r.New().fd.get()); }, kOnNew},
     {FsStep::kNameTemp,
      [](Run& r, OnEintr) {
@@ -216,7 +187,8 @@ constexpr PlanStep kByRenameSteps[] = {
      },
      kOnNew},
     {FsStep::kRename, PutNew},
-    {FsStep::kExchange, ExchangeIn, kOnTarget, kRetry, kWhileAllWorked, kFallBack, Existed},
+    {FsStep::kExchange, ExchangeIn, kOnTarget, kRetry, kWhileAllWorked, kFallBack,
+     [](const Run& r) { return r.existed; }},
     {FsStep::kExchangeBack, ExchangeBack, kOnTarget, kRetry, kWhileAllWorked, kStop,
      [](const Run& r) { return r.exchanged && !r.checked; }},
     {FsStep::kRemoveOld, RemoveOld, kOnNew, kRetry, kWhileAllWorked, kSay,
@@ -236,8 +208,6 @@ constexpr PlanStep kByRenameSteps[] = {
     {FsStep::kRemoveTemp, RemoveNew, kOnNew, kRetry, kOnceOneFailed, kIgnore,
      [](const Run& r) { return NewMade(r) && !r.old_out; }},
 };
-
-// --- as it stands, and not at all --------------------------------------------------------------
 
 // A device or FIFO: opened without waiting (a FIFO nobody reads fails at once), written as it
 // stands (a handled signal abandons the wait for a slow reader), closed whatever the write gave.
@@ -264,8 +234,8 @@ Plan PlanOf(Way way) {
   return plans[static_cast<int>(way)];
 }
 
-// Removes the named new file when an exception (memory refused) leaves the save; an unnamed one
-// goes with its descriptor. Allocates nothing.
+// Removes the named new file when an exception (memory refused) leaves the save. Allocates
+// nothing.
 struct RemovedOnThrow {
   const Run& r;
   int exceptions = std::uncaught_exceptions();
@@ -279,7 +249,6 @@ struct RemovedOnThrow {
   }
 };
 
-// The three stages.
 SaveResult WriteTarget(Target& target, const Pieces& bytes, const FileSystem& fs) {
   Run r{target, bytes};
   RemovedOnThrow removed{r};
@@ -298,7 +267,6 @@ SaveResult WriteTarget(Target& target, const Pieces& bytes, const FileSystem& fs
 }
 
 }  // namespace
-
 
 SaveResult RunPlan(Plan plan, Run& r, const FileSystem& fs) {
   for (const PlanStep& row : plan) {

@@ -1,6 +1,5 @@
 // What a caller of the save needs: the file write that never leaves a half-written file behind
-// where it can be avoided (its bytes are doc/pieces.h, its target doc/target.h), what it did, and
-// the recovery file. Reading files back is doc/load.h.
+// where it can be avoided, what it did, and the recovery file.
 #pragma once
 
 #include <span>
@@ -15,9 +14,8 @@
 enum class SaveOutcome {
   kSaved,             // the new content is in the file
   kFailed,            // it is not: `err` says why
-  kTargetChanged,     // the target changed kind or identity between the checks and the write
-                      // (replaced, removed, turned into a link, or made where nothing was):
-                      // nothing was written over it
+  kTargetChanged,     // the target changed kind or identity since it was found (replaced,
+                      // removed, made a link, or made): nothing was written over it
   kImmutable,         // the file is marked immutable: nothing was written
   kAppendOnly,        // the file is marked append-only: nothing was written
   kFolderImmutable,   // a new name in a folder marked immutable: nothing was made
@@ -35,9 +33,7 @@ struct [[nodiscard]] SaveResult {
 
 /// Replaces the content of the file `target` leads to with `bytes`, keeping its permission bits,
 /// owner, group, extended attributes and inode flags, so that a failure or a crash leaves the old
-/// content whole (doc/save.cc tells how, and the exceptions). The file is reached only through
-/// the target's descriptors; one that changed since it was found gives kTargetChanged. A backup
-/// or an old file that stayed is `kept`. A pending SIGINT, SIGHUP or SIGTERM abandons only the
+/// content whole (doc/save.cc tells how). A pending SIGINT, SIGHUP or SIGTERM abandons only the
 /// write to a device or FIFO (EINTR). After a save, `target.info` is the file written.
 SaveResult WriteFileSafely(Target& target, const Pieces& bytes, const FileSystem& fs = {});
 
@@ -47,11 +43,8 @@ SaveResult WriteFileSafely(Target& target, const Pieces& bytes, const FileSystem
 std::string BackupFolder();
 
 /// Writes `bytes` to a new file in `folder` ("" for the working folder) and gives it the first
-/// free name of `base`, `base.1` ... `base.99`: never over an existing entry, mode 0600, flushed
-/// to disk before it is named, then its folder. Until then it is unnamed, or (where the file
-/// system has no unnamed files) `.base-XXXXXX`, removed on failure, so that a cut copy never
-/// bears one of those names. The path used (or, on failure, the first one) goes to `path`,
-/// NUL-terminated. Allocates nothing, and neither do the pieces of DocumentPieces given a room,
-/// so that a recovery file can be written when memory has run out.
+/// free name of `base`, `base.1` ... `base.99` (mode 0600, flushed before it is named, then its
+/// folder), never over an entry: a cut copy is unnamed, or `.base-XXXXXX`. The path used (on
+/// failure, the first one) goes to `path`. Allocates nothing, for the rescue.
 Status WriteNewFile(const char* folder, const char* base, const Pieces& bytes,
                     std::span<char> path);

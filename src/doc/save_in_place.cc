@@ -1,6 +1,5 @@
-// Writing a regular file in place, its old content kept in a backup until the new content is on
-// disk (see the picture in doc/save.cc): beside the target, or where its folder cannot take it,
-// in the state folder with a companion that names the target.
+// Writing a regular file in place behind a backup (see the picture in doc/save.cc): beside the
+// target, or where its folder cannot take it, in the state folder with a companion.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,20 +17,19 @@ namespace save_steps {
 
 namespace {
 
-using enum Acts;
-using enum OnEintr;
-using enum Runs;
-using enum OnFailure;
+// The backup is to go to `folder` (in the state folder, the companion's name must fit as well).
+void BackupIn(Run& r, const Folder& folder) {
+  r.backup_in = &folder;
+  EntryName entry;
+  r.backup.pattern.assign(entry, BackupPattern(r.target.name, &folder == &r.state, entry));
+  r.where = folder.Path(r.backup.pattern);
+}
 
-// Opens the target to be written; the backup is to go beside it, unless its folder cannot take
-// one (then that reason stands in `fell`). Non-blocking: something put in its place cannot hold
-// the open.
+// Opens the target (non-blocking: nothing put in its place can hold the open); the backup is to
+// go beside it, unless its folder cannot take one (that reason then stands in `fell`).
 Status OpenForInPlace(Run& r, OnEintr) {
   r.fell = r.chosen.no_backup_beside;
-  r.backup_in = &r.target.folder;
-  EntryName entry;
-  r.backup.pattern.assign(entry, BackupPattern(r.target.name, false, entry));
-  r.where = r.target.folder.Path(r.backup.pattern);
+  BackupIn(r, r.target.folder);
   return OpenTarget(r, O_RDWR | O_NONBLOCK);
 }
 
@@ -45,12 +43,8 @@ Status OpenStateFolder(Run& r, OnEintr) {
       Fd(RetryOnEintr([&] { return open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC); }));
   if (!r.state.fd.valid()) return errno;
   r.state.shown = path + "/";
-  r.backup_in = &r.state;
   r.backup = NewFile{};
-  // The companion's name must fit as well.
-  EntryName entry;
-  r.backup.pattern.assign(entry, BackupPattern(r.target.name, true, entry));
-  r.where = r.state.Path(r.backup.pattern);
+  BackupIn(r, r.state);
   return 0;
 }
 
@@ -93,8 +87,7 @@ Status GiveModeBack(Run& r, OnEintr rule) {
   return Sys(rule, [&] { return fchmod(r.fd.get(), r.was.st_mode & 07777); });
 }
 
-// Puts the old content back into the target after a failed write: the bytes, the size, the
-// set-id bits, the flush.
+// Puts the old content back into the target after a failed write.
 Status Restore(Run& r, OnEintr rule) {
   int target = r.fd.get();
   Status done = CopyBytes(r.backup.fd.get(), target, r.was.st_size, r.bytes.spare());
@@ -132,8 +125,7 @@ Status SyncBackupFolder(Run& r, OnEintr) {
 }
 
 // clang-format off
-// The steps of a backup, in order, where `place` (Beside or InState) says; the first that fails
-// stops it, and its failure does what `fails` says.
+// The steps of a backup, where `place` (Beside or InState) says; a failure does what `fails` says.
 #define BACKUP_STEPS(place, fails)                                                      \
   {FsStep::kCreateBackup, CreateBackup, kOnBackup, kRetry, kWhileAllWorked, fails, place}, \
   {FsStep::kCopyBackup, CopyBackup, kOnBackup, kRetry, kWhileAllWorked, fails, place},     \
@@ -142,9 +134,9 @@ Status SyncBackupFolder(Run& r, OnEintr) {
   {FsStep::kSyncFolder, SyncBackupFolder, kOnBackupFolder, kRetry, kWhileAllWorked, fails, place}
 // clang-format on
 
-// The target opened; the backup made beside it, or where that fails (or cannot be), in the
-// state folder; then the write, whose first failure stops it and puts the old content back. The
-// target is a regular file: its write finishes before a signal is acted on.
+// The target opened; the backup beside it, or where that fails, in the state folder; the write,
+// whose first failure puts the old content back. A regular file's write finishes before a
+// signal is acted on.
 constexpr PlanStep kInPlaceSteps[] = {
     {FsStep::kRemoveTemp, RemoveNew, kOnNew, kRetry, kAlways, kIgnore, NewMade},
     {FsStep::kOpenTarget, OpenForInPlace},

@@ -8,20 +8,18 @@
 
 namespace {
 
-constexpr std::size_t kMaxName = NAME_MAX;
 constexpr char kRandomChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
 constexpr std::string_view kUnfilled = "XXXXXX";
 static_assert(kUnfilled.size() == kRandomSize);
 
-// Writes `before`, `stem`, `after` and `random` into `name`, the stem cut so that the whole,
-// and `room` bytes more, fit one folder entry. Returns the length: 0, and no name, when the
-// other parts alone do not fit, which every system call refuses.
+// Writes `before`, `stem`, `after` and `random` into `name`, the stem cut so that the whole and
+// `room` bytes more fit one folder entry. Returns the length: 0 when the rest alone does not fit.
 std::size_t Compose(EntryName& name, std::string_view before, std::string_view stem,
                     std::string_view after, std::string_view random = {}, std::size_t room = 0) {
   std::size_t fixed = before.size() + after.size() + random.size() + room;
   name[0] = '\0';
-  if (fixed > kMaxName) return 0;
-  stem = stem.substr(0, kMaxName - fixed);
+  if (fixed > NAME_MAX) return 0;
+  stem = stem.substr(0, NAME_MAX - fixed);
   char* end = name;
   for (std::string_view part : {before, stem, after, random}) {
     end = std::copy(part.begin(), part.end(), end);
@@ -76,8 +74,7 @@ void FillRandom(std::span<char> name) noexcept {
   if (name.size() < kRandomSize) return;
   unsigned char random[kRandomSize];
   if (getrandom(random, sizeof random, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof random)) {
-    // No entropy yet: the clock and the process id are unique enough, and a clash only means
-    // another try.
+    // No entropy yet: the clock and the process id will do, as a clash only means another try.
     struct timespec now;
     clock_gettime(CLOCK_REALTIME, &now);
     unsigned long long mix = (static_cast<unsigned long long>(now.tv_nsec) * 2654435761u) ^

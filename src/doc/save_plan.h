@@ -1,23 +1,84 @@
-// A save in three stages: the probe (its rows find out what the target has and try it on a new
-// file), the choice (ChooseWay, doc/save_way.h) and the chosen way's plan, each a table of steps
-// of one kind run by one runner. Only the save's own files include this.
+// A save in three stages (docs/HACKING.md): the probe, the choice of way (doc/save_way.cc) and
+// the chosen way's plan, each a table of steps run by one runner. Only the save's files include
+// this.
 #pragma once
 
 #include <sys/stat.h>
 
 #include <span>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "core/fd.h"
 #include "core/status.h"
 #include "doc/file_system.h"
-#include "doc/new_file.h"
 #include "doc/save.h"
 #include "doc/save_names.h"
 #include "doc/save_steps.h"
-#include "doc/save_way.h"
 
 namespace save_steps {
+
+/// What a file has besides its bytes that a new file must be given.
+struct Kept {
+  std::vector<std::pair<std::string, std::string>> attributes;
+  bool has_flags = false;  // the file system keeps inode flags
+  int flags = 0;
+  bool write_refused = false;  // the file could be opened for reading only, not permitted to write
+  bool listed = true;  // its attributes could be listed (false: the file system said it has none)
+};
+
+// Reads the extended attributes (but `security.capability`) and the inode flags of the target,
+// through a descriptor of its own checked to be the target.
+SaveResult ReadKept(const Target& target, Kept& kept);
+
+// Gives the file open at `fd` exactly the attributes of `kept` (ENOTSUP when the target's could
+// not be listed but this file's can).
+Status MatchAttributes(int fd, const Kept& kept);
+
+// Gives the empty new file open at `fd` the user-modifiable inode flags of `kept` but
+// append-only and immutable, and reads them back: EOPNOTSUPP when they did not hold.
+Status MatchFlags(int fd, const Kept& kept);
+
+// The inode flags of the folder open at `folder` (0 where the file system has none).
+int FolderFlags(int folder);
+
+// What the probe found out (a step not tried counts as one that worked).
+struct Probe {
+  Status read;  // the target's attributes and flags read (ReadKept)
+  Kept kept;
+  int folder_flags = 0;
+  NewFile temp;       // the new file, empty
+  Status create;      // made in the folder
+  Status flags;       // given the target's inode flags
+  Status owner;       // given its owner and group
+  Status attributes;  // given its extended attributes
+
+  bool Tried() const { return !create.ok() || !flags.ok() || !owner.ok() || !attributes.ok(); }
+};
+
+enum class Way {
+  kByRename,  // a new file takes the target's place (exchanged or renamed), or its new name
+  kInPlace,   // the target is written in place, behind a backup of its old content
+  kStraight,  // a device or a FIFO: written as it stands
+  kRefused,   // not written at all: `err` of the step that failed, or the marks that refuse it
+};
+
+struct Chosen {
+  Way way;
+  SaveOutcome refusal = SaveOutcome::kFailed;  // kRefused: what the save says
+  int err = 0;  // kRefused: the errno that stands (EPERM for a marked file or folder)
+  // kInPlace: the backup goes straight to the state folder, the folder's own refusing it (with
+  // this errno); otherwise it goes beside the target, or where that fails, to the state folder.
+  int no_backup_beside = 0;
+};
+
+// How the file is written: the first row of its table that the target and the probe match.
+Chosen ChooseWay(const Target& target, const Probe& probe);
+
+// Whether the target still leaves the way open before the probe makes a new file: no row but a
+// rename's matches what is known of it so far.
+bool NeedsNewFile(const Target& target, const Probe& probe);
 
 // What the steps of one save share, from the probe to the end of the plan.
 struct Run {
@@ -75,20 +136,17 @@ enum class OnFailure {
   kStop,      // the save fails with it (unless it failed already)
   kIgnore,    // nothing: the new content is in place, or the save failed already
   kSay,       // the save stands, and the failure is said with what it left (`kept`)
-  kFallBack,  // kept in `fell` for the steps that stand in for it, which give it back when
-              // they cannot (the backup's in the state folder, the rename where no exchange is)
+  kFallBack,  // kept in `fell` for the steps that stand in for it, which give it back if they
   kProbe,     // what the probe found (`found`): the probe's later steps on the new file stop
 };
 
-// What the seam is told a step acts on: the target, its folder, the new file, the backup, the
-// backup's folder, the backup's companion, the state folder.
+// What the seam is told a step acts on.
 // clang-format off
 enum class Acts { kOnTarget, kOnFolder, kOnNew, kOnBackup, kOnBackupFolder, kOnCompanion,
                   kOnStateFolder };
 // clang-format on
 
-// One step: the step the seam is asked about, its action (handed the step's EINTR rule), what
-// it acts on, when it runs, what its failure does, and a condition on the run (none: always).
+// One step (docs/HACKING.md tells the fields); no condition: always.
 struct PlanStep {
   FsStep step;
   Status (*act)(Run&, OnEintr);
@@ -101,6 +159,10 @@ struct PlanStep {
 };
 
 using Plan = std::span<const PlanStep>;
+using enum Acts;
+using enum OnEintr;
+using enum Runs;
+using enum OnFailure;
 
 // Runs the steps in order, each through the seam; what the save came to.
 SaveResult RunPlan(Plan plan, Run& run, const FileSystem& fs);
@@ -108,8 +170,7 @@ SaveResult RunPlan(Plan plan, Run& run, const FileSystem& fs);
 // The plan of a write in place (doc/save_in_place.cc).
 extern const Plan kInPlacePlan;
 
-// Steps more than one plan has: the target opened with `flags` and checked, and the new file
-// closed and removed when it is not wanted.
+// Steps more than one plan has: the target opened and checked, the new file removed.
 Status OpenTarget(Run& r, int flags);
 Status RemoveNew(Run& r, OnEintr);
 bool NewMade(const Run& r);

@@ -1,4 +1,4 @@
-// The plain file steps of a save.
+// The plain file steps of a save, the new files it makes, and recovery files.
 #include "doc/save_steps.h"
 
 #include <fcntl.h>
@@ -10,7 +10,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstddef>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -20,12 +22,8 @@
 
 namespace save_steps {
 
-namespace {
-
 // Bytes copied at a time into a backup.
 constexpr std::size_t kCopyChunk = 1 << 20;
-
-}  // namespace
 
 Status WriteBytes(int fd, std::span<const char> bytes, off_t offset, OnEintr rule) {
   bool abandon = rule == OnEintr::kGiveUp;
@@ -82,7 +80,7 @@ Status CopyBytes(int from, int to, off_t size, char* spare) {
 }
 
 Status Sync(int fd) {
-  return Errno(RetryOnEintr([&] { return fsync(fd); }));
+  return Sys(OnEintr::kRetry, [&] { return fsync(fd); });
 }
 
 Status SyncFolder(const Folder& folder) {
@@ -111,10 +109,8 @@ Status ReserveSpace(int fd, off_t size) {
 
 Status WriteRecord(const Folder& folder, const std::string& name, const std::string& text) {
   int dir = folder.fd.get();
-  Fd fd(RetryOnEintr([&] {
-    return openat(dir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-  }));
-  if (!fd.valid()) return errno;
+  Fd fd;
+  if (Status made = OpenNamed(dir, name.c_str(), 0600, fd); !made.ok()) return made;
   Status written = WriteBytes(fd.get(), text);
   if (written.ok()) written = Sync(fd.get());
   Status closed = Close(fd);
@@ -134,4 +130,138 @@ SaveResult OpenChecked(const Target& target, int flags, Fd& fd, struct stat& now
   return SameFile(now, target.info) ? SaveResult{} : Changed();
 }
 
+namespace {
+
+// Gives `file` the name `make(name)` made: the chosen one, or a unique one.
+template <typename Make>
+Status Named(NewFile& file, Make make) {
+  if (file.chosen.empty()) return WithUniqueName(file.pattern, file.name, make);
+  Status made = make(file.chosen);
+  if (made.ok()) file.name = file.chosen;
+  return made;
+}
+
+}  // namespace
+
+Status OpenUnnamed(int dir, mode_t mode, Fd& fd) {
+  if (access("/proc/self/fd", X_OK) != 0) return EOPNOTSUPP;  // unnamed files are named there
+  fd = Fd(RetryOnEintr([&] { return openat(dir, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, mode); }));
+  if (fd.valid()) return 0;
+  // Filesystems without unnamed files say so in one of these ways.
+  return errno == EISDIR || errno == EINVAL ? EOPNOTSUPP : errno;
+}
+
+Status OpenNamed(int dir, const char* name, mode_t mode, Fd& fd) {
+  fd = Fd(RetryOnEintr(
+      [&] { return openat(dir, name, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode); }));
+  return fd.valid() ? 0 : errno;
+}
+
+Status CreateIn(const Folder& folder, NewFile& file, mode_t mode, bool unnamed_only) {
+  int dir = folder.fd.get();
+  Status unnamed = OpenUnnamed(dir, mode, file.fd);
+  if (unnamed.err != EOPNOTSUPP || unnamed_only) return unnamed;
+  return Named(
+      file, [&](const std::string& name) { return OpenNamed(dir, name.c_str(), mode, file.fd); });
+}
+
+Status LinkUnnamed(int fd, int dir, const char* name) {
+  char self[32];
+  std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+  return Sys(OnEintr::kRetry, [&] { return linkat(AT_FDCWD, self, dir, name, AT_SYMLINK_FOLLOW); });
+}
+
+Status RenameNoReplace(int dir, const char* from, const char* to) {
+  Status renamed =
+      Sys(OnEintr::kRetry, [&] { return renameat2(dir, from, dir, to, RENAME_NOREPLACE); });
+  if (renamed.err != EINVAL) return renamed;
+  renamed = Sys(OnEintr::kRetry, [&] { return linkat(dir, from, dir, to, 0); });
+  if (renamed.ok()) unlinkat(dir, from, 0);
+  return renamed;
+}
+
+Status Name(const Folder& folder, NewFile& file) {
+  if (!file.name.empty()) return 0;
+  return Named(file, [&](const std::string& name) {
+    return LinkUnnamed(file.fd.get(), folder.fd.get(), name.c_str());
+  });
+}
+
+Status Remove(const Folder& folder, NewFile& file) {
+  (void)file.fd.Close();  // the file is not wanted
+  for (std::string* name : {&file.name, &file.companion}) {
+    if (name->empty()) continue;
+    Status removed =
+        Sys(OnEintr::kRetry, [&] { return unlinkat(folder.fd.get(), name->c_str(), 0); });
+    // A file that stays keeps the record of whose it is.
+    if (!removed.ok() && name == &file.name) return removed;
+    name->clear();
+  }
+  return 0;
+}
+
 }  // namespace save_steps
+
+using namespace save_steps;  // a recovery file is written when memory has run out: no allocation
+
+namespace {
+
+// `folder` and `name` joined into `out` ("" is the working folder); false when they do not fit.
+bool Join(std::span<char> out, const char* folder, const char* name) {
+  std::size_t length = std::strlen(folder);
+  const char* slash = length > 0 && folder[length - 1] != '/' ? "/" : "";
+  int n = std::snprintf(out.data(), out.size(), "%s%s%s", folder, slash, name);
+  return n >= 0 && static_cast<std::size_t>(n) < out.size();
+}
+
+// Opens a new file in the folder open at `dir`: unnamed, or (then `named`) as `hidden` made unique.
+Status Create(int dir, std::span<char> hidden, Fd& fd, bool& named) {
+  named = false;
+  if (Status unnamed = OpenUnnamed(dir, 0600, fd); unnamed.err != EOPNOTSUPP) return unnamed;
+  Status made = TryUniqueNames(hidden.first(std::strlen(hidden.data())),
+                               [&] { return OpenNamed(dir, hidden.data(), 0600, fd); });
+  named = made.ok();
+  return made;
+}
+
+}  // namespace
+
+Status WriteNewFile(const char* folder, const char* base, const Pieces& bytes,
+                    std::span<char> path) {
+  if (!Join(path, folder, base)) return ENAMETOOLONG;
+  Folder place;
+  place.fd = Fd(RetryOnEintr(
+      [&] { return open(folder[0] == '\0' ? "." : folder, O_PATH | O_DIRECTORY | O_CLOEXEC); }));
+  if (!place.fd.valid()) return errno;
+  int dir = place.fd.get();
+  EntryName hidden;
+  EntryName name;
+  if (HiddenRecoveryPattern(base, hidden) == 0) return ENAMETOOLONG;
+  Fd fd;
+  bool hidden_named = false;
+  if (Status created = Create(dir, hidden, fd, hidden_named); !created.ok()) return created;
+  Status written = WritePieces(fd.get(), bytes);
+  if (written.ok()) written = Sync(fd.get());
+  // The first free name; a cut copy never bears one.
+  bool named = false;
+  for (int k = 0; written.ok() && !named && k < kRecoveryNames; ++k) {
+    written = ENAMETOOLONG;
+    if (RecoveryName(base, k, name) > 0) {
+      written =
+          hidden_named ? RenameNoReplace(dir, hidden, name) : LinkUnnamed(fd.get(), dir, name);
+    }
+    named = written.ok();
+    if (written.err == EEXIST && k < kRecoveryNames - 1) written = 0;
+  }
+  if (!written.ok()) {
+    (void)fd.Close();  // the copy is not wanted
+    // A hidden copy that cannot be removed is named when a session next starts in that folder.
+    if (hidden_named) unlinkat(dir, hidden, 0);
+    return written;
+  }
+  (void)Join(path, folder, name);  // cut short only when the folder's path is near the limit
+  (void)fd.Close();                // flushed and named: a failed close takes nothing from it
+  // The file is named and whole; a folder that cannot be flushed does not undo that.
+  (void)SyncFolder(place);
+  return 0;
+}

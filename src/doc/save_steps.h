@@ -1,5 +1,6 @@
-// The plain file steps of a save, each returning a Status, and how a step's system call treats
-// EINTR. Only the save's own files include this; doc/save_plan.h says how steps make a save.
+// The plain file steps of a save and how their system calls treat EINTR, and the new files a save
+// or a recovery file makes: unnamed (O_TMPFILE) until complete where the system allows, else
+// under a unique name. Only the save's own files include this.
 #pragma once
 
 #include <sys/stat.h>
@@ -8,19 +9,16 @@
 #include <cerrno>
 #include <span>
 #include <string>
+#include <utility>
 
 #include "core/fd.h"
 #include "core/signals.h"
 #include "core/status.h"
 #include "doc/pieces.h"
 #include "doc/save.h"
+#include "doc/save_names.h"
 
 namespace save_steps {
-
-// A system call's result (0 or -1) as a status.
-inline Status Errno(int result) {
-  return result == 0 ? 0 : errno;
-}
 
 // A save that failed with `err` (none when it is 0), and one whose target changed.
 inline SaveResult Failed(Status status) {
@@ -30,8 +28,7 @@ inline SaveResult Changed() {
   return {SaveOutcome::kTargetChanged, 0, {}};
 }
 
-// How a step's own system call treats a signal that interrupts it (EINTR). A step is never run
-// again as a whole: its action is handed the rule and applies it to its call.
+// How a step's own system call treats a signal that interrupts it (EINTR).
 enum class OnEintr {
   kRetry,   // retried: the call finishes, and the signal is acted on afterwards
   kGiveUp,  // a device's or a FIFO's write: given up as soon as a handled signal is pending
@@ -51,14 +48,13 @@ inline bool SameFile(const struct stat& a, const struct stat& b) {
          (a.st_mode & S_IFMT) == (b.st_mode & S_IFMT);
 }
 
-// Opens the target the walk found, with `flags`, never following a link nor making a file,
-// and checks that it is what was found (its state now goes to `now`).
+// Opens the target with `flags`, never following a link nor making a file, and checks that it
+// is what the walk found (its state now goes to `now`).
 SaveResult OpenChecked(const Target& target, int flags, Fd& fd, struct stat& now);
 
-// Writes every byte from `offset` on (or from the descriptor's position when it is negative),
-// carrying on after short writes. A file's write (kRetry) finishes before a signal is acted on;
-// a device's or a FIFO's (kGiveUp, non-blocking) waits for a slow reader and is abandoned with
-// EINTR once a handled signal is pending.
+// Writes every byte from `offset` on (or from the descriptor's position when it is negative).
+// With kGiveUp (a non-blocking device or FIFO) it waits for a slow reader until a handled signal
+// is pending, then gives EINTR.
 Status WriteBytes(int fd, std::span<const char> bytes, off_t offset = -1,
                   OnEintr rule = OnEintr::kRetry);
 
@@ -75,13 +71,66 @@ Status SyncFolder(const Folder& folder);
 // Closing: an interrupted close has still closed the descriptor on this system.
 Status Close(Fd& fd);
 
-// Sets aside the disk space for `size` bytes without changing the file's size (fallocate), so
-// that a full disk fails before any old byte is overwritten; so does a size past the file-size
-// limit (EFBIG). File systems that cannot set space aside are written without.
+// Sets aside the disk space for `size` bytes, so that a full disk (or the file-size limit: EFBIG)
+// fails before any old byte is overwritten. File systems that cannot are written without.
 Status ReserveSpace(int fd, off_t size);
 
 // Writes `text` to a new file `name` in `folder` and flushes it (EEXIST when the name is
 // taken); a failure leaves nothing.
 Status WriteRecord(const Folder& folder, const std::string& name, const std::string& text);
+
+// Fills the random part of `name` anew until `make()` fails for another reason than an existing
+// entry. Allocates nothing.
+template <typename Make>
+Status TryUniqueNames(std::span<char> name, Make make) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    FillRandom(name);
+    if (Status made = make(); made.err != EEXIST) return made;
+  }
+  return EEXIST;
+}
+
+// The same from `pattern` for `make(name)`; the name made goes to `name`.
+template <typename Make>
+Status WithUniqueName(std::string candidate, std::string& name, Make make) {
+  Status made = TryUniqueNames(candidate, [&] { return make(candidate); });
+  if (made.ok()) name = std::move(candidate);
+  return made;
+}
+
+/// A file being made in a folder: unnamed until Name() links it, or named from the start.
+struct NewFile {
+  Fd fd;
+  std::string pattern;    // the name to make unique
+  std::string chosen;     // or the name it is to have, never over an entry (EEXIST)
+  std::string name;       // the name it has, empty while unnamed
+  std::string companion;  // the name of its companion record, if it has one
+
+  std::string Entry() const {
+    if (!name.empty()) return name;
+    return chosen.empty() ? pattern : chosen;
+  }
+};
+
+// Opens a new empty file in `folder` with `mode` (before the umask, or the folder's default
+// ACL); with `unnamed_only`, EOPNOTSUPP where the file system has no unnamed files.
+Status CreateIn(const Folder& folder, NewFile& file, mode_t mode = 0600, bool unnamed_only = false);
+
+// The two ways CreateIn makes a file in the folder open at `dir`, for code that may not
+// allocate: unnamed (EOPNOTSUPP where there are none), or under a new `name` (else EEXIST).
+Status OpenUnnamed(int dir, mode_t mode, Fd& fd);
+Status OpenNamed(int dir, const char* name, mode_t mode, Fd& fd);
+
+// Links the unnamed file open at `fd` as `name`, or renames `from` to `to`, in the folder open at
+// `dir`; never over an existing entry (EEXIST). Allocate nothing.
+Status LinkUnnamed(int fd, int dir, const char* name);
+Status RenameNoReplace(int dir, const char* from, const char* to);
+
+// Gives a complete unnamed file its name (the chosen one, or a unique one).
+Status Name(const Folder& folder, NewFile& file);
+
+// Closes a file that is not wanted: an unnamed one vanishes, a named one is removed, and then
+// its companion. Fails as the file's removal fails; a file that stays keeps its name.
+Status Remove(const Folder& folder, NewFile& file);
 
 }  // namespace save_steps

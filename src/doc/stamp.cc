@@ -1,5 +1,4 @@
-// Stamps: the place a name led to when it was last read or written and the file found there,
-// and what another program changed since.
+// Stamps, and what another program changed since one was taken.
 #include "doc/stamp.h"
 
 #include <fcntl.h>
@@ -33,8 +32,7 @@ void HoldWritten(FileStamp& stamp, const Target& target) {
   }));
   struct stat now;
   Identity id;
-  if (file.valid() && Examine(file.get(), now, id).ok() && now.st_dev == target.info.st_dev &&
-      now.st_ino == target.info.st_ino) {
+  if (file.valid() && Examine(file.get(), now, id).ok() && SameIdentity(id, stamp.id)) {
     stamp.id = id;
     stamp.held = std::make_shared<const Fd>(std::move(file));
   }

@@ -1,5 +1,5 @@
-// Stamps: the place a name led to when it was last read or written and the file found there,
-// held open so that no other file can pass for it, and what another program changed since.
+// Stamps: the place a name led to when it was last read or written and the file found there
+// (docs/HACKING.md), and what another program changed since.
 #pragma once
 
 #include <sys/stat.h>
@@ -13,16 +13,13 @@
 #include "core/status.h"
 #include "doc/target.h"
 
-/// The place this session last loaded or saved under a name, and the file it found there: the
-/// name as given, the folder's identity and the last part's name (or, where the folder was not
-/// there, the path where it would be and how many folders on the way were there), and that
-/// file's state and identity, or that nothing was there.
+/// The place this session last loaded or saved under a name, and the file it found there.
 struct FileStamp {
-  bool known = false;   // a stamp was taken and the name could be resolved
-  bool exists = false;  // a file was there
-  std::string name;     // the name as the session gave it
-  std::string path;     // the place, as Target::place
-  bool folder_known = false;
+  bool known = false;         // a stamp was taken and the name could be resolved
+  bool exists = false;        // a file was there
+  std::string name;           // the name as the session gave it
+  std::string path;           // the place, as Target::place
+  bool folder_known = false;  // else only `path` and `reached` tell the place
   dev_t folder_dev = 0;
   ino_t folder_ino = 0;
   std::string last;  // the last part's name in that folder
@@ -34,11 +31,9 @@ struct FileStamp {
   std::size_t reached = 0;  // a missing folder: how many folders the walk passed before it
 };
 
-/// Stamps what a load or a save of `name` found (`found` is what the walk gave): the file that
-/// a load read (`target.file`, which the stamp then holds), or the file a save wrote, opened
-/// again through the target's folder. A name whose folder is missing (or cannot be walked) is
-/// stamped as missing at the place the name would have; a name refused otherwise leaves the
-/// stamp unknown.
+/// Stamps what a load or a save of `name` found (`found` is what the walk gave), holding the file
+/// the load read (`target.file`) or the file the save wrote. A name whose folder is missing is
+/// stamped as missing where it would be; a name refused otherwise leaves the stamp unknown.
 void TakeStamp(FileStamp& stamp, const char* name, Target& target, Status found);
 
 enum class [[nodiscard]] DiskChange{
@@ -52,11 +47,7 @@ enum class [[nodiscard]] DiskChange{
 };
 
 /// What another program did since the stamp, seen from a save to `name` that found `target`
-/// (`found` is what Resolve gave). The stamped name leading to another place is kElsewhere;
-/// another spelling that leads elsewhere is a save to a new place, which is no change. A change
-/// in place is another size or modification time, or a change time that moved while the mode,
-/// owner, group and link count stayed (a mode or a link alone changes no text). A stamped file
-/// gone is no change.
+/// (`found` is what Resolve gave). A stamped file gone is no change.
 DiskChange ChangedSince(const FileStamp& stamp, const char* name, const Target& target,
                         Status found);
 

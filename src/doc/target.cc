@@ -24,14 +24,12 @@ namespace {
 // Longest chain of symbolic links followed, as the kernel allows.
 constexpr int kMaxLinks = 40;
 
-// A folder's device and inode, which name it where no absolute path can be had; no absolute
-// path starts this way.
+// A folder's device and inode, which name it where it has no absolute path (none starts so).
 std::string IdOf(const struct stat& folder) {
   return std::to_string(folder.st_dev) + ":" + std::to_string(folder.st_ino);
 }
 
-// Where the working folder (open at `fd`) is: its absolute path, of any length, or its IdOf
-// when it has none (removed, or above a folder that cannot be read).
+// Where the working folder (open at `fd`) is: its absolute path, or its IdOf when it has none.
 std::string WorkingFolder(int fd) {
   std::unique_ptr<char, decltype(&std::free)> path(getcwd(nullptr, 0), &std::free);
   if (path != nullptr && path.get()[0] == '/') return path.get();
@@ -40,8 +38,7 @@ std::string WorkingFolder(int fd) {
 }
 
 // The place `place` one component further: "." stays, ".." goes up (every folder on the way is
-// a real one, so that is what ".." means). Above the folder a place starts from when it has no
-// absolute path, `reached` (the folder that ".." reached, when known) names the place anew.
+// a real one). Above a place with no absolute path, `reached` (where ".." led) names it anew.
 void Descend(std::string& place, const std::string& name, const struct stat* reached = nullptr) {
   if (place.empty() || name == ".") return;
   if (name == "..") {
@@ -71,6 +68,7 @@ void PushComponents(const std::string& path, std::vector<std::string>& pending) 
   }
   if (path.size() > 1 && path.back() == '/') parts.push_back(".");
   pending.insert(pending.end(), parts.rbegin(), parts.rend());
+  if (pending.empty()) pending.push_back(".");  // the root itself
 }
 
 // Sets `target` to start a walk at the root or at the working folder.
@@ -211,7 +209,6 @@ Status Walk::Follow(int folder, const std::string& name, int link, const struct 
     if (Status started = StartAt(true, target_); !started.ok()) return started;
   }
   PushComponents(text, pending_);
-  if (pending_.empty()) pending_.push_back(".");
   return 0;
 }
 
@@ -250,7 +247,6 @@ Status Walk::Run(const char* path) {
   if (path[0] == '\0') return ENOENT;
   if (Status started = StartAt(path[0] == '/', target_); !started.ok()) return started;
   PushComponents(path, pending_);
-  if (pending_.empty()) pending_.push_back(".");  // the root itself
   for (;;) {
     std::string name = std::move(pending_.back());
     pending_.pop_back();
@@ -295,21 +291,16 @@ Status Examine(int fd, struct stat& info, Identity& id) {
     id = {info.st_dev, info.st_ino, false, 0, 0};
     return 0;
   }
-  info = {};
+  info = {};  // what the save and the stamp compare
   info.st_dev = makedev(x.stx_dev_major, x.stx_dev_minor);
-  info.st_rdev = makedev(x.stx_rdev_major, x.stx_rdev_minor);
   info.st_ino = x.stx_ino;
   info.st_mode = x.stx_mode;
   info.st_nlink = x.stx_nlink;
   info.st_uid = x.stx_uid;
   info.st_gid = x.stx_gid;
   info.st_size = static_cast<off_t>(x.stx_size);
-  info.st_blksize = x.stx_blksize;
-  info.st_blocks = static_cast<blkcnt_t>(x.stx_blocks);
-  auto time = [](const struct statx_timestamp& t) { return timespec{t.tv_sec, t.tv_nsec}; };
-  info.st_atim = time(x.stx_atime);
-  info.st_mtim = time(x.stx_mtime);
-  info.st_ctim = time(x.stx_ctime);
+  info.st_mtim = {x.stx_mtime.tv_sec, x.stx_mtime.tv_nsec};
+  info.st_ctim = {x.stx_ctime.tv_sec, x.stx_ctime.tv_nsec};
   bool born = (x.stx_mask & STATX_BTIME) != 0;
   id = {info.st_dev, info.st_ino, born, born ? x.stx_btime.tv_sec : 0,
         born ? x.stx_btime.tv_nsec : 0};

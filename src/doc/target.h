@@ -1,5 +1,4 @@
-// Where a name leads: the one walk that a load and a save share (each part opened from its
-// folder's descriptor, links read and followed there under one rule), and what it found.
+// Where a name leads: the one walk that a load and a save share, and what it found.
 #pragma once
 
 #include <sys/stat.h>
@@ -12,8 +11,8 @@
 #include "core/fd.h"
 #include "core/status.h"
 
-/// What tells a file from every other: its device and inode, and its birth time where the file
-/// system reports one. A number alone can be handed to a new file once the old one is freed.
+/// What tells a file from every other: a number alone can pass to a new file once the old one
+/// is freed, a birth time (where the file system reports one) cannot.
 struct Identity {
   dev_t dev = 0;
   ino_t ino = 0;
@@ -45,9 +44,8 @@ struct Passed {
   uid_t owner;
 };
 
-/// The entry a load reads or a save writes, found once by Resolve (before a save's first
-/// question, and kept until its end): every later step acts through its descriptors and
-/// compares with it.
+/// The entry a load reads or a save writes, found once by Resolve: every later step acts through
+/// its descriptors and compares with it.
 struct Target {
   Folder folder;                 // the folder that holds it
   struct stat folder_info = {};  // that folder, when the walk reached it; else the nearest
@@ -55,14 +53,12 @@ struct Target {
   // Where it is: its absolute path, or where the working folder has none, the working folder's
   // device and inode ("DEV:INO") and the path from there.
   std::string place;
-  bool entry = false;           // the name as given is an entry of its folder (a link, even a
-                                // dangling one)
+  bool entry = false;           // the name as given is an entry of its folder (even a link)
   bool exists = false;          // a file is reached
   bool through_link = false;    // a symbolic link was followed on the way
   bool unreached = false;       // the walk failed before the name's folder: `place` is where the
                                 // entry would be
-  struct stat info = {};        // what it is (never a link), when it exists; after a save, the
-                                // file written
+  struct stat info = {};        // what it is (never a link); after a save, the file written
   Identity id;                  // its identity, when it exists (as the walk found it)
   std::vector<Passed> passed;   // the folders walked through, in order
   std::string link;             // the first link followed, as the name leads to it
@@ -80,19 +76,16 @@ struct Target {
 
 /// Walks `path` to the entry that a write reaches, following symbolic links; the entry need not
 /// exist, its folder must. Fails with EACCES (and sets `refused`) for a link that another user
-/// may have planted: one that lies in a shared sticky folder and belongs to neither the user nor
-/// the folder's owner, or one that belongs to neither the user nor root and leads to what its
-/// owner does not own (for a new file, its folder). What was found before a failure stays in
-/// `target`.
+/// may have planted (see PlantedLink and Untrusted in doc/target.cc). What was found before a
+/// failure stays in `target`.
 Status Resolve(const char* path, Target& target);
 
-/// Resolve for a load: the same walk and rule, and the file found is opened for reading
-/// (`target.file`), so that what is read is what the walk checked. A FIFO's open waits for a
-/// writer; EINTR once a signal the editor acts on (core/signals.h) has come.
+/// Resolve for a load: the file found is opened for reading (`target.file`). A FIFO's open waits
+/// for a writer; EINTR once a signal the editor acts on (core/signals.h) has come.
 Status ResolveToRead(const char* path, Target& target);
 
-/// A name that only the kernel can resolve (/dev/stdin, /dev/fd/N, /proc/self/fd/N,
-/// /proc/PID/fd/N, where a process substitution's pipe is): a load opens it as given.
+/// A name that only the kernel can resolve (/dev/stdin, /dev/fd/N, /proc/PID/fd/N, where a
+/// process substitution's pipe is): a load opens it as given.
 bool KernelResolved(const char* path);
 
 /// The folder that holds the target has been removed.
