@@ -71,7 +71,7 @@ bool ChangeAccepted(Editor& ed, DiskChange change, const char* name, const Targe
   }
   std::string folder = FolderOf(there);
   if (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-  if (folder.empty()) folder = ".";
+  if (folder.empty()) folder.push_back('.');  // not `= "."`, which GCC 12 -O2 warns of wrongly
   uid_t keeper = target.folder_info.st_uid;
   if (keeper == geteuid()) return Confirmed(ed, msg::kFolderMoved, name, folder.c_str());
   return Confirmed(ed, msg::kFolderMovedToOther, name, folder.c_str(), UserName(keeper).c_str());
