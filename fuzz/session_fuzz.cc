@@ -16,9 +16,9 @@
 #include <string>
 #include <string_view>
 
-#include "check.h"
 #include "app/commands.h"
 #include "app/editor.h"
+#include "check.h"
 #include "doc/save.h"
 #include "settings/rc.h"
 #include "support.h"
@@ -165,39 +165,41 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
   char* printed = nullptr;
   std::size_t printed_size = 0;
   std::FILE* out = open_memstream(&printed, &printed_size);
-  Editor ed;
-  ed.io = Io{in, out};
-  std::string recorded;
-  ed.options.run_shell = [&recorded](const char* command) { recorded = command; };
-  // The step that commits a save names its target: the rename over it, or its opening for an
-  // in-place write (which a failed rename's fall-back may reach after a rename was tried).
-  std::optional<PendingSave> save;
-  ed.options.fs.before = [&ed, &save](FsStep step, const char* path) {
-    if ((step == FsStep::kRename || step == FsStep::kOpenTarget) && !save) {
-      std::string image(ImageSize(ed.doc), '\0');
-      FormatLines(ed.doc, image);
-      save = PendingSave{path, Contents(path), std::move(image)};
+  {  // the session: the editor holds the file it read until it ends
+    Editor ed;
+    ed.io = Io{in, out};
+    std::string recorded;
+    ed.options.run_shell = [&recorded](const char* command) { recorded = command; };
+    // The step that commits a save names its target: the rename over it, or its opening for an
+    // in-place write (which a failed rename's fall-back may reach after a rename was tried).
+    std::optional<PendingSave> save;
+    ed.options.fs.before = [&ed, &save](FsStep step, const char* path) {
+      if ((step == FsStep::kRename || step == FsStep::kOpenTarget) && !save) {
+        std::string image(ImageSize(ed.doc), '\0');
+        FormatLines(ed.doc, image);
+        save = PendingSave{path, Contents(path), std::move(image)};
+      }
+      return 0;
+    };
+    // Checks a save made since the last call against what was printed since.
+    std::size_t seen = 0;
+    auto check_save = [&] {
+      std::fflush(out);
+      CheckSave(save, std::string(printed + seen, printed_size - seen));
+      seen = printed_size;
+    };
+    const char* argv[] = {"morvax", "doc.txt"};
+    if (StartEditor(ed, 2, argv)) {
+      // Every turn reads at least one byte or ends the session.
+      std::size_t turns = 0;
+      do {
+        check_save();
+        CheckEditor(ed);
+        Check(++turns <= keys.size() + 2, "a turn that reads nothing");
+      } while (RunTurn(ed));
     }
-    return 0;
-  };
-  // Checks a save made since the last call against what was printed since.
-  std::size_t seen = 0;
-  auto check_save = [&] {
-    std::fflush(out);
-    CheckSave(save, std::string(printed + seen, printed_size - seen));
-    seen = printed_size;
-  };
-  const char* argv[] = {"morvax", "doc.txt"};
-  if (StartEditor(ed, 2, argv)) {
-    // Every turn reads at least one byte or ends the session.
-    std::size_t turns = 0;
-    do {
-      check_save();
-      CheckEditor(ed);
-      Check(++turns <= keys.size() + 2, "a turn that reads nothing");
-    } while (RunTurn(ed));
+    check_save();
   }
-  check_save();
   std::fclose(in);
   std::fclose(out);
   std::free(printed);
