@@ -6,6 +6,7 @@ what a person at a console does. Exits 77 (skipped) where no pseudo-terminal can
 """
 import array
 import fcntl
+import io
 import os
 import random
 import resource
@@ -593,11 +594,12 @@ def test_terminal(binary, base):
     check(status == 1, f"terminal: Ctrl-C at a FIFO save, then quit: status {status}/{sig}")
 
 
-def journal_spawn(binary, folder, args=()):
+def journal_spawn(binary, folder, args=(), preexec_fn=None):
     """A session at a terminal whose state folder is the folder's own."""
     child = pexpect.spawn(binary, list(args), cwd=folder, timeout=TIMEOUT, dimensions=(50, 120),
                           env=dict(os.environ, HOME=folder, TERM="xterm",
-                                   XDG_STATE_HOME=os.path.join(folder, "state")))
+                                   XDG_STATE_HOME=os.path.join(folder, "state")),
+                          preexec_fn=preexec_fn)
     child.delaybeforesend = None  # the keys go at once: the line editor has the terminal
     return child
 
@@ -736,6 +738,27 @@ def test_second_session(binary, base):
     proc.kill()
     proc.wait()
     check(journals(folder) == [], "piped session: a journal")
+    # A journal that cannot be written (here past the file-size limit) is said once, and
+    # editing and the save go on.
+    folder = fresh(base, "journal-full")
+    with open(os.path.join(folder, "f"), "w") as f:
+        f.write("old\n")
+    child = journal_spawn(binary, folder, ["f"],
+                          preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (900, 900)))
+    child.logfile_read = io.BytesIO()
+    lines = [chr(ord("a") + i) * 140 for i in range(6)]
+    for line in lines:
+        child.expect_exact("  > ")
+        typing(child, line + "\n")
+    child.expect_exact("  > ")
+    typing(child, "S\nq\nq\n")
+    finish(child)
+    shown = child.logfile_read.getvalue()
+    told = shown.count(b"The journal of unsaved changes could not be written (File too large)")
+    check(told == 1, f"journal full: told {told} times")
+    with open(os.path.join(folder, "f")) as f:
+        check(f.read() == "\n".join(lines) + "\n", "journal full: the save after it")
+    check(journals(folder) == [], f"journal full: journals left {journals(folder)}")
 
 
 def main():
