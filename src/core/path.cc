@@ -1,10 +1,10 @@
 #include "core/path.h"
 
 std::string JoinPath(std::string_view folder, std::string_view name) {
-  std::string path(folder);
-  if (!path.empty() && path.back() != '/') path += '/';
-  path += name;
-  return path;
+  std::string joined(folder);
+  if (!joined.empty() && joined.back() != '/') joined += '/';
+  joined += name;
+  return joined;
 }
 
 std::string FolderOf(std::string_view path) {
