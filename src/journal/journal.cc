@@ -96,6 +96,16 @@ void* Journal::Flusher(void* self) {
 
 namespace {
 
+// Writes all of `bytes` to `fd`.
+Status WriteWhole(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    ssize_t n = RetryOnEintr([&] { return write(fd, bytes.data(), bytes.size()); });
+    if (n < 0) return errno;
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return 0;
+}
+
 // A new journal in `dir`, locked and holding `header`, flushed; its name goes to `name`.
 Status MakeJournalFile(const Fd& dir, std::string_view header, Fd& fd, std::string& name) {
   for (int attempt = 0; !fd.valid() && attempt < 100; ++attempt) {
@@ -111,11 +121,7 @@ Status MakeJournalFile(const Fd& dir, std::string_view header, Fd& fd, std::stri
   }
   if (!fd.valid()) return EEXIST;
   int err = RetryOnEintr([&] { return flock(fd.get(), LOCK_EX | LOCK_NB); }) == 0 ? 0 : errno;
-  for (std::string_view rest = header; err == 0 && !rest.empty();) {
-    ssize_t n = RetryOnEintr([&] { return write(fd.get(), rest.data(), rest.size()); });
-    if (n < 0) err = errno;
-    if (n > 0) rest.remove_prefix(static_cast<std::size_t>(n));
-  }
+  if (err == 0) err = WriteWhole(fd.get(), header).err;
   if (err == 0 && fdatasync(fd.get()) != 0) err = errno;
   if (err != 0) unlinkat(dir.get(), name.c_str(), 0);
   return err;
@@ -164,11 +170,7 @@ void Journal::StartFlusher() {
 
 Status Journal::Append(std::string_view record) {
   if (!fd_.valid()) return EBADF;
-  while (!record.empty()) {
-    ssize_t n = RetryOnEintr([&] { return write(fd_.get(), record.data(), record.size()); });
-    if (n < 0) return errno;
-    record.remove_prefix(static_cast<std::size_t>(n));
-  }
+  if (Status written = WriteWhole(fd_.get(), record); !written.ok()) return written;
   if (!pending_.exchange(true)) {
     if (!thread_) {
       Flush();  // no flusher: every append is flushed as it is made
